@@ -1,0 +1,46 @@
+# Verticora: `make run` builds and starts the application, `make test` builds and runs
+# every test. Both install missing Debian packages first.
+
+BUILD_DIR    ?= build
+SANITIZE_DIR ?= build-sanitize
+TSAN_DIR     ?= build-tsan
+JOBS         ?= $(shell nproc)
+TEST_DATA    := $(abspath $(BUILD_DIR))/test-data
+WERROR       := $(if $(CI),ON,OFF)
+
+CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR)
+
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all deps build run test sanitize tsan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(TEST_DATA)/astronaut.png:
+	@scripts/fetch-test-imagery $(TEST_DATA)
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@$(BUILD_DIR)/bin/verticora $(ARGS)
+
+test: build $(TEST_DATA)/astronaut.png
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
+sanitize: deps $(TEST_DATA)/astronaut.png
+	@cmake -S . -B $(SANITIZE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
+	  -DVERTICORA_SANITIZE=address,undefined -DVERTICORA_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/verticora-bench-*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR)
