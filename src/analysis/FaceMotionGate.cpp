@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 
 namespace verticora {
 
@@ -59,23 +58,7 @@ Rect faceArea(Point leftEye, Point rightEye, Point chin)
     return {minX, minY, maxX - minX, maxY - minY};
 }
 
-// Grey level of the pixel at (x, y): luma for NV12, weighted B, G, R for "BGRA".
-double greyAt(const PixelBufferView& buffer, int x, int y)
-{
-    const std::uint8_t* row = buffer.row(0, y);
-    if (buffer.format() == pixelFormat::bgra) {
-        const std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
-        return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
-    }
-    return row[x];
-}
-
 } // namespace
-
-bool FaceMotionGate::samples(std::uint32_t format)
-{
-    return isNV12(format) || format == pixelFormat::bgra;
-}
 
 void FaceMotionGate::clear()
 {
@@ -137,7 +120,7 @@ double FaceMotionGate::interval(const PixelBufferView& buffer)
 
 bool FaceMotionGate::sample(const PixelBufferView& buffer, int offsetY, std::vector<double>& into) const
 {
-    if (!samples(buffer.format()) || !(m_region.width > 0))
+    if (!hasGreyLevels(buffer.format()) || !(m_region.width > 0))
         return false;
     const int width = buffer.width();
     const int height = buffer.height();
@@ -153,7 +136,7 @@ bool FaceMotionGate::sample(const PixelBufferView& buffer, int offsetY, std::vec
             for (int dy = -1; dy <= 1; ++dy) {
                 const int sy = std::clamp(y + dy, 0, height - 1);
                 for (int dx = -1; dx <= 1; ++dx)
-                    sum += greyAt(buffer, std::clamp(x + dx, 0, width - 1), sy);
+                    sum += greyLevel(buffer, std::clamp(x + dx, 0, width - 1), sy);
             }
             into.push_back(sum / 9);
         }

@@ -38,12 +38,9 @@ public:
     [[nodiscard]] int verticalShift() const { return m_verticalShift; }
     [[nodiscard]] double contrast() const { return m_contrast; }
 
-    // Whether frames of this format can be sampled at all ("420f", "420v", "BGRA").
-    [[nodiscard]] static bool samples(std::uint32_t format);
-
 private:
     // The grid of 3x3-mean grey levels of the face area, `offsetY` rows lower; false
-    // when the frame cannot be sampled.
+    // when the frame has no grey levels (4:2:2 frames are not sampled).
     bool sample(const PixelBufferView& buffer, int offsetY, std::vector<double>& into) const;
 
     std::optional<std::vector<double>> m_reference;

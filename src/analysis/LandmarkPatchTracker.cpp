@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 namespace verticora {
 
 namespace {
 
-constexpr int searchReach = 6;                    // the search window spans -6..6 pixels
-constexpr int searchSide = 2 * searchReach + 1;
 constexpr int maximumFrameSide = 512;
 constexpr int minimumFrameSide = 24;
 constexpr double minimumPeak = 0.9;
@@ -29,22 +26,6 @@ constexpr std::string_view weakTexts[] = {"weak left eye", "weak right eye", "we
 int sanitizedRadius(int radius)
 {
     return radius == 7 || radius == 10 || radius == 12 ? radius : 7;
-}
-
-bool readable(std::uint32_t format)
-{
-    return isNV12(format) || format == pixelFormat::bgra;
-}
-
-// Luminance of one pixel: luma for NV12, weighted B, G, R for "BGRA".
-double luminance(const PixelBufferView& frame, int x, int y)
-{
-    const std::uint8_t* row = frame.row(0, y);
-    if (frame.format() == pixelFormat::bgra) {
-        const std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
-        return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
-    }
-    return row[x];
 }
 
 bool inUnitRange(double v)
@@ -67,6 +48,11 @@ bool contains(const Rect& r, Point p)
     return p.x >= r.minX && p.x <= r.maxX() && p.y >= r.minY && p.y <= r.maxY();
 }
 
+Point mean(const std::array<Point, 3>& points)
+{
+    return {(points[0].x + points[1].x + points[2].x) / 3, (points[0].y + points[1].y + points[2].y) / 3};
+}
+
 // Pixel position of a normalised image point, row 0 at the top.
 Point pixelPosition(Point p, int width, int height)
 {
@@ -83,9 +69,15 @@ int sceneRow(int r, int height)
     return std::min((2 * r + 1) * height / 24, height - 1);
 }
 
-int gridIndex(int dx, int dy)
+// Normalised cross-correlation of a template with a window from the window's sum, sum
+// of squares and product with the template; -2 for a window too flat to compare (less
+// than 5 grey levels of standard deviation).
+double correlation(double templateEnergy, double n, double sum, double squares, double cross)
 {
-    return (dy + searchReach) * searchSide + (dx + searchReach);
+    const double variance = std::max(squares - sum * sum / n, 0.0);
+    if (variance < 25 * n)
+        return notAScore;
+    return std::clamp(cross / std::sqrt(templateEnergy * variance), -1.0, 1.0);
 }
 
 } // namespace
@@ -216,73 +208,23 @@ std::optional<LandmarkPatchTrack> LandmarkPatchTracker::track(const PixelBufferV
     std::array<Point, 3> moved;
     std::array<Point, 3> motion;
     double confidence = 1;
-    std::array<double, searchSide * searchSide> scores;
     for (std::size_t i = 0; i < 3; ++i) {
-        const Patch& patch = m_templates[i];
-        const Point exact = pixelPosition(m_previousPoints[i], width, height);
-        const int px = static_cast<int>(exact.x);
-        const int py = static_cast<int>(exact.y);
-
-        int bx = -searchReach;
-        int by = -searchReach;
-        for (int dy = -searchReach; dy <= searchReach; ++dy) {
-            for (int dx = -searchReach; dx <= searchReach; ++dx) {
-                const double s = score(patch, px + dx, py + dy);
-                scores[static_cast<std::size_t>(gridIndex(dx, dy))] = s;
-                if (s > scores[static_cast<std::size_t>(gridIndex(bx, by))]) {
-                    bx = dx;
-                    by = dy;
-                }
-            }
-        }
-        if (std::abs(bx) >= searchReach || std::abs(by) >= searchReach)
-            return fail(edgeTexts[i]);
-
-        std::optional<std::pair<int, int>> second;
-        for (int dy = -searchReach; dy <= searchReach; ++dy) {
-            for (int dx = -searchReach; dx <= searchReach; ++dx) {
-                if (std::abs(dx - bx) <= 2 && std::abs(dy - by) <= 2)
-                    continue;
-                if (!second
-                    || scores[static_cast<std::size_t>(gridIndex(dx, dy))]
-                        > scores[static_cast<std::size_t>(gridIndex(second->first, second->second))]) {
-                    second = {dx, dy};
-                }
-            }
-        }
-
-        const Peak best = refine(patch, scores, {double(bx), double(by), scores[std::size_t(gridIndex(bx, by))]},
-                                 px, py);
-        double secondScore = notAScore;
-        if (second) {
-            const auto [sx, sy] = *second;
-            secondScore = refine(patch, scores, {double(sx), double(sy), scores[std::size_t(gridIndex(sx, sy))]},
-                                 px, py)
-                              .score;
-        }
-        if (best.score < minimumPeak)
-            return fail(weakTexts[i]);
-        if (best.score - secondScore < minimumPeakLead)
-            return fail("ambiguous match");
-
-        const double x = px + best.dx + m_templateOffsets[i].x;
-        const double y = py + best.dy + m_templateOffsets[i].y;
-        moved[i] = {x / (width - 1), 1 - y / (height - 1)};
-        if (!inImage(moved[i]))
-            return fail("point bounds");
-        motion[i] = {x - exact.x, y - exact.y};
-        confidence = std::min(confidence, best.score);
+        const auto match = matchPoint(i);
+        if (!match)
+            return std::nullopt;
+        moved[i] = match->point;
+        motion[i] = match->motion;
+        confidence = std::min(confidence, match->score);
     }
 
     // The three points must have moved as one head since seeding.
-    Point meanShift;
+    std::array<Point, 3> sinceSeed;
+    for (std::size_t i = 0; i < 3; ++i)
+        sinceSeed[i] = {moved[i].x - m_seedPoints[i].x, moved[i].y - m_seedPoints[i].y};
+    const Point meanShift = mean(sinceSeed);
     for (std::size_t i = 0; i < 3; ++i) {
-        meanShift.x += (moved[i].x - m_seedPoints[i].x) / 3;
-        meanShift.y += (moved[i].y - m_seedPoints[i].y) / 3;
-    }
-    for (std::size_t i = 0; i < 3; ++i) {
-        const double offX = (moved[i].x - m_seedPoints[i].x - meanShift.x) * (width - 1);
-        const double offY = (moved[i].y - m_seedPoints[i].y - meanShift.y) * (height - 1);
+        const double offX = (sinceSeed[i].x - meanShift.x) * (width - 1);
+        const double offY = (sinceSeed[i].y - meanShift.y) * (height - 1);
         if (std::hypot(offX, offY) > rigidityTolerance)
             return fail("nonrigid head");
     }
@@ -292,11 +234,7 @@ std::optional<LandmarkPatchTrack> LandmarkPatchTracker::track(const PixelBufferV
     if (!inImage(chin))
         return fail("jaw bounds");
 
-    Point meanMotion;
-    for (const Point& m : motion) {
-        meanMotion.x += m.x / 3;
-        meanMotion.y += m.y / 3;
-    }
+    const Point meanMotion = mean(motion);
     for (const Point& m : motion) {
         if (std::hypot(m.x - meanMotion.x, m.y - meanMotion.y) > motionTolerance)
             return fail("inconsistent geometry");
@@ -322,12 +260,67 @@ std::optional<LandmarkPatchTrack> LandmarkPatchTracker::track(const PixelBufferV
     return LandmarkPatchTrack{box, m_previousPoints, confidence};
 }
 
+std::optional<LandmarkPatchTracker::PointMatch> LandmarkPatchTracker::matchPoint(std::size_t i)
+{
+    const int width = m_frame.width;
+    const int height = m_frame.height;
+    const Patch& patch = m_templates[i];
+    const Point exact = pixelPosition(m_previousPoints[i], width, height);
+    const int px = static_cast<int>(exact.x);
+    const int py = static_cast<int>(exact.y);
+
+    // Every position within six pixels; the best is the first strictly highest score.
+    ScoreGrid scores;
+    const auto at = [&scores](int dx, int dy) -> double& { return scores[gridIndex(dx, dy)]; };
+    int bx = -searchReach;
+    int by = -searchReach;
+    for (int dy = -searchReach; dy <= searchReach; ++dy) {
+        for (int dx = -searchReach; dx <= searchReach; ++dx) {
+            at(dx, dy) = score(patch, px + dx, py + dy);
+            if (at(dx, dy) > at(bx, by)) {
+                bx = dx;
+                by = dy;
+            }
+        }
+    }
+    if (std::abs(bx) >= searchReach || std::abs(by) >= searchReach)
+        return fail(edgeTexts[i]);
+
+    // The best separate peak, more than two positions away.
+    std::optional<std::pair<int, int>> second;
+    for (int dy = -searchReach; dy <= searchReach; ++dy) {
+        for (int dx = -searchReach; dx <= searchReach; ++dx) {
+            const bool separate = std::abs(dx - bx) > 2 || std::abs(dy - by) > 2;
+            if (separate && (!second || at(dx, dy) > at(second->first, second->second)))
+                second = {dx, dy};
+        }
+    }
+
+    const Peak best = refine(patch, scores, {double(bx), double(by), at(bx, by)}, px, py);
+    double secondScore = notAScore;
+    if (second) {
+        const auto [sx, sy] = *second;
+        secondScore = refine(patch, scores, {double(sx), double(sy), at(sx, sy)}, px, py).score;
+    }
+    if (best.score < minimumPeak)
+        return fail(weakTexts[i]);
+    if (best.score - secondScore < minimumPeakLead)
+        return fail("ambiguous match");
+
+    const double x = px + best.dx + m_templateOffsets[i].x;
+    const double y = py + best.dy + m_templateOffsets[i].y;
+    const Point point{x / (width - 1), 1 - y / (height - 1)};
+    if (!inImage(point))
+        return fail("point bounds");
+    return PointMatch{point, {x - exact.x, y - exact.y}, best.score};
+}
+
 bool LandmarkPatchTracker::read(const PixelBufferView& frame, std::span<const Point> points)
 {
     const int width = frame.width();
     const int height = frame.height();
     if (width < minimumFrameSide || width > maximumFrameSide || height < minimumFrameSide
-        || height > maximumFrameSide || !readable(frame.format()) || points.size() != 3
+        || height > maximumFrameSide || !hasGreyLevels(frame.format()) || points.size() != 3
         || !std::all_of(points.begin(), points.end(), inImage)) {
         return false;
     }
@@ -364,11 +357,11 @@ bool LandmarkPatchTracker::read(const PixelBufferView& frame, std::span<const Po
     m_raw.resize(cells);
     for (int row = 0; row < h; ++row) {
         for (int column = 0; column < w; ++column)
-            m_raw[std::size_t(row * w + column)] = luminance(frame, f.originX + column, f.originY + row);
+            m_raw[std::size_t(row * w + column)] = greyLevel(frame, f.originX + column, f.originY + row);
     }
     for (int r = 0; r < sceneGridSide; ++r) {
         for (int c = 0; c < sceneGridSide; ++c)
-            f.sceneGrid[std::size_t(sceneGridSide * r + c)] = luminance(frame, sceneColumn(c, width), sceneRow(r, height));
+            f.sceneGrid[std::size_t(sceneGridSide * r + c)] = greyLevel(frame, sceneColumn(c, width), sceneRow(r, height));
     }
 
     // A 1-2-1 blur across, then down; the outermost rows and columns stay raw.
@@ -389,14 +382,24 @@ bool LandmarkPatchTracker::read(const PixelBufferView& frame, std::span<const Po
     return true;
 }
 
+// Whether the window of the template's size centred at (x, y), widened by `extra`
+// columns and rows to the right and below, lies inside the frame (and so inside the
+// luminance region, which `read` makes large enough for every search position).
+bool LandmarkPatchTracker::windowFits(int x, int y, int extra) const
+{
+    const Frame& f = m_frame;
+    const int r = m_radius;
+    const bool inFrame = r <= x && r <= y && x + r + extra < f.width && y + r + extra < f.height;
+    const bool inRegion = x - r >= f.originX && y - r >= f.originY && x + r + extra < f.originX + f.regionWidth
+        && y + r + extra < f.originY + f.regionHeight;
+    return inFrame && inRegion;
+}
+
 std::optional<LandmarkPatchTracker::Patch> LandmarkPatchTracker::patch(int x, int y) const
 {
     const Frame& f = m_frame;
     const int r = m_radius;
-    const bool inFrame = r <= x && r <= y && x + r < f.width && y + r < f.height;
-    const bool inRegion = x - r >= f.originX && y - r >= f.originY && x + r < f.originX + f.regionWidth
-        && y + r < f.originY + f.regionHeight;
-    if (!inFrame || !inRegion)
+    if (!windowFits(x, y, 0))
         return std::nullopt;
 
     const int side = 2 * r + 1;
@@ -427,10 +430,7 @@ double LandmarkPatchTracker::score(const Patch& patch, int x, int y) const
 {
     const Frame& f = m_frame;
     const int r = m_radius;
-    const bool inFrame = r <= x && r <= y && x + r < f.width && y + r < f.height;
-    const bool inRegion = x - r >= f.originX && y - r >= f.originY && x + r < f.originX + f.regionWidth
-        && y + r < f.originY + f.regionHeight;
-    if (!inFrame || !inRegion)
+    if (!windowFits(x, y, 0))
         return notAScore;
 
     const int side = 2 * r + 1;
@@ -448,10 +448,7 @@ double LandmarkPatchTracker::score(const Patch& patch, int x, int y) const
             cross += v * *t++;
         }
     }
-    const double variance = std::max(q - s * s / n, 0.0);
-    if (variance < 25 * n)
-        return notAScore;
-    return std::clamp(cross / std::sqrt(patch.energy * variance), -1.0, 1.0);
+    return correlation(patch.energy, n, s, q, cross);
 }
 
 // The same score against the bilinearly interpolated window whose centre is (x, y).
@@ -463,10 +460,7 @@ double LandmarkPatchTracker::subPixelScore(const Patch& patch, double x, double 
     const int iy = static_cast<int>(y);
     const double ax = x - ix;
     const double ay = y - iy;
-    const bool inFrame = r <= ix && r <= iy && ix + r + 1 < f.width && iy + r + 1 < f.height;
-    const bool inRegion = ix - r >= f.originX && iy - r >= f.originY && ix + r + 1 < f.originX + f.regionWidth
-        && iy + r + 1 < f.originY + f.regionHeight;
-    if (!inFrame || !inRegion)
+    if (!windowFits(ix, iy, 1))
         return notAScore;
 
     const int side = 2 * r + 1;
@@ -488,16 +482,13 @@ double LandmarkPatchTracker::subPixelScore(const Patch& patch, double x, double 
             cross += v * *t++;
         }
     }
-    const double variance = std::max(q - s * s / n, 0.0);
-    if (variance < 25 * n)
-        return notAScore;
-    return std::clamp(cross / std::sqrt(patch.energy * variance), -1.0, 1.0);
+    return correlation(patch.energy, n, s, q, cross);
 }
 
 // Moves a peak of the integer score grid to the vertex of the parabolas through it and
 // its neighbours, when the template matches better there.
-LandmarkPatchTracker::Peak LandmarkPatchTracker::refine(const Patch& patch, const std::array<double, 169>& scores,
-                                                       Peak peak, int px, int py) const
+LandmarkPatchTracker::Peak LandmarkPatchTracker::refine(const Patch& patch, const ScoreGrid& scores, Peak peak,
+                                                       int px, int py) const
 {
     const int dx = static_cast<int>(peak.dx);
     const int dy = static_cast<int>(peak.dy);
@@ -511,7 +502,7 @@ LandmarkPatchTracker::Peak LandmarkPatchTracker::refine(const Patch& patch, cons
             return std::clamp(((before - after) * 0.5) / den, -0.5, 0.5);
         return 0.0;
     };
-    const auto at = [&scores](int x, int y) { return scores[static_cast<std::size_t>(gridIndex(x, y))]; };
+    const auto at = [&scores](int x, int y) { return scores[gridIndex(x, y)]; };
     const double sx = vertex(at(dx - 1, dy), at(dx + 1, dy));
     const double sy = vertex(at(dx, dy - 1), at(dx, dy + 1));
 

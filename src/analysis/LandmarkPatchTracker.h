@@ -88,12 +88,30 @@ private:
         double score = -2;
     };
 
+    // One point followed into the frame: its new position, its motion in pixels and
+    // the refined score of its match.
+    struct PointMatch {
+        Point point;
+        Point motion;
+        double score = 0;
+    };
+
+    static constexpr int searchReach = 6; // the search spans -6..6 pixels each way
+    static constexpr int searchSide = 2 * searchReach + 1;
+    using ScoreGrid = std::array<double, searchSide * searchSide>;
+
+    [[nodiscard]] static std::size_t gridIndex(int dx, int dy)
+    {
+        return static_cast<std::size_t>((dy + searchReach) * searchSide + dx + searchReach);
+    }
+
     bool read(const PixelBufferView& frame, std::span<const Point> points);
+    std::optional<PointMatch> matchPoint(std::size_t index);
+    [[nodiscard]] bool windowFits(int x, int y, int extra) const;
     [[nodiscard]] std::optional<Patch> patch(int x, int y) const;
     [[nodiscard]] double score(const Patch& patch, int x, int y) const;
     [[nodiscard]] double subPixelScore(const Patch& patch, double x, double y) const;
-    [[nodiscard]] Peak refine(const Patch& patch, const std::array<double, 169>& scores, Peak peak, int px,
-                              int py) const;
+    [[nodiscard]] Peak refine(const Patch& patch, const ScoreGrid& scores, Peak peak, int px, int py) const;
     [[nodiscard]] bool sceneMoved() const;
     std::nullopt_t fail(std::string_view text);
     [[nodiscard]] static bool valid(const Rect& rect);
