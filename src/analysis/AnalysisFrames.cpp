@@ -37,6 +37,18 @@ struct Plane {
     [[nodiscard]] int stride() const { return width; }
 };
 
+int targetWidth(int width)
+{
+    return std::min(width, AnalysisFrames::maximumWidth);
+}
+
+// The scaled height rounded down to an even number, at least 2.
+int targetHeight(int width, int height)
+{
+    const double scaled = static_cast<double>(height) * targetWidth(width) / width;
+    return std::max(2 * static_cast<int>(scaled * 0.5), 2);
+}
+
 int stride(std::size_t bytesPerRow)
 {
     return static_cast<int>(bytesPerRow);
@@ -81,17 +93,6 @@ struct AnalysisFrames::Transfer {
 AnalysisFrames::AnalysisFrames() = default;
 AnalysisFrames::~AnalysisFrames() = default;
 
-int AnalysisFrames::targetWidth(int width)
-{
-    return std::min(width, maximumWidth);
-}
-
-int AnalysisFrames::targetHeight(int width, int height)
-{
-    const double scaled = static_cast<double>(height) * targetWidth(width) / width;
-    return std::max(2 * static_cast<int>(scaled * 0.5), 2);
-}
-
 std::optional<PixelBufferView> AnalysisFrames::resized(const PixelBufferView& source)
 {
     const int width = source.width();
@@ -112,25 +113,36 @@ std::optional<PixelBufferView> AnalysisFrames::resized(const PixelBufferView& so
 
 bool AnalysisFrames::transfer(const PixelBufferView& source)
 {
+    return source.format() == pixelFormat::bgra ? transferBGRA(source) : transferYuv(source);
+}
+
+bool AnalysisFrames::transferBGRA(const PixelBufferView& source)
+{
+    Transfer& t = *m_transfer;
+    PixelBuffer& out = *m_output;
+    const PixelPlane& packed = source.plane(0);
+    // libyuv's "ARGB" is B, G, R, A in memory; its R, G, B planes are ours.
+    libyuv::SplitARGBPlane(packed.base, stride(packed.bytesPerRow), t.full[0].data(), t.full[0].stride(),
+                           t.full[1].data(), t.full[1].stride(), t.full[2].data(), t.full[2].stride(), nullptr, 0,
+                           source.width(), source.height());
+    for (std::size_t i = 0; i < 3; ++i)
+        scale(t.full[i], t.scaled[i], detailFilter);
+    libyuv::MergeARGBPlane(t.scaled[0].data(), t.scaled[0].stride(), t.scaled[1].data(), t.scaled[1].stride(),
+                           t.scaled[2].data(), t.scaled[2].stride(), nullptr, 0, out.planeData(0),
+                           stride(out.bytesPerRow(0)), out.width(), out.height());
+    return true;
+}
+
+// NV12 and 4:2:2 frames: chroma into planes of their own, every plane scaled, then one
+// colour conversion at the analysis size.
+bool AnalysisFrames::transferYuv(const PixelBufferView& source)
+{
     Transfer& t = *m_transfer;
     PixelBuffer& out = *m_output;
     const std::uint32_t format = source.format();
     const PixelPlane& first = source.plane(0);
     const int width = source.width();
     const int height = source.height();
-
-    if (format == pixelFormat::bgra) {
-        // libyuv's "ARGB" is B, G, R, A in memory; its R, G, B planes are ours.
-        libyuv::SplitARGBPlane(first.base, stride(first.bytesPerRow), t.full[0].data(), t.full[0].stride(),
-                               t.full[1].data(), t.full[1].stride(), t.full[2].data(), t.full[2].stride(), nullptr,
-                               0, width, height);
-        for (std::size_t i = 0; i < 3; ++i)
-            scale(t.full[i], t.scaled[i], detailFilter);
-        libyuv::MergeARGBPlane(t.scaled[0].data(), t.scaled[0].stride(), t.scaled[1].data(), t.scaled[1].stride(),
-                               t.scaled[2].data(), t.scaled[2].stride(), nullptr, 0, out.planeData(0),
-                               stride(out.bytesPerRow(0)), out.width(), out.height());
-        return true;
-    }
 
     const libyuv::YuvConstants& matrix = yuvMatrix(format);
     const std::uint8_t* y = first.base;

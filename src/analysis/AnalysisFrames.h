@@ -33,17 +33,14 @@ public:
     // How many times the output has been (re)built; it changes only with the geometry.
     [[nodiscard]] int outputBuilds() const { return m_outputBuilds; }
 
-    // Size of the analysis frame for a camera frame: min(width, 384) wide and the scaled
-    // height rounded down to an even number, at least 2.
-    [[nodiscard]] static int targetWidth(int width);
-    [[nodiscard]] static int targetHeight(int width, int height);
-
 private:
     // The working planes of the conversion for the current camera geometry.
     struct Transfer;
 
     bool rebuild(const PixelBufferView& source);
     bool transfer(const PixelBufferView& source);
+    bool transferBGRA(const PixelBufferView& source);
+    bool transferYuv(const PixelBufferView& source);
     void drop();
 
     std::unique_ptr<Transfer> m_transfer;

@@ -180,7 +180,7 @@ TEST_F(LandmarkPatchTrackerTest, theSceneGuardRefusesPeopleBehindTheUserButNotAB
     LandmarkPatchTracker lightsOn = seeded();
     const PixelBuffer brighter = scene(0.5, 0, [&](int x, int y) -> std::optional<Rgb> {
         const Rgb c = person(x, y) ? portrait().sample(x - 0.5, y) : portrait().at(x, y);
-        return Rgb{c.r + 25, c.g + 25, c.b + 25};
+        return Rgb{c.r + 30, c.g + 30, c.b + 30};
     });
     const auto track = lightsOn.track(brighter.view(), 1.1);
     ASSERT_TRUE(track) << *lightsOn.lastFailure();
