@@ -8,7 +8,7 @@ JOBS         ?= $(shell nproc)
 TEST_DATA    := $(abspath $(BUILD_DIR))/test-data
 WERROR       := $(if $(CI),ON,OFF)
 
-CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR)
+CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR) -DVERTICORA_TEST_DATA_DIR=$(TEST_DATA)
 
 MAKEFLAGS += --no-print-directory
 

@@ -31,6 +31,11 @@ bool isNV12(std::uint32_t format)
     return format == pixelFormat::yuv420Full || format == pixelFormat::yuv420Video;
 }
 
+bool hasGreyLevels(std::uint32_t format)
+{
+    return isNV12(format) || format == pixelFormat::bgra;
+}
+
 std::size_t PixelBufferView::planesOf(std::uint32_t format)
 {
     if (isNV12(format))
@@ -58,20 +63,22 @@ std::size_t PixelBufferView::planeRowBytes(std::uint32_t format, int width, std:
 std::optional<std::string> PixelBufferView::geometryError(int width, int height, std::uint32_t format,
                                                           std::span<const PixelPlane> planes)
 {
-    const std::string frame = "frame " + std::to_string(width) + "x" + std::to_string(height) + " '"
-        + fourCharName(format) + "'";
+    // Described only on failure: views are built for every camera frame.
+    const auto frame = [&] {
+        return "frame " + std::to_string(width) + "x" + std::to_string(height) + " '" + fourCharName(format) + "'";
+    };
     if (width <= 0 || height <= 0)
-        return frame + " has no pixels.";
+        return frame() + " has no pixels.";
     const std::size_t needed = planesOf(format);
     if (needed == 0)
-        return frame + " has a pixel format that cannot be analysed.";
+        return frame() + " has a pixel format that cannot be analysed.";
     if (planes.size() < needed)
-        return frame + " is missing plane " + std::to_string(planes.size()) + ".";
+        return frame() + " is missing plane " + std::to_string(planes.size()) + ".";
     for (std::size_t i = 0; i < needed; ++i) {
         if (planes[i].base == nullptr)
-            return frame + " is missing plane " + std::to_string(i) + ".";
+            return frame() + " is missing plane " + std::to_string(i) + ".";
         if (planes[i].bytesPerRow < planeRowBytes(format, width, i))
-            return frame + ": plane " + std::to_string(i) + " has " + std::to_string(planes[i].bytesPerRow)
+            return frame() + ": plane " + std::to_string(i) + " has " + std::to_string(planes[i].bytesPerRow)
                 + " bytes per row, fewer than its " + std::to_string(planeRowBytes(format, width, i)) + ".";
     }
     return std::nullopt;

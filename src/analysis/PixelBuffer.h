@@ -74,6 +74,21 @@ private:
     std::array<PixelPlane, maximumPlanes> m_planes{};
 };
 
+// Whether grey levels can be read from frames of this format: NV12's luma plane or "BGRA".
+[[nodiscard]] bool hasGreyLevels(std::uint32_t format);
+
+// Grey level of pixel (x, y) of a frame that hasGreyLevels: the luma byte for NV12,
+// 0.114 B + 0.587 G + 0.299 R for "BGRA".
+[[nodiscard]] inline double greyLevel(const PixelBufferView& frame, int x, int y)
+{
+    const std::uint8_t* row = frame.row(0, y);
+    if (frame.format() == pixelFormat::bgra) {
+        const std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
+        return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+    }
+    return row[x];
+}
+
 // A frame that owns its pixels, tightly packed apart from rows rounded up to 16 bytes.
 class PixelBuffer {
 public:

@@ -1,5 +1,9 @@
 #include "analysis/PixelBuffer.h"
 
+#include "analysis/AnalysisFrames.h"
+#include "analysis/FaceMotionGate.h"
+#include "analysis/LandmarkPatchTracker.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -43,4 +47,68 @@ TEST(PixelBuffer, ownsPlanesThatCoverEveryRow)
     EXPECT_EQ(PixelBuffer(3, 2, pixelFormat::yuyv).bytesPerRow(0) % 16, 0u);
     EXPECT_THROW(PixelBuffer(0, 10, pixelFormat::bgra), std::invalid_argument);
     EXPECT_THROW(PixelBuffer(10, 10, 0), std::invalid_argument);
+}
+
+namespace {
+
+// A frame whose planes are exactly as large as their rows need, with no padding after
+// the last row, so that the sanitizers catch any read past a plane.
+struct TightFrame {
+    std::vector<std::uint8_t> planes[2];
+    PixelPlane described[2];
+    int width;
+    int height;
+    std::uint32_t format;
+
+    TightFrame(int w, int h, std::uint32_t f) : width(w), height(h), format(f)
+    {
+        for (std::size_t i = 0; i < PixelBufferView::planesOf(f); ++i) {
+            const std::size_t row = PixelBufferView::planeRowBytes(f, w, i);
+            planes[i].assign(row * std::size_t(PixelBufferView::planeRows(f, h, i)), 0);
+            for (std::size_t k = 0; k < planes[i].size(); ++k)
+                planes[i][k] = std::uint8_t((k * 37) % 251); // texture, so the tracker seeds
+            described[i] = {planes[i].data(), row};
+        }
+    }
+
+    [[nodiscard]] PixelBufferView view() const
+    {
+        return PixelBufferView(width, height, format, std::span(described, PixelBufferView::planesOf(format)));
+    }
+};
+
+} // namespace
+
+TEST(PixelBufferView, analysisNeverReadsOutsideTightlyPackedPlanes)
+{
+    // Faces in every corner and at the edges, where sampling windows are clamped.
+    const std::vector<std::vector<Point>> faces = {
+        {{0.0, 1.0}, {0.05, 1.0}, {0.02, 0.97}, {0.02, 0.9}},
+        {{0.95, 0.1}, {1.0, 0.1}, {0.98, 0.05}, {0.98, 0.0}},
+        {{0.4, 0.6}, {0.6, 0.6}, {0.5, 0.5}, {0.5, 0.3}},
+        {{0.0, 0.2}, {1.0, 0.2}, {0.5, 0.1}, {0.5, 0.0}},
+    };
+    int seeded = 0;
+    for (const std::uint32_t format : {pixelFormat::yuv420Video, pixelFormat::bgra, pixelFormat::yuyv}) {
+        for (const auto& [width, height] : {std::pair(97, 61), std::pair(24, 24), std::pair(513, 31)}) {
+            const TightFrame frame(width, height, format);
+            for (const auto& points : faces) {
+                FaceMotionGate gate;
+                gate.remember(frame.view(), points);
+                (void)gate.interval(frame.view());
+
+                LandmarkPatchTracker tracker;
+                const Rect box{0.3, 0.25, 0.4, 0.4};
+                if (tracker.remember(frame.view(), box, points, 0)) {
+                    ++seeded;
+                    (void)tracker.track(frame.view(), 0.1);
+                }
+            }
+            AnalysisFrames frames;
+            const auto out = frames.resized(frame.view());
+            ASSERT_TRUE(out);
+            EXPECT_LE(out->width(), 384);
+        }
+    }
+    EXPECT_GT(seeded, 0);
 }

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "analysis/Geometry.h"
+#include "analysis/PoseFeatures.h"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace verticora {
+
+// The outcome of one subject selection: the chosen candidate, if any, and why the
+// subject is missing or where it is heading.
+struct FaceSelection {
+    std::optional<std::size_t> index;
+    FaceLossReason loss = FaceLossReason::unknown;
+
+    friend bool operator==(const FaceSelection&, const FaceSelection&) = default;
+};
+
+// Decides, frame by frame, which of the faces in view is the person being tracked, so
+// that somebody walking past never takes over the measurement. It acquires the most
+// central, reasonably large complete face when it clearly beats the runner-up, follows
+// it by position, size and face proportions, infers whether a lost subject left through
+// the bottom or a side, and lets it return near where it first sat or last sat still.
+// A plain value: the detector tries a selection on a copy and keeps it only on success.
+// Boxes are normalised image coordinates (origin lower-left); times are seconds.
+struct FaceContinuity {
+    struct TimedBox {
+        Rect box;
+        double at = 0;
+
+        friend bool operator==(const TimedBox&, const TimedBox&) = default;
+    };
+
+    std::optional<Rect> selectedBox;  // most recently accepted face
+    std::string lastDecision = "initial";
+    std::optional<Rect> anchorBox;      // first face accepted since fresh
+    std::optional<Rect> seatedReturnBox; // latest place where the subject sat still in green
+    std::vector<TimedBox> seatedSamples; // recent green, central boxes (at most 6 within 1.6 s)
+    std::vector<double> signature;       // face proportions learnt at the first acceptance
+    std::optional<double> signatureYaw;
+    std::vector<TimedBox> recentBoxes;   // accepted boxes of the last second (at most 8)
+    std::optional<double> selectedAt;
+    std::optional<double> processedAt;
+    FaceLossReason inferredLoss = FaceLossReason::unknown;
+    bool unresolvedAmbiguity = false;
+    bool needsReacquisition = false;
+
+    // Picks the tracked face among `candidates` at time `t` and updates the record.
+    [[nodiscard]] FaceSelection select(std::span<const FaceCandidate> candidates, double t);
+
+    friend bool operator==(const FaceContinuity&, const FaceContinuity&) = default;
+
+private:
+    struct Match {
+        std::size_t index = 0;
+        double cost = 0;
+    };
+
+    FaceSelection acquire(std::span<const FaceCandidate> candidates, std::span<const std::size_t> usable, double t);
+    std::optional<double> matchCost(const FaceCandidate& candidate);
+    void accept(const FaceCandidate& candidate, double t);
+    void noteSeatedSample(const FaceCandidate& candidate, double t);
+    [[nodiscard]] FaceLossReason directionalLoss(double t) const;
+
+    [[nodiscard]] static std::optional<double> signatureDistance(std::span<const double> a, std::span<const double> b);
+    [[nodiscard]] static std::optional<std::vector<double>> facingSignature(std::span<const double> signature,
+                                                                           std::optional<double> yaw);
+};
+
+} // namespace verticora

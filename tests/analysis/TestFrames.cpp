@@ -1,0 +1,94 @@
+#include "TestFrames.h"
+
+#include <QImage>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+namespace verticora::test {
+
+std::uint8_t toByte(double value)
+{
+    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+Rgb RgbImage::at(int x, int y) const
+{
+    x = std::clamp(x, 0, width - 1);
+    y = std::clamp(y, 0, height - 1);
+    const std::uint8_t* p = rgb.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x);
+    return {double(p[0]), double(p[1]), double(p[2])};
+}
+
+Rgb RgbImage::sample(double x, double y) const
+{
+    const int ix = static_cast<int>(std::floor(x));
+    const int iy = static_cast<int>(std::floor(y));
+    const double ax = x - ix;
+    const double ay = y - iy;
+    const Rgb a = at(ix, iy);
+    const Rgb b = at(ix + 1, iy);
+    const Rgb c = at(ix, iy + 1);
+    const Rgb d = at(ix + 1, iy + 1);
+    const auto mix = [&](double Rgb::*channel) {
+        const double top = a.*channel + ax * (b.*channel - a.*channel);
+        const double bottom = c.*channel + ax * (d.*channel - c.*channel);
+        return top + ay * (bottom - top);
+    };
+    return {mix(&Rgb::r), mix(&Rgb::g), mix(&Rgb::b)};
+}
+
+std::optional<RgbImage> loadPortrait(std::string& error)
+{
+    const std::filesystem::path path = std::filesystem::path(VERTICORA_TEST_DATA_DIR) / "astronaut.png";
+    // The portrait carries a colour profile libpng complains about; the pixels are fine.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio.warning=false"));
+    QImage image;
+    if (!std::filesystem::exists(path) || !image.load(QString::fromStdString(path.string()))) {
+        error = "The test portrait " + path.string()
+            + " is missing or unreadable; run `make test`, which fetches it with scripts/fetch-test-imagery.";
+        return std::nullopt;
+    }
+    image = image.convertToFormat(QImage::Format_RGB888);
+    RgbImage result{image.width(), image.height(), {}};
+    result.rgb.reserve(static_cast<std::size_t>(3 * image.width() * image.height()));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = image.constScanLine(y);
+        result.rgb.insert(result.rgb.end(), line, line + 3 * image.width());
+    }
+    return result;
+}
+
+PixelBuffer bgraFrame(int width, int height, const std::function<Rgb(int x, int y)>& colour)
+{
+    PixelBuffer frame(width, height, pixelFormat::bgra);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = frame.row(0, y);
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = colour(x, y);
+            row[4 * x] = toByte(c.b);
+            row[4 * x + 1] = toByte(c.g);
+            row[4 * x + 2] = toByte(c.r);
+            row[4 * x + 3] = 255;
+        }
+    }
+    return frame;
+}
+
+PixelBuffer nv12Frame(int width, int height, std::uint32_t format, const std::function<double(int x, int y)>& grey)
+{
+    PixelBuffer frame(width, height, format);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = frame.row(0, y);
+        for (int x = 0; x < width; ++x)
+            row[x] = toByte(grey(x, y));
+    }
+    for (int y = 0; y < PixelBufferView::planeRows(format, height, 1); ++y)
+        std::fill_n(frame.row(1, y), PixelBufferView::planeRowBytes(format, width, 1), std::uint8_t{128});
+    return frame;
+}
+
+} // namespace verticora::test

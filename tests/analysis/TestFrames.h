@@ -1,0 +1,42 @@
+#pragma once
+
+#include "analysis/PixelBuffer.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace verticora::test {
+
+struct Rgb {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+};
+
+// An 8-bit RGB picture, row-major, top row first.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+
+    [[nodiscard]] Rgb at(int x, int y) const;
+    // Bilinear sample at a fractional position, edges clamped.
+    [[nodiscard]] Rgb sample(double x, double y) const;
+};
+
+// The public-domain portrait the build fetches into its test-data folder; none, with
+// `error` saying what to do, when it is missing or unreadable.
+[[nodiscard]] std::optional<RgbImage> loadPortrait(std::string& error);
+
+// Frames filled pixel by pixel; values are rounded and clamped to 0..255.
+[[nodiscard]] PixelBuffer bgraFrame(int width, int height, const std::function<Rgb(int x, int y)>& colour);
+// NV12 luma from `grey`; the chroma plane is neutral.
+[[nodiscard]] PixelBuffer nv12Frame(int width, int height, std::uint32_t format,
+                                    const std::function<double(int x, int y)>& grey);
+
+[[nodiscard]] std::uint8_t toByte(double value);
+
+} // namespace verticora::test
