@@ -1,0 +1,96 @@
+#include "store/JsonReader.h"
+
+#include <cmath>
+
+namespace verticora {
+
+QJsonValue JsonReader::required(QLatin1StringView key, QJsonValue::Type type)
+{
+    const QJsonValue value = m_object.value(key);
+    if (value.type() != type) {
+        m_ok = false;
+        return {};
+    }
+    return value;
+}
+
+QJsonValue JsonReader::optional(QLatin1StringView key, QJsonValue::Type type)
+{
+    const QJsonValue value = m_object.value(key);
+    if (value.isUndefined() || value.isNull())
+        return QJsonValue(QJsonValue::Undefined);
+    if (value.type() != type) {
+        m_ok = false;
+        return QJsonValue(QJsonValue::Undefined);
+    }
+    return value;
+}
+
+double JsonReader::number(QLatin1StringView key)
+{
+    return required(key, QJsonValue::Double).toDouble();
+}
+
+std::optional<double> JsonReader::optionalNumber(QLatin1StringView key)
+{
+    const QJsonValue value = optional(key, QJsonValue::Double);
+    if (value.isUndefined())
+        return std::nullopt;
+    return value.toDouble();
+}
+
+qint64 JsonReader::integer(QLatin1StringView key)
+{
+    const QJsonValue value = required(key, QJsonValue::Double);
+    if (!m_ok)
+        return 0;
+    const double number = value.toDouble();
+    // 2^63 itself does not fit; every double below it in magnitude and integral does.
+    constexpr double limit = 9223372036854775808.0;
+    if (!std::isfinite(number) || std::trunc(number) != number || number >= limit || number < -limit) {
+        m_ok = false;
+        return 0;
+    }
+    return static_cast<qint64>(number);
+}
+
+QString JsonReader::string(QLatin1StringView key)
+{
+    return required(key, QJsonValue::String).toString();
+}
+
+std::optional<QString> JsonReader::optionalString(QLatin1StringView key)
+{
+    const QJsonValue value = optional(key, QJsonValue::String);
+    if (value.isUndefined())
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<bool> JsonReader::optionalBoolean(QLatin1StringView key)
+{
+    const QJsonValue value = optional(key, QJsonValue::Bool);
+    if (value.isUndefined())
+        return std::nullopt;
+    return value.toBool();
+}
+
+QJsonObject JsonReader::object(QLatin1StringView key)
+{
+    return required(key, QJsonValue::Object).toObject();
+}
+
+std::optional<QJsonObject> JsonReader::optionalObject(QLatin1StringView key)
+{
+    const QJsonValue value = optional(key, QJsonValue::Object);
+    if (value.isUndefined())
+        return std::nullopt;
+    return value.toObject();
+}
+
+QJsonArray JsonReader::array(QLatin1StringView key)
+{
+    return required(key, QJsonValue::Array).toArray();
+}
+
+} // namespace verticora
