@@ -2,66 +2,157 @@
 
 #include "store/DailyProgressCalendar.h"
 #include "store/JsonReader.h"
+#include "store/JsonScanner.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
+#include <charconv>
+#include <cstdio>
 #include <set>
 
 namespace verticora {
 
 namespace {
 
-QJsonObject encodeSeconds(double green, double yellow, double red)
+// The file is written by hand rather than through QJsonDocument: a three-year history
+// has some 80,000 numbers, and building a JSON tree for them costs ten times the
+// writing. Keys are written in sorted order; numbers in their shortest exact form.
+void appendNumber(QByteArray& out, double value)
 {
-    return QJsonObject{{QStringLiteral("greenSeconds"), green},
-                       {QStringLiteral("yellowSeconds"), yellow},
-                       {QStringLiteral("redSeconds"), red}};
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
 }
 
-QJsonObject encodeDay(const DayProgress& day)
+void appendString(QByteArray& out, const QString& text)
 {
-    QJsonArray hours;
-    for (const HourProgress& hour : day.hours)
-        hours.append(encodeSeconds(hour.greenSeconds, hour.yellowSeconds, hour.redSeconds));
-    QJsonObject object = encodeSeconds(day.greenSeconds, day.yellowSeconds, day.redSeconds);
-    object.insert(QStringLiteral("dateID"), day.dateID);
-    object.insert(QStringLiteral("hours"), hours);
-    return object;
-}
-
-bool decodeHour(const QJsonValue& value, HourProgress& hour)
-{
-    if (!value.isObject())
-        return false;
-    const QJsonObject object = value.toObject();
-    JsonReader reader(object);
-    hour.greenSeconds = reader.number(QLatin1StringView("greenSeconds"));
-    hour.yellowSeconds = reader.number(QLatin1StringView("yellowSeconds"));
-    hour.redSeconds = reader.number(QLatin1StringView("redSeconds"));
-    return reader.ok();
-}
-
-std::optional<DayProgress> decodeDay(const QJsonValue& value)
-{
-    if (!value.isObject())
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    JsonReader reader(object);
-    DayProgress day;
-    day.dateID = reader.string(QLatin1StringView("dateID"));
-    day.greenSeconds = reader.number(QLatin1StringView("greenSeconds"));
-    day.yellowSeconds = reader.number(QLatin1StringView("yellowSeconds"));
-    day.redSeconds = reader.number(QLatin1StringView("redSeconds"));
-    const QJsonArray hours = reader.array(QLatin1StringView("hours"));
-    if (!reader.ok() || hours.size() != hoursPerDay)
-        return std::nullopt;
-    for (int h = 0; h < hoursPerDay; ++h) {
-        if (!decodeHour(hours[h], day.hours[std::size_t(h)]))
-            return std::nullopt;
+    out.append('"');
+    // Multi-byte UTF-8 sequences never contain bytes below 0x80, so escaping bytes is safe.
+    for (const char byte : text.toUtf8()) {
+        if (byte == '"' || byte == '\\') {
+            out.append('\\').append(byte);
+        } else if (static_cast<unsigned char>(byte) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(byte));
+            out.append(escape);
+        } else {
+            out.append(byte);
+        }
     }
-    return day;
+    out.append('"');
+}
+
+void appendSeconds(QByteArray& out, double green, double red, double yellow)
+{
+    out.append("\"greenSeconds\":");
+    appendNumber(out, green);
+    out.append(",\"redSeconds\":");
+    appendNumber(out, red);
+    out.append(",\"yellowSeconds\":");
+    appendNumber(out, yellow);
+}
+
+void appendDay(QByteArray& out, const DayProgress& day)
+{
+    out.append("{\"dateID\":");
+    appendString(out, day.dateID);
+    out.append(",\"greenSeconds\":");
+    appendNumber(out, day.greenSeconds);
+    out.append(",\"hours\":[");
+    for (std::size_t h = 0; h < day.hours.size(); ++h) {
+        if (h > 0)
+            out.append(',');
+        out.append('{');
+        appendSeconds(out, day.hours[h].greenSeconds, day.hours[h].redSeconds, day.hours[h].yellowSeconds);
+        out.append('}');
+    }
+    out.append("],\"redSeconds\":");
+    appendNumber(out, day.redSeconds);
+    out.append(",\"yellowSeconds\":");
+    appendNumber(out, day.yellowSeconds);
+    out.append('}');
+}
+
+// Reads the three band keys shared by days and hours; `found` collects which were seen.
+bool readBandSeconds(JsonScanner& scanner, const std::string& key, double& green, double& yellow, double& red,
+                     unsigned& found, bool& handled)
+{
+    handled = true;
+    if (key == "greenSeconds") {
+        found |= 1;
+        return scanner.number(green);
+    }
+    if (key == "yellowSeconds") {
+        found |= 2;
+        return scanner.number(yellow);
+    }
+    if (key == "redSeconds") {
+        found |= 4;
+        return scanner.number(red);
+    }
+    handled = false;
+    return true;
+}
+
+constexpr unsigned allBands = 7;
+
+bool decodeHour(JsonScanner& scanner, HourProgress& hour)
+{
+    unsigned found = 0;
+    const bool read = scanner.object([&](const std::string& key) {
+        bool handled = false;
+        const bool ok = readBandSeconds(scanner, key, hour.greenSeconds, hour.yellowSeconds, hour.redSeconds,
+                                        found, handled);
+        return handled ? ok : scanner.skipValue();
+    });
+    return read && found == allBands;
+}
+
+bool decodeHours(JsonScanner& scanner, DayProgress& day)
+{
+    std::size_t count = 0;
+    const bool read = scanner.array([&] {
+        if (count == day.hours.size())
+            return false;
+        return decodeHour(scanner, day.hours[count++]);
+    });
+    return read && count == day.hours.size();
+}
+
+bool decodeDay(JsonScanner& scanner, DayProgress& day)
+{
+    unsigned found = 0;
+    std::string text;
+    const bool read = scanner.object([&](const std::string& key) {
+        bool handled = false;
+        const bool ok =
+            readBandSeconds(scanner, key, day.greenSeconds, day.yellowSeconds, day.redSeconds, found, handled);
+        if (handled)
+            return ok;
+        if (key == "dateID") {
+            found |= 8;
+            if (!scanner.string(text))
+                return false;
+            day.dateID = QString::fromUtf8(text.data(), qsizetype(text.size()));
+            return true;
+        }
+        if (key == "hours") {
+            found |= 16;
+            return decodeHours(scanner, day);
+        }
+        return scanner.skipValue();
+    });
+    return read && found == (allBands | 8 | 16);
+}
+
+bool decodeDays(JsonScanner& scanner, QList<DayProgress>& days)
+{
+    days.clear();
+    return scanner.array([&] {
+        DayProgress day;
+        if (!decodeDay(scanner, day))
+            return false;
+        days.append(std::move(day));
+        return true;
+    });
 }
 
 } // namespace
@@ -80,37 +171,53 @@ bool DailyProgressFile::acceptable() const
 
 QByteArray encodeDailyProgress(const DailyProgressFile& file)
 {
-    QJsonArray days;
-    for (const DayProgress& day : file.days)
-        days.append(encodeDay(day));
-    const QJsonObject root{{QStringLiteral("version"), file.version},
-                           {QStringLiteral("timeZone"), file.timeZone},
-                           {QStringLiteral("days"), days}};
-    // QJsonObject keeps its keys sorted, so the text comes out with sorted keys.
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    QByteArray out;
+    out.reserve(64 + file.days.size() * 2000);
+    out.append("{\"days\":[");
+    for (qsizetype d = 0; d < file.days.size(); ++d) {
+        if (d > 0)
+            out.append(',');
+        appendDay(out, file.days[d]);
+    }
+    out.append("],\"timeZone\":");
+    appendString(out, file.timeZone);
+    out.append(",\"version\":");
+    out.append(QByteArray::number(file.version));
+    out.append('}');
+    return out;
 }
 
 std::optional<DailyProgressFile> decodeDailyProgress(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject root = document.object();
-    JsonReader reader(root);
+    JsonScanner scanner(bytes);
     DailyProgressFile file;
-    file.version = reader.integer(QLatin1StringView("version"));
-    file.timeZone = reader.string(QLatin1StringView("timeZone"));
-    const QJsonArray days = reader.array(QLatin1StringView("days"));
-    if (!reader.ok())
+    unsigned found = 0;
+    std::string text;
+    if (!scanner.nextIs('{'))
         return std::nullopt;
-    file.days.reserve(days.size());
-    for (const QJsonValue& value : days) {
-        auto day = decodeDay(value);
-        if (!day)
-            return std::nullopt;
-        file.days.append(std::move(*day));
-    }
+    const bool read = scanner.object([&](const std::string& key) {
+        if (key == "version") {
+            found |= 1;
+            double number = 0;
+            const auto version = scanner.number(number) ? exactInteger(number) : std::nullopt;
+            file.version = version.value_or(0);
+            return version.has_value();
+        }
+        if (key == "timeZone") {
+            found |= 2;
+            if (!scanner.string(text))
+                return false;
+            file.timeZone = QString::fromUtf8(text.data(), qsizetype(text.size()));
+            return true;
+        }
+        if (key == "days") {
+            found |= 4;
+            return decodeDays(scanner, file.days);
+        }
+        return scanner.skipValue();
+    });
+    if (!read || found != 7 || !scanner.finished())
+        return std::nullopt;
     return file;
 }
 

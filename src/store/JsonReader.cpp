@@ -39,19 +39,24 @@ std::optional<double> JsonReader::optionalNumber(QLatin1StringView key)
     return value.toDouble();
 }
 
+std::optional<qint64> exactInteger(double value)
+{
+    // 2^63 itself does not fit; every integral double below it in magnitude does.
+    constexpr double limit = 9223372036854775808.0;
+    if (!std::isfinite(value) || std::trunc(value) != value || value >= limit || value < -limit)
+        return std::nullopt;
+    return static_cast<qint64>(value);
+}
+
 qint64 JsonReader::integer(QLatin1StringView key)
 {
     const QJsonValue value = required(key, QJsonValue::Double);
     if (!m_ok)
         return 0;
-    const double number = value.toDouble();
-    // 2^63 itself does not fit; every double below it in magnitude and integral does.
-    constexpr double limit = 9223372036854775808.0;
-    if (!std::isfinite(number) || std::trunc(number) != number || number >= limit || number < -limit) {
+    const auto integer = exactInteger(value.toDouble());
+    if (!integer)
         m_ok = false;
-        return 0;
-    }
-    return static_cast<qint64>(number);
+    return integer.value_or(0);
 }
 
 QString JsonReader::string(QLatin1StringView key)

@@ -8,6 +8,10 @@
 
 namespace verticora {
 
+// The integer a JSON number stands for when it has no fractional part and fits in 64
+// bits (1 and 1.0 alike); none otherwise.
+[[nodiscard]] std::optional<qint64> exactInteger(double value);
+
 // Strict reading of one JSON object of a data file: a required key must be present with
 // the right JSON type, an optional key may be absent or null but, when present, must
 // have the right type; extra keys are ignored. The first mistake makes `ok` false for

@@ -56,6 +56,9 @@ TempFolder::TempFolder()
 
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
+    // A new file rather than a truncated one: rewriting in place makes the file system
+    // flush on close, which is slow on a busy disk.
+    QFile::remove(path);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
