@@ -71,11 +71,13 @@ void appendDay(QByteArray& out, const DayProgress& day)
     out.append('}');
 }
 
-// Reads the three band keys shared by days and hours; `found` collects which were seen.
-bool readBandSeconds(JsonScanner& scanner, const std::string& key, double& green, double& yellow, double& red,
-                     unsigned& found, bool& handled)
+constexpr unsigned allBands = 7;
+
+// Reads the value of a band key shared by days and hours and notes it in `found`; none
+// when `key` is not one of them.
+std::optional<bool> readBandSeconds(JsonScanner& scanner, const std::string& key, double& green, double& yellow,
+                                    double& red, unsigned& found)
 {
-    handled = true;
     if (key == "greenSeconds") {
         found |= 1;
         return scanner.number(green);
@@ -88,20 +90,16 @@ bool readBandSeconds(JsonScanner& scanner, const std::string& key, double& green
         found |= 4;
         return scanner.number(red);
     }
-    handled = false;
-    return true;
+    return std::nullopt;
 }
-
-constexpr unsigned allBands = 7;
 
 bool decodeHour(JsonScanner& scanner, HourProgress& hour)
 {
     unsigned found = 0;
     const bool read = scanner.object([&](const std::string& key) {
-        bool handled = false;
-        const bool ok = readBandSeconds(scanner, key, hour.greenSeconds, hour.yellowSeconds, hour.redSeconds,
-                                        found, handled);
-        return handled ? ok : scanner.skipValue();
+        if (const auto band = readBandSeconds(scanner, key, hour.greenSeconds, hour.yellowSeconds, hour.redSeconds, found))
+            return *band;
+        return scanner.skipValue();
     });
     return read && found == allBands;
 }
@@ -120,19 +118,12 @@ bool decodeHours(JsonScanner& scanner, DayProgress& day)
 bool decodeDay(JsonScanner& scanner, DayProgress& day)
 {
     unsigned found = 0;
-    std::string text;
     const bool read = scanner.object([&](const std::string& key) {
-        bool handled = false;
-        const bool ok =
-            readBandSeconds(scanner, key, day.greenSeconds, day.yellowSeconds, day.redSeconds, found, handled);
-        if (handled)
-            return ok;
+        if (const auto band = readBandSeconds(scanner, key, day.greenSeconds, day.yellowSeconds, day.redSeconds, found))
+            return *band;
         if (key == "dateID") {
             found |= 8;
-            if (!scanner.string(text))
-                return false;
-            day.dateID = QString::fromUtf8(text.data(), qsizetype(text.size()));
-            return true;
+            return scanner.string(day.dateID);
         }
         if (key == "hours") {
             found |= 16;
@@ -192,7 +183,6 @@ std::optional<DailyProgressFile> decodeDailyProgress(const QByteArray& bytes)
     JsonScanner scanner(bytes);
     DailyProgressFile file;
     unsigned found = 0;
-    std::string text;
     if (!scanner.nextIs('{'))
         return std::nullopt;
     const bool read = scanner.object([&](const std::string& key) {
@@ -205,10 +195,7 @@ std::optional<DailyProgressFile> decodeDailyProgress(const QByteArray& bytes)
         }
         if (key == "timeZone") {
             found |= 2;
-            if (!scanner.string(text))
-                return false;
-            file.timeZone = QString::fromUtf8(text.data(), qsizetype(text.size()));
-            return true;
+            return scanner.string(file.timeZone);
         }
         if (key == "days") {
             found |= 4;

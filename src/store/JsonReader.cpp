@@ -4,6 +4,19 @@
 
 namespace verticora {
 
+namespace {
+
+// The converted value, or none for a key that was absent or null.
+template <typename Convert>
+auto unlessAbsent(const QJsonValue& value, Convert convert) -> std::optional<decltype(convert(value))>
+{
+    if (value.isUndefined())
+        return std::nullopt;
+    return convert(value);
+}
+
+} // namespace
+
 QJsonValue JsonReader::required(QLatin1StringView key, QJsonValue::Type type)
 {
     const QJsonValue value = m_object.value(key);
@@ -33,10 +46,7 @@ double JsonReader::number(QLatin1StringView key)
 
 std::optional<double> JsonReader::optionalNumber(QLatin1StringView key)
 {
-    const QJsonValue value = optional(key, QJsonValue::Double);
-    if (value.isUndefined())
-        return std::nullopt;
-    return value.toDouble();
+    return unlessAbsent(optional(key, QJsonValue::Double), [](const QJsonValue& v) { return v.toDouble(); });
 }
 
 std::optional<qint64> exactInteger(double value)
@@ -66,18 +76,12 @@ QString JsonReader::string(QLatin1StringView key)
 
 std::optional<QString> JsonReader::optionalString(QLatin1StringView key)
 {
-    const QJsonValue value = optional(key, QJsonValue::String);
-    if (value.isUndefined())
-        return std::nullopt;
-    return value.toString();
+    return unlessAbsent(optional(key, QJsonValue::String), [](const QJsonValue& v) { return v.toString(); });
 }
 
 std::optional<bool> JsonReader::optionalBoolean(QLatin1StringView key)
 {
-    const QJsonValue value = optional(key, QJsonValue::Bool);
-    if (value.isUndefined())
-        return std::nullopt;
-    return value.toBool();
+    return unlessAbsent(optional(key, QJsonValue::Bool), [](const QJsonValue& v) { return v.toBool(); });
 }
 
 QJsonObject JsonReader::object(QLatin1StringView key)
@@ -87,10 +91,7 @@ QJsonObject JsonReader::object(QLatin1StringView key)
 
 std::optional<QJsonObject> JsonReader::optionalObject(QLatin1StringView key)
 {
-    const QJsonValue value = optional(key, QJsonValue::Object);
-    if (value.isUndefined())
-        return std::nullopt;
-    return value.toObject();
+    return unlessAbsent(optional(key, QJsonValue::Object), [](const QJsonValue& v) { return v.toObject(); });
 }
 
 QJsonArray JsonReader::array(QLatin1StringView key)

@@ -241,6 +241,14 @@ bool JsonScanner::string(std::string& utf8)
     }
 }
 
+bool JsonScanner::string(QString& text)
+{
+    if (!string(m_text))
+        return false;
+    text = QString::fromUtf8(m_text.data(), qsizetype(m_text.size()));
+    return true;
+}
+
 bool JsonScanner::skipValue()
 {
     skipSpace();
@@ -251,10 +259,8 @@ bool JsonScanner::skipValue()
         return object([this](const std::string&) { return skipValue(); });
     case '[':
         return array([this] { return skipValue(); });
-    case '"': {
-        std::string ignored;
-        return string(ignored);
-    }
+    case '"':
+        return string(m_text);
     case 't':
         return literal("true");
     case 'f':

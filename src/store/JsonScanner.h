@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 
 #include <string>
 
@@ -21,6 +22,7 @@ public:
 
     [[nodiscard]] bool number(double& value);
     [[nodiscard]] bool string(std::string& utf8);
+    [[nodiscard]] bool string(QString& text);
     [[nodiscard]] bool skipValue();
 
     // Reads an object; `member(key)` is called with each key and must read its value.
@@ -43,6 +45,7 @@ private:
     const char* m_end;
     int m_depth = 0;
     std::string m_key;
+    std::string m_text;
 };
 
 template <typename Member>

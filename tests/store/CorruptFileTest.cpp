@@ -22,29 +22,6 @@ namespace {
 
 constexpr int mutationCount = 2500;
 
-PosturePreferences everyFieldSet()
-{
-    PosturePreferences preferences;
-    preferences.selectedCameraID = QStringLiteral("usb-cam-1");
-    preferences.reminderMode = ReminderMode::smoke20;
-    preferences.edgeEffectStyle = EdgeEffectStyle::corners;
-    preferences.liveChartMotion = QStringLiteral("original");
-    preferences.menuBarStyle = QStringLiteral("color");
-    preferences.redAlertEnabled = true;
-    preferences.smokeDepth = 12.25;
-    preferences.delay = 2.5;
-    for (const char* id : {"usb-cam-1", "built-in"}) {
-        SavedCalibration calibration;
-        calibration.cameraID = QString::fromLatin1(id);
-        calibration.baseline = {0.02, 0.85, 0.01, 0.42, 0.9, 0.48};
-        calibration.yellow = 0.45;
-        calibration.red = 0.85;
-        calibration.landmarkHeight = LandmarkHeightCalibration{{0.40, 0.50, 0.65}, 0.55};
-        preferences.calibrations.emplace(calibration.cameraID, calibration);
-    }
-    return preferences;
-}
-
 QByteArray threeDays()
 {
     DailyProgressFile file;
@@ -97,7 +74,7 @@ TEST(CorruptFiles, preferencesAreRefusedOrValidInFull)
     TempFolder folder;
     const QString path = folder.file(QStringLiteral("preferences.json"));
     const PreferencesStore store(path);
-    const QByteArray valid = encodePreferences(everyFieldSet());
+    const QByteArray valid = encodePreferences(samplePreferences());
     int accepted = 0;
     int refused = 0;
     for (const QByteArray& bytes : damagedVersions(valid, 2000)) {

@@ -22,37 +22,6 @@ namespace {
 const QString invalidText =
     QStringLiteral("Saved settings were invalid or from an incompatible tracking version. Set your zones again.");
 
-SavedCalibration calibrationFor(const QString& cameraID)
-{
-    SavedCalibration calibration;
-    calibration.cameraID = cameraID;
-    calibration.baseline = {0.01, 0.9, -0.02, 0.45, 0.88, 0.52};
-    calibration.yellow = 0.5;
-    calibration.red = 0.9;
-    calibration.landmarkHeight = LandmarkHeightCalibration{{0.40, 0.50, 0.65}, 0.55};
-    return calibration;
-}
-
-PosturePreferences fullRecord()
-{
-    PosturePreferences preferences;
-    preferences.selectedCameraID = QStringLiteral("usb-cam-1");
-    preferences.reminderMode = ReminderMode::smokeWide;
-    preferences.edgeEffectStyle = EdgeEffectStyle::horizon;
-    preferences.liveChartMotion = QStringLiteral("smooth");
-    preferences.menuBarStyle = QStringLiteral("color");
-    preferences.redAlertEnabled = false;
-    preferences.smokeDepth = 7.5;
-    preferences.delay = 3.0;
-    preferences.yellow = 0.4;
-    preferences.red = 0.7;
-    preferences.calibrations.emplace(QStringLiteral("usb-cam-1"), calibrationFor(QStringLiteral("usb-cam-1")));
-    SavedCalibration plain = calibrationFor(QStringLiteral("built-in"));
-    plain.landmarkHeight.reset();
-    preferences.calibrations.emplace(QStringLiteral("built-in"), plain);
-    return preferences;
-}
-
 SavedCalibration& camera(PosturePreferences& preferences)
 {
     return preferences.calibrations.at(QStringLiteral("usb-cam-1"));
@@ -60,7 +29,7 @@ SavedCalibration& camera(PosturePreferences& preferences)
 
 QJsonObject fullJson()
 {
-    return QJsonDocument::fromJson(encodePreferences(fullRecord())).object();
+    return QJsonDocument::fromJson(encodePreferences(samplePreferences())).object();
 }
 
 QByteArray toBytes(const QJsonObject& object)
@@ -117,7 +86,7 @@ TEST_F(PreferencesStoreTest, freshRecordHasTheStartingValues)
 
 TEST_F(PreferencesStoreTest, saveAndLoadRoundTripEveryField)
 {
-    const PosturePreferences saved = fullRecord();
+    const PosturePreferences saved = samplePreferences();
     EXPECT_FALSE(m_store.save(saved));
     const PreferencesLoad load = m_store.load();
     EXPECT_FALSE(load.failure);
@@ -172,7 +141,7 @@ TEST_F(PreferencesStoreTest, recordRulesAcceptAndRefuseTheBoundaries)
          [](auto& p) { camera(p).featureSchema = QString(legacyFeatureSchema); }, false},
     };
     for (const Case& c : cases) {
-        PosturePreferences preferences = fullRecord();
+        PosturePreferences preferences = samplePreferences();
         c.change(preferences);
         EXPECT_EQ(preferences.valid(currentFeatureSchema), c.valid) << c.what;
 
@@ -271,7 +240,7 @@ TEST_F(PreferencesStoreTest, keyOrderDoesNotMatter)
 
 TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
 {
-    PosturePreferences legacy = fullRecord();
+    PosturePreferences legacy = samplePreferences();
     legacy.featureSchema = QString(legacyFeatureSchema);
     for (auto& entry : legacy.calibrations)
         entry.second.featureSchema = QString(legacyFeatureSchema);
@@ -280,7 +249,7 @@ TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
     ASSERT_TRUE(load.preferences);
     EXPECT_FALSE(load.failure);
 
-    PosturePreferences expected = fullRecord();
+    PosturePreferences expected = samplePreferences();
     expected.yellow = 0.6;
     expected.red = 1.0;
     expected.calibrations.clear();
@@ -290,21 +259,21 @@ TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
 
 TEST_F(PreferencesStoreTest, legacyFileMustBeValidForItsOwnSchema)
 {
-    PosturePreferences legacy = fullRecord();
+    PosturePreferences legacy = samplePreferences();
     legacy.featureSchema = QString(legacyFeatureSchema);
     legacy.calibrations.clear();
     legacy.delay = 6.0;
     expectInvalid(loadBytes(encodePreferences(legacy)), "legacy delay 6");
 
     // Its calibrations must carry the legacy schema too.
-    legacy = fullRecord();
+    legacy = samplePreferences();
     legacy.featureSchema = QString(legacyFeatureSchema);
     expectInvalid(loadBytes(encodePreferences(legacy)), "legacy record with current calibrations");
 }
 
 TEST_F(PreferencesStoreTest, calibrationLookupOnlyHandsOutValidEntriesOfThatCamera)
 {
-    PosturePreferences preferences = fullRecord();
+    PosturePreferences preferences = samplePreferences();
     EXPECT_EQ(preferences.calibration(QStringLiteral("usb-cam-1")), calibrationFor(QStringLiteral("usb-cam-1")));
     EXPECT_FALSE(preferences.calibration(QString()));
     EXPECT_FALSE(preferences.calibration(QStringLiteral("unknown")));
@@ -323,7 +292,7 @@ TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
     QFile::setPermissions(m_folder.file(QStringLiteral("home")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                               | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
-    EXPECT_FALSE(PreferencesStore(nested).save(fullRecord()));
+    EXPECT_FALSE(PreferencesStore(nested).save(samplePreferences()));
     EXPECT_EQ(permissionBits(nested), 0600u);
     EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data/Verticora"))), 0700u);
     EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data"))), 0700u);
@@ -340,7 +309,7 @@ TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
 TEST_F(PreferencesStoreTest, saveWhereAFileBlocksTheFolderReportsTheReason)
 {
     writeBytes(m_folder.file(QStringLiteral("blocker")), "x");
-    const auto failure = PreferencesStore(m_folder.file(QStringLiteral("blocker/preferences.json"))).save(fullRecord());
+    const auto failure = PreferencesStore(m_folder.file(QStringLiteral("blocker/preferences.json"))).save(samplePreferences());
     ASSERT_TRUE(failure);
     EXPECT_FALSE(failure->error);
     EXPECT_TRUE(PreferencesStore::saveFailureMessage(*failure)
@@ -356,7 +325,7 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
-        const auto failure = PreferencesStore(m_path).save(fullRecord());
+        const auto failure = PreferencesStore(m_path).save(samplePreferences());
         checks.expect(failure.has_value(), "the save into a read-only folder succeeded");
         if (failure) {
             checks.expect(!failure->error, "a file-system failure was reported as invalid settings");
@@ -373,7 +342,7 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
 
 TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureNotInvalidSettings)
 {
-    ASSERT_FALSE(m_store.save(fullRecord()));
+    ASSERT_FALSE(m_store.save(samplePreferences()));
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(m_path, {}), "chmod");

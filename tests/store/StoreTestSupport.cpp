@@ -95,6 +95,37 @@ WallTime utc(int year, int month, int day, int hour, int minute, double second)
     return secondsSince1970(QTimeZone::utc(), year, month, day, hour, minute, second);
 }
 
+SavedCalibration calibrationFor(const QString& cameraID)
+{
+    SavedCalibration calibration;
+    calibration.cameraID = cameraID;
+    calibration.baseline = {0.01, 0.9, -0.02, 0.45, 0.88, 0.52};
+    calibration.yellow = 0.5;
+    calibration.red = 0.9;
+    calibration.landmarkHeight = LandmarkHeightCalibration{{0.40, 0.50, 0.65}, 0.55};
+    return calibration;
+}
+
+PosturePreferences samplePreferences()
+{
+    PosturePreferences preferences;
+    preferences.selectedCameraID = QStringLiteral("usb-cam-1");
+    preferences.reminderMode = ReminderMode::smokeWide;
+    preferences.edgeEffectStyle = EdgeEffectStyle::horizon;
+    preferences.liveChartMotion = QStringLiteral("smooth");
+    preferences.menuBarStyle = QStringLiteral("color");
+    preferences.redAlertEnabled = false;
+    preferences.smokeDepth = 7.5;
+    preferences.delay = 3.0;
+    preferences.yellow = 0.4;
+    preferences.red = 0.7;
+    preferences.calibrations.emplace(QStringLiteral("usb-cam-1"), calibrationFor(QStringLiteral("usb-cam-1")));
+    SavedCalibration plain = calibrationFor(QStringLiteral("built-in"));
+    plain.landmarkHeight.reset();
+    preferences.calibrations.emplace(QStringLiteral("built-in"), plain);
+    return preferences;
+}
+
 std::string runUnprivileged(const QString& folder, const std::function<std::string()>& scenario)
 {
     int channel[2];

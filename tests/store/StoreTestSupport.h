@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/PosturePreferences.h"
 #include "store/WallClock.h"
 
 #include <QByteArray>
@@ -31,6 +32,12 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 [[nodiscard]] WallTime newYork(int year, int month, int day, int hour, int minute, double second);
 // Seconds since 1970 of a UTC time.
 [[nodiscard]] WallTime utc(int year, int month, int day, int hour, int minute, double second);
+
+// A valid calibration of `cameraID`, with a landmark height.
+[[nodiscard]] SavedCalibration calibrationFor(const QString& cameraID);
+// A valid record with every optional field set and two calibrations, "usb-cam-1" (with a
+// landmark height) and "built-in" (without).
+[[nodiscard]] PosturePreferences samplePreferences();
 
 // A clock the test sets by hand.
 struct ManualClock {

@@ -56,6 +56,22 @@ struct HistoryFolder {
     }
 };
 
+// The benchmark loop: one tracked reading per analysed frame, the face moving through
+// all three zones.
+template <typename Store>
+void recordFrames(benchmark::State& state, Store& store, WallTime start)
+{
+    const double deviations[] = {0.1, 0.3, 0.5, 0.7, 0.9, 0.6, 0.2};
+    WallTime t = start;
+    std::size_t i = 0;
+    AllocationScope allocations(state);
+    for (auto _ : state) {
+        store.record(deviations[i], 0.45, 0.85, t, true);
+        t += frameInterval;
+        i = (i + 1) % std::size(deviations);
+    }
+}
+
 // One reading per analysed frame on top of a three-year history, crediting, hour
 // bookkeeping and the once-a-second publication included. The periodic save is left
 // out here (it runs once every 30 s; see progressStoreSave).
@@ -64,15 +80,7 @@ void progressStoreRecord(benchmark::State& state)
     HistoryFolder history;
     ProgressStore store(history.path, systemWallTime, ProgressStore::defaultMaxSampleGap,
                         std::numeric_limits<double>::infinity(), ProgressStore::defaultPublishInterval);
-    const double deviations[] = {0.1, 0.3, 0.5, 0.7, 0.9, 0.6, 0.2};
-    WallTime t = 1'780'000'000; // mid-2026: the newest day of the history is being extended
-    std::size_t i = 0;
-    AllocationScope allocations(state);
-    for (auto _ : state) {
-        store.record(deviations[i], 0.45, 0.85, t, true);
-        t += frameInterval;
-        i = (i + 1) % std::size(deviations);
-    }
+    recordFrames(state, store, 1'780'000'000); // mid-2026: the newest day of the history grows
     state.counters["days"] = double(store.days().size());
 }
 BENCHMARK(progressStoreRecord);
@@ -112,14 +120,7 @@ void liveScoreStoreRecord(benchmark::State& state)
     WallTime t = 1'780'000'000;
     for (; store.points().size() < 900; t += frameInterval)
         store.record(0.3, 0.45, 0.85, t, true);
-    const double deviations[] = {0.1, 0.3, 0.5, 0.7, 0.9, 0.6, 0.2};
-    std::size_t i = 0;
-    AllocationScope allocations(state);
-    for (auto _ : state) {
-        store.record(deviations[i], 0.45, 0.85, t, true);
-        t += frameInterval;
-        i = (i + 1) % std::size(deviations);
-    }
+    recordFrames(state, store, t);
     state.counters["points"] = double(store.points().size());
 }
 BENCHMARK(liveScoreStoreRecord);
