@@ -47,7 +47,9 @@ bool isVersion(const PosturePreferences& preferences)
     return ok && preferences == version(k);
 }
 
-[[noreturn]] void saveForever(const QString& preferencesPath, const QString& progressPath, int round)
+// Saves both files over and over; after the first round of saves it writes one byte to
+// `started`, so the parent kills it while it is rewriting files, not while it starts up.
+[[noreturn]] void saveForever(const QString& preferencesPath, const QString& progressPath, int round, int started)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     const PreferencesStore preferences(preferencesPath);
@@ -57,6 +59,8 @@ bool isVersion(const PosturePreferences& preferences)
         (void)preferences.save(version(round * 100'000 + k));
         progress.record(0.1, 0.45, 0.85, start + k, true);
         progress.flush();
+        if (k == 1 && write(started, "s", 1) != 1)
+            _exit(1);
     }
 }
 
@@ -77,21 +81,28 @@ TEST(CrashSafety, killedWritersLeaveCompleteFiles)
     }
 
     std::mt19937 random(1234);
-    std::uniform_int_distribution<int> waitMicroseconds(2'000, 60'000);
+    std::uniform_int_distribution<int> waitMicroseconds(0, 30'000);
     QByteArray previousPreferences = readBytes(preferencesPath);
     QByteArray previousProgress = readBytes(progressPath);
     int preferencesChanges = 0;
     int progressChanges = 0;
     for (int round = 0; round < 30; ++round) {
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            saveForever(preferencesPath, progressPath, round);
-        usleep(useconds_t(waitMicroseconds(random)));
+            saveForever(preferencesPath, progressPath, round, started[1]);
+        close(started[1]);
+        char byte = 0;
+        const bool running = read(started[0], &byte, 1) == 1;
+        close(started[0]);
+        if (running)
+            usleep(useconds_t(waitMicroseconds(random)));
         kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself in round " << round;
+        ASSERT_TRUE(running && WIFSIGNALED(status)) << "the writer stopped by itself in round " << round;
 
         const PreferencesLoad load = PreferencesStore(preferencesPath).load();
         ASSERT_TRUE(load.preferences) << "round " << round << ": "
@@ -106,7 +117,7 @@ TEST(CrashSafety, killedWritersLeaveCompleteFiles)
         previousPreferences = readBytes(preferencesPath);
         previousProgress = progressBytes;
     }
-    // The kills did land while the files were being rewritten.
-    EXPECT_GT(preferencesChanges, 0);
-    EXPECT_GT(progressChanges, 0);
+    // Every round rewrote both files before it was killed.
+    EXPECT_EQ(preferencesChanges, 30);
+    EXPECT_EQ(progressChanges, 30);
 }
