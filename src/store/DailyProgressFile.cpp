@@ -71,7 +71,9 @@ void appendDay(QByteArray& out, const DayProgress& day)
     out.append('}');
 }
 
-constexpr unsigned allBands = 7;
+constexpr unsigned allBands = 7; // the three bits readBandSeconds sets
+constexpr unsigned dateIDFound = 8;
+constexpr unsigned hoursFound = 16;
 
 // Reads the value of a band key shared by days and hours and notes it in `found`; none
 // when `key` is not one of them.
@@ -122,16 +124,16 @@ bool decodeDay(JsonScanner& scanner, DayProgress& day)
         if (const auto band = readBandSeconds(scanner, key, day.greenSeconds, day.yellowSeconds, day.redSeconds, found))
             return *band;
         if (key == "dateID") {
-            found |= 8;
+            found |= dateIDFound;
             return scanner.string(day.dateID);
         }
         if (key == "hours") {
-            found |= 16;
+            found |= hoursFound;
             return decodeHours(scanner, day);
         }
         return scanner.skipValue();
     });
-    return read && found == (allBands | 8 | 16);
+    return read && found == (allBands | dateIDFound | hoursFound);
 }
 
 bool decodeDays(JsonScanner& scanner, QList<DayProgress>& days)

@@ -67,6 +67,17 @@ QString asSentence(const QString& reason)
     return sentence;
 }
 
+FileContent readWholeFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, asSentence(file.errorString())};
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {{}, asSentence(file.errorString())};
+    return {std::move(bytes), std::nullopt};
+}
+
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
     if (auto error = createFolderOwnerOnly(QFileInfo(path).path()))

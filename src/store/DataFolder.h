@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
-
-class QByteArray;
 
 namespace verticora {
 
@@ -21,6 +20,13 @@ inline constexpr char dailyProgressFileName[] = "daily-progress.json";
 // ends up readable by its owner only (0600). Returns the reason as one sentence on
 // failure, none on success.
 [[nodiscard]] std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
+
+// The whole content of a file, or the reason (one sentence) it could not be read.
+struct FileContent {
+    QByteArray bytes;
+    std::optional<QString> error;
+};
+[[nodiscard]] FileContent readWholeFile(const QString& path);
 
 // A file-system reason as a sentence: first letter capitalised, a full stop at the end.
 [[nodiscard]] QString asSentence(const QString& reason);

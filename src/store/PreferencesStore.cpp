@@ -3,7 +3,6 @@
 #include "store/DataFolder.h"
 #include "store/PlatformTexts.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace verticora {
@@ -48,14 +47,11 @@ PreferencesLoad PreferencesStore::load() const
 {
     if (!QFileInfo::exists(m_path))
         return {};
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, PreferencesFailure{std::nullopt, asSentence(file.errorString())}};
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {std::nullopt, PreferencesFailure{std::nullopt, asSentence(file.errorString())}};
+    const FileContent content = readWholeFile(m_path);
+    if (content.error)
+        return {std::nullopt, PreferencesFailure{std::nullopt, *content.error}};
 
-    auto decoded = decodePreferences(bytes);
+    auto decoded = decodePreferences(content.bytes);
     if (!decoded)
         return {std::nullopt, invalidFailure()};
     if (decoded->featureSchema == legacyFeatureSchema) {

@@ -67,18 +67,12 @@ void ProgressStore::load()
 {
     if (!QFileInfo::exists(m_path))
         return;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setAside(asSentence(file.errorString()));
+    const FileContent content = readWholeFile(m_path);
+    if (content.error) {
+        setAside(*content.error);
         return;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setAside(asSentence(file.errorString()));
-        return;
-    }
-    file.close();
-    const auto decoded = decodeDailyProgress(bytes);
+    const auto decoded = decodeDailyProgress(content.bytes);
     if (!decoded || !decoded->acceptable()) {
         setAside(notInTheCorrectFormat(m_path));
         return;
@@ -115,6 +109,7 @@ void ProgressStore::record(std::optional<double> score, double yellow, double re
         m_anchor.reset();
         return;
     }
+    const std::optional<PostureBand> band = eligible ? classify(score, yellow, red) : std::nullopt;
     if (m_anchor) {
         if (at < m_anchor->date) {
             ++m_rejectedSamples;
@@ -123,12 +118,11 @@ void ProgressStore::record(std::optional<double> score, double yellow, double re
         }
         if (at == m_anchor->date) {
             // A repeated time keeps a usable anchor; a repeated time without a band ends the run.
-            if (!eligible || !classify(score, yellow, red))
+            if (!band)
                 m_anchor.reset();
             return;
         }
     }
-    const std::optional<PostureBand> band = eligible ? classify(score, yellow, red) : std::nullopt;
     if (m_anchor && band && at - m_anchor->date <= m_maxSampleGap)
         integrate(m_anchor->date, at, m_anchor->band);
     if (band)
