@@ -28,4 +28,5 @@ TEST(LiveScoreValue, noneForMissingOrBadInput)
     EXPECT_FALSE(LiveScoreStore::value(std::nullopt, 0.45, 0.85));
     EXPECT_FALSE(LiveScoreStore::value(std::numeric_limits<double>::infinity(), 0.45, 0.85));
     EXPECT_FALSE(LiveScoreStore::value(0.2, 0.5, 0.6));
+    EXPECT_FALSE(LiveScoreStore::value(0.2, 0.1, 0.9)); // yellow below 0.15
 }

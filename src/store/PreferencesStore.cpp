@@ -1,0 +1,87 @@
+#include "store/PreferencesStore.h"
+
+#include "store/DataFolder.h"
+#include "store/PlatformTexts.h"
+
+#include <QFileInfo>
+
+namespace verticora {
+
+namespace {
+
+// The legacy measurement is not comparable with the current one: the settings stay,
+// the levels return to their setup defaults and the calibrations must be made again.
+PosturePreferences migratedFromLegacy(PosturePreferences legacy)
+{
+    legacy.featureSchema = QString(currentFeatureSchema);
+    legacy.yellow = 0.6;
+    legacy.red = 1.0;
+    legacy.calibrations.clear();
+    return legacy;
+}
+
+PreferencesFailure invalidFailure()
+{
+    return {PreferencesError::invalid, describe(PreferencesError::invalid)};
+}
+
+} // namespace
+
+QString describe(PreferencesError error)
+{
+    switch (error) {
+    case PreferencesError::invalid:
+        break;
+    }
+    return QStringLiteral("Saved settings were invalid or from an incompatible tracking version. Set your zones again.");
+}
+
+QString PreferencesStore::defaultPath()
+{
+    return dataFolder() + u'/' + QLatin1StringView(preferencesFileName);
+}
+
+PreferencesStore::PreferencesStore(QString path) : m_path(std::move(path)) {}
+
+PreferencesLoad PreferencesStore::load() const
+{
+    if (!QFileInfo::exists(m_path))
+        return {};
+    const FileContent content = readWholeFile(m_path);
+    if (content.error)
+        return {std::nullopt, PreferencesFailure{std::nullopt, *content.error}};
+
+    auto decoded = decodePreferences(content.bytes);
+    if (!decoded)
+        return {std::nullopt, invalidFailure()};
+    if (decoded->featureSchema == legacyFeatureSchema) {
+        if (!decoded->valid(legacyFeatureSchema))
+            return {std::nullopt, invalidFailure()};
+        decoded = migratedFromLegacy(std::move(*decoded));
+    }
+    if (!decoded->valid(currentFeatureSchema))
+        return {std::nullopt, invalidFailure()};
+    return {std::move(decoded), std::nullopt};
+}
+
+std::optional<PreferencesFailure> PreferencesStore::save(const PosturePreferences& preferences) const
+{
+    if (!preferences.valid(currentFeatureSchema))
+        return invalidFailure();
+    if (auto reason = writeFileAtomically(m_path, encodePreferences(preferences)))
+        return PreferencesFailure{std::nullopt, *reason};
+    return std::nullopt;
+}
+
+QString PreferencesStore::loadFailureMessage(const PreferencesFailure& failure)
+{
+    return QStringLiteral("Could not load saved settings. ") + failure.description;
+}
+
+QString PreferencesStore::saveFailureMessage(const PreferencesFailure& failure)
+{
+    const std::string_view prefix = platformTexts.couldNotSaveSettings;
+    return QString::fromUtf8(prefix.data(), qsizetype(prefix.size())) + failure.description;
+}
+
+} // namespace verticora

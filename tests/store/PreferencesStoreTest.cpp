@@ -1,0 +1,374 @@
+#include "StoreTestSupport.h"
+
+#include "store/PlatformTexts.h"
+#include "store/PreferencesStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+
+using namespace verticora;
+using namespace verticora::test;
+
+namespace {
+
+const QString invalidText =
+    QStringLiteral("Saved settings were invalid or from an incompatible tracking version. Set your zones again.");
+
+SavedCalibration& camera(PosturePreferences& preferences)
+{
+    return preferences.calibrations.at(QStringLiteral("usb-cam-1"));
+}
+
+QJsonObject fullJson()
+{
+    return QJsonDocument::fromJson(encodePreferences(samplePreferences())).object();
+}
+
+QByteArray toBytes(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+class PreferencesStoreTest : public ::testing::Test {
+protected:
+    PreferencesLoad loadBytes(const QByteArray& bytes)
+    {
+        writeBytes(m_path, bytes);
+        return m_store.load();
+    }
+
+    TempFolder m_folder;
+    QString m_path = m_folder.file(QStringLiteral("Verticora/preferences.json"));
+    PreferencesStore m_store{m_path};
+
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(m_folder.file(QStringLiteral("Verticora")))); }
+};
+
+void expectInvalid(const PreferencesLoad& load, const std::string& what)
+{
+    EXPECT_FALSE(load.preferences) << what;
+    ASSERT_TRUE(load.failure) << what;
+    EXPECT_EQ(load.failure->error, PreferencesError::invalid) << what;
+    EXPECT_EQ(load.failure->description, invalidText) << what;
+}
+
+} // namespace
+
+TEST_F(PreferencesStoreTest, noFileLoadsNothingAndCreatesNothing)
+{
+    const QString path = m_folder.file(QStringLiteral("absent/preferences.json"));
+    const PreferencesLoad load = PreferencesStore(path).load();
+    EXPECT_FALSE(load.preferences);
+    EXPECT_FALSE(load.failure);
+    EXPECT_FALSE(QFileInfo::exists(m_folder.file(QStringLiteral("absent"))));
+}
+
+TEST_F(PreferencesStoreTest, freshRecordHasTheStartingValues)
+{
+    const PosturePreferences fresh;
+    EXPECT_EQ(fresh.version, 1);
+    EXPECT_EQ(fresh.featureSchema, QStringLiteral("seated-height-v2"));
+    EXPECT_FALSE(fresh.selectedCameraID || fresh.reminderMode || fresh.edgeEffectStyle || fresh.smokeDepth);
+    EXPECT_EQ(fresh.delay, 2.0);
+    EXPECT_EQ(fresh.yellow, 0.45);
+    EXPECT_EQ(fresh.red, 0.85);
+    EXPECT_TRUE(fresh.calibrations.empty());
+    EXPECT_TRUE(fresh.valid(currentFeatureSchema));
+}
+
+TEST_F(PreferencesStoreTest, saveAndLoadRoundTripEveryField)
+{
+    const PosturePreferences saved = samplePreferences();
+    EXPECT_FALSE(m_store.save(saved));
+    const PreferencesLoad load = m_store.load();
+    EXPECT_FALSE(load.failure);
+    ASSERT_TRUE(load.preferences);
+    EXPECT_EQ(*load.preferences, saved);
+    // Absent optionals are left out, never written as null.
+    EXPECT_FALSE(readBytes(m_path).contains("null"));
+    EXPECT_FALSE(QJsonDocument::fromJson(readBytes(m_path))
+                     .object()[QStringLiteral("calibrations")][QStringLiteral("built-in")]
+                     .toObject()
+                     .contains(QStringLiteral("landmarkHeight")));
+}
+
+TEST_F(PreferencesStoreTest, recordRulesAcceptAndRefuseTheBoundaries)
+{
+    struct Case {
+        const char* what;
+        std::function<void(PosturePreferences&)> change;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"smoke depth 50", [](auto& p) { p.smokeDepth = 50; }, true},
+        {"smoke depth 50.5", [](auto& p) { p.smokeDepth = 50.5; }, false},
+        {"smoke depth -1", [](auto& p) { p.smokeDepth = -1; }, false},
+        {"smoke depth NaN", [](auto& p) { p.smokeDepth = std::numeric_limits<double>::quiet_NaN(); }, false},
+        {"no smoke depth", [](auto& p) { p.smokeDepth.reset(); }, true},
+        {"delay 1.0", [](auto& p) { p.delay = 1.0; }, true},
+        {"delay 5.0", [](auto& p) { p.delay = 5.0; }, true},
+        {"delay 0.9", [](auto& p) { p.delay = 0.9; }, false},
+        {"delay 5.1", [](auto& p) { p.delay = 5.1; }, false},
+        {"yellow 0.15, red 0.3", [](auto& p) { p.yellow = 0.15, p.red = 0.3; }, true},
+        {"yellow 0.14, red 5", [](auto& p) { p.yellow = 0.14, p.red = 5; }, false},
+        {"yellow 0.8, red 0.99", [](auto& p) { p.yellow = 0.8, p.red = 0.99; }, false},
+        {"yellow 0.8, red 1.0", [](auto& p) { p.yellow = 0.8, p.red = 1.0; }, true},
+        {"blank camera", [](auto& p) { p.selectedCameraID = QStringLiteral("   "); }, false},
+        {"newline camera", [](auto& p) { p.selectedCameraID = QStringLiteral("\n\t"); }, false},
+        {"no camera", [](auto& p) { p.selectedCameraID.reset(); }, true},
+        {"version 2", [](auto& p) { p.version = 2; }, false},
+        {"other schema", [](auto& p) { p.featureSchema = QStringLiteral("seated-height-v3"); }, false},
+        {"legacy schema", [](auto& p) { p.featureSchema = QString(legacyFeatureSchema); }, false},
+        {"calibration under another key",
+         [](auto& p) { p.calibrations.emplace(QStringLiteral("A"), calibrationFor(QStringLiteral("B"))); }, false},
+        {"baseline of 5", [](auto& p) { camera(p).baseline.pop_back(); }, false},
+        {"baseline of 7", [](auto& p) { camera(p).baseline.push_back(0.5); }, false},
+        {"infinite baseline",
+         [](auto& p) { camera(p).baseline[2] = std::numeric_limits<double>::infinity(); }, false},
+        {"tiny face baseline", [](auto& p) { camera(p).baseline[3] = 0.08; }, false},
+        {"reference line on the nose",
+         [](auto& p) { camera(p).landmarkHeight->referenceLineY = 0.5; }, false},
+        {"calibration pair invalid", [](auto& p) { camera(p).red = 0.55; }, false},
+        {"calibration of a legacy schema",
+         [](auto& p) { camera(p).featureSchema = QString(legacyFeatureSchema); }, false},
+    };
+    for (const Case& c : cases) {
+        PosturePreferences preferences = samplePreferences();
+        c.change(preferences);
+        EXPECT_EQ(preferences.valid(currentFeatureSchema), c.valid) << c.what;
+
+        QFile::remove(m_path);
+        const auto failure = m_store.save(preferences);
+        EXPECT_EQ(!failure, c.valid) << c.what;
+        if (c.valid || !failure)
+            continue;
+        EXPECT_EQ(failure->error, PreferencesError::invalid) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(m_path)) << c.what << ": an invalid record must not reach the disk";
+        // The same record written by someone else is refused on load.
+        const QByteArray bytes = encodePreferences(preferences);
+        if (QJsonDocument::fromJson(bytes).isObject() && !bytes.contains("null"))
+            expectInvalid(loadBytes(bytes), c.what);
+    }
+}
+
+TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
+{
+    struct Case {
+        const char* what;
+        std::function<void(QJsonObject&)> change;
+        bool loads;
+    };
+    const auto calibrationChange = [](std::function<void(QJsonObject&)> change) {
+        return [change](QJsonObject& root) {
+            QJsonObject calibrations = root[QStringLiteral("calibrations")].toObject();
+            QJsonObject entry = calibrations[QStringLiteral("usb-cam-1")].toObject();
+            change(entry);
+            calibrations[QStringLiteral("usb-cam-1")] = entry;
+            root[QStringLiteral("calibrations")] = calibrations;
+        };
+    };
+    std::vector<Case> cases;
+    for (const char* key : {"version", "featureSchema", "delay", "yellow", "red", "calibrations"})
+        cases.push_back({key, [key](QJsonObject& root) { root.remove(QLatin1StringView(key)); }, false});
+    for (const char* key : {"selectedCameraID", "reminderMode", "edgeEffectStyle", "liveChartMotion", "menuBarStyle",
+                            "redAlertEnabled", "smokeDepth"})
+        cases.push_back({key, [key](QJsonObject& root) { root.remove(QLatin1StringView(key)); }, true});
+    const std::vector<Case> more = {
+        {"version as text", [](auto& r) { r[QStringLiteral("version")] = QStringLiteral("1"); }, false},
+        {"version 1.5", [](auto& r) { r[QStringLiteral("version")] = 1.5; }, false},
+        {"delay as text", [](auto& r) { r[QStringLiteral("delay")] = QStringLiteral("2"); }, false},
+        {"delay as integer", [](auto& r) { r[QStringLiteral("delay")] = 4; }, true},
+        {"red alert as text", [](auto& r) { r[QStringLiteral("redAlertEnabled")] = QStringLiteral("yes"); }, false},
+        {"smoke depth as text", [](auto& r) { r[QStringLiteral("smokeDepth")] = QStringLiteral("8"); }, false},
+        {"camera as number", [](auto& r) { r[QStringLiteral("selectedCameraID")] = 3; }, false},
+        {"null optional", [](auto& r) { r[QStringLiteral("smokeDepth")] = QJsonValue(); }, true},
+        {"null required", [](auto& r) { r[QStringLiteral("delay")] = QJsonValue(); }, false},
+        {"unknown reminder mode", [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("smoke3"); }, false},
+        {"unknown edge style", [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("Tide"); }, false},
+        {"free chart motion", [](auto& r) { r[QStringLiteral("liveChartMotion")] = QStringLiteral("bouncy"); }, true},
+        {"extra keys", [](auto& r) { r[QStringLiteral("futureSetting")] = QJsonObject{{QStringLiteral("x"), 1}}; }, true},
+        {"calibrations as array", [](auto& r) { r[QStringLiteral("calibrations")] = QJsonArray(); }, false},
+        {"calibration without yellow", calibrationChange([](auto& c) { c.remove(QStringLiteral("yellow")); }), false},
+        {"calibration without landmark height",
+         calibrationChange([](auto& c) { c.remove(QStringLiteral("landmarkHeight")); }), true},
+        {"baseline with text",
+         calibrationChange([](auto& c) {
+             QJsonArray baseline = c[QStringLiteral("baseline")].toArray();
+             baseline[0] = QStringLiteral("0.01");
+             c[QStringLiteral("baseline")] = baseline;
+         }),
+         false},
+        {"landmark height without reference line", calibrationChange([](auto& c) {
+             QJsonObject height = c[QStringLiteral("landmarkHeight")].toObject();
+             height.remove(QStringLiteral("referenceLineY"));
+             c[QStringLiteral("landmarkHeight")] = height;
+         }),
+         false},
+    };
+    cases.insert(cases.end(), more.begin(), more.end());
+
+    for (const Case& c : cases) {
+        QJsonObject root = fullJson();
+        c.change(root);
+        const PreferencesLoad load = loadBytes(toBytes(root));
+        if (c.loads) {
+            EXPECT_TRUE(load.preferences && !load.failure) << c.what;
+        } else {
+            expectInvalid(load, c.what);
+        }
+    }
+    expectInvalid(loadBytes("not json"), "not json");
+    expectInvalid(loadBytes("[1, 2]"), "an array");
+}
+
+TEST_F(PreferencesStoreTest, keyOrderDoesNotMatter)
+{
+    const QByteArray reordered = R"({"calibrations":{},"red":0.85,"yellow":0.45,"delay":2,)"
+                                 R"("featureSchema":"seated-height-v2","version":1.0})";
+    const PreferencesLoad load = loadBytes(reordered);
+    ASSERT_TRUE(load.preferences);
+    EXPECT_EQ(*load.preferences, PosturePreferences{});
+}
+
+TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
+{
+    PosturePreferences legacy = samplePreferences();
+    legacy.featureSchema = QString(legacyFeatureSchema);
+    for (auto& entry : legacy.calibrations)
+        entry.second.featureSchema = QString(legacyFeatureSchema);
+    const QByteArray bytes = encodePreferences(legacy);
+    const PreferencesLoad load = loadBytes(bytes);
+    ASSERT_TRUE(load.preferences);
+    EXPECT_FALSE(load.failure);
+
+    PosturePreferences expected = samplePreferences();
+    expected.yellow = 0.6;
+    expected.red = 1.0;
+    expected.calibrations.clear();
+    EXPECT_EQ(*load.preferences, expected);
+    EXPECT_EQ(readBytes(m_path), bytes);
+}
+
+TEST_F(PreferencesStoreTest, legacyFileMustBeValidForItsOwnSchema)
+{
+    PosturePreferences legacy = samplePreferences();
+    legacy.featureSchema = QString(legacyFeatureSchema);
+    legacy.calibrations.clear();
+    legacy.delay = 6.0;
+    expectInvalid(loadBytes(encodePreferences(legacy)), "legacy delay 6");
+
+    // Its calibrations must carry the legacy schema too.
+    legacy = samplePreferences();
+    legacy.featureSchema = QString(legacyFeatureSchema);
+    expectInvalid(loadBytes(encodePreferences(legacy)), "legacy record with current calibrations");
+}
+
+TEST_F(PreferencesStoreTest, calibrationLookupOnlyHandsOutValidEntriesOfThatCamera)
+{
+    PosturePreferences preferences = samplePreferences();
+    EXPECT_EQ(preferences.calibration(QStringLiteral("usb-cam-1")), calibrationFor(QStringLiteral("usb-cam-1")));
+    EXPECT_FALSE(preferences.calibration(QString()));
+    EXPECT_FALSE(preferences.calibration(QStringLiteral("unknown")));
+
+    preferences.calibrations.emplace(QStringLiteral("A"), calibrationFor(QStringLiteral("B")));
+    EXPECT_FALSE(preferences.calibration(QStringLiteral("A")));
+    preferences.calibrations.at(QStringLiteral("usb-cam-1")).baseline.resize(7, 0.1);
+    EXPECT_FALSE(preferences.calibration(QStringLiteral("usb-cam-1")));
+    EXPECT_FALSE(PosturePreferences{}.calibration(QStringLiteral("usb-cam-1")));
+}
+
+TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
+{
+    const QString nested = m_folder.file(QStringLiteral("home/data/Verticora/preferences.json"));
+    ASSERT_TRUE(QDir().mkpath(m_folder.file(QStringLiteral("home"))));
+    QFile::setPermissions(m_folder.file(QStringLiteral("home")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    EXPECT_FALSE(PreferencesStore(nested).save(samplePreferences()));
+    EXPECT_EQ(permissionBits(nested), 0600u);
+    EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data/Verticora"))), 0700u);
+    EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data"))), 0700u);
+    // A folder that was already there keeps its permissions.
+    EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home"))), 0750u);
+
+    // Replacing a file that others could read makes it private again.
+    QFile::setPermissions(nested, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    EXPECT_FALSE(PreferencesStore(nested).save(PosturePreferences{}));
+    EXPECT_EQ(permissionBits(nested), 0600u);
+    EXPECT_EQ(fileNames(m_folder.file(QStringLiteral("home/data/Verticora"))), QStringList{"preferences.json"});
+}
+
+TEST_F(PreferencesStoreTest, saveWhereAFileBlocksTheFolderReportsTheReason)
+{
+    writeBytes(m_folder.file(QStringLiteral("blocker")), "x");
+    const auto failure = PreferencesStore(m_folder.file(QStringLiteral("blocker/preferences.json"))).save(samplePreferences());
+    ASSERT_TRUE(failure);
+    EXPECT_FALSE(failure->error);
+    EXPECT_TRUE(PreferencesStore::saveFailureMessage(*failure)
+                    .startsWith(QStringLiteral("Could not save settings on this computer. ")));
+    EXPECT_TRUE(failure->description.endsWith(u'.'));
+}
+
+TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
+{
+    ASSERT_FALSE(m_store.save(PosturePreferences{}));
+    const QByteArray before = readBytes(m_path);
+    const QString folder = m_folder.file(QStringLiteral("Verticora"));
+    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+        ChildChecks checks;
+        checks.expect(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
+        const auto failure = PreferencesStore(m_path).save(samplePreferences());
+        checks.expect(failure.has_value(), "the save into a read-only folder succeeded");
+        if (failure) {
+            checks.expect(!failure->error, "a file-system failure was reported as invalid settings");
+            checks.expect(PreferencesStore::saveFailureMessage(*failure)
+                              == QStringLiteral("Could not save settings on this computer. Permission denied."),
+                          "message: " + PreferencesStore::saveFailureMessage(*failure).toStdString());
+        }
+        checks.expect(readBytes(m_path) == before, "the old file changed");
+        checks.expect(fileNames(folder) == QStringList{"preferences.json"}, "a temporary file was left behind");
+        return checks.failures();
+    });
+    EXPECT_EQ(failures, "");
+}
+
+TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureNotInvalidSettings)
+{
+    ASSERT_FALSE(m_store.save(samplePreferences()));
+    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+        ChildChecks checks;
+        checks.expect(QFile::setPermissions(m_path, {}), "chmod");
+        const PreferencesLoad load = PreferencesStore(m_path).load();
+        checks.expect(!load.preferences && load.failure && !load.failure->error, "the load did not fail as a read");
+        if (load.failure) {
+            checks.expect(PreferencesStore::loadFailureMessage(*load.failure)
+                              == QStringLiteral("Could not load saved settings. Permission denied."),
+                          "message: " + PreferencesStore::loadFailureMessage(*load.failure).toStdString());
+        }
+        return checks.failures();
+    });
+    EXPECT_EQ(failures, "");
+}
+
+TEST(PreferencesTexts, failureMessagesUseTheFixedTexts)
+{
+    const PreferencesFailure invalid{PreferencesError::invalid, describe(PreferencesError::invalid)};
+    EXPECT_EQ(PreferencesStore::loadFailureMessage(invalid),
+              QStringLiteral("Could not load saved settings. ") + invalidText);
+    EXPECT_EQ(PreferencesStore::saveFailureMessage(invalid),
+              QStringLiteral("Could not save settings on this computer. ") + invalidText);
+    EXPECT_EQ(macPlatformTexts.couldNotSaveSettings, "Could not save settings on this Mac. ");
+}
+
+TEST(PreferencesLocation, defaultPathIsInTheDataFolder)
+{
+    EXPECT_TRUE(PreferencesStore::defaultPath().endsWith(QStringLiteral("/Verticora/preferences.json")));
+}

@@ -1,0 +1,414 @@
+#include "StoreTestSupport.h"
+
+#include "store/DailyProgressFile.h"
+#include "store/ProgressStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace verticora;
+using namespace verticora::test;
+
+namespace {
+
+constexpr double yellow = 0.45;
+constexpr double red = 0.85;
+constexpr double green = 0.1; // deviations that fall in each band
+constexpr double inYellow = 0.5;
+constexpr double inRed = 1.0;
+
+const QString unreadableFormat =
+    QStringLiteral("Daily progress could not be read and will not be overwritten: The file daily-progress.json is "
+                   "not in the correct format.");
+
+class ProgressStoreTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ProgressStore> makeStore()
+    {
+        return std::make_unique<ProgressStore>(m_path, m_clock.function());
+    }
+
+    // For hours of readings: saves only on flush, since each save waits for the disk.
+    std::unique_ptr<ProgressStore> makeStoreSavingOnFlush()
+    {
+        return std::make_unique<ProgressStore>(m_path, m_clock.function(), ProgressStore::defaultMaxSampleGap,
+                                               std::numeric_limits<double>::infinity());
+    }
+
+    // One reading of a tracked face.
+    static void reading(ProgressStore& store, double deviation, WallTime at)
+    {
+        store.record(deviation, yellow, red, at, true);
+    }
+
+    // Readings every `step` seconds from `start` up to and including `end`.
+    static void steady(ProgressStore& store, double deviation, WallTime start, WallTime end, double step = 1.0)
+    {
+        for (WallTime t = start; t <= end + 1e-9; t += step)
+            reading(store, deviation, t);
+    }
+
+    static const DayProgress* day(const ProgressStore& store, const QString& id)
+    {
+        for (const DayProgress& d : store.days()) {
+            if (d.dateID == id)
+                return &d;
+        }
+        return nullptr;
+    }
+
+    TempFolder m_folder;
+    QString m_path = m_folder.file(QStringLiteral("Verticora/daily-progress.json"));
+    ManualClock m_clock;
+};
+
+DayProgress dayWithGreen(const QString& id, int hour, double seconds)
+{
+    DayProgress day;
+    day.dateID = id;
+    day.greenSeconds = seconds;
+    day.hours[std::size_t(hour)].greenSeconds = seconds;
+    return day;
+}
+
+QByteArray fileWithDays(const QList<DayProgress>& days)
+{
+    DailyProgressFile file;
+    file.timeZone = QStringLiteral("America/New_York");
+    file.days = days;
+    return encodeDailyProgress(file);
+}
+
+} // namespace
+
+TEST_F(ProgressStoreTest, creditsOnlyCloseReadingsToTheEarlierBand)
+{
+    auto store = makeStore();
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    reading(*store, green, t);
+    reading(*store, green, t + 1.0); // 1.0 s green
+    reading(*store, green, t + 3.0); // 2.0 s gap: nothing, but a new anchor
+    reading(*store, inYellow, t + 4.0); // 1.0 s, credited to the anchor's green
+    reading(*store, inYellow, t + 5.0); // 1.0 s yellow
+    reading(*store, inRed, t + 5.5);    // 0.5 s yellow
+    store->record(inRed, yellow, red, t + 6.5, false); // ineligible: the red stretch is not credited
+    reading(*store, inRed, t + 7.0);    // no anchor
+    store->record(std::nullopt, yellow, red, t + 7.5, true); // no score: no band
+    reading(*store, inRed, t + 8.0);
+    store->record(inRed, 0.5, 0.6, t + 8.5, true); // invalid pair: no band
+    store->flush();
+
+    const DayProgress* today = day(*store, QStringLiteral("2025-06-02"));
+    ASSERT_TRUE(today);
+    EXPECT_DOUBLE_EQ(today->greenSeconds, 2.0);
+    EXPECT_DOUBLE_EQ(today->yellowSeconds, 1.5);
+    EXPECT_DOUBLE_EQ(today->redSeconds, 0.0);
+    EXPECT_DOUBLE_EQ(today->hours[10].greenSeconds, 2.0);
+    EXPECT_DOUBLE_EQ(today->hours[10].yellowSeconds, 1.5);
+    EXPECT_EQ(store->rejectedSamples(), 0);
+}
+
+TEST_F(ProgressStoreTest, repeatedEarlierAndNonFiniteTimes)
+{
+    auto store = makeStore();
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    reading(*store, green, t);
+    reading(*store, inRed, t);       // same time with a band: nothing changes, anchor kept
+    reading(*store, green, t + 1.0); // credits 1.0 s to the first reading's green
+    store->record(std::nullopt, yellow, red, t + 1.0, false); // same time, no band: clears the anchor
+    reading(*store, green, t + 2.0); // no anchor: nothing
+    reading(*store, green, t + 1.5); // earlier: refused, anchor cleared
+    reading(*store, green, t + 2.5); // no anchor: nothing
+    store->record(green, yellow, red, std::numeric_limits<double>::quiet_NaN(), true);
+    store->record(green, yellow, red, 1e300, true);
+    reading(*store, green, t + 3.0); // anchor was cleared by the refused times
+    reading(*store, green, t + 3.25);
+    store->flush();
+
+    const DayProgress* today = day(*store, QStringLiteral("2025-06-02"));
+    ASSERT_TRUE(today);
+    EXPECT_DOUBLE_EQ(today->greenSeconds, 1.25);
+    EXPECT_DOUBLE_EQ(today->redSeconds, 0.0);
+    EXPECT_EQ(store->rejectedSamples(), 3);
+}
+
+TEST_F(ProgressStoreTest, intervalsSplitAtTheHourAndAtMidnight)
+{
+    auto store = makeStore();
+    reading(*store, green, newYork(2025, 6, 2, 10, 59, 59.5));
+    reading(*store, green, newYork(2025, 6, 2, 11, 0, 0.5));
+    reading(*store, inYellow, newYork(2025, 6, 2, 23, 59, 59.5));
+    reading(*store, inYellow, newYork(2025, 6, 3, 0, 0, 0.5));
+    store->flush();
+
+    ASSERT_EQ(store->days().size(), 2);
+    const DayProgress& first = store->days()[0];
+    const DayProgress& second = store->days()[1];
+    EXPECT_EQ(first.dateID, QStringLiteral("2025-06-02"));
+    EXPECT_EQ(first.hours[10].greenSeconds, 0.5);
+    EXPECT_EQ(first.hours[11].greenSeconds, 0.5);
+    EXPECT_EQ(first.hours[23].yellowSeconds, 0.5);
+    EXPECT_EQ(first.yellowSeconds, 0.5);
+    EXPECT_EQ(second.dateID, QStringLiteral("2025-06-03"));
+    EXPECT_EQ(second.hours[0].yellowSeconds, 0.5);
+    EXPECT_EQ(second.yellowSeconds, 0.5);
+}
+
+TEST_F(ProgressStoreTest, bothOneOClockHoursOfAutumnLandInHourOne)
+{
+    auto store = makeStoreSavingOnFlush();
+    // 1:00 EDT is 05:00 UTC; 2:00 EST is 07:00 UTC: two hours of New York's hour 1.
+    steady(*store, green, utc(2024, 11, 3, 4, 59, 0), utc(2024, 11, 3, 7, 1, 0));
+    store->flush();
+    ASSERT_EQ(store->days().size(), 1);
+    const DayProgress& day = store->days()[0];
+    EXPECT_EQ(day.dateID, QStringLiteral("2024-11-03"));
+    EXPECT_DOUBLE_EQ(day.hours[0].greenSeconds, 60);
+    EXPECT_DOUBLE_EQ(day.hours[1].greenSeconds, 7200);
+    EXPECT_DOUBLE_EQ(day.hours[2].greenSeconds, 60);
+    EXPECT_DOUBLE_EQ(day.greenSeconds, 7320);
+    // The file with the 7200-second hour reads back.
+    ProgressStore reloaded(m_path, m_clock.function());
+    EXPECT_FALSE(reloaded.errorMessage());
+    EXPECT_EQ(reloaded.days(), store->days());
+}
+
+TEST_F(ProgressStoreTest, springDayHasNoTwoOClockHour)
+{
+    auto store = makeStoreSavingOnFlush();
+    steady(*store, inRed, utc(2025, 3, 9, 6, 30, 0), utc(2025, 3, 9, 7, 30, 0));
+    store->flush();
+    ASSERT_EQ(store->days().size(), 1);
+    const DayProgress& day = store->days()[0];
+    EXPECT_DOUBLE_EQ(day.hours[1].redSeconds, 1800);
+    EXPECT_DOUBLE_EQ(day.hours[2].redSeconds, 0);
+    EXPECT_DOUBLE_EQ(day.hours[3].redSeconds, 1800);
+}
+
+TEST_F(ProgressStoreTest, aRepeatedWallClockHourNeverMakesAnUnreadableFile)
+{
+    auto store = makeStoreSavingOnFlush();
+    const WallTime start = newYork(2025, 6, 2, 9, 0, 0);
+    // The wall clock is set back by an hour three times: the same hour is tracked four times.
+    for (int pass = 0; pass < 4; ++pass) {
+        steady(*store, green, start, start + 3599, 1.0);
+        reading(*store, green, start - 10); // earlier: refused, ends the run
+    }
+    store->flush();
+    EXPECT_DOUBLE_EQ(store->days()[0].hours[9].greenSeconds, 7200);
+    ProgressStore reloaded(m_path, m_clock.function());
+    EXPECT_FALSE(reloaded.errorMessage());
+    EXPECT_EQ(reloaded.days(), store->days());
+}
+
+TEST_F(ProgressStoreTest, publishesAtMostOnceASecondAndOnlyOnChange)
+{
+    auto store = makeStore();
+    QSignalSpy published(store.get(), &ProgressStore::daysChanged);
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    for (int k = 0; k <= 12; ++k)
+        reading(*store, green, t + 0.25 * k); // changes from 0.25 s on: published at 0.25, 1.25 and 2.25
+    EXPECT_EQ(published.count(), 3);
+    EXPECT_DOUBLE_EQ(store->days()[0].greenSeconds, 2.25);
+
+    store->flush(); // publishes the last 0.75 s
+    EXPECT_EQ(published.count(), 4);
+    EXPECT_DOUBLE_EQ(store->days()[0].greenSeconds, 3.0);
+    store->flush(); // nothing new: no notification
+    store->record(std::nullopt, yellow, red, t + 10, false);
+    EXPECT_EQ(published.count(), 4);
+
+    store->announceNewDay();
+    EXPECT_EQ(published.count(), 5);
+}
+
+TEST_F(ProgressStoreTest, savesThirtySecondsAfterTheFirstChangeAndAtOnceOnFlush)
+{
+    auto store = makeStore();
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    reading(*store, green, t);
+    reading(*store, green, t + 1); // the first change starts the save clock
+    EXPECT_FALSE(QFileInfo::exists(m_path));
+    steady(*store, green, t + 2, t + 30);
+    EXPECT_FALSE(QFileInfo::exists(m_path));
+    reading(*store, green, t + 31); // 30 s after the first change
+    ASSERT_TRUE(QFileInfo::exists(m_path));
+    EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 31);
+
+    reading(*store, green, t + 32);
+    store->flush();
+    EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 32);
+    EXPECT_EQ(permissionBits(m_path), 0600u);
+    EXPECT_EQ(permissionBits(QFileInfo(m_path).path()), 0700u);
+}
+
+TEST_F(ProgressStoreTest, loadsAValidFileSortedAndKeepsCountingOnIt)
+{
+    QDir().mkpath(QFileInfo(m_path).path());
+    const DayProgress earlier = dayWithGreen(QStringLiteral("2025-06-01"), 9, 100);
+    const DayProgress later = dayWithGreen(QStringLiteral("2025-06-02"), 10, 0.005);
+    writeBytes(m_path, fileWithDays({later, earlier}));
+    auto store = makeStore();
+    EXPECT_FALSE(store->errorMessage());
+    ASSERT_EQ(store->days().size(), 2);
+    EXPECT_EQ(store->days()[0], earlier);
+    EXPECT_EQ(store->days()[1], later);
+
+    const WallTime t = newYork(2025, 6, 1, 9, 30, 0);
+    reading(*store, green, t);
+    reading(*store, green, t + 1);
+    store->flush();
+    EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 101);
+}
+
+TEST_F(ProgressStoreTest, untrustworthyFilesAreSetAsideAndANewHistoryStarts)
+{
+    const DayProgress good = dayWithGreen(QStringLiteral("2025-06-02"), 10, 60);
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+    };
+    std::vector<Case> cases = {
+        {"not JSON", "{\"version\": 1, \"days\": ["},
+        {"other zone", encodeDailyProgress({1, QStringLiteral("Europe/Paris"), {good}})},
+        {"version 2", encodeDailyProgress({2, QStringLiteral("America/New_York"), {good}})},
+        {"two days alike", fileWithDays({good, good})},
+        {"unpadded month", fileWithDays({dayWithGreen(QStringLiteral("2025-6-02"), 10, 60)})},
+        {"no such day", fileWithDays({dayWithGreen(QStringLiteral("2025-02-30"), 10, 60)})},
+        {"hour beyond 7200 s", fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, 7200.5)})},
+        {"negative seconds", fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, -1)})},
+    };
+    DayProgress offTotals = good;
+    offTotals.greenSeconds += 0.02;
+    cases.push_back({"totals off by 0.02 s", fileWithDays({offTotals})});
+    DayProgress longDay = good;
+    for (HourProgress& hour : longDay.hours)
+        hour.redSeconds = 3750;
+    longDay.redSeconds = 24 * 3750;
+    cases.push_back({"more than 25 hours", fileWithDays({longDay})});
+    QByteArray shortDay = fileWithDays({good});
+    const QByteArray emptyHour = "{\"greenSeconds\":0,\"redSeconds\":0,\"yellowSeconds\":0},";
+    shortDay.remove(shortDay.indexOf(emptyHour), emptyHour.size()); // 23 hours
+    cases.push_back({"23 hours", shortDay});
+    QByteArray missingKey = fileWithDays({good});
+    missingKey.replace("\"timeZone\"", "\"zone\"");
+    cases.push_back({"missing key", missingKey});
+
+    QDir().mkpath(QFileInfo(m_path).path());
+    for (const Case& c : cases) {
+        m_clock.time += 10;
+        writeBytes(m_path, c.bytes);
+        ProgressStore store(m_path, m_clock.function());
+        const QString asideName = QStringLiteral("daily-progress.unreadable-%1.json").arg(qint64(m_clock.time));
+        EXPECT_EQ(store.errorMessage(), QStringLiteral("Daily progress was unreadable and was set aside at %1. "
+                                                       "Starting a new history.")
+                                            .arg(asideName))
+            << c.what;
+        EXPECT_TRUE(store.days().isEmpty()) << c.what;
+        EXPECT_FALSE(store.writeBlocked()) << c.what;
+        EXPECT_FALSE(QFileInfo::exists(m_path)) << c.what;
+        EXPECT_EQ(readBytes(QFileInfo(m_path).dir().filePath(asideName)), c.bytes) << c.what;
+
+        // The next save starts a fresh file and clears the notice.
+        const WallTime t = newYork(2025, 6, 5, 10, 0, 0);
+        reading(store, green, t);
+        reading(store, green, t + 1);
+        store.flush();
+        EXPECT_FALSE(store.errorMessage()) << c.what;
+        ProgressStore fresh(m_path, m_clock.function());
+        EXPECT_FALSE(fresh.errorMessage()) << c.what;
+        EXPECT_EQ(fresh.days().size(), 1) << c.what;
+        QFile::remove(m_path);
+    }
+
+    // Just inside the limits: accepted.
+    DayProgress nearlyOff = good;
+    nearlyOff.greenSeconds += 0.009;
+    writeBytes(m_path, fileWithDays({nearlyOff}));
+    EXPECT_FALSE(ProgressStore(m_path, m_clock.function()).errorMessage());
+}
+
+TEST_F(ProgressStoreTest, fileThatCannotBeMovedAsideIsKeptAndNeverWritten)
+{
+    QDir().mkpath(QFileInfo(m_path).path());
+    const QByteArray bytes = "{\"version\":2}";
+    writeBytes(m_path, bytes);
+    // An earlier copy set aside in the same second already has the name: never replaced.
+    const QString earlierCopy =
+        QFileInfo(m_path).dir().filePath(QStringLiteral("daily-progress.unreadable-%1.json").arg(qint64(m_clock.time)));
+    writeBytes(earlierCopy, "earlier");
+
+    auto store = makeStore();
+    EXPECT_EQ(store->errorMessage(), unreadableFormat);
+    EXPECT_TRUE(store->writeBlocked());
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    steady(*store, green, t, t + 90);
+    store->flush();
+    EXPECT_DOUBLE_EQ(store->days()[0].greenSeconds, 90); // counting goes on in memory
+    EXPECT_EQ(readBytes(m_path), bytes);
+    EXPECT_EQ(readBytes(earlierCopy), "earlier");
+    EXPECT_EQ(store->errorMessage(), unreadableFormat);
+}
+
+TEST_F(ProgressStoreTest, readOnlyFolderKeepsTheUnreadableFileUntouched)
+{
+    QDir().mkpath(QFileInfo(m_path).path());
+    const QByteArray bytes = "{\"version\":1,\"timeZone\":\"America/New_York\"}";
+    writeBytes(m_path, bytes);
+    const QString folder = QFileInfo(m_path).path();
+    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+        ChildChecks checks;
+        checks.expect(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
+        ProgressStore store(m_path, m_clock.function());
+        checks.expect(store.writeBlocked(), "writing was not blocked");
+        checks.expect(store.errorMessage() == unreadableFormat,
+                      "message: " + store.errorMessage().value_or(QString()).toStdString());
+        const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+        for (int k = 0; k <= 40; ++k)
+            store.record(green, yellow, red, t + k, true);
+        store.flush();
+        checks.expect(readBytes(m_path) == bytes, "the file changed");
+        checks.expect(fileNames(folder) == QStringList{"daily-progress.json"}, "something was written beside it");
+        return checks.failures();
+    });
+    EXPECT_EQ(failures, "");
+}
+
+TEST_F(ProgressStoreTest, saveErrorIsShownUntilASaveSucceeds)
+{
+    const QString blocked = m_folder.file(QStringLiteral("Verticora"));
+    writeBytes(blocked, "a file where the folder should be");
+    auto store = makeStore();
+    QSignalSpy messages(store.get(), &ProgressStore::errorMessageChanged);
+    const WallTime t = newYork(2025, 6, 2, 10, 0, 0);
+    reading(*store, green, t);
+    reading(*store, green, t + 1);
+    store->flush();
+    ASSERT_TRUE(store->errorMessage());
+    EXPECT_EQ(*store->errorMessage(),
+              QStringLiteral("Could not save daily progress: %1 is not a folder.").arg(QDir::toNativeSeparators(blocked)));
+    EXPECT_EQ(messages.count(), 1);
+
+    QFile::remove(blocked);
+    store->flush(); // still unsaved changes: tries again
+    EXPECT_FALSE(store->errorMessage());
+    EXPECT_EQ(messages.count(), 2);
+    EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 1);
+}
+
+TEST_F(ProgressStoreTest, noFileMeansAnEmptyHistoryAndNothingWritten)
+{
+    auto store = makeStore();
+    EXPECT_TRUE(store->days().isEmpty());
+    EXPECT_FALSE(store->errorMessage());
+    store->flush();
+    EXPECT_FALSE(QFileInfo::exists(m_path));
+    EXPECT_EQ(store->now(), m_clock.time);
+}
