@@ -106,11 +106,13 @@ private:
     QFont m_font;
 };
 
-// Centred, word-wrapped lines with extra spacing between them, at most `maximumWidth` wide.
+// Word-wrapped lines with extra spacing between them, at most `maximumWidth` wide: one
+// line where there is room, more where there is not.
 class SpacedParagraph : public QWidget {
 public:
-    SpacedParagraph(QString text, const QFont& font, double lineGap, int maximumWidth, QWidget* parent = nullptr)
-        : QWidget(parent), m_text(std::move(text)), m_lineGap(lineGap)
+    SpacedParagraph(QString text, const QFont& font, double lineGap, int maximumWidth, Qt::Alignment alignment,
+                    QWidget* parent = nullptr)
+        : QWidget(parent), m_text(std::move(text)), m_lineGap(lineGap), m_alignment(alignment)
     {
         setFont(font);
         setMaximumWidth(maximumWidth);
@@ -139,7 +141,7 @@ protected:
         painter.setPen(palette().color(QPalette::WindowText));
         double y = 0;
         for (const QString& line : lines(width())) {
-            painter.drawText(QRectF(0, y, width(), lineHeight()), Qt::AlignHCenter | Qt::AlignTop, line);
+            painter.drawText(QRectF(0, y, width(), lineHeight()), m_alignment | Qt::AlignTop, line);
             y += lineHeight();
         }
     }
@@ -168,6 +170,7 @@ private:
 
     QString m_text;
     double m_lineGap;
+    Qt::Alignment m_alignment;
 };
 
 } // namespace
@@ -200,7 +203,8 @@ DesktopFocusCard::DesktopFocusCard(std::function<void()> close, QWidget* parent)
     m_title = new FittingTitle(title());
     content->addWidget(m_title);
 
-    content->addWidget(new SpacedParagraph(message(), systemFont(13), 4, messageWidth), 0, Qt::AlignHCenter);
+    content->addWidget(new SpacedParagraph(message(), systemFont(13), 4, messageWidth, Qt::AlignHCenter), 0,
+                       Qt::AlignHCenter);
 
     auto* actionRow = new QHBoxLayout;
     actionRow->setSpacing(12);
@@ -219,15 +223,14 @@ DesktopFocusCard::DesktopFocusCard(std::function<void()> close, QWidget* parent)
             m_close();
     });
     actionRow->addWidget(m_button);
-    auto* footnoteLabel = new QLabel(footnote());
-    footnoteLabel->setFont(systemFont(10));
-    footnoteLabel->setWordWrap(true);
+    auto* footnoteLabel = new SpacedParagraph(footnote(), systemFont(10), 0, QWIDGETSIZE_MAX, Qt::AlignLeft);
+    footnoteLabel->setObjectName(QStringLiteral("footnote"));
     QPalette faded = footnoteLabel->palette();
     QColor footnoteColor = VisualPalette::ink();
     footnoteColor.setAlphaF(0.75f);
     faded.setColor(QPalette::WindowText, footnoteColor);
     footnoteLabel->setPalette(faded);
-    actionRow->addWidget(footnoteLabel);
+    actionRow->addWidget(footnoteLabel, 0, Qt::AlignVCenter);
     actionRow->addStretch(1);
     content->addLayout(actionRow);
     content->addStretch(1);

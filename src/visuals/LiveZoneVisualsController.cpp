@@ -2,6 +2,7 @@
 
 #include "visuals/FocusCard.h"
 #include "visuals/PeripheralEffect.h"
+#include "visuals/SmokeGeometry.h"
 #include "visuals/SmokeHalo.h"
 #include "visuals/WarningEntrance.h"
 
@@ -22,13 +23,7 @@ constexpr double focusMaximumHeight = 450;
 // Clamped to 0...3, non-finite counting as 0, then raised to at least 1.
 double presentedSeverity(double severity)
 {
-    const double clamped = std::isfinite(severity) ? std::clamp(severity, 0.0, 3.0) : 0.0;
-    return std::max(clamped, 1.0);
-}
-
-double clampedOr(double value, double low, double high, double fallback)
-{
-    return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+    return std::max(clampedSeverity(severity), 1.0);
 }
 
 } // namespace

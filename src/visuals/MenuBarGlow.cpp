@@ -19,11 +19,6 @@ constexpr double pulseFrequency = 0.85;
 constexpr double pulsePeakTime = 5.0 / 17.0;
 constexpr int breathKeyframes = 33;
 
-double clampedSeverity(double severity)
-{
-    return std::isfinite(severity) ? std::clamp(severity, 0.0, 3.0) : 0.0;
-}
-
 } // namespace
 
 // --- MenuBarGlowView ---------------------------------------------------------------------

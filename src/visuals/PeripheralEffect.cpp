@@ -22,11 +22,6 @@ constexpr double outlineInset = 1;
 constexpr double outlineRadius = 12;
 constexpr double bracketInset = 3;
 
-double clampedOrZero(double value, double high)
-{
-    return std::isfinite(value) ? std::clamp(value, 0.0, high) : 0.0;
-}
-
 QRegion strokeArea(const QPainterPath& path, double lineWidth, const QSizeF& size, bool brackets)
 {
     const int margin = static_cast<int>(std::ceil(lineWidth / 2 + 2));
@@ -65,8 +60,8 @@ EdgeStyleConstants edgeStyleConstants(EdgeEffectStyle style)
 
 PeripheralEffectView::PeripheralEffectView(EdgeEffectStyle style, double severity, double depthScale,
                                            ReduceMotionSource reduceMotion, QWidget* parent)
-    : OverlayView(std::move(reduceMotion), parent), m_style(style), m_severity(clampedOrZero(severity, 3)),
-      m_depthScale(clampedOrZero(depthScale, 10))
+    : OverlayView(std::move(reduceMotion), parent), m_style(style), m_severity(clampedSeverity(severity)),
+      m_depthScale(clampedOr(depthScale, 0, 10, 0))
 {
     const std::array<std::pair<QPointF, QPointF>, 4> directions{{
         {{0.5, 0}, {0.5, 1}},
@@ -92,12 +87,12 @@ PeripheralEffectView::PeripheralEffectView(EdgeEffectStyle style, double severit
 
 void PeripheralEffectView::setSeverity(double severity)
 {
-    m_severity = clampedOrZero(severity, 3);
+    m_severity = clampedSeverity(severity);
 }
 
 void PeripheralEffectView::setDepthScale(double depthScale)
 {
-    m_depthScale = clampedOrZero(depthScale, 10);
+    m_depthScale = clampedOr(depthScale, 0, 10, 0);
 }
 
 void PeripheralEffectView::update(bool animated)

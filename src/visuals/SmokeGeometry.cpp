@@ -48,6 +48,11 @@ QColor SmokeGeometry::color(double severity)
     return mix(amber, red, std::min(s - 1, 1.0));
 }
 
+double clampedOr(double value, double low, double high, double fallback)
+{
+    return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+}
+
 QColor blendedTint(const QColor& color, double fraction)
 {
     const QColor target = fraction >= 0 ? QColor::fromRgbF(1, 1, 1, color.alphaF()) : QColor::fromRgbF(0, 0, 0, color.alphaF());

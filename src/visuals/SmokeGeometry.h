@@ -17,6 +17,15 @@ struct SmokeGeometry {
     [[nodiscard]] static QColor color(double severity);
 };
 
+// `value` clamped to low...high; `fallback` when it is not finite.
+[[nodiscard]] double clampedOr(double value, double low, double high, double fallback);
+
+// A halo severity as every view keeps it: 0...3, a non-finite one counting as 0.
+[[nodiscard]] inline double clampedSeverity(double severity)
+{
+    return clampedOr(severity, 0, 3, 0);
+}
+
 // `color` moved toward white by `fraction` when it is positive, toward black by
 // -`fraction` when negative; alpha unchanged.
 [[nodiscard]] QColor blendedTint(const QColor& color, double fraction);

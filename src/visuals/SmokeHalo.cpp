@@ -29,12 +29,7 @@ bool horizontalSide(int side)
 
 double clampedDepthScale(double depthScale)
 {
-    return std::isfinite(depthScale) ? std::clamp(depthScale, 1.0, 50.0) : 1.0;
-}
-
-double clampedSeverity(double severity)
-{
-    return std::isfinite(severity) ? std::clamp(severity, 0.0, 3.0) : 0.0;
+    return clampedOr(depthScale, 1, 50, 1);
 }
 
 // The transform from the canonical top-edge space (x along the edge, y inward) into the
@@ -68,6 +63,21 @@ QImage smokeTexture(int side, int phase, int ink, const QRectF& bounds)
     QImage texture = renderer.makeTexture();
     cache.insert(key, texture);
     return texture;
+}
+
+// Moves `value` to `target`, animated from where it is on screen or at once; without
+// animation a running change is dropped.
+template <typename T>
+void moveTo(AnimatedValue<T>& value, const T& target, bool animate, double now, double duration)
+{
+    if (target != value.value()) {
+        if (animate)
+            value.animateTo(target, now, duration, TimingFunction::linear);
+        else
+            value.set(target);
+    } else if (!animate) {
+        value.removeAnimation();
+    }
 }
 
 int level(double opacity)
@@ -219,21 +229,22 @@ void SmokeTextureCache::evictOverLimits()
 
 QRectF CompositedSmoke::Strip::frameAt(double now) const
 {
-    const double s = scale.presentation(now);
-    const QSizeF extent = horizontalSide(side) ? QSizeF(bounds.width(), bounds.height() * s)
-                                               : QSizeF(bounds.width() * s, bounds.height());
-    QRectF frame(QPointF(), extent);
-    frame.moveCenter(position.presentation(now));
-    return frame;
+    return frame(scale.presentation(now), position.presentation(now));
 }
 
 QRectF CompositedSmoke::Strip::targetFrame() const
 {
-    const QSizeF extent = horizontalSide(side) ? QSizeF(bounds.width(), bounds.height() * scale.value())
-                                               : QSizeF(bounds.width() * scale.value(), bounds.height());
-    QRectF frame(QPointF(), extent);
-    frame.moveCenter(position.value());
-    return frame;
+    return frame(scale.value(), position.value());
+}
+
+// The base bounds stretched across the edge by `across`, centred on `centre`.
+QRectF CompositedSmoke::Strip::frame(double across, const QPointF& centre) const
+{
+    const QSizeF extent = horizontalSide(side) ? QSizeF(bounds.width(), bounds.height() * across)
+                                               : QSizeF(bounds.width() * across, bounds.height());
+    QRectF result(QPointF(), extent);
+    result.moveCenter(centre);
+    return result;
 }
 
 CompositedSmoke::CompositedSmoke(ReduceMotionSource reduceMotion)
@@ -280,22 +291,8 @@ void CompositedSmoke::update(const QSizeF& size, double severity, double scale, 
         const QPointF position = frames[i].center();
 
         strip.bounds = bounds;
-        if (stripScale != strip.scale.value()) {
-            if (animate)
-                strip.scale.animateTo(stripScale, now, duration, TimingFunction::linear);
-            else
-                strip.scale.set(stripScale);
-        } else if (!animate) {
-            strip.scale.removeAnimation();
-        }
-        if (position != strip.position.value()) {
-            if (animate)
-                strip.position.animateTo(position, now, duration, TimingFunction::linear);
-            else
-                strip.position.set(position);
-        } else if (!animate) {
-            strip.position.removeAnimation();
-        }
+        moveTo(strip.scale, stripScale, animate, now, duration);
+        moveTo(strip.position, position, animate, now, duration);
 
         for (std::size_t j = 0; j < strip.phases.size(); ++j) {
             for (std::size_t k = 0; k < 3; ++k) {
@@ -305,12 +302,7 @@ void CompositedSmoke::update(const QSizeF& size, double severity, double scale, 
                     if (texture.cacheKey() != ink.contents.cacheKey())
                         ink.contents = texture;
                 }
-                if (weights[k] != ink.opacity.value()) {
-                    if (animate)
-                        ink.opacity.animateTo(weights[k], now, duration, TimingFunction::linear);
-                    else
-                        ink.opacity.set(weights[k]);
-                }
+                moveTo(ink.opacity, weights[k], animate, now, duration);
             }
         }
         strip.masked = maximumShare * (horizontal ? h : w) < extent;

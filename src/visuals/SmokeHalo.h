@@ -102,6 +102,9 @@ public:
 
         [[nodiscard]] QRectF frameAt(double now) const;
         [[nodiscard]] QRectF targetFrame() const;
+
+    private:
+        [[nodiscard]] QRectF frame(double across, const QPointF& centre) const;
     };
 
     explicit CompositedSmoke(ReduceMotionSource reduceMotion = {});
