@@ -46,7 +46,8 @@ LiveZoneVisualsController::~LiveZoneVisualsController()
 {
     disconnect(&m_factory, nullptr, this, nullptr);
     clearSmoke();
-    // Nothing can be inside the card's click handler while its owner is destroyed.
+    // At once: the controller lives as long as the application, so no click on the card
+    // can still be running.
     if (m_focusPanel) {
         tearDown(*m_focusPanel, true);
         delete m_focusPanel.release();

@@ -31,6 +31,7 @@ OverlayPanel::OverlayPanel(const OverlayPanelOptions& options, OverlayPanelFacto
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_TransparentForMouseEvents, !options.acceptsMouse);
     setFocusPolicy(Qt::NoFocus);
     setObjectName(options.identifier);

@@ -234,16 +234,8 @@ int main(int argc, char** argv)
 
     double cpuStart = 0;
     double wallStart = 0;
-    const double settle = std::min(1.0, options->seconds / 2);
-    if (options->measureCpu) {
-        QTimer::singleShot(static_cast<int>(settle * 1000), &application, [&] {
-            cpuStart = processCpuSeconds();
-            wallStart = mediaTime();
-        });
-    }
-
     int status = 0;
-    QTimer::singleShot(static_cast<int>(options->seconds * 1000), &application, [&] {
+    const auto finish = [&] {
         if (options->measureCpu) {
             const double wall = mediaTime() - wallStart;
             const double cpu = processCpuSeconds() - cpuStart;
@@ -253,7 +245,19 @@ int main(int argc, char** argv)
         if (!options->screenshot.isEmpty() && !writeScreenshot(factory, desktop, options->screenshot))
             status = 1;
         QApplication::exit(status);
-    });
+    };
+    const auto milliseconds = [](double seconds) { return static_cast<int>(std::lround(seconds * 1000)); };
+    if (options->measureCpu) {
+        // Measured once the entrance fades are over, for the rest of the time.
+        const double settle = std::min(1.0, options->seconds / 2);
+        QTimer::singleShot(milliseconds(settle), Qt::PreciseTimer, &application, [&, settle] {
+            cpuStart = processCpuSeconds();
+            wallStart = mediaTime();
+            QTimer::singleShot(milliseconds(options->seconds - settle), Qt::PreciseTimer, &application, finish);
+        });
+    } else {
+        QTimer::singleShot(milliseconds(options->seconds), Qt::PreciseTimer, &application, finish);
+    }
     const int result = QApplication::exec();
     return status != 0 ? status : result;
 }
