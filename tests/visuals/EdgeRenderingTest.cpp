@@ -1,0 +1,99 @@
+// Every edge style, drawn as the panels draw it: the edge carries the severity's hue and
+// the middle of the screen stays untouched.
+
+#include "visuals/PeripheralEffect.h"
+#include "visuals/SmokeGeometry.h"
+#include "visuals/SmokeHalo.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+using namespace verticora;
+
+namespace {
+
+const QSize screen(480, 320);
+
+double hueDegrees(double r, double g, double b)
+{
+    const double high = std::max({r, g, b});
+    const double low = std::min({r, g, b});
+    const double chroma = high - low;
+    if (chroma <= 0)
+        return 0;
+    double hue = 0;
+    if (high == r)
+        hue = std::fmod((g - b) / chroma, 6.0);
+    else if (high == g)
+        hue = (b - r) / chroma + 2;
+    else
+        hue = (r - g) / chroma + 4;
+    hue *= 60;
+    return hue < 0 ? hue + 360 : hue;
+}
+
+double hueDistance(double a, double b)
+{
+    const double d = std::abs(a - b);
+    return std::min(d, 360 - d);
+}
+
+// Drawn onto a transparent image through the widget's own painting.
+QImage rendered(QWidget& view)
+{
+    applyGeometryNow(view, QRect(QPoint(), screen));
+    QImage image(screen, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// A point on the style's edge where it draws strongly.
+QPoint edgePoint(EdgeEffectStyle style)
+{
+    switch (style) {
+    case EdgeEffectStyle::tide:
+        return {1, screen.height() / 2};
+    case EdgeEffectStyle::corners:
+        return {9, 3};
+    case EdgeEffectStyle::glow:
+        return {screen.width() / 2, 1};
+    default:
+        return {screen.width() / 2, 0};
+    }
+}
+
+std::unique_ptr<QWidget> effectView(EdgeEffectStyle style, double severity)
+{
+    if (style == EdgeEffectStyle::smoke)
+        return std::make_unique<SmokeHaloView>(severity, 1);
+    return std::make_unique<PeripheralEffectView>(style, severity, 1);
+}
+
+} // namespace
+
+TEST(EdgeRendering, everyStyleShowsTheSeverityHueAtTheEdgeAndLeavesTheMiddleClear)
+{
+    for (EdgeEffectStyle style : {EdgeEffectStyle::tide, EdgeEffectStyle::smoke, EdgeEffectStyle::vignette,
+                                  EdgeEffectStyle::glow, EdgeEffectStyle::corners, EdgeEffectStyle::horizon}) {
+        for (double severity : {1.0, 2.0, 3.0}) {
+            SCOPED_TRACE(std::string(rawName(style)) + " at severity " + std::to_string(severity));
+            const auto view = effectView(style, severity);
+            const QImage image = rendered(*view);
+
+            const QColor edge = image.pixelColor(edgePoint(style));
+            ASSERT_GT(edge.alphaF(), 0.2);
+            const QColor expected = SmokeGeometry::color(severity);
+            EXPECT_LT(hueDistance(hueDegrees(edge.redF(), edge.greenF(), edge.blueF()),
+                                  hueDegrees(expected.redF(), expected.greenF(), expected.blueF())),
+                      6.0);
+
+            EXPECT_EQ(image.pixelColor(screen.width() / 2, screen.height() / 2).alpha(), 0);
+            EXPECT_EQ(image.pixelColor(screen.width() / 3, screen.height() / 3).alpha(), 0);
+        }
+    }
+}

@@ -1,0 +1,87 @@
+#include "visuals/OverlayView.h"
+#include "visuals/WarningEntrance.h"
+
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace verticora;
+
+namespace {
+
+struct Entrance {
+    Entrance(std::unique_ptr<QWidget> content = std::make_unique<OverlayView>(ReduceMotionSource{}))
+        : contentView(content.get()), view(std::move(content), QRect(0, 0, 200, 100))
+    {
+    }
+    QWidget* contentView;
+    WarningEntranceView view;
+};
+
+} // namespace
+
+TEST(WarningEntranceView, startsInvisibleAndFadesInOnce)
+{
+    Entrance entrance;
+    EXPECT_DOUBLE_EQ(entrance.view.opacity(), 0);
+    EXPECT_TRUE(entrance.contentView->isHidden());
+    EXPECT_EQ(entrance.contentView->geometry(), QRect(0, 0, 200, 100));
+
+    entrance.view.appear(false);
+    EXPECT_TRUE(entrance.view.hasAppeared());
+    EXPECT_DOUBLE_EQ(entrance.view.opacity(), 1);
+    ASSERT_TRUE(entrance.view.entranceAnimation().has_value());
+    EXPECT_DOUBLE_EQ(entrance.view.entranceAnimation()->duration, WarningEntranceView::fadeDuration);
+    EXPECT_EQ(entrance.view.entranceAnimation()->timing, TimingFunction::easeOut);
+    EXPECT_LT(entrance.view.presentationOpacity(), 0.5);
+    EXPECT_FALSE(entrance.contentView->isHidden());
+
+    const double begin = entrance.view.entranceAnimation()->begin;
+    entrance.view.appear(false);
+    EXPECT_DOUBLE_EQ(entrance.view.entranceAnimation()->begin, begin);
+}
+
+TEST(WarningEntranceView, appearAfterCancelStaysInvisible)
+{
+    Entrance entrance;
+    entrance.view.cancel();
+    entrance.view.appear(false);
+    EXPECT_TRUE(entrance.view.isCancelled());
+    EXPECT_FALSE(entrance.view.hasAppeared());
+    EXPECT_DOUBLE_EQ(entrance.view.opacity(), 0);
+    EXPECT_TRUE(entrance.contentView->isHidden());
+}
+
+TEST(WarningEntranceView, cancelCutsTheFadeShort)
+{
+    Entrance entrance;
+    entrance.view.appear(false);
+    entrance.view.cancel();
+    EXPECT_DOUBLE_EQ(entrance.view.opacity(), 0);
+    EXPECT_DOUBLE_EQ(entrance.view.presentationOpacity(), 0);
+    EXPECT_FALSE(entrance.view.entranceAnimation().has_value());
+    EXPECT_TRUE(entrance.contentView->isHidden());
+}
+
+TEST(WarningEntranceView, reduceMotionShowsTheContentAtOnce)
+{
+    Entrance painted;
+    painted.view.appear(true);
+    EXPECT_DOUBLE_EQ(painted.view.presentationOpacity(), 1);
+    EXPECT_FALSE(painted.view.entranceAnimation().has_value());
+    EXPECT_DOUBLE_EQ(static_cast<OverlayView*>(painted.contentView)->entranceOpacity(), 1);
+
+    Entrance plain(std::make_unique<QLabel>(QStringLiteral("card")));
+    plain.view.appear(true);
+    EXPECT_FALSE(plain.contentView->isHidden());
+    EXPECT_EQ(plain.contentView->graphicsEffect(), nullptr);
+}
+
+TEST(WarningEntranceView, contentFollowsTheWrappersSize)
+{
+    Entrance entrance;
+    applyGeometryNow(entrance.view, QRect(0, 0, 640, 480));
+    EXPECT_EQ(entrance.contentView->geometry(), QRect(0, 0, 640, 480));
+}
