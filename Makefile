@@ -39,7 +39,7 @@ sanitize: deps $(TEST_DATA)/astronaut.png
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench: build $(TEST_DATA)/astronaut.png
 	@for b in $(BUILD_DIR)/bin/verticora-bench-*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
 clean:

@@ -106,6 +106,10 @@ public:
     {
         return planeData(planeIndex) + static_cast<std::size_t>(y) * bytesPerRow(planeIndex);
     }
+    [[nodiscard]] const std::uint8_t* row(std::size_t planeIndex, int y) const
+    {
+        return planeData(planeIndex) + static_cast<std::size_t>(y) * bytesPerRow(planeIndex);
+    }
 
     [[nodiscard]] PixelBufferView view() const;
 

@@ -1,7 +1,10 @@
 #include "analysis/SeatedPoseDetector.h"
 
+#include "analysis/FaceLandmarkRequest.h"
 #include "analysis/SeatedGeometry.h"
+#include "analysis/ThresholdRules.h"
 
+#include <cmath>
 #include <optional>
 
 namespace verticora {
@@ -42,7 +45,200 @@ std::optional<Point> center(const Rect& box, const std::optional<LandmarkRegion>
     return toImage(box, {sumX / n, sumY / n});
 }
 
+constexpr float minimumConfidence = 0.7f; // compared in the detector's single precision
+constexpr double edgeMarginX = 0.06;
+constexpr double edgeMarginBottom = 0.02;
+constexpr char fullPolicy[] = "full policy";
+constexpr char noTemplate[] = "no template";
+constexpr char geometryOrEdge[] = "geometry or edge";
+constexpr char zoneTransition[] = "zone transition";
+constexpr char subjectMismatch[] = "subject mismatch";
+
+std::vector<FaceObservation> confidentFaces(std::vector<FaceObservation> results)
+{
+    std::erase_if(results, [](const FaceObservation& o) { return !(o.confidence >= minimumConfidence); });
+    return results;
+}
+
+bool touchesEdge(const Rect& box)
+{
+    return box.minX <= edgeMarginX || box.maxX() >= 1 - edgeMarginX || box.minY <= edgeMarginBottom
+        || box.maxY() >= 1 - edgeMarginBottom;
+}
+
 } // namespace
+
+SeatedPoseDetector::SeatedPoseDetector(bool lightweight, std::unique_ptr<FaceLandmarkRequest> request)
+    : m_request(std::move(request)), m_patches(7), m_lightweight(lightweight)
+{
+}
+
+SeatedPoseDetector::~SeatedPoseDetector() = default;
+
+std::optional<int> SeatedPoseDetector::band(const std::optional<PoseFeatures>& features) const
+{
+    if (!m_reference || !features)
+        return std::nullopt;
+    const double measure = deviationFromBaseline(m_reference->baseline, *features);
+    if (!std::isfinite(measure))
+        return std::nullopt;
+    if (measure >= m_reference->red)
+        return 2;
+    if (measure >= m_reference->yellow)
+        return 1;
+    return 0;
+}
+
+SeatedDetection SeatedPoseDetector::detect(const PixelBufferView& frame, double aspect, double time,
+                                           bool allowLightweight)
+{
+    const bool patchAllowed = m_lightweight && allowLightweight;
+    std::string fallback = fullPolicy;
+    if (patchAllowed && m_reference) {
+        if (std::optional<SeatedDetection> tracked = patchPass(frame, aspect, time, fallback))
+            return std::move(*tracked);
+    }
+    return fullPass(frame, aspect, time, patchAllowed, fallback);
+}
+
+std::optional<SeatedDetection> SeatedPoseDetector::patchPass(const PixelBufferView& frame, double aspect,
+                                                             double time, std::string& fallback)
+{
+    const std::optional<LandmarkPatchTrack> track = m_patches.track(frame, time);
+    if (!track) {
+        fallback = m_patches.lastFailure() ? std::string(*m_patches.lastFailure()) : std::string(noTemplate);
+        return std::nullopt;
+    }
+    if (touchesEdge(track->box) || track->points.size() != 4) {
+        fallback = geometryOrEdge;
+        return std::nullopt;
+    }
+    const std::vector<Point>& points = track->points;
+    std::optional<PoseFeatures> features = SeatedGeometry::features(track->box, points[0], points[1], points[2],
+                                                                    points[3], track->confidence, aspect);
+    if (!features) {
+        fallback = geometryOrEdge;
+        return std::nullopt;
+    }
+    const std::optional<int> trackedBand = band(features);
+    if (!m_verifiedBand || !trackedBand || *trackedBand != *m_verifiedBand) {
+        fallback = zoneTransition;
+        return std::nullopt;
+    }
+    const FaceCandidate candidate{track->box, candidateSignature(track->box, points), m_lastVerifiedYaw,
+                                  *m_verifiedBand == 0};
+    // The selection is tried on a copy and kept only when it accepts the tracked face.
+    FaceContinuity tentative = m_continuity;
+    const FaceSelection selection = tentative.select(std::span(&candidate, 1), time);
+    if (selection.index != std::optional<std::size_t>(0) || selection.loss != FaceLossReason::unknown) {
+        fallback = subjectMismatch;
+        return std::nullopt;
+    }
+    m_continuity = std::move(tentative);
+    ++m_patchPasses;
+    m_lastPath = "patch";
+    m_lastFallback.clear();
+    return SeatedDetection{std::move(features), std::string(guidance::trackingHeight), points,
+                           FaceLossReason::unknown};
+}
+
+SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, double aspect, double time,
+                                             bool patchAllowed, const std::string& fallback)
+{
+    m_lastFallback = fallback;
+    ++m_fallbackCounts[fallback];
+    m_patches.reset();
+    m_verifiedBand.reset();
+    if (!m_request)
+        throw LandmarkRequestError("No face landmark detector is available.");
+    const std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
+
+    ++m_fullPasses;
+    m_lastPath = "full";
+    m_lastFaceCount = static_cast<int>(faces.size());
+    std::vector<SeatedDetection> detections;
+    detections.reserve(faces.size());
+    for (const FaceObservation& face : faces)
+        detections.push_back(landmarks(face, aspect));
+
+    SeatedDetection result = select(faces, detections, time);
+    m_verifiedBand = band(result.features);
+
+    const bool seedable = patchAllowed && m_reference && faces.size() == 1 && result.features
+        && result.points.size() == 4 && m_continuity.selectedBox;
+    if (seedable) {
+        if (m_patches.remember(frame, *m_continuity.selectedBox, result.points, time)) {
+            m_lastSeedFailure.reset();
+        } else {
+            m_lastSeedFailure = m_patches.lastFailure() ? std::string(*m_patches.lastFailure()) : std::string(noTemplate);
+            ++m_seedFailureCounts[*m_lastSeedFailure];
+        }
+    } else {
+        m_patches.reset();
+        m_lastSeedFailure.reset();
+    }
+    return result;
+}
+
+SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& faces,
+                                           const std::vector<SeatedDetection>& detections, double time)
+{
+    std::vector<FaceCandidate> candidates;
+    candidates.reserve(faces.size());
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const Rect& box = faces[i].boundingBox;
+        candidates.push_back({box, candidateSignature(box, detections[i].points), faces[i].yaw,
+                              band(detections[i].features) == std::optional(0)});
+    }
+    const FaceSelection selection = m_continuity.select(candidates, time);
+    if (selection.index) {
+        SeatedDetection result = detections[*selection.index];
+        result.loss = selection.loss;
+        if (result.features)
+            m_lastVerifiedYaw = faces[*selection.index].yaw;
+        return result;
+    }
+    const std::string_view text =
+        selection.loss == FaceLossReason::ambiguous ? guidance::waitingForClearMatch : guidance::lookingForFace;
+    return {std::nullopt, std::string(text), {}, selection.loss};
+}
+
+void SeatedPoseDetector::setReference(const std::optional<PoseFeatures>& baseline, double yellow, double red)
+{
+    const bool accepted = baseline && baseline->valid() && isValidThresholdPair(yellow, red);
+    if (!accepted) {
+        if (m_reference) {
+            m_patches.reset();
+            m_verifiedBand.reset();
+        }
+        m_reference.reset();
+        return;
+    }
+    const bool changed = !m_reference || m_reference->baseline.coreVector() != baseline->coreVector()
+        || m_reference->baseline.landmarkHeight != baseline->landmarkHeight || m_reference->yellow != yellow
+        || m_reference->red != red;
+    if (changed) {
+        m_patches.reset();
+        m_verifiedBand.reset();
+    }
+    m_reference = Reference{*baseline, yellow, red};
+}
+
+void SeatedPoseDetector::reset()
+{
+    m_continuity = FaceContinuity{};
+    m_patches.reset();
+    m_reference.reset();
+    m_verifiedBand.reset();
+    m_lastVerifiedYaw.reset();
+}
+
+void SeatedPoseDetector::replacePatchTracker(int radius)
+{
+    m_patches = LandmarkPatchTracker(radius);
+    m_patchRadius = m_patches.radius();
+    m_verifiedBand.reset();
+}
 
 SeatedDetection SeatedPoseDetector::landmarks(const FaceObservation& observation, double aspect)
 {

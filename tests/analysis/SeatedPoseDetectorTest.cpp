@@ -1,0 +1,209 @@
+#include "TestFrames.h"
+
+#include "analysis/FaceLandmarkRequest.h"
+#include "analysis/SeatedPoseDetector.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace verticora;
+
+namespace {
+
+LandmarkRegion region(std::vector<Point> points)
+{
+    return {static_cast<int>(points.size()), std::move(points)};
+}
+
+// A face of 0.2 x 0.24 of the frame with its nose crest centred at (centerX, 1 - noseY).
+FaceObservation face(double centerX = 0.5, double noseY = 0.5)
+{
+    FaceObservation o;
+    o.boundingBox = {centerX - 0.1, 1 - noseY - 0.12, 0.2, 0.24};
+    o.confidence = 0.95f;
+    o.yaw = 0.0;
+    o.faceContour = region({{0.0, 0.7}, {0.5, 0.0}, {1.0, 0.7}});
+    o.leftEye = region({{0.3, 0.62}});
+    o.rightEye = region({{0.7, 0.62}});
+    o.noseCrest = region({{0.5, 0.5}});
+    return o;
+}
+
+// Returns the faces the test sets, counting the requests.
+class ScriptedRequest final : public FaceLandmarkRequest {
+public:
+    explicit ScriptedRequest(std::vector<FaceObservation>& faces, int& requests, bool& fail)
+        : m_faces(faces), m_requests(requests), m_fail(fail)
+    {
+    }
+    std::vector<FaceObservation> perform(const PixelBufferView&) override
+    {
+        if (m_fail)
+            throw LandmarkRequestError("The landmark model could not be read.");
+        ++m_requests;
+        return m_faces;
+    }
+
+private:
+    std::vector<FaceObservation>& m_faces;
+    int& m_requests;
+    bool& m_fail;
+};
+
+class SeatedPoseDetectorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        const auto portrait = test::loadPortrait(error);
+        ASSERT_TRUE(portrait) << error;
+        // The portrait's face lies under the scripted landmarks: its eyes, 45 pixels apart
+        // around (222, 112), land on the scripted eyes 31 pixels apart around (192, 102).
+        m_frame = std::make_unique<PixelBuffer>(test::bgraFrame(384, 216, [&](int x, int y) {
+            constexpr double scale = 45.0 / 30.8;
+            return portrait->sample(222.5 + (x - 192) * scale, 112 + (y - 101.7) * scale);
+        }));
+        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<ScriptedRequest>(faces, requests, fail));
+    }
+
+    SeatedDetection detect(double time, bool allowLightweight = true)
+    {
+        return detector->detect(m_frame->view(), 16.0 / 9.0, time, allowLightweight);
+    }
+
+    // Calibrated on the scripted face, so it measures green.
+    void setReference(double yellow = 0.45, double red = 0.85)
+    {
+        const SeatedDetection measured = SeatedPoseDetector::landmarks(face(), 16.0 / 9.0);
+        ASSERT_TRUE(measured.features);
+        PoseFeatures baseline = *PoseFeatures::fromCoreVector(measured.features->coreVector());
+        baseline.landmarkHeight = LandmarkHeightCalibration::capture(measured.features->heightLandmarks);
+        detector->setReference(baseline, yellow, red);
+    }
+
+    std::vector<FaceObservation> faces{face()};
+    int requests = 0;
+    bool fail = false;
+    std::unique_ptr<SeatedPoseDetector> detector;
+
+private:
+    std::unique_ptr<PixelBuffer> m_frame;
+};
+
+} // namespace
+
+TEST_F(SeatedPoseDetectorTest, withoutAReferenceEveryFrameIsAFullPass)
+{
+    for (int i = 0; i < 3; ++i) {
+        const SeatedDetection d = detect(i * 0.4);
+        EXPECT_TRUE(d.features);
+        EXPECT_EQ(detector->lastPath(), "full");
+    }
+    EXPECT_EQ(detector->fallbackCounts().at("full policy"), 3);
+    EXPECT_EQ(detector->fullPasses(), 3);
+    EXPECT_EQ(requests, 3);
+    EXPECT_EQ(detector->lastFallback(), "full policy");
+}
+
+TEST_F(SeatedPoseDetectorTest, aStillFaceIsFollowedByPatchPassesUntilTheTemplatesExpire)
+{
+    setReference();
+    const SeatedDetection first = detect(1.0);
+    ASSERT_TRUE(first.features);
+    EXPECT_EQ(detector->verifiedBand(), 0);
+    EXPECT_FALSE(detector->lastSeedFailure());
+
+    const SeatedDetection followed = detect(1.4);
+    EXPECT_EQ(detector->lastPath(), "patch");
+    EXPECT_EQ(followed.guidance, "Tracking your height.");
+    ASSERT_TRUE(followed.features);
+    EXPECT_NEAR(followed.features->centerY, first.features->centerY, 0.005);
+    EXPECT_EQ(detector->patchPasses(), 1);
+    EXPECT_EQ(detector->lastFallback(), "");
+    EXPECT_EQ(requests, 1) << "a patch pass runs no landmark request";
+
+    detect(2.0); // 1.0 s after seeding: the templates have expired
+    EXPECT_EQ(detector->lastPath(), "full");
+    EXPECT_EQ(requests, 2);
+    EXPECT_NE(detector->lastFallback(), "");
+    EXPECT_NE(detector->lastFallback(), "full policy");
+
+    detect(2.4, false);
+    EXPECT_EQ(detector->lastFallback(), "full policy") << "the caller can forbid patch passes";
+}
+
+TEST_F(SeatedPoseDetectorTest, twoConfidentFacesNeverSeedTheTracker)
+{
+    setReference();
+    faces = {face(0.5), face(0.85, 0.45)};
+    for (int i = 0; i < 4; ++i) {
+        const SeatedDetection d = detect(i * 0.4);
+        EXPECT_TRUE(d.features) << "the central face is still measured";
+    }
+    EXPECT_EQ(detector->patchPasses(), 0);
+    EXPECT_EQ(requests, 4);
+    EXPECT_EQ(detector->lastFaceCount(), 2);
+}
+
+TEST_F(SeatedPoseDetectorTest, unchosenFacesExplainWhy)
+{
+    faces = {face(0.35), face(0.65)};
+    const SeatedDetection ambiguous = detect(0.0);
+    EXPECT_FALSE(ambiguous.features);
+    EXPECT_EQ(ambiguous.loss, FaceLossReason::ambiguous);
+    EXPECT_EQ(ambiguous.guidance, "Keep the person setting their height centered. Waiting for a clear match.");
+
+    faces = {face(0.9)};
+    const SeatedDetection offCentre = detect(0.4);
+    EXPECT_FALSE(offCentre.features);
+    EXPECT_EQ(offCentre.guidance, "Looking for your face. Keep your eyes, nose and chin visible.");
+    EXPECT_EQ(detector->continuity().lastDecision, "no complete initial face");
+}
+
+TEST_F(SeatedPoseDetectorTest, onlyAChangedOrRefusedReferenceClearsTheTracker)
+{
+    setReference();
+    detect(1.0);
+    setReference();
+    detect(1.4);
+    EXPECT_EQ(detector->lastPath(), "patch") << "the same reference keeps the tracker seeded";
+
+    setReference(0.1, 0.85);
+    EXPECT_FALSE(detector->reference());
+    EXPECT_FALSE(detector->verifiedBand());
+    detect(1.6);
+    EXPECT_EQ(detector->lastFallback(), "full policy");
+}
+
+TEST_F(SeatedPoseDetectorTest, aFailingRequestIsPassedOnAfterTheFallbackIsCounted)
+{
+    setReference();
+    detect(1.0);
+    EXPECT_EQ(detector->lastFallback(), "no template");
+    fail = true;
+    EXPECT_THROW(detect(1.4, false), LandmarkRequestError);
+    EXPECT_EQ(detector->fullPasses(), 1);
+    EXPECT_EQ(detector->fallbackCounts().at("full policy"), 1);
+    EXPECT_FALSE(detector->verifiedBand());
+    fail = false;
+    detect(1.5);
+    EXPECT_EQ(detector->lastPath(), "full");
+    EXPECT_EQ(detector->fallbackCounts().at("no template"), 2) << "the failed pass cleared the tracker";
+
+    detector->replacePatchTracker(10);
+    EXPECT_EQ(detector->patchRadius(), 10);
+    EXPECT_FALSE(detector->verifiedBand());
+}
+
+TEST_F(SeatedPoseDetectorTest, resetForgetsTheSubjectButKeepsTheCounters)
+{
+    setReference();
+    detect(1.0);
+    detect(1.4);
+    detector->reset();
+    EXPECT_EQ(detector->continuity().lastDecision, "initial");
+    EXPECT_FALSE(detector->reference());
+    EXPECT_EQ(detector->patchPasses(), 1);
+    EXPECT_EQ(detector->fullPasses(), 1);
+}

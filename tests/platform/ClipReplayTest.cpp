@@ -1,0 +1,143 @@
+#include "PortraitScenes.h"
+
+#include "ClipReplay.h"
+#include "Scene.h"
+#include "SceneRenderer.h"
+
+#include <QTemporaryDir>
+
+#include <fstream>
+
+using namespace verticora;
+
+namespace {
+
+struct Replayed {
+    std::vector<ReplayFrame> frames;
+    ReplaySummary summary;
+
+    [[nodiscard]] std::optional<double> firstTime(ZoneState state) const
+    {
+        for (const ReplayFrame& frame : frames) {
+            if (frame.state == state)
+                return frame.time;
+        }
+        return std::nullopt;
+    }
+};
+
+// Renders one of the sample scenes and replays it through the real analysis chain.
+class ClipReplayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VERTICORA_REQUIRE_PORTRAIT();
+        ASSERT_TRUE(m_folder.isValid());
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
+    }
+
+    std::filesystem::path render(const char* sceneName)
+    {
+        const QString sceneFile = QStringLiteral(VERTICORA_SCENE_DIR "/") + sceneName;
+        const clip::SceneRenderer renderer(clip::loadScene(sceneFile, {test::testDataFolder()}));
+        const std::filesystem::path clip = m_folder.filePath(sceneName).toStdString() + ".y4m";
+        clip::writeClip(renderer, clip);
+        return clip;
+    }
+
+    Replayed replay(const std::filesystem::path& clip, ClipReplaySettings settings = {})
+    {
+        Replayed result;
+        ClipReplay chain(std::make_unique<LandmarkDetector>(), settings);
+        result.summary = chain.run(clip, [&](const ReplayFrame& frame) { result.frames.push_back(frame); });
+        return result;
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+
+} // namespace
+
+TEST_F(ClipReplayTest, aStillSeatedFaceIsCalibratedStaysInsideAndIsFollowedByPatchPasses)
+{
+    const Replayed run = replay(render("seated-still.json"));
+    ASSERT_FALSE(run.summary.error);
+    const auto monitoring = run.firstTime(ZoneState::inside);
+    ASSERT_TRUE(monitoring) << "calibration never finished";
+    EXPECT_LT(*monitoring, 4.0);
+    double lastFull = -1;
+    int full = 0;
+    int patch = 0;
+    for (const ReplayFrame& frame : run.frames) {
+        if (frame.time < *monitoring)
+            continue;
+        EXPECT_EQ(frame.state, ZoneState::inside) << "at " << frame.time;
+        if (frame.path == "full") {
+            lastFull = frame.time;
+            ++full;
+        } else {
+            ++patch;
+            EXPECT_LT(frame.time - lastFull, 0.95) << "patch passes only follow a recent full pass";
+        }
+    }
+    // The still scene stretches the spacing to 0.53 s, so passes alternate once the
+    // templates of a full pass expire 0.9 s after it.
+    EXPECT_GE(patch, full - 2);
+    EXPECT_GE(patch, 10);
+    EXPECT_NEAR(run.summary.clipSeconds, 20.0, 1e-9);
+}
+
+TEST_F(ClipReplayTest, sinkingGoesYellowThenRedThenAlertsAfterTheDelay)
+{
+    const Replayed run = replay(render("seated-sinking.json"));
+    ASSERT_FALSE(run.summary.error);
+    const auto yellow = run.firstTime(ZoneState::yellow);
+    const auto outside = run.firstTime(ZoneState::outside);
+    const auto alert = run.firstTime(ZoneState::alert);
+    ASSERT_TRUE(yellow && outside && alert);
+    EXPECT_GT(*yellow, 6.0);
+    EXPECT_LT(*yellow, *outside);
+    EXPECT_GE(*alert - *outside, 2.0);
+    EXPECT_LT(*alert - *outside, 3.0);
+    EXPECT_EQ(run.frames.back().state, ZoneState::inside) << "back at the seated height";
+    EXPECT_GT(run.summary.seconds.at("alert"), 4.0);
+}
+
+TEST_F(ClipReplayTest, aSecondFaceEnteringFromTheSideNeverTakesOver)
+{
+    const Replayed run = replay(render("second-face-enters.json"));
+    ASSERT_FALSE(run.summary.error);
+    bool sawTwo = false;
+    for (const ReplayFrame& frame : run.frames) {
+        if (frame.faces == 2) {
+            sawTwo = true;
+            EXPECT_EQ(frame.path, "full") << "two confident faces never seed the tracker";
+        }
+        if (frame.state != ZoneState::calibrating && frame.time > 4.0) {
+            EXPECT_EQ(frame.state, ZoneState::inside) << "the seated person stays measured at " << frame.time;
+        }
+    }
+    EXPECT_TRUE(sawTwo);
+}
+
+TEST_F(ClipReplayTest, aFaceLeavingThroughTheBottomIsReportedAsSuch)
+{
+    const Replayed run = replay(render("leaving-bottom.json"));
+    ASSERT_FALSE(run.summary.error);
+    const auto bottom = std::find_if(run.frames.begin(), run.frames.end(),
+                                     [](const ReplayFrame& f) { return f.loss == FaceLossReason::bottom; });
+    ASSERT_NE(bottom, run.frames.end());
+    EXPECT_GT(bottom->time, 11.0);
+}
+
+TEST_F(ClipReplayTest, aDamagedClipIsReportedWithItsFileAndFrame)
+{
+    const std::filesystem::path clip = render("seated-still.json");
+    std::filesystem::resize_file(clip, std::filesystem::file_size(clip) - 1000);
+    const Replayed run = replay(clip);
+    ASSERT_TRUE(run.summary.error);
+    EXPECT_NE(run.summary.error->find(clip.filename().string()), std::string::npos) << *run.summary.error;
+    EXPECT_NE(run.summary.error->find("frame 199"), std::string::npos) << *run.summary.error;
+    EXPECT_EQ(run.summary.frames, 199);
+}

@@ -1,0 +1,220 @@
+#include "PortraitScenes.h"
+
+#include "analysis/SeatedPoseDetector.h"
+#include "platform/LandmarkDetector.h"
+#include "platform/Y4mClip.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace verticora;
+using namespace verticora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double analysisAspect = 384.0 / 216.0;
+
+std::vector<FaceObservation> detect(const QImage& frame)
+{
+    return sharedDetector().perform(clip::bgraView(frame));
+}
+
+QImage renderPortrait(int width, int height, double faceWidth, double x = 0.5, double y = 0.5)
+{
+    return clip::SceneRenderer(portraitScene(width, height, faceWidth, x, y)).render(0);
+}
+
+Point centerOf(const FaceObservation& face, const std::optional<LandmarkRegion>& region)
+{
+    Point sum;
+    for (const Point& p : region->normalizedPoints)
+        sum = {sum.x + p.x, sum.y + p.y};
+    const auto n = static_cast<double>(region->normalizedPoints.size());
+    return {face.boundingBox.minX + sum.x / n * face.boundingBox.width,
+            face.boundingBox.minY + sum.y / n * face.boundingBox.height};
+}
+
+// The face is measured by the seated detector's read-out, with eyes above nose above
+// chin in believable proportions, all inside the face box (the chin may reach a little below it).
+void expectMeasurableFace(const FaceObservation& face, double aspect)
+{
+    const SeatedDetection detection = SeatedPoseDetector::landmarks(face, aspect);
+    ASSERT_TRUE(detection.features) << detection.guidance;
+    ASSERT_TRUE(detection.features->heightLandmarks);
+    const FaceHeightLandmarks& h = *detection.features->heightLandmarks;
+    EXPECT_LT(h.eyesY, h.noseY);
+    EXPECT_LT(h.noseY, h.chinY);
+    const double noseShare = (h.noseY - h.eyesY) / (h.chinY - h.eyesY);
+    EXPECT_GT(noseShare, 0.15);
+    EXPECT_LT(noseShare, 0.6);
+
+    ASSERT_EQ(detection.points.size(), 4u);
+    EXPECT_LT(detection.points[0].x, detection.points[1].x); // the image-left eye is on the left
+    const Rect& box = face.boundingBox;
+    for (const Point& p : detection.points) {
+        EXPECT_GT(p.x, box.minX);
+        EXPECT_LT(p.x, box.maxX());
+        EXPECT_GT(p.y, box.minY - 0.25 * box.height); // the chin may lie just below the box
+        EXPECT_LT(p.y, box.maxY());
+    }
+}
+
+} // namespace
+
+TEST(LandmarkDetector, findsThePortraitAtSizesDownTo40PixelsWide)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    struct Placement {
+        double faceWidth;
+        double x;
+        double y;
+    };
+    for (const Placement& place : {Placement{40, 0.5, 0.5}, Placement{40, 0.2, 0.3}, Placement{40, 0.85, 0.7},
+                                   Placement{48, 0.6, 0.45}, Placement{64, 0.4, 0.55}, Placement{96, 0.5, 0.5},
+                                   Placement{140, 0.5, 0.5}}) {
+        SCOPED_TRACE(testing::Message() << place.faceWidth << " px at " << place.x << ", " << place.y);
+        const auto faces = detect(renderPortrait(384, 216, place.faceWidth, place.x, place.y));
+        ASSERT_EQ(faces.size(), 1u);
+        const FaceObservation& face = faces.front();
+        EXPECT_GE(face.confidence, 0.7f);
+        EXPECT_LE(face.confidence, 1.0f);
+        EXPECT_NEAR(face.boundingBox.width * 384, place.faceWidth, 0.2 * place.faceWidth);
+        EXPECT_NEAR(face.boundingBox.height * 216, place.faceWidth, 0.2 * place.faceWidth);
+        EXPECT_NEAR(face.boundingBox.midX() * 384, place.x * 384, 0.15 * place.faceWidth);
+        EXPECT_NEAR((1 - face.boundingBox.midY()) * 216, place.y * 216, 0.15 * place.faceWidth);
+        expectMeasurableFace(face, analysisAspect);
+    }
+}
+
+TEST(LandmarkDetector, reportsTheFiveRegionsWithTheirPointCounts)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    const auto faces = detect(renderPortrait(384, 216, 80));
+    ASSERT_EQ(faces.size(), 1u);
+    const FaceObservation& face = faces.front();
+    ASSERT_TRUE(face.faceContour && face.leftEye && face.rightEye && face.noseCrest && face.nose);
+    for (const auto& [region, count] : {std::pair{&face.faceContour, 17}, std::pair{&face.leftEye, 6},
+                                        std::pair{&face.rightEye, 6}, std::pair{&face.noseCrest, 4},
+                                        std::pair{&face.nose, 5}}) {
+        EXPECT_EQ((*region)->pointCount, count);
+        EXPECT_EQ((*region)->normalizedPoints.size(), static_cast<std::size_t>(count));
+    }
+    // Box-relative points with the origin at the lower left: the jaw line runs from
+    // high at the sides to its lowest point in the middle, the nose crest downwards.
+    const auto& contour = face.faceContour->normalizedPoints;
+    EXPECT_GT(contour.front().y, contour[8].y);
+    EXPECT_GT(contour.back().y, contour[8].y);
+    EXPECT_LT(contour.front().x, contour[8].x);
+    EXPECT_GT(contour.back().x, contour[8].x);
+    const auto& crest = face.noseCrest->normalizedPoints;
+    EXPECT_GT(crest.front().y, crest.back().y);
+    EXPECT_GT(centerOf(face, face.leftEye).y, centerOf(face, face.nose).y);
+}
+
+TEST(LandmarkDetector, aFrontalFaceHasASmallYawThatMirroringReverses)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    const QImage frame = renderPortrait(384, 216, 90);
+    const auto faces = detect(frame);
+    const auto mirrored = detect(frame.mirrored(true, false));
+    ASSERT_EQ(faces.size(), 1u);
+    ASSERT_EQ(mirrored.size(), 1u);
+    ASSERT_TRUE(faces.front().yaw);
+    ASSERT_TRUE(mirrored.front().yaw);
+    EXPECT_LT(std::abs(*faces.front().yaw), 0.35);
+    EXPECT_NEAR(*mirrored.front().yaw, -*faces.front().yaw, 0.1);
+}
+
+TEST(LandmarkDetector, findsNoFaceOnBlankOrNoisyFrames)
+{
+    QImage grey(384, 216, QImage::Format_RGB32);
+    grey.fill(QColor(128, 128, 128));
+    EXPECT_TRUE(detect(grey).empty());
+
+    clip::Scene noise;
+    noise.width = 384;
+    noise.height = 216;
+    noise.noise = 12;
+    EXPECT_TRUE(detect(clip::SceneRenderer(noise).render(0)).empty());
+
+    QImage tiny(8, 5, QImage::Format_RGB32);
+    tiny.fill(Qt::white);
+    EXPECT_TRUE(detect(tiny).empty());
+}
+
+TEST(LandmarkDetector, readsNv12FramesLikeTheirBgraOriginals)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    const QImage bgra = renderPortrait(384, 216, 60, 0.4, 0.5);
+    const fs::path clip = fs::temp_directory_path() / ("verticora-nv12-" + std::to_string(::getpid()) + ".y4m");
+    {
+        Y4mWriter writer(clip, 384, 216, FrameRate{10, 1});
+        writer.write(clip::bgraView(bgra));
+        writer.finish();
+    }
+    auto nv12 = Y4mReader(clip).next();
+    fs::remove(clip);
+    ASSERT_TRUE(nv12);
+
+    const auto fromBgra = detect(bgra);
+    const auto fromNv12 = sharedDetector().perform(nv12->buffer.view());
+    ASSERT_EQ(fromBgra.size(), 1u);
+    ASSERT_EQ(fromNv12.size(), 1u);
+    const Rect& a = fromBgra.front().boundingBox;
+    const Rect& b = fromNv12.front().boundingBox;
+    EXPECT_NEAR(a.midX(), b.midX(), 0.01);
+    EXPECT_NEAR(a.midY(), b.midY(), 0.02);
+    EXPECT_NEAR(a.width, b.width, 0.02);
+}
+
+TEST(LandmarkDetector, largeFramesAreReadAtTheSameRelativeFaceSize)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
+        const double faceWidth = width * 0.15;
+        const auto faces = detect(renderPortrait(width, height, faceWidth, 0.55, 0.45));
+        ASSERT_EQ(faces.size(), 1u) << width;
+        EXPECT_NEAR(faces.front().boundingBox.width * width, faceWidth, 0.2 * faceWidth);
+        EXPECT_NEAR(faces.front().boundingBox.midX(), 0.55, 0.02);
+        expectMeasurableFace(faces.front(), static_cast<double>(width) / height);
+    }
+}
+
+TEST(LandmarkDetector, aMissingOrDamagedModelFailsEveryPerformWithTheSameClearError)
+{
+    PixelBuffer frame(64, 36, pixelFormat::bgra);
+    const auto failure = [&](LandmarkDetector& detector) {
+        try {
+            (void)detector.perform(frame.view());
+        } catch (const LandmarkDetectionError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+
+    LandmarkDetector missing("/nonexistent/verticora/landmarks.dat");
+    EXPECT_FALSE(missing.modelLoaded());
+    const std::string message =
+        "The face landmark model /nonexistent/verticora/landmarks.dat cannot be read: No such file or directory.";
+    EXPECT_EQ(failure(missing), message);
+    EXPECT_EQ(failure(missing), message);
+    EXPECT_FALSE(missing.modelLoaded());
+
+    const fs::path damaged = fs::temp_directory_path() / ("verticora-model-" + std::to_string(::getpid()) + ".dat");
+    std::ofstream(damaged, std::ios::binary) << std::string(4096, '\x7f');
+    LandmarkDetector garbage(damaged);
+    EXPECT_EQ(failure(garbage).rfind("The face landmark model " + damaged.string() + " is damaged", 0), 0u)
+        << failure(garbage);
+    fs::remove(damaged);
+
+    LandmarkDetector folder(fs::temp_directory_path());
+    EXPECT_EQ(failure(folder),
+              "The face landmark model " + fs::temp_directory_path().string() + " is a folder, not a file.");
+}

@@ -1,0 +1,247 @@
+#include "Scene.h"
+#include "SceneRenderer.h"
+
+#include "platform/Y4mClip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+using namespace verticora;
+using namespace verticora::clip;
+
+namespace {
+
+class SceneFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        QImage portrait(40, 50, QImage::Format_RGB32);
+        portrait.fill(Qt::white);
+        ASSERT_TRUE(portrait.save(path("white.png")));
+    }
+
+    [[nodiscard]] QString path(const QString& name) const { return QDir(m_folder.path()).filePath(name); }
+    [[nodiscard]] QString sceneFile() const { return path("scene.json"); }
+
+    // The message parsing this scene text raises, or "accepted".
+    [[nodiscard]] std::string errorOf(const std::string& json) const
+    {
+        try {
+            (void)parseScene(QByteArray::fromStdString(json), sceneFile(), {});
+        } catch (const SceneError& error) {
+            return error.what();
+        }
+        return "accepted";
+    }
+
+    [[nodiscard]] std::string prefixed(const std::string& message) const
+    {
+        return sceneFile().toStdString() + ": " + message;
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+
+// A scene with one face; `faceFields` are spliced into the face object.
+std::string withFace(const std::string& faceFields)
+{
+    return R"({"width": 200, "height": 100, "frameRate": 10, "duration": 1, "faces": [{)" + faceFields + "}]}";
+}
+
+const std::string oneKeyframe = R"("keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "height": 0.5}])";
+
+struct ToolRun {
+    int status;
+    std::string output;
+};
+
+ToolRun runTool(const std::string& arguments)
+{
+    ToolRun run{-1, {}};
+    FILE* pipe = ::popen((std::string(VERTICORA_CLIP_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        run.output += buffer;
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+} // namespace
+
+TEST_F(SceneFileTest, badScenesAreRefusedNamingTheEntry)
+{
+    struct Case {
+        std::string json;
+        std::string message;
+    };
+    const std::string base = R"("width": 200, "height": 100, "frameRate": 10, "duration": 1)";
+    const std::vector<Case> cases{
+        {"[]", "must hold one JSON object."},
+        {"{}", "width is missing."},
+        {R"({"width": "wide"})", "width must be a number."},
+        {R"({"width": 10, "height": 100})", "width must lie between 16 and 4096."},
+        {R"({"width": 200.5, "height": 100, "frameRate": 10, "duration": 1})",
+         "width and height must be whole numbers of pixels."},
+        {R"({"width": 200, "height": 100, "duration": 1})", "frameRate is missing."},
+        {R"({"width": 200, "height": 100, "frameRate": 0, "duration": 1})",
+         "frameRate must be a number of frames per second up to 240, or \"numerator:denominator\"."},
+        {R"({"width": 200, "height": 100, "frameRate": "30:0", "duration": 1})",
+         "frameRate must be a number of frames per second up to 240, or \"numerator:denominator\"."},
+        {R"({"width": 200, "height": 100, "frameRate": 10})", "duration is missing."},
+        {"{" + base + R"(, "background": {}})", "background must give either \"color\" or \"image\"."},
+        {"{" + base + R"(, "background": {"color": "blue"}})", "background.color must be a colour written as \"#rrggbb\"."},
+        {"{" + base + R"(, "noise": {"sigma": -1}})", "noise.sigma must lie between 0 and 64."},
+        {"{" + base + R"(, "brightness": [{"t": 1, "gain": 1}, {"t": 0.5, "gain": 1}]})",
+         "brightness[1].t must not be earlier than the keyframe before it."},
+        {"{" + base + R"(, "faces": {}})", "faces must be a list."},
+        {withFace(oneKeyframe), "faces[0].image must be the path of an image."},
+        {withFace(R"("image": "absent.png", )" + oneKeyframe),
+         "faces[0].image \"absent.png\" was found neither next to the scene nor in the image folders (none given)."},
+        {withFace(R"("image": "white.png", "crop": {"x": 0, "y": 10, "width": 40, "height": 41}, )" + oneKeyframe),
+         "faces[0].crop must be a rectangle of at least 8x8 pixels inside the 40x50 image."},
+        {withFace(R"("image": "white.png", "crop": {"x": 0.5, "y": 0, "width": 20, "height": 20}, )" + oneKeyframe),
+         "faces[0].crop.x must be a whole number of pixels."},
+        {withFace(R"("image": "white.png", "keyframes": [])"), "faces[0].keyframes must hold at least one keyframe."},
+        {withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5}])"),
+         "faces[0].keyframes[0].height is missing."},
+        {withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "height": 0}])"),
+         "faces[0].keyframes[0].height must lie between 0.01 and 4."},
+        {withFace(R"("image": "white.png", "keyframes": [{"t": 2, "x": 0, "y": 0, "height": 1},
+                                                          {"t": 1, "x": 0, "y": 0, "height": 1}])"),
+         "faces[0].keyframes[1].t must not be earlier than the keyframe before it."},
+        {withFace(R"("image": "white.png", "appear": 3, "disappear": 3, )" + oneKeyframe),
+         "faces[0].disappear must come after \"appear\"."},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(errorOf(c.json), prefixed(c.message)) << c.json;
+
+    EXPECT_EQ(errorOf("{\"width\": ").rfind(prefixed("is not valid JSON ("), 0), 0u);
+    EXPECT_EQ(errorOf(withFace(R"("image": "white.png", )" + oneKeyframe)), "accepted");
+}
+
+TEST_F(SceneFileTest, placesAreInterpolatedHeldAndLimitedToTheFacesTime)
+{
+    const Scene scene = parseScene(QByteArray::fromStdString(withFace(R"("image": "white.png", "appear": 1,
+        "disappear": 5, "keyframes": [{"t": 2, "x": 0.2, "y": 0.4, "height": 0.5},
+                                      {"t": 4, "x": 0.6, "y": 0.8, "height": 0.3}])")),
+                                   sceneFile(), {});
+    const SceneFace& face = scene.faces.at(0);
+    EXPECT_FALSE(face.placementAt(0.99));
+    ASSERT_TRUE(face.placementAt(1));
+    EXPECT_DOUBLE_EQ(face.placementAt(1)->x, 0.2); // held before the first keyframe
+    const auto middle = face.placementAt(3);
+    ASSERT_TRUE(middle);
+    EXPECT_DOUBLE_EQ(middle->x, 0.4);
+    EXPECT_DOUBLE_EQ(middle->y, 0.6);
+    EXPECT_DOUBLE_EQ(middle->height, 0.4);
+    EXPECT_DOUBLE_EQ(face.placementAt(4.9)->y, 0.8); // held after the last
+    EXPECT_FALSE(face.placementAt(5));
+
+    EXPECT_EQ(scene.frameCount(), 10);
+    EXPECT_EQ(face.image, path("white.png")); // found next to the scene file
+}
+
+TEST_F(SceneFileTest, rendersFacesAtTheirPlaceWithGainAndRepeatableNoise)
+{
+    Scene scene = parseScene(QByteArray::fromStdString(R"({"width": 200, "height": 100, "frameRate": 10,
+        "duration": 2, "background": {"color": "#000000"}, "faces": [{"image": "white.png",
+        "keyframes": [{"t": 0, "x": 0.25, "y": 0.5, "height": 0.5}, {"t": 1, "x": 0.75, "y": 0.5, "height": 0.5}]}]})"),
+                             sceneFile(), {});
+    {
+        const SceneRenderer renderer(scene);
+        // Frame 0: the 40x50 white portrait, 50 pixels tall, fills x 30-70, y 25-75.
+        const QImage first = renderer.render(0);
+        EXPECT_EQ(qGray(first.pixel(50, 50)), 255);
+        EXPECT_EQ(qGray(first.pixel(31, 26)), 255);
+        EXPECT_EQ(qGray(first.pixel(28, 50)), 0);
+        EXPECT_EQ(qGray(first.pixel(50, 23)), 0);
+        EXPECT_EQ(qGray(first.pixel(150, 50)), 0);
+        // Frame 10 (1 s): moved to (150, 50).
+        const QImage moved = renderer.render(10);
+        EXPECT_EQ(qGray(moved.pixel(50, 50)), 0);
+        EXPECT_EQ(qGray(moved.pixel(150, 50)), 255);
+    }
+
+    scene.backgroundColor = QColor(200, 200, 200);
+    scene.faces.clear();
+    scene.brightness = {{0, 1.0}, {1, 0.5}};
+    scene.noise = 8;
+    scene.seed = 42;
+    const SceneRenderer renderer(scene);
+    const QImage first = renderer.render(0);
+    EXPECT_EQ(first, SceneRenderer(scene).render(0)); // the same seed draws the same noise
+    EXPECT_NE(first, renderer.render(1));
+
+    const auto statistics = [](const QImage& image) {
+        double sum = 0;
+        double squares = 0;
+        const double n = static_cast<double>(image.width()) * image.height();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const double value = qRed(image.pixel(x, y));
+                sum += value;
+                squares += value * value;
+            }
+        }
+        const double mean = sum / n;
+        return std::pair{mean, std::sqrt(squares / n - mean * mean)};
+    };
+    const auto [mean0, deviation0] = statistics(first);
+    EXPECT_NEAR(mean0, 200, 0.5);
+    EXPECT_NEAR(deviation0, 8, 0.5);
+    const auto [mean1, deviation1] = statistics(renderer.render(15)); // held at gain 0.5
+    EXPECT_NEAR(mean1, 100, 0.5);
+    EXPECT_NEAR(deviation1, 8, 0.5);
+}
+
+TEST_F(SceneFileTest, theToolExplainsBadArgumentsAndBadScenes)
+{
+    const ToolRun noArguments = runTool("");
+    EXPECT_EQ(noArguments.status, 2);
+    EXPECT_EQ(noArguments.output.rfind("usage: verticora-clip", 0), 0u) << noArguments.output;
+    EXPECT_EQ(runTool("--size 640x360 only-one.json").status, 2);
+    EXPECT_EQ(runTool("--frobnicate a.json b.y4m").status, 2);
+
+    QFile broken(sceneFile());
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(R"({"height": 100})");
+    broken.close();
+    const std::string clip = path("out.y4m").toStdString();
+    const ToolRun badScene = runTool("'" + sceneFile().toStdString() + "' '" + clip + "'");
+    EXPECT_EQ(badScene.status, 1);
+    EXPECT_EQ(badScene.output, "verticora-clip: " + prefixed("width is missing.") + "\n");
+    EXPECT_FALSE(QFile::exists(path("out.y4m")));
+    EXPECT_FALSE(QFile::exists(path("out.y4m.part")));
+
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(QByteArray::fromStdString(withFace(R"("image": "white.png", )" + oneKeyframe)));
+    broken.close();
+    const ToolRun badSize = runTool("--size 10x10 '" + sceneFile().toStdString() + "' '" + clip + "'");
+    EXPECT_EQ(badSize.status, 1);
+    EXPECT_EQ(badSize.output, "verticora-clip: --size must be WIDTHxHEIGHT, each between 16 and 4096 pixels.\n");
+
+    const ToolRun good =
+        runTool("--size 64x36 --fps 30000:1001 --duration 0.2 '" + sceneFile().toStdString() + "' '" + clip + "'");
+    ASSERT_EQ(good.status, 0) << good.output;
+    Y4mReader reader(clip);
+    EXPECT_EQ(reader.width(), 64);
+    EXPECT_EQ(reader.frameRate(), (FrameRate{30000, 1001}));
+    int frames = 0;
+    while (reader.next())
+        ++frames;
+    EXPECT_EQ(frames, 6);
+}

@@ -1,0 +1,325 @@
+#include "platform/Y4mClip.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+using namespace verticora;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Y4mClipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_folder = fs::temp_directory_path() / ("verticora-y4m-" + std::to_string(::getpid()) + "-"
+                                                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    [[nodiscard]] fs::path file(const std::string& name) const { return m_folder / name; }
+
+    fs::path writeBytes(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+        return file(name);
+    }
+
+private:
+    fs::path m_folder;
+};
+
+// An NV12 frame whose every sample differs from its neighbours and from other frames.
+PixelBuffer patternFrame(int width, int height, std::uint32_t format, int seed)
+{
+    PixelBuffer frame(width, height, format);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            frame.row(0, y)[x] = static_cast<std::uint8_t>(x * 7 + y * 13 + seed);
+    }
+    for (int y = 0; y < (height + 1) / 2; ++y) {
+        for (int x = 0; x < 2 * ((width + 1) / 2); ++x)
+            frame.row(1, y)[x] = static_cast<std::uint8_t>(x * 5 + y * 11 + 3 * seed);
+    }
+    return frame;
+}
+
+void expectSameSamples(const PixelBuffer& a, const PixelBuffer& b)
+{
+    ASSERT_EQ(a.width(), b.width());
+    ASSERT_EQ(a.height(), b.height());
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x)
+            ASSERT_EQ(a.row(0, y)[x], b.row(0, y)[x]) << "luma " << x << "," << y;
+    }
+    for (int y = 0; y < (a.height() + 1) / 2; ++y) {
+        for (int x = 0; x < 2 * ((a.width() + 1) / 2); ++x)
+            ASSERT_EQ(a.row(1, y)[x], b.row(1, y)[x]) << "chroma " << x << "," << y;
+    }
+}
+
+std::string frameBytes(int width, int height, char value = '\x50')
+{
+    const std::size_t chroma = static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
+    return "FRAME\n" + std::string(static_cast<std::size_t>(width * height) + 2 * chroma, value);
+}
+
+// The message of the error that opening and reading the whole clip raises.
+std::string readError(const fs::path& clip, std::optional<std::int64_t>* frame = nullptr)
+{
+    try {
+        Y4mReader reader(clip);
+        while (reader.next()) {
+        }
+    } catch (const ClipError& error) {
+        if (frame)
+            *frame = error.frameIndex();
+        return error.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST_F(Y4mClipTest, nv12FramesSurviveARoundTripWithTheirTimes)
+{
+    const fs::path clip = file("odd.y4m");
+    std::vector<PixelBuffer> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(patternFrame(33, 17, pixelFormat::yuv420Video, i));
+    {
+        Y4mWriter writer(clip, 33, 17, FrameRate{30000, 1001});
+        for (const PixelBuffer& frame : frames)
+            writer.write(frame.view());
+        writer.finish();
+        EXPECT_EQ(writer.framesWritten(), 3);
+    }
+
+    Y4mReader reader(clip);
+    EXPECT_EQ(reader.width(), 33);
+    EXPECT_EQ(reader.height(), 17);
+    EXPECT_EQ(reader.frameRate(), (FrameRate{30000, 1001}));
+    EXPECT_EQ(reader.pixelFormat(), pixelFormat::yuv420Video);
+    for (int i = 0; i < 3; ++i) {
+        auto frame = reader.next();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->index, i);
+        EXPECT_DOUBLE_EQ(frame->presentationTime, i * 1001.0 / 30000.0);
+        EXPECT_EQ(frame->buffer.format(), pixelFormat::yuv420Video);
+        expectSameSamples(frame->buffer, frames[static_cast<std::size_t>(i)]);
+    }
+    EXPECT_FALSE(reader.next());
+    EXPECT_FALSE(reader.next());
+    EXPECT_EQ(reader.framesRead(), 3);
+}
+
+TEST_F(Y4mClipTest, fullRangeClipsReadBackAsFullRangeNv12)
+{
+    const fs::path clip = file("full.y4m");
+    const PixelBuffer frame = patternFrame(16, 8, pixelFormat::yuv420Full, 9);
+    Y4mWriter writer(clip, 16, 8, FrameRate{25, 1}, true);
+    writer.write(frame.view());
+    writer.finish();
+
+    Y4mReader reader(clip);
+    EXPECT_EQ(reader.pixelFormat(), pixelFormat::yuv420Full);
+    auto read = reader.next();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->buffer.format(), pixelFormat::yuv420Full);
+    expectSameSamples(read->buffer, frame);
+}
+
+TEST_F(Y4mClipTest, bgraFramesAreWrittenWithTheBt601VideoMatrix)
+{
+    // Four 2x2 blocks: white, black, mid grey, pure red.
+    PixelBuffer bgra(8, 2, pixelFormat::bgra);
+    const std::uint8_t colours[4][3] = {{255, 255, 255}, {0, 0, 0}, {128, 128, 128}, {0, 0, 255}}; // B, G, R
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            std::uint8_t* p = bgra.row(0, y) + 4 * x;
+            std::copy_n(colours[x / 2], 3, p);
+            p[3] = 255;
+        }
+    }
+    const fs::path clip = file("bgra.y4m");
+    Y4mWriter writer(clip, 8, 2, FrameRate{10, 1});
+    writer.write(bgra.view());
+    writer.finish();
+
+    auto frame = Y4mReader(clip).next();
+    ASSERT_TRUE(frame);
+    const std::uint8_t* luma = frame->buffer.row(0, 0);
+    EXPECT_EQ(luma[0], 235);
+    EXPECT_EQ(luma[2], 16);
+    EXPECT_EQ(luma[4], 126);
+    EXPECT_EQ(luma[6], 81);
+    const std::uint8_t* chroma = frame->buffer.row(1, 0);
+    EXPECT_EQ(chroma[0], 128); // white: U
+    EXPECT_EQ(chroma[1], 128); //        V
+    EXPECT_EQ(chroma[6], 90);  // red:   U
+    EXPECT_EQ(chroma[7], 240); //        V
+}
+
+TEST_F(Y4mClipTest, readsEvery420ColourspaceTagAndMono)
+{
+    for (const std::string tag : {"C420jpeg", "C420paldv", "C420mpeg2", "C420", ""}) {
+        const fs::path clip = writeBytes("tag.y4m", "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 " + tag + " XYSCSS=420JPEG\n"
+                                                        + frameBytes(4, 2) + frameBytes(4, 2, '\x60'));
+        Y4mReader reader(clip);
+        EXPECT_EQ(reader.colourspace(), tag.empty() ? "420jpeg" : tag.substr(1)) << tag;
+        auto first = reader.next();
+        auto second = reader.next();
+        ASSERT_TRUE(first && second) << tag;
+        EXPECT_EQ(second->buffer.row(0, 1)[3], 0x60) << tag;
+        EXPECT_EQ(second->buffer.row(1, 0)[3], 0x60) << tag;
+        EXPECT_DOUBLE_EQ(second->presentationTime, 0.04) << tag;
+        EXPECT_FALSE(reader.next()) << tag;
+    }
+
+    const fs::path mono = writeBytes("mono.y4m", "YUV4MPEG2 W4 H2 F25:1 Cmono\nFRAME\n" + std::string(8, '\x70'));
+    auto frame = Y4mReader(mono).next();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->buffer.row(0, 1)[3], 0x70);
+    EXPECT_EQ(frame->buffer.row(1, 0)[0], 128);
+    EXPECT_EQ(frame->buffer.row(1, 0)[3], 128);
+}
+
+TEST_F(Y4mClipTest, damagedHeadersAreRefusedWithOneClearError)
+{
+    struct Case {
+        std::string bytes;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"", "is empty, not a YUV4MPEG2 clip."},
+        {"RIFF....WAVEfmt \n", "is not a YUV4MPEG2 clip: it does not start with \"YUV4MPEG2\"."},
+        {"YUV4MPEG2 W4 H2 F25:1", "is not a YUV4MPEG2 clip: its header is cut short."},
+        {"YUV4MPEG2 " + std::string(5000, 'X'), "is not a YUV4MPEG2 clip: its header line does not end."},
+        {"YUV4MPEG2 H2 F25:1\n", "has a damaged header: it does not give the frame size."},
+        {"YUV4MPEG2 W4x H2 F25:1\n", "has a damaged header: the width \"4x\" is not a number."},
+        {"YUV4MPEG2 W-4 H2 F25:1\n", "has a damaged header: the width \"-4\" is not a number."},
+        {"YUV4MPEG2 W4 H99999999999 F25:1\n", "has a frame size of 4x99999999999, outside 1 to 8192 pixels per side."},
+        {"YUV4MPEG2 W4 H2 F25:1 C420jpeg W\n", "has a damaged header: the width \"\" is not a number."},
+        {"YUV4MPEG2 W0 H2 F25:1\n", "has a frame size of 0x2, outside 1 to 8192 pixels per side."},
+        {"YUV4MPEG2 W100000 H100000 F25:1\n", "has a frame size of 100000x100000, outside 1 to 8192 pixels per side."},
+        {"YUV4MPEG2 W4 H2\n", "has a damaged header: it does not give the frame rate."},
+        {"YUV4MPEG2 W4 H2 F0:0\n", "has a damaged header: the frame rate \"0:0\" is not a positive ratio."},
+        {"YUV4MPEG2 W4 H2 F25\n", "has a damaged header: the frame rate \"25\" is not a positive ratio."},
+        {"YUV4MPEG2 W4 H2 F25:1 C444\n", "uses colourspace C444, which cannot be read (only 4:2:0 and mono clips)."},
+        {"YUV4MPEG2 W4 H2 F25:1 C420p10\n",
+         "uses colourspace C420p10, which cannot be read (only 4:2:0 and mono clips)."},
+    };
+    for (const Case& c : cases) {
+        const fs::path clip = writeBytes("damaged.y4m", c.bytes);
+        std::optional<std::int64_t> frame = 7;
+        EXPECT_EQ(readError(clip, &frame), clip.string() + ": " + c.message);
+        EXPECT_FALSE(frame) << c.message;
+    }
+
+    const std::string missing = readError(file("absent.y4m"));
+    EXPECT_EQ(missing, file("absent.y4m").string() + ": cannot be opened: No such file or directory.");
+}
+
+TEST_F(Y4mClipTest, damagedFramesNameTheFrameAndNeverDeliverHalfOfIt)
+{
+    const std::string header = "YUV4MPEG2 W4 H2 F10:1 C420jpeg\n";
+    const std::string good = frameBytes(4, 2) + frameBytes(4, 2);
+    struct Case {
+        std::string tail;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"FRAME\n" + std::string(5, 'y'), "frame 2 (at 0.200 s) is cut short in its luma plane (5 of 8 bytes)."},
+        {"FRAME\n" + std::string(9, 'y'), "frame 2 (at 0.200 s) is cut short in its U plane (1 of 2 bytes)."},
+        {"FRAME\n" + std::string(11, 'y'), "frame 2 (at 0.200 s) is cut short in its V plane (1 of 2 bytes)."},
+        {"FRA", "frame 2 (at 0.200 s) is cut short in its frame header."},
+        {"FRAME Ixyz", "frame 2 (at 0.200 s) is cut short in its frame header."},
+        {"FRAMX\n" + std::string(12, 'y'), "frame 2 (at 0.200 s) does not start with \"FRAME\"."},
+        {"FRAMES\n" + std::string(12, 'y'), "frame 2 (at 0.200 s) does not start with \"FRAME\"."},
+        {"\n", "frame 2 (at 0.200 s) does not start with \"FRAME\"."},
+        {"FRAME " + std::string(2000, 'x') + "\n", "frame 2 (at 0.200 s) has a frame header that does not end."},
+    };
+    for (const Case& c : cases) {
+        const fs::path clip = writeBytes("damaged.y4m", header + good + c.tail);
+        Y4mReader reader(clip);
+        ASSERT_TRUE(reader.next());
+        ASSERT_TRUE(reader.next());
+        try {
+            (void)reader.next();
+            ADD_FAILURE() << "no error for: " << c.message;
+        } catch (const ClipError& error) {
+            EXPECT_EQ(std::string(error.what()), clip.string() + ": " + c.message);
+            EXPECT_EQ(error.frameIndex(), 2);
+        }
+        // A failed reader keeps failing the same way instead of reading on from the middle.
+        try {
+            (void)reader.next();
+            ADD_FAILURE() << "a failed reader delivered another frame";
+        } catch (const ClipError& error) {
+            EXPECT_EQ(std::string(error.what()), clip.string() + ": " + c.message);
+        }
+        EXPECT_EQ(reader.framesRead(), 2);
+    }
+}
+
+TEST_F(Y4mClipTest, frameParametersAndUnknownHeaderTagsAreIgnored)
+{
+    const fs::path clip =
+        writeBytes("tags.y4m", "YUV4MPEG2 W4 H2 F10:1 It A10:11 XFUTURE=1 Zsomething\nFRAME Ip XTAG=1\n"
+                                   + std::string(12, 'a'));
+    Y4mReader reader(clip);
+    EXPECT_TRUE(reader.next());
+    EXPECT_FALSE(reader.next());
+}
+
+TEST_F(Y4mClipTest, writerRefusesFramesThatDoNotFit)
+{
+    const fs::path clip = file("refused.y4m");
+    Y4mWriter writer(clip, 8, 4, FrameRate{10, 1});
+    writer.write(patternFrame(8, 4, pixelFormat::yuv420Video, 1).view());
+
+    const auto refusal = [&](const PixelBuffer& frame) {
+        try {
+            writer.write(frame.view());
+        } catch (const ClipError& error) {
+            EXPECT_EQ(error.frameIndex(), 1);
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(refusal(PixelBuffer(6, 4, pixelFormat::bgra)), clip.string() + ": frame 1 is 6x4, not 8x4.");
+    EXPECT_EQ(refusal(PixelBuffer(8, 4, pixelFormat::yuv420Full)),
+              clip.string() + ": frame 1 is NV12 of the other colour range than the clip's.");
+    EXPECT_EQ(refusal(PixelBuffer(8, 4, pixelFormat::uyvy)),
+              clip.string() + ": frame 1 has pixel format '2vuy'; only NV12 and BGRA frames can be written.");
+    writer.finish();
+
+    Y4mReader reader(clip);
+    EXPECT_TRUE(reader.next());
+    EXPECT_FALSE(reader.next());
+}
+
+TEST_F(Y4mClipTest, anAbandonedWriteLeavesTheEarlierClipInPlace)
+{
+    const fs::path clip = writeBytes("kept.y4m", "YUV4MPEG2 W4 H2 F10:1\n" + frameBytes(4, 2));
+    {
+        Y4mWriter writer(clip, 4, 2, FrameRate{10, 1});
+        writer.write(patternFrame(4, 2, pixelFormat::yuv420Video, 1).view());
+        EXPECT_TRUE(fs::exists(clip.string() + ".part"));
+    }
+    EXPECT_FALSE(fs::exists(clip.string() + ".part"));
+    Y4mReader reader(clip);
+    auto frame = reader.next();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->buffer.row(0, 0)[0], 0x50);
+
+    EXPECT_THROW(Y4mWriter(file("missing-folder") / "clip.y4m", 4, 2, FrameRate{10, 1}), ClipError);
+    EXPECT_THROW(Y4mWriter(file("zero.y4m"), 0, 2, FrameRate{10, 1}), ClipError);
+    EXPECT_FALSE(fs::exists(file("zero.y4m.part")));
+}

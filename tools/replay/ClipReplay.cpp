@@ -1,0 +1,174 @@
+#include "ClipReplay.h"
+
+#include "analysis/AnalysisCadence.h"
+#include "analysis/AnalysisFrames.h"
+#include "analysis/FaceLandmarkRequest.h"
+#include "analysis/FaceMotionGate.h"
+#include "analysis/SeatedPoseDetector.h"
+#include "model/ModelClock.h"
+#include "platform/Y4mClip.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace verticora {
+
+namespace {
+
+constexpr double monitoringInterval = 1.0 / 3.0;
+constexpr double captureInterval = 0.1;
+constexpr double relaxedInterval = 0.4;
+constexpr double trackingRateSpacing = 0.25;
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+struct ClipReplay::Chain {
+    SeatedPoseDetector detector;
+    AnalysisFrames frames;
+    FaceMotionGate gate;
+    PostureEngine engine;
+
+    explicit Chain(std::unique_ptr<FaceLandmarkRequest> landmarks) : detector(true, std::move(landmarks)) {}
+};
+
+ClipReplay::ClipReplay(std::unique_ptr<FaceLandmarkRequest> landmarks, ClipReplaySettings settings)
+    : m_chain(std::make_unique<Chain>(std::move(landmarks))), m_settings(settings)
+{
+    m_chain->engine.setYellowThreshold(settings.yellow);
+    m_chain->engine.setRedThreshold(settings.red);
+    m_chain->engine.setDelay(settings.delay);
+}
+
+ClipReplay::~ClipReplay() = default;
+
+ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::function<void(const ReplayFrame&)>& analysed)
+{
+    Chain& chain = *m_chain;
+    ReplaySummary summary;
+    std::vector<double> fullMilliseconds;
+    std::vector<double> patchMilliseconds;
+    try {
+        Y4mReader reader(clip);
+        const double frameDuration = 1.0 / reader.frameRate().framesPerSecond();
+        // A clip at three frames a second stands for a camera running at the tracking rate.
+        const bool trackingRateCapture = std::abs(frameDuration - 1.0 / 3.0) <= 0.002;
+
+        // The landmark model is read once, before the clip's time starts.
+        {
+            const PixelBuffer blank(reader.width(), reader.height(), reader.pixelFormat());
+            const double loadStart = threadCpuSeconds();
+            try {
+                (void)chain.detector.detect(blank.view(), 1.0, -1.0, false);
+            } catch (const LandmarkRequestError&) {
+                // reported with every frame that needs it
+            }
+            chain.detector.reset();
+            summary.modelLoadSeconds = threadCpuSeconds() - loadStart;
+        }
+
+        double analysisInterval = monitoringInterval;
+        double lastInference = -1e9;
+        std::optional<double> lastPresentation;
+        bool calibrationStarted = false;
+        std::optional<std::pair<double, ZoneState>> previous;
+
+        while (std::optional<ClipFrame> frame = reader.next()) {
+            ++summary.frames;
+            const double t = frame->presentationTime;
+            const PixelBufferView image = frame->buffer.view();
+            const bool trackingRateDelivery =
+                trackingRateCapture && (!lastPresentation || t - *lastPresentation >= trackingRateSpacing);
+            lastPresentation = t;
+
+            if (!calibrationStarted && t >= m_settings.calibrateAt) {
+                calibrationStarted = true;
+                chain.detector.reset();
+                chain.gate.clear();
+                chain.engine.reset();
+                chain.engine.setCalibrating(true);
+                analysisInterval = captureInterval;
+            }
+
+            const std::optional<double> due = AnalysisCadence::dueInterval(
+                t - lastInference, analysisInterval, trackingRateDelivery, [&] { return chain.gate.interval(image); });
+            if (!due)
+                continue;
+            lastInference = t;
+
+            const double cpuStart = threadCpuSeconds();
+            const std::optional<PixelBufferView> resized = chain.frames.resized(image);
+            const double aspect = static_cast<double>(image.width()) / image.height();
+            SeatedDetection detection;
+            try {
+                detection = chain.detector.detect(resized ? *resized : image, aspect, t,
+                                                  analysisInterval >= 0.2);
+            } catch (const std::exception& error) {
+                detection = {std::nullopt, error.what(), {}, FaceLossReason::unknown};
+            }
+            if (detection.features && !trackingRateDelivery)
+                chain.gate.remember(image, detection.points);
+            else
+                chain.gate.clear();
+            const double cpuMilliseconds = (threadCpuSeconds() - cpuStart) * 1000.0;
+
+            const bool wasCalibrating = chain.engine.calibrating();
+            ZoneResult result = chain.engine.update(detection.features, t);
+            if (!detection.features && detection.loss == FaceLossReason::bottom) {
+                if (const std::optional<ZoneResult> held = chain.engine.holdBottomExit(t))
+                    result = *held;
+            }
+            if (wasCalibrating && result.calibrated) {
+                // Confirming the height hands the new reference to the detector at once.
+                analysisInterval = monitoringInterval;
+                chain.detector.setReference(chain.engine.baseline(), m_settings.yellow, m_settings.red);
+            } else if (!wasCalibrating && chain.engine.baseline()) {
+                const bool relaxed = result.state == ZoneState::inside
+                    && result.score.value_or(m_settings.yellow) < 0.65 * m_settings.yellow;
+                analysisInterval = relaxed ? relaxedInterval : monitoringInterval;
+                chain.detector.setReference(chain.engine.baseline(), m_settings.yellow, m_settings.red);
+            }
+
+            ReplayFrame out;
+            out.time = t;
+            out.path = chain.detector.lastPath();
+            out.features = detection.features.has_value();
+            out.state = result.state;
+            out.score = result.score;
+            out.loss = detection.loss;
+            out.guidance = detection.guidance;
+            out.fallback = chain.detector.lastFallback();
+            out.faces = chain.detector.lastFaceCount();
+            out.cpuMilliseconds = cpuMilliseconds;
+
+            ++summary.analysed;
+            summary.cpuSeconds += cpuMilliseconds / 1000.0;
+            (out.path == "patch" ? patchMilliseconds : fullMilliseconds).push_back(cpuMilliseconds);
+            if (previous)
+                summary.seconds[std::string(zoneStateName(previous->second))] += t - previous->first;
+            previous = {t, result.state};
+            if (analysed)
+                analysed(out);
+        }
+        summary.clipSeconds = summary.frames * frameDuration;
+        if (previous)
+            summary.seconds[std::string(zoneStateName(previous->second))] += summary.clipSeconds - previous->first;
+    } catch (const ClipError& error) {
+        summary.error = error.what();
+    }
+    summary.fullPasses = static_cast<int>(fullMilliseconds.size());
+    summary.patchPasses = static_cast<int>(patchMilliseconds.size());
+    summary.fullMillisecondsMedian = median(fullMilliseconds);
+    summary.patchMillisecondsMedian = median(patchMilliseconds);
+    return summary;
+}
+
+} // namespace verticora

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "analysis/PoseFeatures.h"
+#include "model/PostureEngine.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace verticora {
+
+class FaceLandmarkRequest;
+
+struct ClipReplaySettings {
+    double calibrateAt = 0; // clip seconds at which the height capture begins
+    double yellow = 0.45;
+    double red = 0.85;
+    double delay = 2.0;
+};
+
+// One analysed frame of a replay.
+struct ReplayFrame {
+    double time = 0;
+    std::string path; // "full" or "patch"
+    bool features = false;
+    ZoneState state = ZoneState::ready;
+    std::optional<double> score;
+    FaceLossReason loss = FaceLossReason::unknown;
+    std::string guidance;
+    std::string fallback;
+    int faces = 0;
+    double cpuMilliseconds = 0;
+};
+
+struct ReplaySummary {
+    int frames = 0;
+    int analysed = 0;
+    int fullPasses = 0;
+    int patchPasses = 0;
+    double fullMillisecondsMedian = 0;
+    double patchMillisecondsMedian = 0;
+    double cpuSeconds = 0;       // analysis of the clip's frames
+    double modelLoadSeconds = 0; // the landmark model, read once before the clip
+    double clipSeconds = 0;
+    std::map<std::string, double> seconds; // clip seconds per engine state
+    std::optional<std::string> error;      // the clip is damaged
+};
+
+// Runs the real analysis chain over a clip as fast as it can, in clip time: the analysis
+// cadence with the motion gate, resizing, detection and subject selection, then the
+// posture engine, which captures the height from `calibrateAt` on and then monitors.
+class ClipReplay {
+public:
+    ClipReplay(std::unique_ptr<FaceLandmarkRequest> landmarks, ClipReplaySettings settings);
+    ~ClipReplay();
+
+    // Calls `analysed` for every analysed frame. A damaged clip ends the replay at the
+    // damaged frame; its error is in the summary.
+    ReplaySummary run(const std::filesystem::path& clip, const std::function<void(const ReplayFrame&)>& analysed);
+
+private:
+    struct Chain;
+    std::unique_ptr<Chain> m_chain;
+    ClipReplaySettings m_settings;
+};
+
+} // namespace verticora
