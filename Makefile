@@ -12,7 +12,7 @@ CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR) -DVERTICORA_TEST_DATA_DIR=$(TEST_DA
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test sanitize tsan bench clean
+.PHONY: all deps build run demo test sanitize tsan bench clean
 
 all: build
 
@@ -26,8 +26,14 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Until the tray application exists, the height is set as soon as a face is steady.
+ARGS ?= --auto-setup
 run: build
 	@$(BUILD_DIR)/bin/verticora $(ARGS)
+
+# A rendered clip of the test portrait stands in for a camera: no camera needed.
+demo: build $(TEST_DATA)/astronaut.png
+	@scripts/demo $(BUILD_DIR)
 
 test: build $(TEST_DATA)/astronaut.png
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
@@ -38,6 +44,15 @@ sanitize: deps $(TEST_DATA)/astronaut.png
 	  -DVERTICORA_SANITIZE=address,undefined -DVERTICORA_BENCHMARKS=OFF >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# ThreadSanitizer over the camera model, its capture thread and the replay camera.
+TSAN_TESTS := tests/model/model_tests tests/model/camera_model_tests tests/platform/replay_camera_tests
+tsan: deps $(TEST_DATA)/astronaut.png
+	@cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
+	  -DVERTICORA_SANITIZE=thread -DVERTICORA_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target $(notdir $(TSAN_TESTS))
+	@for t in $(TSAN_TESTS); do echo "== $$t"; \
+	  QT_NO_GLIB=1 TSAN_OPTIONS="halt_on_error=1 suppressions=$(abspath tests/tsan.supp)" $(TSAN_DIR)/$$t || exit 1; done
 
 bench: build $(TEST_DATA)/astronaut.png
 	@for b in $(BUILD_DIR)/bin/verticora-bench-*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done

@@ -259,6 +259,12 @@ void PostureEngine::clearRedEpisode()
     m_score.reset();
 }
 
+void PostureEngine::clearTiming()
+{
+    m_lastTime.reset();
+    clearRedEpisode();
+}
+
 bool PostureEngine::restoreValidated(const PoseFeatures& baseline, double yellow, double red, double delay)
 {
     if (!baseline.valid() || !isValidThresholdPair(yellow, red) || !isValidDelay(delay))

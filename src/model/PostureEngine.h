@@ -79,6 +79,9 @@ public:
     // Forgets the running red episode and the smoothing, as the owner does when the
     // thresholds change.
     void clearRedEpisode();
+    // Also forgets the time of the last update, so the next frame starts a fresh
+    // interval (after a pause or a confirmed setup).
+    void clearTiming();
 
 private:
     ZoneResult calibrationStep(const PoseFeatures& features, double time);

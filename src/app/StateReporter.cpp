@@ -1,0 +1,128 @@
+#include "app/StateReporter.h"
+
+#include "model/CameraModel.h"
+#include "model/ModelClock.h"
+#include "store/DailyProgressCalendar.h"
+#include "store/ProgressStore.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace verticora {
+
+namespace {
+
+void printLine(const QJsonObject& object)
+{
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObject* parent)
+    : QObject(parent), m_model(model), m_clock(clock)
+{
+    connect(&m_model, &CameraModel::willChange, this, &StateReporter::scheduleReport);
+    connect(&m_model, &CameraModel::frameHandled, this, [this] {
+        const QVariant pipeline = m_model.captureInfo().value(QStringLiteral("pipeline_ms"));
+        if (pipeline.isValid())
+            m_pipelineMilliseconds.push_back(pipeline.toDouble());
+    });
+    scheduleReport();
+}
+
+void StateReporter::scheduleReport()
+{
+    if (m_scheduled)
+        return;
+    m_scheduled = true;
+    // After the batch of changes that announced itself, so one line shows all of it.
+    QMetaObject::invokeMethod(this, &StateReporter::report, Qt::QueuedConnection);
+}
+
+void StateReporter::report()
+{
+    QJsonObject state{
+        {QStringLiteral("stage"), m_model.stage()},
+        {QStringLiteral("state"), m_model.state()},
+        {QStringLiteral("message"), m_model.message()},
+        {QStringLiteral("score"), m_model.score() ? QJsonValue(*m_model.score()) : QJsonValue()},
+        {QStringLiteral("hasPose"), m_model.hasPose()},
+        {QStringLiteral("warningProgress"), m_model.warningProgress()},
+        {QStringLiteral("paused"), m_model.paused()},
+        {QStringLiteral("active"), m_model.active()},
+    };
+    m_scheduled = false;
+    const QString line = QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact));
+    if (line == m_lastLine)
+        return;
+    m_lastLine = line;
+    state.insert(QStringLiteral("uptime"), m_clock.uptime());
+    printLine(state);
+}
+
+void StateReporter::printSummary(const QString& failure)
+{
+    report(); // the state line of changes still waiting comes first
+
+    const QString today = DailyProgressCalendar::dateID(m_clock.wallTime());
+    double green = 0;
+    double yellow = 0;
+    double red = 0;
+    for (const DayProgress& day : m_model.progressStore().days()) {
+        if (day.dateID == today) {
+            green = day.greenSeconds;
+            yellow = day.yellowSeconds;
+            red = day.redSeconds;
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+
+    QJsonObject summary{
+        {QStringLiteral("green_seconds"), green},
+        {QStringLiteral("yellow_seconds"), yellow},
+        {QStringLiteral("red_seconds"), red},
+        {QStringLiteral("cpu_seconds"), cpuSeconds},
+        {QStringLiteral("peak_memory_mb"), static_cast<double>(usage.ru_maxrss) / 1024.0},
+        {QStringLiteral("analysed_frames"), static_cast<double>(m_pipelineMilliseconds.size())},
+        {QStringLiteral("pipeline_ms_median"), median(m_pipelineMilliseconds)},
+    };
+    const QVariantMap& info = m_model.captureInfo();
+    for (const char* key : {"analysis_cpu_seconds", "vision_cpu_seconds", "resize_cpu_seconds"}) {
+        const QVariant value = info.value(QString::fromLatin1(key));
+        if (value.isValid())
+            summary.insert(QString::fromLatin1(key), value.toDouble());
+    }
+    for (const char* key : {"tracker_full_passes", "tracker_patch_passes"}) {
+        const QVariant value = info.value(QString::fromLatin1(key));
+        if (value.isValid())
+            summary.insert(QString::fromLatin1(key), value.toDouble());
+    }
+    if (info.contains(QStringLiteral("tracker_fallbacks")))
+        summary.insert(QStringLiteral("tracker_fallbacks"), QJsonObject::fromVariantMap(info.value(QStringLiteral("tracker_fallbacks")).toMap()));
+    if (!failure.isEmpty())
+        summary.insert(QStringLiteral("clip_error"), failure);
+    printLine(QJsonObject{{QStringLiteral("summary"), summary}});
+}
+
+} // namespace verticora

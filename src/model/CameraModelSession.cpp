@@ -1,0 +1,264 @@
+// Camera discovery, start and stop, pausing and the platform's lifecycle events.
+
+#include "model/CameraModel.h"
+
+#include "model/AlertController.h"
+#include "model/CameraRunToken.h"
+#include "model/CaptureWorker.h"
+#include "model/ModelClock.h"
+#include "model/ModelTexts.h"
+
+#include <QPointer>
+
+namespace verticora {
+
+void CameraModel::refreshCameras()
+{
+    const QList<CameraDevice> devices = m_session->discoverDevices();
+    QList<CameraChoice> choices;
+    for (const CameraDevice& device : devices)
+        choices.append({device.uniqueID, device.localizedName});
+    publish(m_cameras, choices, &CameraModel::camerasChanged);
+
+    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID) && (m_active || m_loading))
+        stop(texts::text(texts::cameraDisconnected));
+    if (m_selectedID.isEmpty()) {
+        for (const CameraDevice& device : devices) {
+            if (device.localizedName.contains(QLatin1String("Studio Display"), Qt::CaseInsensitive)) {
+                publish(m_selectedID, device.uniqueID, &CameraModel::selectedIDChanged);
+                break;
+            }
+        }
+    }
+    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID)) {
+        choices.append({m_selectedID, texts::text(texts::cameraUnavailableName)});
+        publish(m_cameras, choices, &CameraModel::camerasChanged);
+    }
+}
+
+bool CameraModel::deviceAvailable(const QString& id) const
+{
+    return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const CameraChoice& c) {
+        return c.id == id && c.name != texts::text(texts::cameraUnavailableName);
+    });
+}
+
+void CameraModel::select(const QString& id)
+{
+    if (id == m_selectedID)
+        return;
+    stop(texts::text(texts::cameraChanged));
+    publish(m_selectedID, id, &CameraModel::selectedIDChanged);
+    setYellow(m_preferences.yellow);
+    setRed(m_preferences.red);
+    refreshSavedState(true);
+    persistSettings(false);
+}
+
+void CameraModel::setCameraEnabled(bool on)
+{
+    if (!on) {
+        if (m_active || m_loading)
+            stop(texts::text(texts::cameraOff));
+        return;
+    }
+    if (m_active && m_paused)
+        togglePause();
+    else if (!m_active && !m_loading)
+        startCamera(true);
+}
+
+void CameraModel::startCamera(bool resumeSaved)
+{
+    if (m_active || m_loading)
+        return;
+    resetSubject();
+    m_generation = m_runToken->increment();
+    m_startResumesSaved = resumeSaved;
+    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_loading, true, &CameraModel::loadingChanged);
+    publish(m_message, texts::text(texts::waitingForPermission), &CameraModel::messageChanged);
+
+    const std::int64_t generation = m_generation;
+    const CameraAuthorization status = m_session->authorizationStatus(m_selectedID);
+    if (status == CameraAuthorization::notDetermined) {
+        m_session->requestAccess([model = QPointer(this), generation](bool granted) {
+            if (model)
+                model->continueStart(generation, granted);
+        });
+        return;
+    }
+    continueStart(generation, status == CameraAuthorization::authorized);
+}
+
+void CameraModel::continueStart(std::int64_t generation, bool authorized)
+{
+    if (generation != m_generation)
+        return;
+    if (!authorized) {
+        publish(m_loading, false, &CameraModel::loadingChanged);
+        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_message, texts::text(texts::permissionDenied), &CameraModel::messageChanged);
+        return;
+    }
+    const QList<CameraDevice> devices = m_session->discoverDevices();
+    const auto device = std::find_if(devices.begin(), devices.end(),
+                                     [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
+    if (m_selectedID.isEmpty() || device == devices.end()) {
+        publish(m_loading, false, &CameraModel::loadingChanged);
+        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_message, texts::text(texts::chooseAvailableCamera), &CameraModel::messageChanged);
+        return;
+    }
+    publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix),
+            &CameraModel::messageChanged);
+    onCaptureQueue([generation, id = m_selectedID](CaptureWorker& worker) { worker.startSession(generation, id); });
+}
+
+void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running)
+{
+    if (generation != m_generation || outcome == SessionOutcome::abandoned)
+        return;
+    if (outcome == SessionOutcome::openFailed) {
+        stop(texts::text(texts::couldNotOpen));
+        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        return;
+    }
+    if (!running) {
+        stop(texts::text(texts::didNotStart));
+        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        return;
+    }
+    publish(m_loading, false, &CameraModel::loadingChanged);
+    publish(m_active, true, &CameraModel::activeChanged);
+    publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
+    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+    m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
+
+    if (m_startResumesSaved && restoreSavedCalibration()) {
+        publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
+        publish(m_paused, false, &CameraModel::pausedChanged);
+        publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+        hideAlerts();
+        publish(m_message, texts::text(texts::resumedSavedZones), &CameraModel::messageChanged);
+        return;
+    }
+    setYellow(defaultYellowThreshold);
+    setRed(defaultRedThreshold);
+    publish(m_message, texts::text(texts::sitComfortably), &CameraModel::messageChanged);
+}
+
+bool CameraModel::restoreSavedCalibration()
+{
+    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_selectedID);
+    if (!saved)
+        return false;
+    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(saved->baseline);
+    if (!baseline)
+        return false;
+    baseline->landmarkHeight = saved->landmarkHeight;
+    if (!m_engine.restoreValidated(*baseline, saved->yellow, saved->red, m_delay))
+        return false;
+    setYellow(saved->yellow);
+    setRed(saved->red);
+    return true;
+}
+
+void CameraModel::stop(const QString& message)
+{
+    closeStoreIntervals(true);
+    resetSubject();
+    m_generation = m_runToken->increment();
+
+    publish(m_active, false, &CameraModel::activeChanged);
+    publish(m_loading, false, &CameraModel::loadingChanged);
+    m_engine.reset();
+    hideAlerts();
+    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+
+    m_lossSince.reset();
+    m_reacquiredSince.reset();
+    m_awaitingReacquisition = false;
+    restartSetupCheck();
+    m_previousCalibration.reset();
+    publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
+    m_reviewThresholds.reset();
+    refreshSavedState(true);
+
+    m_pose.reset();
+    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
+    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_paused, false, &CameraModel::pausedChanged);
+    publish(m_capturing, false, &CameraModel::capturingChanged);
+    publish(m_progress, 0.0, &CameraModel::progressChanged);
+    publish(m_stage, QStringLiteral("idle"), &CameraModel::stageChanged);
+    publish(m_state, QStringLiteral("idle"), &CameraModel::stateChanged);
+    publish(m_message, message, &CameraModel::messageChanged);
+
+    onCaptureQueue([](CaptureWorker& worker) { worker.stopSession(); });
+}
+
+void CameraModel::togglePause()
+{
+    if (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
+        return;
+    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    setPaused(!m_paused, false);
+}
+
+void CameraModel::pollPause(double wallTime)
+{
+    if (m_paused && m_pauseUntil && wallTime >= *m_pauseUntil)
+        setPaused(false, true);
+}
+
+void CameraModel::setPaused(bool paused, bool)
+{
+    closeStoreIntervals(true);
+    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_paused, paused, &CameraModel::pausedChanged);
+    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    m_pose.reset();
+    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    hideAlerts();
+
+    if (paused) {
+        setCapturePaused(true);
+        m_engine.setPaused(true);
+        m_engine.clearTiming();
+        publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+        publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
+        publish(m_message, texts::text(m_pauseUntil ? texts::pausedForAWhile : texts::paused), &CameraModel::messageChanged);
+        return;
+    }
+    setCapturePaused(false);
+    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    m_engine.setPaused(false);
+    m_engine.clearTiming();
+    m_lossSince.reset();
+    m_reacquiredSince.reset();
+    m_awaitingReacquisition = true;
+    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+    publish(m_message, texts::text(texts::resuming), &CameraModel::messageChanged);
+}
+
+void CameraModel::setCapturePaused(bool paused)
+{
+    onCaptureQueue([generation = m_generation, paused](CaptureWorker& worker) {
+        worker.setCapturePaused(generation, paused);
+    });
+}
+
+void CameraModel::setPreviewLayer(std::weak_ptr<PreviewSink> preview)
+{
+    onCaptureQueue([preview = std::move(preview)](CaptureWorker& worker) { worker.setPreview(preview); });
+}
+
+void CameraModel::systemWillSleep()
+{
+    stop(texts::text(texts::stoppedBeforeSleep));
+}
+
+} // namespace verticora

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "analysis/PixelBuffer.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace verticora {
+
+struct CameraDevice {
+    QString uniqueID;
+    QString localizedName;
+    QString kind; // shown by --list-cameras: "built-in", "external", "replay"
+
+    friend bool operator==(const CameraDevice&, const CameraDevice&) = default;
+};
+
+enum class CameraAuthorization { notDetermined, denied, authorized };
+
+struct FrameRateRange {
+    double minimumRate = 0;
+    double maximumRate = 0;
+    double minimumFrameDuration = 0; // seconds
+};
+
+// One camera frame. The view's pixels stay valid while `storage` is held.
+struct CapturedFrame {
+    std::shared_ptr<const void> storage;
+    std::optional<PixelBufferView> image; // none when the camera delivered no image
+    double presentationTime = 0;          // seconds on the camera's clock
+    std::uint64_t output = 0;             // which configured output delivered it
+};
+
+// Shows frames to the user (the preview in the controls window); fed on the capture
+// thread with every accepted frame.
+class PreviewSink {
+public:
+    virtual ~PreviewSink() = default;
+    virtual void enqueue(const CapturedFrame& frame) = 0;
+};
+
+// The camera operations the model relies on. Discovery and permission are used on the
+// main thread; everything about the session runs on the capture thread (the service
+// hops to its own thread internally where its platform needs that). Frames reach the
+// receiver on any thread; the receiver keeps only the newest one.
+class CaptureService : public QObject {
+    Q_OBJECT
+
+public:
+    using FrameReceiver = std::function<void(CapturedFrame)>;
+
+    using QObject::QObject;
+
+    // Main thread.
+    [[nodiscard]] virtual QList<CameraDevice> discoverDevices() = 0;
+    // Whether this process may use the camera `deviceID`.
+    [[nodiscard]] virtual CameraAuthorization authorizationStatus(const QString& deviceID) = 0;
+    // Asks the user; the answer arrives later, on the main thread.
+    virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
+
+    // Capture thread. Opens the device and prepares a 1280x720 session with a fresh
+    // output; returns an error text when the device or the session refuses. The new
+    // output's identifier is `currentOutput()`.
+    [[nodiscard]] virtual std::optional<QString> openSession(const QString& deviceID) = 0;
+    [[nodiscard]] virtual std::uint64_t currentOutput() const = 0;
+    [[nodiscard]] virtual std::uint32_t activeFormatSubtype() const = 0;
+    [[nodiscard]] virtual QList<std::uint32_t> offeredPixelFormats() const = 0;
+    virtual void setPixelFormat(std::uint32_t format) = 0;
+    virtual void setFrameReceiver(FrameReceiver receiver) = 0;
+    virtual void startRunning() = 0;
+    virtual void stopRunning() = 0;
+    [[nodiscard]] virtual bool isRunning() const = 0;
+
+    // Capture thread: frame-rate control of the open device.
+    [[nodiscard]] virtual bool lockForConfiguration() = 0;
+    virtual void unlockForConfiguration() = 0;
+    [[nodiscard]] virtual QList<FrameRateRange> frameRateRanges() const = 0;
+    // Sets both the minimum and the maximum frame duration.
+    virtual void setFrameDuration(double seconds) = 0;
+    [[nodiscard]] virtual double activeMinFrameDuration() const = 0;
+    [[nodiscard]] virtual double activeMaxFrameDuration() const = 0;
+
+    // Main thread, before the capture thread is stopped: stops the camera and its frame
+    // deliveries for good and makes every later call return at once.
+    virtual void shutDown() = 0;
+
+Q_SIGNALS:
+    // A camera was connected or disconnected.
+    void devicesChanged();
+    // The running session failed.
+    void runtimeError();
+};
+
+} // namespace verticora

@@ -1,0 +1,319 @@
+#include "model/CaptureWorker.h"
+
+#include "analysis/AnalysisCadence.h"
+#include "analysis/AnalysisFrames.h"
+#include "analysis/FaceLandmarkRequest.h"
+#include "analysis/FaceMotionGate.h"
+#include "analysis/SeatedPoseDetector.h"
+#include "model/CameraRunToken.h"
+#include "model/ModelClock.h"
+#include "model/ModelTexts.h"
+#include "model/TrackingLease.h"
+
+#include <QMetaObject>
+
+#include <cmath>
+
+namespace verticora {
+
+namespace {
+
+constexpr double monitoringInterval = 1.0 / 3.0;
+constexpr double trackingRateSpacing = 0.25;
+constexpr double lightweightMinimumInterval = 0.2;
+constexpr double frameRateTolerance = 0.01;
+constexpr double frameDurationTolerance = 0.002;
+constexpr int frameDurationTimescale = 600;
+
+int honouredRadius(int radius)
+{
+    return radius == 7 || radius == 10 || radius == 12 ? radius : 7;
+}
+
+QVariantMap countsToVariant(const std::map<std::string, int>& counts)
+{
+    QVariantMap map;
+    for (const auto& [key, count] : counts)
+        map.insert(QString::fromStdString(key), count);
+    return map;
+}
+
+} // namespace
+
+std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered)
+{
+    const bool analysable = activeSubtype == pixelFormat::yuv420Full || activeSubtype == pixelFormat::yuv420Video
+        || activeSubtype == pixelFormat::uyvy || activeSubtype == pixelFormat::yuyv;
+    if (analysable && offered.contains(activeSubtype))
+        return activeSubtype;
+    if (offered.contains(pixelFormat::yuv420Full))
+        return pixelFormat::yuv420Full;
+    return pixelFormat::bgra;
+}
+
+bool FrameMailbox::offer(CapturedFrame frame)
+{
+    std::lock_guard lock(m_lock);
+    const bool wasEmpty = !m_pending.has_value();
+    m_pending = std::move(frame);
+    return wasEmpty;
+}
+
+std::optional<CapturedFrame> FrameMailbox::take()
+{
+    std::lock_guard lock(m_lock);
+    std::optional<CapturedFrame> frame = std::move(m_pending);
+    m_pending.reset();
+    return frame;
+}
+
+CaptureWorker::CaptureWorker(CaptureService& session, std::shared_ptr<CameraRunToken> runToken,
+                             std::shared_ptr<const ModelClock> clock, std::shared_ptr<const TrackingLease> lease,
+                             std::unique_ptr<FaceLandmarkRequest> landmarks, Callbacks callbacks)
+    : m_tasks(new TaskQueue(this)), m_session(session), m_runToken(std::move(runToken)), m_clock(std::move(clock)), m_lease(std::move(lease)),
+      m_callbacks(std::move(callbacks)),
+      m_detector(std::make_unique<SeatedPoseDetector>(true, std::move(landmarks))),
+      m_analysisFrames(std::make_unique<AnalysisFrames>()), m_motionGate(std::make_unique<FaceMotionGate>())
+{
+}
+
+CaptureWorker::~CaptureWorker() = default;
+
+void CaptureWorker::offerFrame(CapturedFrame frame)
+{
+    if (m_mailbox.offer(std::move(frame)))
+        m_tasks->post([this] { processPendingFrame(); });
+}
+
+void CaptureWorker::processPendingFrame()
+{
+    if (std::optional<CapturedFrame> frame = m_mailbox.take())
+        analyse(*frame);
+}
+
+void CaptureWorker::startSession(std::int64_t generation, const QString& deviceID)
+{
+    if (m_runToken->value() != generation) {
+        m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
+        return;
+    }
+    if (m_session.openSession(deviceID)) {
+        m_callbacks.sessionStarted(generation, SessionOutcome::openFailed, false);
+        return;
+    }
+    m_session.setPixelFormat(choosePixelFormat(m_session.activeFormatSubtype(), m_session.offeredPixelFormats()));
+    m_session.setFrameReceiver([this](CapturedFrame frame) { offerFrame(std::move(frame)); });
+
+    m_currentVideoOutput = m_session.currentOutput();
+    m_captureGeneration = generation;
+    m_lastInference = 0;
+    m_lastCapturePresentation.reset();
+    m_analysisPaused = false;
+    m_analysisInterval = monitoringInterval;
+
+    if (m_runToken->value() != generation) {
+        m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
+        return;
+    }
+    m_session.startRunning();
+    configureCaptureRate(false);
+    m_callbacks.sessionStarted(generation, SessionOutcome::configured, m_session.isRunning());
+}
+
+void CaptureWorker::stopSession()
+{
+    m_currentVideoOutput.reset();
+    invalidateResizer();
+    clearMotionGate();
+    m_detector->reset();
+    if (m_session.isRunning())
+        m_session.stopRunning();
+}
+
+void CaptureWorker::setCapturePaused(std::int64_t generation, bool paused)
+{
+    if (m_runToken->value() != generation)
+        return;
+    m_analysisPaused = paused;
+    m_analysisInterval = monitoringInterval;
+    if (!m_currentVideoOutput)
+        return;
+    if (paused) {
+        m_session.stopRunning();
+        invalidateResizer();
+    } else if (!m_session.isRunning()) {
+        m_lastInference = 0;
+        m_session.startRunning();
+        configureCaptureRate(false);
+    }
+}
+
+void CaptureWorker::setAnalysisInterval(double interval)
+{
+    m_analysisInterval = interval;
+}
+
+void CaptureWorker::applyMonitoring(double interval, const std::optional<PoseFeatures>& baseline, double yellow,
+                                    double red)
+{
+    m_analysisInterval = interval;
+    m_detector->setReference(baseline, yellow, red);
+}
+
+void CaptureWorker::setReference(const std::optional<PoseFeatures>& baseline, double yellow, double red)
+{
+    m_detector->setReference(baseline, yellow, red);
+}
+
+void CaptureWorker::resetSubject(std::int64_t subject)
+{
+    m_detector->reset();
+    clearMotionGate();
+    m_captureSubject = subject;
+}
+
+void CaptureWorker::setPreview(std::weak_ptr<PreviewSink> preview)
+{
+    m_preview = std::move(preview);
+}
+
+void CaptureWorker::invalidateResizer()
+{
+    // A fresh resizer drops the buffers made for the old camera geometry.
+    m_analysisFrames = std::make_unique<AnalysisFrames>();
+}
+
+void CaptureWorker::clearMotionGate()
+{
+    m_motionGate->clear();
+}
+
+void CaptureWorker::configureCaptureRate(bool calibrating)
+{
+    m_trackingRateCapture = false;
+    if (!m_session.lockForConfiguration())
+        return; // the rate simply stays as it was
+    const std::vector<double> candidates = calibrating ? std::vector<double>{9} : std::vector<double>{3, 9};
+    const QList<FrameRateRange> ranges = m_session.frameRateRanges();
+    for (const double rate : candidates) {
+        for (const FrameRateRange& range : ranges) {
+            if (range.minimumRate > rate + frameRateTolerance || range.maximumRate < rate - frameRateTolerance)
+                continue;
+            const double duration = std::abs(range.maximumRate - rate) < frameRateTolerance
+                ? range.minimumFrameDuration
+                : std::round(frameDurationTimescale / rate) / frameDurationTimescale;
+            m_session.setFrameDuration(duration);
+            m_trackingRateCapture = rate == 3
+                && std::abs(m_session.activeMinFrameDuration() - 1.0 / 3) <= frameDurationTolerance
+                && std::abs(m_session.activeMaxFrameDuration() - 1.0 / 3) <= frameDurationTolerance;
+            m_lastCapturePresentation.reset();
+            m_session.unlockForConfiguration();
+            return;
+        }
+    }
+    m_session.unlockForConfiguration();
+}
+
+void CaptureWorker::analyse(const CapturedFrame& frame)
+{
+    if (!m_currentVideoOutput || frame.output != *m_currentVideoOutput || m_captureGeneration != m_runToken->value()
+        || m_analysisPaused)
+        return;
+    const std::shared_ptr<PreviewSink> preview = m_preview.lock();
+    if (preview)
+        preview->enqueue(frame);
+    ++m_deliveredFrames;
+    const double now = m_clock->uptime();
+    if (!frame.image)
+        return;
+    const PixelBufferView& image = *frame.image;
+
+    const double elapsed = now - m_lastInference;
+    const double presentation = frame.presentationTime;
+    const bool trackingRateDelivery = m_trackingRateCapture
+        && (!m_lastCapturePresentation
+            || (std::isfinite(presentation - *m_lastCapturePresentation)
+                && presentation - *m_lastCapturePresentation >= trackingRateSpacing));
+    m_lastCapturePresentation = std::isfinite(presentation) ? std::optional(presentation) : std::nullopt;
+
+    const std::optional<double> due = AnalysisCadence::dueInterval(
+        elapsed, m_analysisInterval, trackingRateDelivery, [&] { return m_motionGate->interval(image); });
+    if (!due)
+        return;
+    const double observationGap = elapsed;
+    m_lastInference = now;
+
+    FrameAnalysis result;
+    result.generation = m_captureGeneration;
+    result.subject = m_captureSubject;
+    result.time = now;
+    result.previewAttached = preview != nullptr;
+
+    const double analysisStart = threadCpuSeconds();
+    const std::optional<PixelBufferView> resized = m_analysisFrames->resized(image);
+    const double resizeEnd = threadCpuSeconds();
+    m_resizeCPU += resizeEnd - analysisStart;
+    const PixelBufferView& analysed = resized ? *resized : image;
+    result.aspect = static_cast<double>(image.width()) / image.height();
+
+    const double wallTime = m_clock->wallTime();
+    const bool forcesFullTracker = m_lease->forcesFullTracker(wallTime, now);
+    const int radius = honouredRadius(m_lease->trackerRadius(wallTime, now));
+    if (radius != m_detector->patchRadius())
+        m_detector->replacePatchTracker(radius);
+
+    bool detectionFailed = false;
+    SeatedDetection detection;
+    try {
+        detection = m_detector->detect(analysed, result.aspect, now,
+                                       m_analysisInterval >= lightweightMinimumInterval && !forcesFullTracker);
+    } catch (const std::exception&) {
+        detectionFailed = true;
+        detection = {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};
+    }
+    const double visionEnd = threadCpuSeconds();
+    m_visionCPU += visionEnd - resizeEnd;
+
+    if (detection.features && !trackingRateDelivery)
+        m_motionGate->remember(image, detection.points);
+    else
+        clearMotionGate();
+
+    QVariantMap& info = result.diagnostics;
+    info.insert("frames", static_cast<qlonglong>(m_deliveredFrames));
+    info.insert("format", static_cast<uint>(image.format()));
+    info.insert("width", image.width());
+    info.insert("height", image.height());
+    if (!detectionFailed)
+        info.insert("tracker_ablation_full", forcesFullTracker);
+    info.insert("tracker_radius", m_detector->patchRadius());
+    info.insert("tracker_path", QString::fromStdString(m_detector->lastPath()));
+    info.insert("tracker_full_passes", m_detector->fullPasses());
+    info.insert("tracker_faces", m_detector->lastFaceCount());
+    info.insert("tracker_decision", QString::fromStdString(m_detector->continuity().lastDecision));
+    info.insert("features_valid", detection.features.has_value());
+    info.insert("tracker_seed_failures", countsToVariant(m_detector->seedFailureCounts()));
+    info.insert("tracker_patch_passes", m_detector->patchPasses());
+    info.insert("tracker_fallbacks", countsToVariant(m_detector->fallbackCounts()));
+    if (const auto& failure = m_detector->lastSeedFailure())
+        info.insert("tracker_seed_failure", QString::fromStdString(*failure));
+    info.insert("tracking_rate_delivery", trackingRateDelivery);
+    info.insert("analysis_interval", *due);
+    info.insert("observation_gap", observationGap);
+    info.insert("resize_cpu_seconds", m_resizeCPU);
+    info.insert("vision_cpu_seconds", m_visionCPU);
+    if (std::isfinite(m_motionGate->difference()))
+        info.insert("motion_difference", m_motionGate->difference());
+    info.insert("motion_vertical_shift", m_motionGate->verticalShift());
+    m_analysisCPU += threadCpuSeconds() - analysisStart;
+    info.insert("analysis_cpu_seconds", m_analysisCPU);
+    info.insert("preview_attached", result.previewAttached);
+
+    result.guidance = std::move(detection.guidance);
+    result.points = std::move(detection.points);
+    result.features = std::move(detection.features);
+    result.loss = detection.loss;
+    m_callbacks.analysed(std::move(result));
+}
+
+} // namespace verticora

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "analysis/PoseFeatures.h"
+#include "model/CaptureService.h"
+#include "model/TaskQueue.h"
+
+#include <QObject>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace verticora {
+
+class AnalysisFrames;
+class CameraRunToken;
+class FaceLandmarkRequest;
+class FaceMotionGate;
+class ModelClock;
+class SeatedPoseDetector;
+class TrackingLease;
+
+// What one analysed frame hands to the main thread.
+struct FrameAnalysis {
+    std::int64_t generation = 0;
+    std::int64_t subject = 0;
+    std::string guidance;
+    bool previewAttached = false;
+    std::vector<Point> points;
+    double aspect = 16.0 / 9.0;
+    std::optional<PoseFeatures> features;
+    FaceLossReason loss = FaceLossReason::unknown;
+    double time = 0; // capture-side uptime of the frame
+    QVariantMap diagnostics;
+};
+
+// The session's pixel format: the camera's own when the analysis reads it and the output
+// offers it, else NV12 full range when offered, else BGRA.
+[[nodiscard]] std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered);
+
+// How a session start on the capture thread ended.
+enum class SessionOutcome { abandoned, openFailed, configured };
+
+// Keeps only the newest camera frame that the capture thread has not picked up yet, so
+// a slow analysis drops late frames instead of queueing them.
+class FrameMailbox {
+public:
+    // Returns true when the mailbox was empty (the caller schedules a pickup).
+    bool offer(CapturedFrame frame);
+    std::optional<CapturedFrame> take();
+
+private:
+    std::mutex m_lock;
+    std::optional<CapturedFrame> m_pending;
+};
+
+// The capture queue: lives on the "Verticora.camera" thread and does all image work.
+// The main thread reaches it only through queued calls; it answers through the
+// callbacks it was given, which hop back to the main thread.
+class CaptureWorker : public QObject {
+    Q_OBJECT
+
+public:
+    struct Callbacks {
+        std::function<void(FrameAnalysis)> analysed;
+        std::function<void(std::int64_t generation, SessionOutcome outcome, bool running)> sessionStarted;
+    };
+
+    CaptureWorker(CaptureService& session, std::shared_ptr<CameraRunToken> runToken,
+                  std::shared_ptr<const ModelClock> clock, std::shared_ptr<const TrackingLease> lease,
+                  std::unique_ptr<FaceLandmarkRequest> landmarks, Callbacks callbacks);
+    ~CaptureWorker() override;
+
+    // All of these run on the capture thread.
+    void startSession(std::int64_t generation, const QString& deviceID);
+    void stopSession();
+    void setCapturePaused(std::int64_t generation, bool paused);
+    void setAnalysisInterval(double interval);
+    // The monitoring block: the next spacing and the detector's reference.
+    void applyMonitoring(double interval, const std::optional<PoseFeatures>& baseline, double yellow, double red);
+    void setReference(const std::optional<PoseFeatures>& baseline, double yellow, double red);
+    void resetSubject(std::int64_t subject);
+    void configureCaptureRate(bool calibrating);
+    void setPreview(std::weak_ptr<PreviewSink> preview);
+
+    // Called by the session on any thread.
+    void offerFrame(CapturedFrame frame);
+
+    [[nodiscard]] bool trackingRateCapture() const { return m_trackingRateCapture; }
+    // Work for the capture thread, in order; the main thread's only way in.
+    [[nodiscard]] TaskQueue& tasks() { return *m_tasks; }
+
+private:
+    void processPendingFrame();
+    void analyse(const CapturedFrame& frame);
+    void clearMotionGate();
+    void invalidateResizer();
+
+    TaskQueue* m_tasks; // a child, so it moves to the capture thread with the worker
+    CaptureService& m_session;
+    std::shared_ptr<CameraRunToken> m_runToken;
+    std::shared_ptr<const ModelClock> m_clock;
+    std::shared_ptr<const TrackingLease> m_lease;
+    Callbacks m_callbacks;
+    FrameMailbox m_mailbox;
+
+    std::unique_ptr<SeatedPoseDetector> m_detector;
+    std::unique_ptr<AnalysisFrames> m_analysisFrames;
+    std::unique_ptr<FaceMotionGate> m_motionGate;
+
+    std::optional<std::uint64_t> m_currentVideoOutput;
+    std::int64_t m_captureGeneration = 0;
+    std::int64_t m_captureSubject = 0;
+    bool m_analysisPaused = false;
+    double m_analysisInterval = 1.0 / 3.0;
+    bool m_trackingRateCapture = false;
+    std::optional<double> m_lastCapturePresentation;
+    double m_lastInference = 0;
+    std::int64_t m_deliveredFrames = 0;
+    double m_resizeCPU = 0;
+    double m_visionCPU = 0;
+    double m_analysisCPU = 0;
+    std::weak_ptr<PreviewSink> m_preview;
+};
+
+} // namespace verticora

@@ -1,0 +1,55 @@
+#include "model/TaskQueue.h"
+
+#include <QMetaObject>
+
+#include <future>
+#include <memory>
+
+namespace verticora {
+
+TaskQueue::~TaskQueue()
+{
+    // Taking the lock orders this destruction after the last post from another thread.
+    std::lock_guard lock(m_lock);
+    m_tasks.clear();
+}
+
+void TaskQueue::post(std::function<void()> task)
+{
+    bool wakeUp = false;
+    {
+        std::lock_guard lock(m_lock);
+        m_tasks.push_back(std::move(task));
+        wakeUp = !m_wakeUpPending;
+        m_wakeUpPending = true;
+    }
+    if (wakeUp)
+        QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+}
+
+void TaskQueue::runPending()
+{
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(m_lock);
+            if (m_tasks.empty()) {
+                m_wakeUpPending = false;
+                return;
+            }
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+    }
+}
+
+void TaskQueue::waitUntilIdle()
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    post([done] { done->set_value(); });
+    finished.wait();
+}
+
+} // namespace verticora

@@ -1,0 +1,486 @@
+#include "ModelScenario.h"
+
+#include "store/PreferencesStore.h"
+#include "store/ProgressStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace verticora;
+using namespace verticora::testing;
+
+namespace {
+
+const QString disconnected = "Selected camera disconnected. Choose a camera explicitly and start again.";
+
+} // namespace
+
+TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHeight)
+{
+    makeModel();
+    EXPECT_EQ(model->message(), "Choose your camera. Your video stays on this computer.");
+    startCamera();
+    ASSERT_TRUE(model->active());
+    EXPECT_EQ(model->stage(), "green");
+    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->message(), "Sit at a comfortable height. Set it once, then adjust the two levels on your meter.");
+
+    showFaceAt(0.5);
+    frames(0.5);
+    EXPECT_EQ(model->message(), "Sit comfortably, then set your height. That’s the only capture.");
+    model->capture();
+    frames(1.0);
+    EXPECT_TRUE(model->capturing());
+    EXPECT_GT(model->progress(), 0.2);
+    EXPECT_EQ(model->message(), "Hold your comfortable position for three seconds.");
+    for (int i = 0; i < 40 && model->stage() != "monitoring"; ++i)
+        frame();
+
+    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_FALSE(model->capturing());
+    EXPECT_EQ(model->message(), "Your zones are set. Monitoring continues while you use other apps.");
+    EXPECT_TRUE(model->hasSavedCalibration());
+    EXPECT_EQ(model->yellow(), 0.45);
+
+    const PreferencesLoad saved = PreferencesStore(dataFile("preferences.json")).load();
+    ASSERT_TRUE(saved.preferences);
+    const auto calibration = saved.preferences->calibration("cam-1");
+    ASSERT_TRUE(calibration);
+    ASSERT_TRUE(calibration->landmarkHeight);
+    EXPECT_NEAR(calibration->landmarkHeight->landmarks.noseY, 0.5, 1e-9);
+    EXPECT_EQ(saved.preferences->selectedCameraID, "cam-1");
+}
+
+TEST_F(ModelScenario, movementDuringCaptureRestartsTheThreeSeconds)
+{
+    makeModel();
+    startCamera();
+    showFaceAt(0.5);
+    frames(0.5);
+    model->capture();
+    frames(1.0);
+    showFaceAt(0.56);
+    frame();
+    EXPECT_EQ(model->message(), "A little movement. Hold steady to restart the three seconds.");
+    EXPECT_EQ(model->progress(), 0.0);
+}
+
+TEST_F(ModelScenario, sinkingGoesYellowThenRedThenAlertAfterTheDelay)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    frames(1.0);
+    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->message(), "At your comfortable height. Keep doing your thing.");
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
+
+    showFaceAt(0.55);
+    frames(1.0);
+    EXPECT_EQ(model->state(), "yellow");
+    EXPECT_EQ(model->message(), "A little lower. Come back toward your line.");
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::yellowHalo);
+
+    showFaceAt(0.6);
+    frames(1.0);
+    EXPECT_EQ(model->state(), "outside");
+    EXPECT_EQ(model->message(), "You’ve sunk below your red level. Come back up when you’re ready.");
+    EXPECT_GT(model->warningProgress(), 0.0);
+    EXPECT_LT(model->warningProgress(), 1.0);
+    frames(2.0);
+    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(model->warningProgress(), 1.0);
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
+    EXPECT_DOUBLE_EQ(alerts->presentations.back().severity, 3.0);
+
+    showFaceAt(0.5);
+    frames(1.0);
+    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
+
+    model->stop("Camera off. Start whenever you’re ready.");
+    const ProgressStore reread(dataFile("daily-progress.json"));
+    ASSERT_EQ(reread.days().size(), 1);
+    const DayProgress& day = reread.days().front();
+    EXPECT_GT(day.greenSeconds, 1.0);
+    EXPECT_GT(day.yellowSeconds, 0.5);
+    EXPECT_GT(day.redSeconds, 2.0);
+}
+
+TEST_F(ModelScenario, aShortLossHidesTheReminderAndALongerOneReportsLost)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    showFaceAt(0.6);
+    frames(1.0);
+    ASSERT_EQ(alerts->shown(), ZoneAppearance::yellowHalo);
+
+    faces->showNobody();
+    frame(0.4); // the first frame without a face starts the loss
+    frames(0.8);
+    EXPECT_EQ(model->state(), "outside") << "0.8 s without a face does not report a loss yet";
+    EXPECT_FALSE(model->score());
+    EXPECT_FALSE(model->hasPose());
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
+    frames(0.4);
+    EXPECT_EQ(model->state(), "lost");
+    EXPECT_EQ(model->message(), "Tracking paused. Bring your face back into view.");
+}
+
+TEST_F(ModelScenario, aReturningFaceIsIgnoredForItsFirstMoments)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    faces->showNobody();
+    frames(1.6);
+    ASSERT_EQ(model->state(), "lost");
+
+    showFaceAt(0.5);
+    frame(0.4);
+    EXPECT_FALSE(model->hasPose()) << "first sighting after a loss";
+    EXPECT_EQ(model->state(), "lost");
+    frames(0.4);
+    EXPECT_TRUE(model->hasPose());
+    EXPECT_EQ(model->state(), "inside");
+}
+
+TEST_F(ModelScenario, aShortCameraSilenceIsNotALoss)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    frames(0.5);
+    clock->advance(0.7);
+    model->housekeepingTick();
+    EXPECT_FALSE(model->hasPose());
+    frame(0.3);
+    EXPECT_TRUE(model->hasPose()) << "a stale tick within 1.5 s needs no re-acquisition";
+}
+
+TEST_F(ModelScenario, leavingThroughTheBottomWhileRedKeepsCountingToTheAlert)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    // Sink steadily towards the bottom edge of the picture.
+    for (int step = 0; step <= 7; ++step) {
+        showFaceAt(0.6 + 0.03 * step);
+        frame(0.4);
+    }
+    ASSERT_GE(model->engine().score().value_or(0), model->red());
+    faces->showNobody();
+    frames(0.4);
+    EXPECT_TRUE(model->bottomExitHeld());
+    EXPECT_EQ(model->message(), "You moved below the camera. Come back up to your comfortable height.");
+    EXPECT_TRUE(model->score());
+    frames(2.0);
+    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
+}
+
+TEST_F(ModelScenario, pauseStopsRemindersAndResumeWaitsForASteadyFace)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    showFaceAt(0.6);
+    frames(1.0);
+    model->togglePause();
+    EXPECT_TRUE(model->paused());
+    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->message(), "Camera and reminders paused. Resume whenever you’re ready.");
+    EXPECT_FALSE(model->cameraEnabled());
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
+    const int requests = faces->requests();
+    frames(1.0);
+    EXPECT_EQ(faces->requests(), requests) << "no analysis while paused";
+
+    model->setCameraEnabled(true);
+    EXPECT_FALSE(model->paused());
+    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->message(), "Resuming your zones…");
+    showFaceAt(0.5);
+    frame(0.4);
+    EXPECT_FALSE(model->hasPose());
+    frames(0.8);
+    EXPECT_TRUE(model->hasPose());
+    EXPECT_EQ(model->state(), "inside");
+}
+
+TEST_F(ModelScenario, everyStopPathEndsIdleWithItsMessage)
+{
+    makeModel();
+    struct Path {
+        std::function<void()> stop;
+        QString message;
+    };
+    const std::vector<Path> paths{
+        {[&] { model->setCameraEnabled(false); }, "Camera off. Start whenever you’re ready."},
+        {[&] { camera->fail(); }, "Camera interrupted. Check the connection, then start again."},
+        {[&] { model->systemWillSleep(); },
+         "Camera stopped before sleep. Your saved zones are kept; start again when ready."},
+    };
+    for (const Path& path : paths) {
+        startCamera();
+        ASSERT_TRUE(model->active());
+        showFaceAt(0.5);
+        frames(0.5);
+        path.stop();
+        EXPECT_FALSE(model->active());
+        EXPECT_EQ(model->state(), "idle");
+        EXPECT_EQ(model->stage(), "idle");
+        EXPECT_FALSE(model->hasPose());
+        EXPECT_EQ(model->message(), path.message);
+    }
+}
+
+TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    camera->unplug();
+    EXPECT_FALSE(model->active());
+    EXPECT_EQ(model->message(), disconnected);
+    ASSERT_EQ(model->cameras().size(), 1);
+    EXPECT_EQ(model->cameras().front().id, "cam-1");
+    EXPECT_EQ(model->cameras().front().name, "Selected camera unavailable");
+
+    model->startCamera(true);
+    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->message(), "Choose an available camera, then start again.");
+    EXPECT_FALSE(model->loading());
+}
+
+TEST_F(ModelScenario, refusedPermissionEndsInAnError)
+{
+    makeModel();
+    camera->authorization = CameraAuthorization::denied;
+    startCamera();
+    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->loading());
+    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->message(),
+              "Allow Verticora to use the camera in your system’s privacy settings, then try again.");
+}
+
+TEST_F(ModelScenario, aCameraThatFailsToOpenOrRunEndsInAnError)
+{
+    makeModel();
+    camera->failOpen = true;
+    startCamera();
+    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->message(), "Could not open this camera. Close other camera apps and try again.");
+
+    camera->failOpen = false;
+    camera->refuseToRun = true;
+    model->startCamera(true);
+    model->drainCaptureQueue();
+    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->message(), "Camera did not start. Check the connection, then try again.");
+}
+
+TEST_F(ModelScenario, aStopWhileThePermissionPromptIsOpenWins)
+{
+    makeModel();
+    camera->authorization = CameraAuthorization::notDetermined;
+    camera->deferAccessAnswer = true;
+    startCamera();
+    EXPECT_TRUE(model->loading());
+    model->setCameraEnabled(false);
+    camera->pendingAnswer(true);
+    model->drainCaptureQueue();
+    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->loading());
+    EXPECT_EQ(model->message(), "Camera off. Start whenever you’re ready.");
+}
+
+TEST_F(ModelScenario, resultsForAFormerSubjectOrRunChangeNothing)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    showFaceAt(0.6);
+    frame(0.4);
+    model->drainCaptureQueue(false);
+    model->restartSetup();
+    model->drainCaptureQueue();
+    EXPECT_EQ(model->stage(), "green");
+    EXPECT_FALSE(model->hasPose()) << "the frame analysed for the previous subject was dropped";
+    EXPECT_FALSE(model->score());
+
+    frames(0.5);
+    ASSERT_TRUE(model->hasPose());
+    frame(0.4);
+    model->drainCaptureQueue(false);
+    model->stop("Camera off. Start whenever you’re ready.");
+    model->startCamera(true);
+    model->drainCaptureQueue();
+    EXPECT_FALSE(model->hasPose()) << "the frame analysed for the previous run was dropped";
+}
+
+TEST_F(ModelScenario, aSaveFailureDuringConfirmKeepsTheReview)
+{
+    // The data folder's place is taken by a file, so nothing can be saved there.
+    QFile blocker(dataFile("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    makeModel(dataFile("blocked/preferences.json"));
+    startCamera();
+    showFaceAt(0.5);
+    frames(0.5);
+    model->capture();
+    frames(3.5);
+    EXPECT_EQ(model->stage(), "review");
+    EXPECT_EQ(model->message(), "Your height could not be saved. Try saving again to start.");
+    ASSERT_TRUE(model->persistenceMessage());
+    EXPECT_TRUE(model->persistenceMessage()->startsWith("Could not save settings on this computer. "));
+    EXPECT_FALSE(model->hasSavedCalibration());
+    showFaceAt(0.6);
+    frames(1.0);
+    EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden) << "no reminders while the height is unsaved";
+}
+
+TEST_F(ModelScenario, undoRestoresThePreviousHeightOnlyForTheSameCamera)
+{
+    makeModel();
+    camera->devices.append({"cam-2", "Other Camera", "external"});
+    startCamera();
+    calibrate();
+    model->setHeightBoundary(0.3, false);
+    ASSERT_EQ(model->yellow(), 0.3);
+
+    model->restartSetup();
+    EXPECT_EQ(model->stage(), "green");
+    EXPECT_TRUE(model->canUndoHeightReset());
+    EXPECT_EQ(model->message(), "Set your comfortable height again. Your saved height is kept until you finish.");
+    EXPECT_EQ(model->yellow(), 0.45);
+    model->undoHeightReset();
+    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->yellow(), 0.3);
+    EXPECT_FALSE(model->canUndoHeightReset());
+    EXPECT_EQ(model->message(), "Your previous height and levels are restored.");
+
+    model->restartSetup();
+    model->select("cam-2");
+    model->undoHeightReset();
+    EXPECT_EQ(model->stage(), "idle");
+    EXPECT_EQ(model->message(), "Camera changed. Start again to use this camera’s zones.");
+}
+
+TEST_F(ModelScenario, levelsFollowTheMeterAndTheForgivenessSlider)
+{
+    makeModel();
+    model->setHeightBoundary(2.0, false);
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.45);
+    model->setHeightBoundary(0.1, false);
+    EXPECT_EQ(model->yellow(), 0.15);
+    model->setHeightBoundary(0.2, true);
+    EXPECT_EQ(model->red(), 0.55) << "at least 0.4 above yellow";
+    model->setHeightBoundary(5, true);
+    EXPECT_EQ(model->red(), 3.0);
+    model->setHeightBoundary(std::nan(""), true);
+    EXPECT_EQ(model->red(), 3.0);
+
+    model->setForgiveness(0.5);
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.45);
+    EXPECT_DOUBLE_EQ(model->red(), 0.85);
+    model->setForgiveness(1);
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.9);
+    EXPECT_DOUBLE_EQ(model->red(), 1.7);
+    EXPECT_DOUBLE_EQ(model->forgiveness(), 1.0);
+    model->setForgiveness(0);
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.225);
+    EXPECT_DOUBLE_EQ(model->red(), 0.425);
+    EXPECT_DOUBLE_EQ(model->engine().yellowThreshold(), 0.225);
+}
+
+TEST_F(ModelScenario, eachCameraKeepsItsOwnLevels)
+{
+    makeModel();
+    camera->devices.append({"cam-2", "Other Camera", "external"});
+    startCamera();
+    calibrate();
+    model->setForgiveness(1);
+    ASSERT_DOUBLE_EQ(model->yellow(), 0.9);
+
+    model->select("cam-2");
+    EXPECT_FALSE(model->hasSavedCalibration());
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.9) << "the global levels follow the last change";
+    model->setForgiveness(0.5);
+    model->select("cam-1");
+    EXPECT_TRUE(model->hasSavedCalibration());
+    EXPECT_DOUBLE_EQ(model->yellow(), 0.9);
+    EXPECT_DOUBLE_EQ(model->red(), 1.7);
+
+    model->startCamera(true);
+    model->drainCaptureQueue();
+    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->message(), "Resumed your saved zones. Keep your camera and seating setup in the same position.");
+}
+
+TEST_F(ModelScenario, savedDisplaySettingsLoadWithinTheirLimits)
+{
+    QFile file(dataFile("preferences.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"version":1,"featureSchema":"seated-height-v2","delay":3,"yellow":0.5,"red":0.9,)"
+               R"("calibrations":{},"smokeDepth":25,"reminderMode":"smoke20","liveChartMotion":"jumpy",)"
+               R"("selectedCameraID":"cam-1"})");
+    file.close();
+    makeModel();
+    EXPECT_EQ(model->smokeDepth(), 10.0);
+    EXPECT_EQ(model->reminderMode(), ReminderMode::smoke);
+    EXPECT_EQ(model->liveChartMotion(), LiveChartMotion::responsive);
+    EXPECT_EQ(model->edgeEffectStyle(), EdgeEffectStyle::tide);
+    EXPECT_EQ(alerts->edgeEffectStyle, EdgeEffectStyle::tide);
+    EXPECT_EQ(alerts->smokeDepth, 10.0);
+    EXPECT_EQ(model->delay(), 3.0);
+    EXPECT_EQ(model->yellow(), 0.5);
+    EXPECT_EQ(model->selectedID(), "cam-1");
+    EXPECT_FALSE(model->persistenceMessage());
+}
+
+TEST_F(ModelScenario, anUnreadablePreferencesFileIsReportedAndDefaultsApply)
+{
+    QFile file(dataFile("preferences.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"version\":2}");
+    file.close();
+    makeModel();
+    ASSERT_TRUE(model->persistenceMessage());
+    EXPECT_EQ(*model->persistenceMessage(),
+              "Could not load saved settings. Saved settings were invalid or from an incompatible tracking version. "
+              "Set your zones again.");
+    EXPECT_EQ(model->yellow(), 0.45);
+    EXPECT_EQ(model->delay(), 2.0);
+}
+
+TEST_F(ModelScenario, aFailingDetectorExplainsItselfAndTheLoopGoesOn)
+{
+    makeModel();
+    startCamera();
+    showFaceAt(0.5);
+    frames(0.5);
+    ASSERT_TRUE(model->hasPose());
+    faces->failRequests(true);
+    frame(0.4);
+    EXPECT_FALSE(model->hasPose());
+    EXPECT_EQ(model->trackingGuidance(), "Camera analysis interrupted. Keep your face visible and try again.");
+    faces->failRequests(false);
+    frames(1.0);
+    EXPECT_TRUE(model->hasPose());
+}
+
+TEST_F(ModelScenario, thePauseButtonOfTheFocusCardPausesTracking)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    ASSERT_TRUE(alerts->pauseAction);
+    alerts->pauseAction();
+    EXPECT_TRUE(model->paused());
+}

@@ -1,0 +1,73 @@
+#include "ModelScenario.h"
+
+namespace verticora::testing {
+
+void ModelScenario::SetUp()
+{
+    ASSERT_TRUE(m_folder.isValid());
+    clock = std::make_shared<ManualClock>();
+    faces = std::make_shared<FaceScript>();
+    m_frame = std::make_shared<PixelBuffer>(64, 36, pixelFormat::bgra);
+    for (int y = 0; y < m_frame->height(); ++y)
+        std::fill_n(m_frame->row(0, y), 64 * 4, std::uint8_t{128});
+}
+
+void ModelScenario::TearDown()
+{
+    model.reset();
+}
+
+void ModelScenario::makeModel(const QString& preferencesPath)
+{
+    auto capture = std::make_unique<FakeCaptureService>();
+    auto recording = std::make_unique<RecordingAlertController>();
+    camera = capture.get();
+    alerts = recording.get();
+    CameraModelServices services;
+    services.capture = std::move(capture);
+    services.alerts = std::move(recording);
+    services.clock = clock;
+    services.makeLandmarkRequest = [script = faces] { return std::make_unique<ScriptedLandmarkRequest>(script); };
+    CameraModelOptions options;
+    options.runsHousekeepingTimer = false;
+    const QString path = preferencesPath.isEmpty() ? dataFile("preferences.json") : preferencesPath;
+    model = std::make_unique<CameraModel>(PreferencesStore(path), std::move(services), options);
+}
+
+void ModelScenario::startCamera(bool resumeSaved)
+{
+    model->select("cam-1");
+    model->startCamera(resumeSaved);
+    model->drainCaptureQueue();
+}
+
+void ModelScenario::frame(double seconds)
+{
+    clock->advance(seconds);
+    CapturedFrame captured;
+    captured.storage = m_frame;
+    captured.image = m_frame->view();
+    captured.presentationTime = clock->uptime();
+    camera->deliver(std::move(captured));
+    model->drainCaptureQueue();
+}
+
+void ModelScenario::frames(double seconds, double step)
+{
+    const int count = static_cast<int>(seconds / step + 0.5);
+    for (int i = 0; i < count; ++i)
+        frame(step);
+}
+
+void ModelScenario::calibrate()
+{
+    showFaceAt(0.5);
+    frames(0.5);
+    ASSERT_TRUE(model->hasPose());
+    model->capture();
+    ASSERT_TRUE(model->capturing());
+    frames(3.5);
+    ASSERT_EQ(model->stage(), "monitoring");
+}
+
+} // namespace verticora::testing

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "FakeCaptureService.h"
+#include "RecordingAlertController.h"
+#include "ScriptedFaces.h"
+
+#include "model/CameraModel.h"
+#include "model/ModelClock.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace verticora::testing {
+
+// A camera model on a scripted camera, scripted faces and a clock that moves only when
+// the test moves it. Frames are flat grey, so the patch tracker never seeds and every
+// analysed frame is a full pass over the scripted faces.
+class ModelScenario : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Builds the model on `preferencesPath` (the temporary folder's preferences.json by default).
+    void makeModel(const QString& preferencesPath = {});
+    [[nodiscard]] QString dataFile(const QString& name) const { return m_folder.filePath(name); }
+
+    // Selects the scripted camera and starts it as the user would.
+    void startCamera(bool resumeSaved = true);
+    // Moves time on by `seconds` and delivers one camera frame.
+    void frame(double seconds = 0.1);
+    // Delivers frames every `step` seconds for `seconds`.
+    void frames(double seconds, double step = 0.1);
+    // Sits at nose height 0.5, captures the height and confirms it.
+    void calibrate();
+    void showFaceAt(double noseY) { faces->show({faceWithNoseAt(noseY)}); }
+
+    std::shared_ptr<ManualClock> clock;
+    std::shared_ptr<FaceScript> faces;
+    FakeCaptureService* camera = nullptr;
+    RecordingAlertController* alerts = nullptr;
+    std::unique_ptr<CameraModel> model;
+
+private:
+    QTemporaryDir m_folder;
+    std::shared_ptr<PixelBuffer> m_frame;
+};
+
+} // namespace verticora::testing

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "model/AlertController.h"
+
+#include <vector>
+
+namespace verticora::testing {
+
+// Remembers what the model asked the alert visuals to show.
+class RecordingAlertController final : public AlertController {
+public:
+    struct Presentation {
+        ZoneAppearance appearance;
+        double severity;
+        double progress;
+    };
+
+    void setAppearance(ZoneAppearance appearance) override { m_appearance = appearance; }
+    void setSeverity(double severity) override { m_severity = severity; }
+    void setProgress(double progress) override { m_progress = progress; }
+    void presentCurrent() override { presentations.push_back({m_appearance, m_severity, m_progress}); }
+    [[nodiscard]] bool redAlertEnabled() const override { return m_redAlertEnabled; }
+    void setRedAlertEnabled(bool enabled) override { m_redAlertEnabled = enabled; }
+    void setSmokeDepthScale(double depth) override { smokeDepth = depth; }
+    void setEdgeEffectStyle(EdgeEffectStyle style) override { edgeEffectStyle = style; }
+    void setPauseAction(std::function<void()> action) override { pauseAction = std::move(action); }
+
+    [[nodiscard]] ZoneAppearance shown() const
+    {
+        return presentations.empty() ? ZoneAppearance::hidden : presentations.back().appearance;
+    }
+
+    std::vector<Presentation> presentations;
+    double smokeDepth = -1;
+    EdgeEffectStyle edgeEffectStyle = EdgeEffectStyle::smoke;
+    std::function<void()> pauseAction;
+
+private:
+    ZoneAppearance m_appearance = ZoneAppearance::hidden;
+    double m_severity = 0;
+    double m_progress = 0;
+    bool m_redAlertEnabled = true;
+};
+
+} // namespace verticora::testing
