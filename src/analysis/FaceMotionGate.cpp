@@ -118,10 +118,28 @@ double FaceMotionGate::interval(const PixelBufferView& buffer)
     return d0 <= threshold ? stillInterval : normalInterval;
 }
 
+bool FaceMotionGate::samples(std::uint32_t format)
+{
+    return hasGreyLevels(format) || format == pixelFormat::yuyv || format == pixelFormat::uyvy;
+}
+
+namespace {
+
+// The luma byte of pixel (x, y) in a 4:2:2 frame: Y0 U Y1 V for "yuvs", U Y0 V Y1 for "2vuy".
+double packedLuma(const PixelBufferView& frame, int x, int y)
+{
+    const std::size_t offset = frame.format() == pixelFormat::uyvy ? 1 : 0;
+    return frame.row(0, y)[2 * static_cast<std::size_t>(x) + offset];
+}
+
+} // namespace
+
 bool FaceMotionGate::sample(const PixelBufferView& buffer, int offsetY, std::vector<double>& into) const
 {
-    if (!hasGreyLevels(buffer.format()) || !(m_region.width > 0))
+    if (!samples(buffer.format()) || !(m_region.width > 0))
         return false;
+    // Linux webcams commonly deliver 4:2:2 frames; their luma serves as the grey level.
+    const bool packed = !hasGreyLevels(buffer.format());
     const int width = buffer.width();
     const int height = buffer.height();
     into.clear();
@@ -135,8 +153,10 @@ bool FaceMotionGate::sample(const PixelBufferView& buffer, int offsetY, std::vec
             double sum = 0;
             for (int dy = -1; dy <= 1; ++dy) {
                 const int sy = std::clamp(y + dy, 0, height - 1);
-                for (int dx = -1; dx <= 1; ++dx)
-                    sum += greyLevel(buffer, std::clamp(x + dx, 0, width - 1), sy);
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int sx = std::clamp(x + dx, 0, width - 1);
+                    sum += packed ? packedLuma(buffer, sx, sy) : greyLevel(buffer, sx, sy);
+                }
             }
             into.push_back(sum / 9);
         }

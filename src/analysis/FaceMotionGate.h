@@ -38,9 +38,12 @@ public:
     [[nodiscard]] int verticalShift() const { return m_verticalShift; }
     [[nodiscard]] double contrast() const { return m_contrast; }
 
+    // Whether the gate reads frames of this format: NV12 and BGRA, and the luma of 4:2:2.
+    [[nodiscard]] static bool samples(std::uint32_t format);
+
 private:
     // The grid of 3x3-mean grey levels of the face area, `offsetY` rows lower; false
-    // when the frame has no grey levels (4:2:2 frames are not sampled).
+    // when the frame cannot be read.
     bool sample(const PixelBufferView& buffer, int offsetY, std::vector<double>& into) const;
 
     std::optional<std::vector<double>> m_reference;

@@ -157,7 +157,7 @@ TEST(FaceMotionGate, threePointsClearTheGateUntilTheNextUsableFace)
     EXPECT_EQ(gate.interval(frame.view()), FaceMotionGate::stillInterval);
 }
 
-TEST(FaceMotionGate, readsBGRAAsWeightedGreyAndNeverSamplesPackedFormats)
+TEST(FaceMotionGate, readsBGRAAsWeightedGreyAndPackedFormatsByTheirLuma)
 {
     FaceMotionGate gate;
     // Green 200 is grey 117.4; blue 200 with red 100 is grey 52.7.
@@ -168,9 +168,22 @@ TEST(FaceMotionGate, readsBGRAAsWeightedGreyAndNeverSamplesPackedFormats)
     EXPECT_NEAR(gate.contrast(), (117.4 - 52.7) / 2, 1e-9);
     EXPECT_EQ(gate.interval(colours.view()), FaceMotionGate::stillInterval);
 
-    FaceMotionGate packed;
-    const PixelBuffer yuyv(side, side, pixelFormat::yuyv);
-    packed.remember(yuyv.view(), wholeFrame);
-    EXPECT_FALSE(packed.reference());
-    EXPECT_EQ(packed.interval(yuyv.view()), FaceMotionGate::normalInterval);
+    // The same checkerboard of luma 40 and 120 as YUYV and as UYVY, with chroma that
+    // must not be read as grey.
+    for (const std::uint32_t format : {pixelFormat::yuyv, pixelFormat::uyvy}) {
+        PixelBuffer packed(side, side, format);
+        const std::size_t lumaOffset = format == pixelFormat::uyvy ? 1 : 0;
+        for (int y = 0; y < side; ++y) {
+            std::uint8_t* row = packed.row(0, y);
+            for (int x = 0; x < side; ++x) {
+                row[2 * x + lumaOffset] = (x / cell + y / cell) % 2 == 0 ? 120 : 40;
+                row[2 * x + 1 - lumaOffset] = 255;
+            }
+        }
+        FaceMotionGate gate422;
+        gate422.remember(packed.view(), wholeFrame);
+        ASSERT_TRUE(gate422.reference()) << fourCharName(format);
+        EXPECT_NEAR(gate422.contrast(), 40, 1e-9) << fourCharName(format);
+        EXPECT_EQ(gate422.interval(packed.view()), FaceMotionGate::stillInterval) << fourCharName(format);
+    }
 }
