@@ -22,7 +22,8 @@ if(NOT DEFINED VERTICORA_BUILD)
   if(NOT verticora_git_result EQUAL 0 OR verticora_commit_count STREQUAL "")
     set(verticora_commit_count 0)
   endif()
-  set(VERTICORA_BUILD "${verticora_commit_count}" CACHE STRING "Build string compiled into the application")
+  # Recomputed at every configure, unless given with -DVERTICORA_BUILD=...
+  set(VERTICORA_BUILD "${verticora_commit_count}")
 endif()
 
 # verticora_add_library(NAME SOURCES... ) with the project's warnings applied.

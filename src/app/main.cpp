@@ -9,6 +9,7 @@
 #include "platform/LandmarkDetector.h"
 #include "platform/QtCameraCapture.h"
 #include "platform/ReplayCapture.h"
+#include "platform/SystemSleepWatcher.h"
 #include "store/DataFolder.h"
 #include "visuals/DesktopPanelFactory.h"
 #include "visuals/OverlayPlatform.h"
@@ -192,6 +193,8 @@ int main(int argc, char** argv)
 
     CameraModel model(PreferencesStore(folder + QStringLiteral("/") + QString::fromLatin1(preferencesFileName)),
                       std::move(services));
+    SystemSleepWatcher sleep;
+    QObject::connect(&sleep, &SystemSleepWatcher::aboutToSleep, &model, &CameraModel::systemWillSleep);
     StateReporter reporter(model, *clock);
     std::unique_ptr<AutoSetup> autoSetup;
     if (options->autoSetup)
