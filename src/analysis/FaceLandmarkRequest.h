@@ -21,6 +21,9 @@ public:
     virtual ~FaceLandmarkRequest() = default;
     // Throws LandmarkRequestError when the request cannot run.
     [[nodiscard]] virtual std::vector<FaceObservation> perform(const PixelBufferView& frame) = 0;
+    // Gets ready for the first perform (reads a model, say) ahead of time; a failure
+    // is kept for perform to report.
+    virtual void prepare() {}
 };
 
 } // namespace verticora

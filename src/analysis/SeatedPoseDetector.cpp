@@ -233,6 +233,12 @@ void SeatedPoseDetector::reset()
     m_lastVerifiedYaw.reset();
 }
 
+void SeatedPoseDetector::prepare()
+{
+    if (m_request)
+        m_request->prepare();
+}
+
 void SeatedPoseDetector::replacePatchTracker(int radius)
 {
     m_patches = LandmarkPatchTracker(radius);

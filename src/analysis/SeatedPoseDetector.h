@@ -53,6 +53,8 @@ public:
                                          bool allowLightweight);
     void setReference(const std::optional<PoseFeatures>& baseline, double yellow, double red);
     void reset();
+    // Lets the landmark request get ready (read its model) before the first frame.
+    void prepare();
     // Installs a tracker of another patch radius; the verified band no longer holds.
     void replacePatchTracker(int radius);
 

@@ -111,6 +111,9 @@ void CaptureWorker::startSession(std::int64_t generation, const QString& deviceI
     m_analysisPaused = false;
     m_analysisInterval = monitoringInterval;
 
+    // The landmark model is read now, while the user sees "Opening…", so the first frames
+    // are analysed without a second's pause.
+    m_detector->prepare();
     if (m_runToken->value() != generation) {
         m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
         return;

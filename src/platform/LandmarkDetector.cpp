@@ -276,6 +276,15 @@ void LandmarkDetector::loadModel()
     }
 }
 
+void LandmarkDetector::prepare()
+{
+    try {
+        loadModel();
+    } catch (const LandmarkDetectionError&) {
+        // remembered in m_loadFailure; every perform reports it
+    }
+}
+
 void LandmarkDetector::readLuma(const PixelBufferView& frame)
 {
     m_lumaWidth = frame.width();

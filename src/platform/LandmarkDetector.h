@@ -63,6 +63,8 @@ public:
     // is missing or unreadable; a model that failed to load is not read again, so each
     // later call fails at once with the same message.
     [[nodiscard]] std::vector<FaceObservation> perform(const PixelBufferView& frame) override;
+    // Reads the model now rather than on the first perform.
+    void prepare() override;
 
     [[nodiscard]] const std::filesystem::path& modelPath() const { return m_modelPath; }
     [[nodiscard]] bool modelLoaded() const { return m_model != nullptr; }
