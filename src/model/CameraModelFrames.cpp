@@ -2,6 +2,7 @@
 
 #include "model/CameraModel.h"
 
+#include "analysis/AnalysisCadence.h"
 #include "model/AlertController.h"
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
@@ -17,9 +18,7 @@ namespace verticora {
 
 namespace {
 
-constexpr double monitoringInterval = 1.0 / 3.0;
-constexpr double relaxedInterval = 0.4;          // comfortably inside green
-constexpr double relaxedShareOfYellow = 0.65;
+constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double lostAfterSeconds = 1.0;
 constexpr double reacquisitionSeconds = 0.35;
 constexpr double reacquisitionMaximumGap = 1.5;
@@ -238,9 +237,8 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
     publish(m_score, result.score, &CameraModel::scoreChanged);
     publish(m_warningProgress, result.warningProgress, &CameraModel::warningProgressChanged);
 
-    const bool comfortablyInside =
-        result.state == ZoneState::inside && result.score.value_or(m_yellow) < relaxedShareOfYellow * m_yellow;
-    const double interval = comfortablyInside ? relaxedInterval : monitoringInterval;
+    const double interval =
+        AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_yellow);
     onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_yellow, red = m_red](CaptureWorker& worker) {
         worker.applyMonitoring(interval, baseline, yellow, red);
     });

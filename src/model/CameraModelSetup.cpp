@@ -2,6 +2,7 @@
 
 #include "model/CameraModel.h"
 
+#include "analysis/AnalysisCadence.h"
 #include "analysis/ThresholdRules.h"
 #include "model/AlertController.h"
 #include "model/CaptureWorker.h"
@@ -14,7 +15,6 @@ namespace verticora {
 
 namespace {
 
-constexpr double captureInterval = 0.1;
 constexpr double meterMinimumGap = 0.4; // the meter keeps the levels wider apart than validity needs
 constexpr double meterMaximumRed = 3.0;
 constexpr double minimumYellow = 0.15;
@@ -29,7 +29,7 @@ void CameraModel::capture()
     m_engine.reset();
     m_engine.setCalibrating(true);
     onCaptureQueue([](CaptureWorker& worker) {
-        worker.setAnalysisInterval(captureInterval);
+        worker.setAnalysisInterval(AnalysisCadence::captureInterval);
         worker.configureCaptureRate(true);
     });
     publish(m_capturing, true, &CameraModel::capturingChanged);

@@ -18,9 +18,8 @@ namespace verticora {
 
 namespace {
 
-constexpr double monitoringInterval = 1.0 / 3.0;
+constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double trackingRateSpacing = 0.25;
-constexpr double lightweightMinimumInterval = 0.2;
 constexpr double frameRateTolerance = 0.01;
 constexpr double frameDurationTolerance = 0.002;
 constexpr int frameDurationTimescale = 600;
@@ -269,7 +268,7 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     SeatedDetection detection;
     try {
         detection = m_detector->detect(analysed, result.aspect, now,
-                                       m_analysisInterval >= lightweightMinimumInterval && !forcesFullTracker);
+                                       m_analysisInterval >= AnalysisCadence::lightweightMinimumInterval && !forcesFullTracker);
     } catch (const std::exception&) {
         detectionFailed = true;
         detection = {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};

@@ -55,3 +55,11 @@ TEST(AnalysisCadence, badNumbersSkipTheFrame)
     EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, 0.0, false, motion(0.4)));
     EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, nan, false, motion(0.4)));
 }
+
+TEST(AnalysisCadence, aFaceWellInsideGreenIsAnalysedLessOften)
+{
+    EXPECT_EQ(AnalysisCadence::monitoringSpacing(true, 0.2, 0.45), 0.4);
+    EXPECT_EQ(AnalysisCadence::monitoringSpacing(true, 0.3, 0.45), 1.0 / 3);
+    EXPECT_EQ(AnalysisCadence::monitoringSpacing(true, std::nullopt, 0.45), 1.0 / 3);
+    EXPECT_EQ(AnalysisCadence::monitoringSpacing(false, 0.2, 0.45), 1.0 / 3);
+}

@@ -15,9 +15,7 @@ namespace verticora {
 
 namespace {
 
-constexpr double monitoringInterval = 1.0 / 3.0;
-constexpr double captureInterval = 0.1;
-constexpr double relaxedInterval = 0.4;
+constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double trackingRateSpacing = 0.25;
 
 double median(std::vector<double> values)
@@ -95,7 +93,7 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
                 chain.gate.clear();
                 chain.engine.reset();
                 chain.engine.setCalibrating(true);
-                analysisInterval = captureInterval;
+                analysisInterval = AnalysisCadence::captureInterval;
             }
 
             const std::optional<double> due = AnalysisCadence::dueInterval(
@@ -110,7 +108,7 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
             SeatedDetection detection;
             try {
                 detection = chain.detector.detect(resized ? *resized : image, aspect, t,
-                                                  analysisInterval >= 0.2);
+                                                  analysisInterval >= AnalysisCadence::lightweightMinimumInterval);
             } catch (const std::exception& error) {
                 detection = {std::nullopt, error.what(), {}, FaceLossReason::unknown};
             }
@@ -131,9 +129,8 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
                 analysisInterval = monitoringInterval;
                 chain.detector.setReference(chain.engine.baseline(), m_settings.yellow, m_settings.red);
             } else if (!wasCalibrating && chain.engine.baseline()) {
-                const bool relaxed = result.state == ZoneState::inside
-                    && result.score.value_or(m_settings.yellow) < 0.65 * m_settings.yellow;
-                analysisInterval = relaxed ? relaxedInterval : monitoringInterval;
+                analysisInterval = AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside,
+                                                                      result.score, m_settings.yellow);
                 chain.detector.setReference(chain.engine.baseline(), m_settings.yellow, m_settings.red);
             }
 
