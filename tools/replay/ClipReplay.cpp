@@ -214,8 +214,11 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
                 summary.monitoredPatchPasses += out.path == "patch" ? 1 : 0;
                 summary.monitoredCpuSeconds += cpuMilliseconds / 1000.0;
             }
-            if (out.path == "full")
+            if (out.path == "full") {
                 ++summary.fallbacks[out.fallback];
+                if (const std::optional<std::string>& seedFailure = chain.detector.lastSeedFailure())
+                    ++summary.seedFailures[*seedFailure];
+            }
             history.push_back({t, out.features, out.state});
             if (previous)
                 summary.seconds[std::string(zoneStateName(previous->second))] += t - previous->first;

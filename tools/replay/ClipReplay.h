@@ -60,6 +60,7 @@ struct ReplaySummary {
     double clipSeconds = 0;
     std::map<std::string, double> seconds; // clip seconds per engine state
     std::map<std::string, int> fallbacks;  // why full passes ran, counted over the whole clip
+    std::map<std::string, int> seedFailures; // why full passes left no templates to follow
     // From the first monitored frame on (the height capture runs full passes only).
     int monitoredFrames = 0;
     int monitoredPatchPasses = 0;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,14 +52,19 @@ QJsonObject frameObject(const ReplayFrame& frame)
     };
 }
 
+QJsonObject countsObject(const std::map<std::string, int>& counts)
+{
+    QJsonObject object;
+    for (const auto& [text, count] : counts)
+        object.insert(QString::fromStdString(text), count);
+    return object;
+}
+
 QJsonObject summaryObject(const ReplaySummary& summary)
 {
     QJsonObject seconds;
     for (const auto& [state, value] : summary.seconds)
         seconds.insert(QString::fromStdString(state), value);
-    QJsonObject fallbacks;
-    for (const auto& [text, count] : summary.fallbacks)
-        fallbacks.insert(QString::fromStdString(text), count);
     QJsonArray moves;
     for (const MoveFigures& move : summary.moves) {
         moves.append(QJsonObject{
@@ -83,7 +89,8 @@ QJsonObject summaryObject(const ReplaySummary& summary)
         {"clip_seconds", summary.clipSeconds},
         {"seconds", seconds},
         {"red_seconds", summary.redSeconds()},
-        {"fallbacks", fallbacks},
+        {"fallbacks", countsObject(summary.fallbacks)},
+        {"seed_failures", countsObject(summary.seedFailures)},
         {"monitored_frames", summary.monitoredFrames},
         {"patch_share", summary.patchShare()},
         {"analysis_cpu_share", summary.cpuShare()},
