@@ -1,0 +1,146 @@
+#include "ui/Controls.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+#include <QPainter>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace verticora {
+
+namespace {
+
+QColor switchOnColor()
+{
+    return QColor::fromRgbF(0.25f, 0.56f, 0.40f);
+}
+
+// Speaks a ValueSlider's value in its own words and lets assistive technology set it.
+class ValueSliderAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ValueSliderAccessible(ValueSlider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    [[nodiscard]] QString text(QAccessible::Text type) const override
+    {
+        if (type == QAccessible::Value)
+            return slider()->valueText();
+        return QAccessibleWidget::text(type);
+    }
+
+    [[nodiscard]] QVariant currentValue() const override { return slider()->realValue(); }
+    void setCurrentValue(const QVariant& value) override
+    {
+        slider()->setRealValue(value.toDouble());
+        emit slider()->realValueChanged(slider()->realValue());
+    }
+    [[nodiscard]] QVariant maximumValue() const override { return slider()->property("realMaximum"); }
+    [[nodiscard]] QVariant minimumValue() const override { return slider()->property("realMinimum"); }
+    [[nodiscard]] QVariant minimumStepSize() const override { return 0.0; }
+
+private:
+    [[nodiscard]] ValueSlider* slider() const { return static_cast<ValueSlider*>(widget()); }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("verticora::ValueSlider") && object && object->isWidgetType())
+        return new ValueSliderAccessible(static_cast<ValueSlider*>(object));
+    return nullptr;
+}
+
+void installAccessibleFactory()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { QAccessible::installFactory(accessibleFactory); });
+}
+
+} // namespace
+
+ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent)
+{
+    setCheckable(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+QSize ToggleSwitch::sizeHint() const
+{
+    const int textWidth = text().isEmpty() ? 0 : fontMetrics().horizontalAdvance(text()) + 10;
+    return {textWidth + trackWidth + 4, std::max(trackHeight, fontMetrics().height()) + 4};
+}
+
+void ToggleSwitch::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF track(width() - trackWidth - 2, (height() - trackHeight) / 2.0, trackWidth, trackHeight);
+    if (!text().isEmpty()) {
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        painter.drawText(QRectF(0, 0, track.left() - 8, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+    painter.setPen(Qt::NoPen);
+    QColor trackColor = isChecked() ? switchOnColor() : QColor(0, 0, 0, 60);
+    if (!isEnabled())
+        trackColor.setAlphaF(trackColor.alphaF() * 0.5f);
+    painter.setBrush(trackColor);
+    painter.drawRoundedRect(track, trackHeight / 2.0, trackHeight / 2.0);
+    const double knob = trackHeight - 4;
+    const double x = isChecked() ? track.right() - knob - 2 : track.left() + 2;
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(track.adjusted(-2, -2, 2, 2), trackHeight / 2.0 + 2, trackHeight / 2.0 + 2);
+    }
+}
+
+ValueSlider::ValueSlider(double minimum, double maximum, QWidget* parent)
+    : QSlider(Qt::Horizontal, parent), m_minimum(minimum), m_maximum(maximum)
+{
+    installAccessibleFactory();
+    setRange(0, steps);
+    setSingleStep(steps / 100);
+    setPageStep(steps / 10);
+    setFocusPolicy(Qt::StrongFocus);
+    setProperty("realMinimum", minimum);
+    setProperty("realMaximum", maximum);
+    connect(this, &QSlider::valueChanged, this, [this] {
+        if (!m_settingValue)
+            emit realValueChanged(realValue());
+    });
+}
+
+double ValueSlider::realValue() const
+{
+    return m_minimum + (m_maximum - m_minimum) * value() / steps;
+}
+
+void ValueSlider::setRealValue(double value)
+{
+    // The user's drag wins over values coming back while it lasts.
+    if (!std::isfinite(value) || isSliderDown())
+        return;
+    const double share = (std::clamp(value, m_minimum, m_maximum) - m_minimum) / (m_maximum - m_minimum);
+    m_settingValue = true;
+    setValue(int(std::lround(share * steps)));
+    m_settingValue = false;
+}
+
+QString ValueSlider::valueText() const
+{
+    return m_valueText ? m_valueText(realValue()) : QString::number(realValue(), 'f', 2);
+}
+
+} // namespace verticora
