@@ -39,6 +39,8 @@ public:
     // Redraws the icon when its colour key changed and rewrites the tooltip when the
     // status text changed.
     void refreshStatus();
+    // How long model changes are gathered before one redraw.
+    void setDebounceInterval(int milliseconds) { m_debounce.setInterval(milliseconds); }
     // Takes the icon out of the tray for good (termination).
     void remove();
 

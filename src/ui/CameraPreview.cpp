@@ -137,7 +137,7 @@ void CameraPreview::paintEvent(QPaintEvent*)
     if (m_placeholder != Placeholder::none) {
         const double side = std::min(width(), height()) * 0.28;
         const QRectF box(width() / 2.0 - side / 2, height() / 2.0 - side / 2, side, side);
-        paintSymbol(painter, m_placeholder == Placeholder::cameraOff ? Symbol::personInFrame : Symbol::pauseCircle, box,
+        drawSymbol(painter, m_placeholder == Placeholder::cameraOff ? Symbol::personCropRectangle : Symbol::pauseCircle, box,
                     QColor(255, 255, 255, 150));
         return;
     }

@@ -1,14 +1,10 @@
 #include "ui/Controls.h"
 
-#include <QAccessible>
-#include <QAccessibleValueInterface>
-#include <QAccessibleWidget>
 #include <QPainter>
 #include <QStyleOptionButton>
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace verticora {
 
@@ -17,52 +13,6 @@ namespace {
 QColor switchOnColor()
 {
     return QColor::fromRgbF(0.25f, 0.56f, 0.40f);
-}
-
-// Speaks a ValueSlider's value in its own words and lets assistive technology set it.
-class ValueSliderAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
-public:
-    explicit ValueSliderAccessible(ValueSlider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
-
-    void* interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::ValueInterface)
-            return static_cast<QAccessibleValueInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
-
-    [[nodiscard]] QString text(QAccessible::Text type) const override
-    {
-        if (type == QAccessible::Value)
-            return slider()->valueText();
-        return QAccessibleWidget::text(type);
-    }
-
-    [[nodiscard]] QVariant currentValue() const override { return slider()->realValue(); }
-    void setCurrentValue(const QVariant& value) override
-    {
-        slider()->setRealValue(value.toDouble());
-        emit slider()->realValueChanged(slider()->realValue());
-    }
-    [[nodiscard]] QVariant maximumValue() const override { return slider()->property("realMaximum"); }
-    [[nodiscard]] QVariant minimumValue() const override { return slider()->property("realMinimum"); }
-    [[nodiscard]] QVariant minimumStepSize() const override { return 0.0; }
-
-private:
-    [[nodiscard]] ValueSlider* slider() const { return static_cast<ValueSlider*>(widget()); }
-};
-
-QAccessibleInterface* accessibleFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("verticora::ValueSlider") && object && object->isWidgetType())
-        return new ValueSliderAccessible(static_cast<ValueSlider*>(object));
-    return nullptr;
-}
-
-void installAccessibleFactory()
-{
-    static std::once_flag installed;
-    std::call_once(installed, [] { QAccessible::installFactory(accessibleFactory); });
 }
 
 } // namespace
@@ -109,13 +59,10 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
 ValueSlider::ValueSlider(double minimum, double maximum, QWidget* parent)
     : QSlider(Qt::Horizontal, parent), m_minimum(minimum), m_maximum(maximum)
 {
-    installAccessibleFactory();
     setRange(0, steps);
     setSingleStep(steps / 100);
     setPageStep(steps / 10);
     setFocusPolicy(Qt::StrongFocus);
-    setProperty("realMinimum", minimum);
-    setProperty("realMaximum", maximum);
     connect(this, &QSlider::valueChanged, this, [this] {
         if (!m_settingValue)
             emit realValueChanged(realValue());
@@ -141,6 +88,19 @@ void ValueSlider::setRealValue(double value)
 QString ValueSlider::valueText() const
 {
     return m_valueText ? m_valueText(realValue()) : QString::number(realValue(), 'f', 2);
+}
+
+std::optional<QString> ValueSlider::accessibleText(QAccessible::Text kind) const
+{
+    if (kind == QAccessible::Value)
+        return valueText();
+    return std::nullopt;
+}
+
+bool ValueSlider::stepAccessibly(int direction)
+{
+    triggerAction(direction > 0 ? SliderSingleStepAdd : SliderSingleStepSub);
+    return true;
 }
 
 } // namespace verticora

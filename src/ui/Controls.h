@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/AccessibleValue.h"
+
 #include <QAbstractButton>
 #include <QSlider>
 
@@ -26,7 +28,7 @@ private:
 
 // A horizontal slider over a real range, moved in `steps` even steps, whose value is
 // spoken as `valueText` gives it ("2.5 seconds" rather than the raw position).
-class ValueSlider : public QSlider {
+class ValueSlider : public QSlider, public AccessibleValueSource {
     Q_OBJECT
 
 public:
@@ -37,6 +39,11 @@ public:
     void setRealValue(double value);
     void setValueText(std::function<QString(double)> text) { m_valueText = std::move(text); }
     [[nodiscard]] QString valueText() const;
+
+    [[nodiscard]] QAccessible::Role accessibleRole() const override { return QAccessible::Slider; }
+    [[nodiscard]] std::optional<QString> accessibleText(QAccessible::Text kind) const override;
+    bool stepAccessibly(int direction) override;
+    [[nodiscard]] bool adjustable() const override { return true; }
 
 Q_SIGNALS:
     // Only for the user's own moves.

@@ -9,7 +9,7 @@
 #include "ui/Controls.h"
 #include "ui/PendingWidgets.h"
 #include "ui/Symbols.h"
-#include "ui/UiStyle.h"
+#include "ui/PageStyle.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -125,7 +125,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     });
     chooserRow->addWidget(m_cameraChooser, 1);
     m_refreshCameras = new QToolButton(left);
-    m_refreshCameras->setIcon(symbolIcon(Symbol::refresh, style::ink()));
+    m_refreshCameras->setIcon(symbolIcon(Symbol::arrowClockwise, 16, style::ink()));
     m_refreshCameras->setToolTip(QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAccessibleName(QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAutoRaise(true);
@@ -174,7 +174,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     auto* persistenceRow = new QHBoxLayout(m_persistence);
     persistenceRow->setContentsMargins(0, 0, 0, 0);
     auto* warning = new QLabel(m_persistence);
-    warning->setPixmap(symbolIcon(Symbol::exclamationCircle, style::coral()).pixmap(14, 14));
+    warning->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
     persistenceRow->addWidget(warning, 0, Qt::AlignTop);
     m_persistenceText = new QLabel(m_persistence);
     m_persistenceText->setWordWrap(true);

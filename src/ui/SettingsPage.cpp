@@ -4,7 +4,7 @@
 #include "store/PlatformTexts.h"
 #include "ui/Controls.h"
 #include "ui/Symbols.h"
-#include "ui/UiStyle.h"
+#include "ui/PageStyle.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -153,7 +153,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     auto* persistenceRow = new QHBoxLayout(m_persistence);
     persistenceRow->setContentsMargins(4, 0, 0, 0);
     auto* warning = new QLabel(m_persistence);
-    warning->setPixmap(symbolIcon(Symbol::exclamationCircle, style::coral()).pixmap(14, 14));
+    warning->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
     persistenceRow->addWidget(warning, 0, Qt::AlignTop);
     m_persistenceText = new QLabel(m_persistence);
     m_persistenceText->setWordWrap(true);
@@ -162,7 +162,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
 
     auto* quitRow = new QHBoxLayout;
     quitRow->addStretch();
-    auto* quitButton = new QPushButton(symbolIcon(Symbol::power, style::ink()), QStringLiteral("Quit app"), page);
+    auto* quitButton = new QPushButton(symbolIcon(Symbol::power, 16, style::ink()), QStringLiteral("Quit app"), page);
     quitButton->setStyleSheet(style::secondaryButton);
     const std::string_view help = platformTexts.stopCameraAndQuit;
     quitButton->setToolTip(QString::fromUtf8(help.data(), static_cast<qsizetype>(help.size())));

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QString>
 
-// The controls window's shared colours and button looks.
+// The looks of the Posture and Settings pages' buttons and texts.
 namespace verticora::style {
 
 [[nodiscard]] inline QColor ink()

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "../model/ModelScenario.h"
+
+#include "app/VerticoraAppDelegate.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+namespace verticora::testing {
+
+// The application's delegate on a scripted camera, without a tray icon.
+class ShellScenario : public ModelScenario {
+protected:
+    void TearDown() override
+    {
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ModelScenario::TearDown();
+    }
+
+    void makeDelegate()
+    {
+        makeModel();
+        model->setParent(nullptr);
+        modelView = model.get();
+        AppDelegateOptions options;
+        options.installsStatusItem = false;
+        delegate = std::make_unique<VerticoraAppDelegate>(std::move(model), options);
+    }
+
+    CameraModel* modelView = nullptr;
+    std::unique_ptr<VerticoraAppDelegate> delegate;
+};
+
+} // namespace verticora::testing
