@@ -17,14 +17,6 @@ QFont uiFont(double pixelSize, QFont::Weight weight)
     return font;
 }
 
-QFont monospacedDigitsFont(double pixelSize, QFont::Weight weight)
-{
-    QFont font = uiFont(pixelSize, weight);
-    font.setFamily(QStringLiteral("monospace"));
-    font.setStyleHint(QFont::Monospace);
-    return font;
-}
-
 void setHelp(QWidget* widget, const QString& text)
 {
     widget->setToolTip(text);

@@ -13,8 +13,6 @@ namespace verticora {
 // Shared look of the controls window: sizes are logical pixels, as the window is laid out
 // in them.
 [[nodiscard]] QFont uiFont(double pixelSize, QFont::Weight weight = QFont::Normal);
-// Digits of equal width, for numbers that change in place.
-[[nodiscard]] QFont monospacedDigitsFont(double pixelSize, QFont::Weight weight = QFont::Normal);
 
 // The help text of a control: its tooltip, its "What's This" text and, through them, its
 // accessible description and help.
