@@ -44,6 +44,9 @@ void ControlsWindow::setContent(std::unique_ptr<QWidget> content)
     removeContent();
     m_content = content.release();
     layout()->addWidget(m_content);
+    // Nothing looks selected on opening; Tab moves into the controls.
+    m_content->setFocusPolicy(Qt::ClickFocus);
+    m_content->setFocus();
 }
 
 void ControlsWindow::removeContent()

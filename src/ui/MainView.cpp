@@ -1,8 +1,8 @@
 #include "ui/MainView.h"
 
 #include "model/CameraModel.h"
-#include "ui/PendingWidgets.h"
 #include "ui/PosturePage.h"
+#include "ui/ProgressViewPanel.h"
 #include "ui/SettingsPage.h"
 
 #include <QButtonGroup>
@@ -68,7 +68,7 @@ MainView::MainView(CameraModel& model, Actions actions, QWidget* parent) : QWidg
 
     m_pages = new QStackedWidget(this);
     m_posture = new PosturePage(model, m_pages);
-    m_progress = makeProgressPanel(model.progressStore(), m_pages).release();
+    m_progress = new ProgressViewPanel(model.progressStore(), m_pages);
     m_settings = new SettingsPage(model, std::move(actions.quit), m_pages);
     m_pages->addWidget(m_posture);
     m_pages->addWidget(m_progress);

@@ -7,7 +7,10 @@
 #include "ui/CameraPreview.h"
 #include "ui/ControlsWindow.h"
 #include "ui/Controls.h"
-#include "ui/PendingWidgets.h"
+#include "ui/BalancedPostureColumns.h"
+#include "ui/FaceHeightGuide.h"
+#include "ui/HeightThermometer.h"
+#include "ui/LiveScoreChart.h"
 #include "ui/Symbols.h"
 #include "ui/PageStyle.h"
 
@@ -88,14 +91,14 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     leftLayout->setSpacing(16);
-    m_chart = makeLiveScoreChart(model.liveScore(), left).release();
+    m_chart = new LiveScoreChart(model.liveScore(), left);
     leftLayout->addWidget(m_chart);
 
     auto* cameraRow = new QHBoxLayout;
     cameraRow->setSpacing(16);
     m_preview = new CameraPreview(model, left);
     m_preview->setFixedSize(384, 216);
-    m_guide = makeFaceHeightGuide(m_preview).release();
+    m_guide = new FaceHeightGuide(m_preview);
     m_guide->setGeometry(m_preview->rect());
     cameraRow->addWidget(m_preview, 0, Qt::AlignTop);
 
@@ -192,8 +195,9 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
         "QProgressBar::chunk { background: rgb(64, 143, 102); border-radius: 3px; }"));
     block->addWidget(m_progress);
 
-    m_meter = makeHeightMeter([this](double value, bool isRed) { m_model.setHeightBoundary(value, isRed); }, right)
-                  .release();
+    m_meter = new HeightThermometer(right);
+    connect(m_meter, &HeightThermometer::boundaryProposed, this,
+            [this](double value, bool isRed) { m_model.setHeightBoundary(value, isRed); });
     block->addWidget(m_meter, 1);
 
     m_goBack = new QPushButton(QStringLiteral("Go back"), right);
@@ -227,8 +231,9 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     block->addWidget(m_resumesAt);
     block->addStretch(0);
 
-    auto* columns = makeBalancedColumns(left, right, VerticoraWindowLayout::heightColumnWidth, 24);
-    setLayout(columns);
+    auto* columns = new BalancedPostureColumns(VerticoraWindowLayout::heightColumnWidth, 24, this);
+    columns->addWidget(left);
+    columns->addWidget(right);
     refresh();
 }
 
@@ -236,7 +241,7 @@ PosturePage::~PosturePage() = default;
 
 void PosturePage::setReduceMotion(bool on)
 {
-    setChartReduceMotion(m_chart, on);
+    m_chart->setReduceMotion(on);
 }
 
 void PosturePage::refresh()
@@ -249,7 +254,7 @@ void PosturePage::refreshCameraColumn()
 {
     const CameraModel& model = m_model;
     const QString status = inactiveTrackingStatus(model);
-    setChartInactiveStatus(m_chart, status);
+    m_chart->setInactiveStatus(status);
 
     const bool enabled = model.cameraEnabled();
     style::setTextIfChanged(*m_cameraSwitch, enabled ? QStringLiteral("Camera on") : QStringLiteral("Camera off"));
@@ -280,7 +285,9 @@ void PosturePage::refreshCameraColumn()
                                                                    : CameraPreview::Placeholder::none;
     m_preview->setPlaceholder(placeholder);
     m_guide->setVisible(placeholder == CameraPreview::Placeholder::none);
-    setGuideValues(m_guide, model.landmarks(), model.frameAspect(), guideBaseline(model));
+    m_guide->setPoints(model.landmarks());
+    m_guide->setAspect(model.frameAspect());
+    m_guide->setBaseline(guideBaseline(model));
 }
 
 void PosturePage::refreshHeightBlock()
@@ -322,7 +329,9 @@ void PosturePage::refreshHeightBlock()
     m_meter->setVisible(showMeter);
     if (showMeter) {
         const std::optional<double> score = active && !paused && model.hasPose() ? model.score() : std::nullopt;
-        setMeterValues(m_meter, score, model.yellow(), model.red(), inactiveTrackingStatus(model));
+        m_meter->setScore(score);
+        m_meter->setLevels(model.yellow(), model.red());
+        m_meter->setInactiveStatus(inactiveTrackingStatus(model));
     }
 
     m_goBack->setVisible(model.canUndoHeightReset());

@@ -13,6 +13,9 @@ namespace verticora {
 
 class CameraModel;
 class CameraPreview;
+class FaceHeightGuide;
+class HeightThermometer;
+class LiveScoreChart;
 class ToggleSwitch;
 
 // The short status shown where there is no score (under the meter, in the chart's
@@ -40,9 +43,9 @@ private:
     void refreshHeightBlock();
 
     CameraModel& m_model;
-    QWidget* m_chart = nullptr;
+    LiveScoreChart* m_chart = nullptr;
     CameraPreview* m_preview = nullptr;
-    QWidget* m_guide = nullptr;
+    FaceHeightGuide* m_guide = nullptr;
     ToggleSwitch* m_cameraSwitch = nullptr;
     QComboBox* m_cameraChooser = nullptr;
     QToolButton* m_refreshCameras = nullptr;
@@ -54,8 +57,7 @@ private:
     QWidget* m_persistence = nullptr;
     QLabel* m_persistenceText = nullptr;
     QProgressBar* m_progress = nullptr;
-    QWidget* m_meter = nullptr;
-    QWidget* m_meterSpacer = nullptr;
+    HeightThermometer* m_meter = nullptr;
     QPushButton* m_goBack = nullptr;
     QPushButton* m_primary = nullptr;   // Set my height / Try saving again / Pause, Resume
     QPushButton* m_secondary = nullptr; // Set my height again / Reset height

@@ -42,7 +42,7 @@ TEST_F(ShellScenario, aFrameLeftOutsideTheScreenReopensOnIt)
     ControlsWindow* window = delegate->controlsWindow();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     window->move(screen.right() + 500, screen.bottom() + 500);
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
 
     QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
     ASSERT_EQ(delegate->controlsWindow(), nullptr);
@@ -56,6 +56,7 @@ TEST_F(ShellScenario, settingsShortcutOpensTheSettingsPageAndSurvivesReopening)
 {
     makeDelegate();
     delegate->showControls();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(delegate->controlsWindow()));
     QTest::keyClick(delegate->controlsWindow(), Qt::Key_Comma, Qt::ControlModifier);
     EXPECT_EQ(modelView->controlsPage(), ControlsPage::settings);
     delegate->hideControls();

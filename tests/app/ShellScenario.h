@@ -5,10 +5,24 @@
 #include "app/VerticoraAppDelegate.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <functional>
 
 #include <memory>
 
 namespace verticora::testing {
+
+// Runs the event loop until `done` holds or `milliseconds` have passed.
+inline bool eventually(const std::function<bool()>& done, int milliseconds = 2000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < milliseconds)
+        QTest::qWait(5);
+    return done();
+}
 
 // The application's delegate on a scripted camera, without a tray icon.
 class ShellScenario : public ModelScenario {

@@ -154,6 +154,7 @@ int main(int argc, char** argv)
             // A busy main thread may run this right after the page change; let the
             // window catch up first.
             QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
             if (ControlsWindow* window = delegate.controlsWindow(); window && window->grab().save(file))
                 std::printf("{\"screenshot\": \"%s\"}\n", qPrintable(file));
             std::fflush(stdout);
