@@ -45,10 +45,11 @@ public:
     std::function<void(const QString&, const QString&, const QVariant&)> changed;
 
 public Q_SLOTS:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value)
+    void settingChanged(const QDBusMessage& message)
     {
-        if (changed)
-            changed(group, key, value.variant());
+        const QList<QVariant> arguments = message.arguments();
+        if (changed && arguments.size() == 3)
+            changed(arguments[0].toString(), arguments[1].toString(), arguments[2]);
     }
 };
 
@@ -63,7 +64,7 @@ ReduceMotionSetting::ReduceMotionSetting(const QString& busConnection, QObject* 
         apply(group, key, value);
     };
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), relay,
-                SLOT(settingChanged(QString, QString, QDBusVariant)));
+                SLOT(settingChanged(QDBusMessage)));
     read(appearanceGroup, reducedMotionKey);
     read(gnomeInterfaceGroup, enableAnimationsKey);
 }
@@ -84,7 +85,8 @@ void ReduceMotionSetting::read(const QString& group, const QString& key)
 void ReduceMotionSetting::apply(const QString& group, const QString& key, const QVariant& raw)
 {
     const QVariant value = unwrapped(raw);
-    if (group == appearanceGroup && key == reducedMotionKey && value.canConvert<uint>()) {
+    if (group == appearanceGroup && key == reducedMotionKey
+        && (value.typeId() == QMetaType::UInt || value.typeId() == QMetaType::Int)) {
         // 1 asks for reduced motion; 0 and unknown values mean no preference.
         m_reducedMotion = value.toUInt() == 1;
     } else if (group == gnomeInterfaceGroup && key == enableAnimationsKey && value.typeId() == QMetaType::Bool) {
