@@ -455,6 +455,11 @@ void HeightThermometer::refreshStatus()
 void HeightThermometer::layoutChildren()
 {
     const QRect meter = meterRect();
+    // A status line that starts or stops wrapping changes the meter's height.
+    if (meter != m_backgroundMeter) {
+        m_backgroundValid = false;
+        update();
+    }
     const HeightMeterScale scale = this->scale();
     const double yellowY = scale.position(m_yellow);
     const double redY = scale.position(m_red);
@@ -503,7 +508,7 @@ void HeightThermometer::invalidateBar()
 void HeightThermometer::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_backgroundValid = false;
+    m_backgroundValid = false; // the panel is as large as the widget
     layoutChildren();
 }
 
@@ -521,6 +526,7 @@ void HeightThermometer::renderBackground()
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
 
     const QRect meter = meterRect();
+    m_backgroundMeter = meter;
     painter.translate(meter.topLeft());
     const HeightMeterScale scale = this->scale();
 

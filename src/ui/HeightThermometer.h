@@ -110,6 +110,7 @@ private:
 
     // Panel, bar and chosen-height line: redrawn only when the size or a level changes.
     QPixmap m_background;
+    QRect m_backgroundMeter;
     bool m_backgroundValid = false;
 };
 

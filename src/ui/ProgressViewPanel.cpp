@@ -38,6 +38,7 @@ public:
     explicit DayCell(QWidget* parent)
         : QAbstractButton(parent)
     {
+        setCheckable(true);
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
         setMinimumSize(64, 62);
@@ -50,12 +51,13 @@ public:
         const double tracked = day ? trackedSeconds(*day) : 0;
         const QString weekday = ProgressTimeline::title(date, QStringLiteral("ddd"));
         const QString scoreText = scoreOrDash(score);
-        if (weekday != m_weekday || scoreText != m_score || selected != m_selected) {
+        if (weekday != m_weekday || scoreText != m_score) {
             m_weekday = weekday;
             m_score = scoreText;
-            m_selected = selected;
             update();
         }
+        // Checked is "selected" to assistive technology; repaints by itself when it changes.
+        setChecked(selected);
         m_id = ProgressTimeline::dateID(date);
         setEnabled(!future);
         setAccessibleName(ProgressTimeline::title(date, QStringLiteral("dddd, MMMM d")) + QStringLiteral(", ")
@@ -65,7 +67,6 @@ public:
     }
 
     [[nodiscard]] const QString& id() const { return m_id; }
-    [[nodiscard]] bool selected() const { return m_selected; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -75,7 +76,7 @@ protected:
         if (!isEnabled())
             painter.setOpacity(0.4);
         const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        if (m_selected) {
+        if (isChecked()) {
             painter.setPen(QPen(VisualPalette::forest(), 1.5));
             painter.setBrush(VisualPalette::mint());
         } else {
@@ -92,7 +93,7 @@ protected:
         painter.setPen(UiColors::secondaryText());
         painter.drawText(box.adjusted(0, 8, 0, 0), Qt::AlignHCenter | Qt::AlignTop, m_weekday);
         painter.setFont(uiFont(19, QFont::DemiBold));
-        painter.setPen(m_selected ? VisualPalette::forest() : UiColors::primaryText());
+        painter.setPen(isChecked() ? VisualPalette::forest() : UiColors::primaryText());
         painter.drawText(box.adjusted(0, 0, 0, -8), Qt::AlignHCenter | Qt::AlignBottom, m_score);
     }
 
@@ -112,7 +113,6 @@ private:
     QString m_id;
     QString m_weekday;
     QString m_score;
-    bool m_selected = false;
 };
 
 ProgressViewPanel::ProgressViewPanel(ProgressStore& store, QWidget* parent)
@@ -122,8 +122,14 @@ ProgressViewPanel::ProgressViewPanel(ProgressStore& store, QWidget* parent)
 {
     m_minuteTimer->setInterval(refreshInterval);
     connect(m_minuteTimer, &QTimer::timeout, this, &ProgressViewPanel::refresh);
-    connect(&m_store, &ProgressStore::daysChanged, this, &ProgressViewPanel::refresh);
-    connect(&m_store, &ProgressStore::errorMessageChanged, this, &ProgressViewPanel::refresh);
+    // The store publishes about once a second while tracking; a page that is not shown
+    // catches up when it is shown again.
+    const auto refreshShown = [this] {
+        if (isVisible())
+            refresh();
+    };
+    connect(&m_store, &ProgressStore::daysChanged, this, refreshShown);
+    connect(&m_store, &ProgressStore::errorMessageChanged, this, refreshShown);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
