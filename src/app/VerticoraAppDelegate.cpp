@@ -19,6 +19,15 @@ namespace {
 
 const QString applicationIconResource = QStringLiteral(":/verticora/verticora.png");
 
+// An action of the delegate for a window or the tray, which may outlive it.
+std::function<void()> weakly(VerticoraAppDelegate* delegate, void (VerticoraAppDelegate::*action)())
+{
+    return [delegate = QPointer(delegate), action] {
+        if (delegate)
+            (delegate.data()->*action)();
+    };
+}
+
 } // namespace
 
 VerticoraAppDelegate::VerticoraAppDelegate(std::unique_ptr<CameraModel> model, Options options, QObject* parent)
@@ -62,16 +71,9 @@ void VerticoraAppDelegate::installStatusItem()
 {
     if (m_statusItem || m_terminated || !m_options.installsStatusItem)
         return;
-    QPointer self(this);
     StatusItem::Actions actions;
-    actions.openControls = [self] {
-        if (self)
-            self->showControls();
-    };
-    actions.quit = [self] {
-        if (self)
-            self->quitVerticora();
-    };
+    actions.openControls = weakly(this, &VerticoraAppDelegate::showControls);
+    actions.quit = weakly(this, &VerticoraAppDelegate::quitVerticora);
     m_statusItem = std::make_unique<StatusItem>(*m_model, std::move(actions));
 }
 
@@ -79,20 +81,10 @@ void VerticoraAppDelegate::showControls()
 {
     installStatusItem();
     if (!m_controlsWindow) {
-        QPointer self(this);
         ControlsWindow::Actions actions;
-        actions.showSettings = [self] {
-            if (self)
-                self->showSettings();
-        };
-        actions.hide = [self] {
-            if (self)
-                self->hideControls();
-        };
-        actions.quit = [self] {
-            if (self)
-                self->quitVerticora();
-        };
+        actions.showSettings = weakly(this, &VerticoraAppDelegate::showSettings);
+        actions.hide = weakly(this, &VerticoraAppDelegate::hideControls);
+        actions.quit = weakly(this, &VerticoraAppDelegate::quitVerticora);
         m_controlsWindow = std::make_unique<ControlsWindow>(std::move(actions));
         connect(m_controlsWindow.get(), &ControlsWindow::minimisedChanged, this, [this](bool minimised) {
             if (minimised) {
@@ -135,12 +127,8 @@ void VerticoraAppDelegate::attachControlsContent()
 {
     if (!m_controlsWindow || m_controlsWindow->content())
         return;
-    QPointer self(this);
     MainView::Actions actions;
-    actions.quit = [self] {
-        if (self)
-            self->quitVerticora();
-    };
+    actions.quit = weakly(this, &VerticoraAppDelegate::quitVerticora);
     auto view = std::make_unique<MainView>(*m_model, std::move(actions));
     view->setReduceMotion(m_reduceMotion);
     m_controlsWindow->setContent(std::move(view));

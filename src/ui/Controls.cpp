@@ -1,5 +1,10 @@
 #include "ui/Controls.h"
 
+#include "ui/PageStyle.h"
+#include "ui/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QStyleOptionButton>
 
@@ -16,6 +21,27 @@ QColor switchOnColor()
 }
 
 } // namespace
+
+WarningLine::WarningLine(QWidget* parent) : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* symbol = new QLabel(this);
+    symbol->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
+    row->addWidget(symbol, 0, Qt::AlignTop);
+    m_text = new QLabel(this);
+    m_text->setWordWrap(true);
+    m_text->setFont(uiFont(12));
+    row->addWidget(m_text, 1);
+    hide();
+}
+
+void WarningLine::setMessage(const std::optional<QString>& message)
+{
+    if (message)
+        style::setTextIfChanged(*m_text, *message);
+    setVisible(message.has_value());
+}
 
 ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent)
 {

@@ -4,10 +4,28 @@
 
 #include <QAbstractButton>
 #include <QSlider>
+#include <QWidget>
 
 #include <functional>
+#include <optional>
+
+class QLabel;
 
 namespace verticora {
+
+// A storage problem: a small exclamation mark in a circle and the sentence beside it,
+// hidden while there is none.
+class WarningLine : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit WarningLine(QWidget* parent = nullptr);
+
+    void setMessage(const std::optional<QString>& message);
+
+private:
+    QLabel* m_text = nullptr;
+};
 
 // A switch-style on/off button with an optional title on its left.
 class ToggleSwitch : public QAbstractButton {

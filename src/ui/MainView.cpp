@@ -4,6 +4,7 @@
 #include "ui/PosturePage.h"
 #include "ui/ProgressViewPanel.h"
 #include "ui/SettingsPage.h"
+#include "ui/UiStyle.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -51,8 +52,7 @@ MainView::MainView(CameraModel& model, Actions actions, QWidget* parent) : QWidg
         button->setObjectName(QStringLiteral("page-button"));
         button->setCheckable(true);
         button->setFlat(true);
-        button->setToolTip(QStringLiteral("Show ") + pageTitle(page));
-        button->setAccessibleDescription(button->toolTip());
+        setHelp(button, QStringLiteral("Show ") + pageTitle(page));
         button->setCursor(Qt::PointingHandCursor);
         button->setStyleSheet(QStringLiteral(
             "QPushButton { border: none; border-radius: 13px; padding: 4px 16px; min-height: 18px; min-width: 64px; }"

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ui/UiStyle.h"
+
 #include <QColor>
+#include <QLabel>
 #include <QString>
 
 // The looks of the Posture and Settings pages' buttons and texts.
@@ -25,6 +28,15 @@ inline const QString secondaryButton = QStringLiteral(
     "QPushButton { background: white; color: rgb(33, 64, 49); border: 1px solid rgba(33, 64, 49, 0.3);"
     " border-radius: 8px; padding: 6px 12px; }"
     "QPushButton:focus { border: 2px solid palette(highlight); }");
+
+// A label that wraps, in the system font at `pixelSize`.
+[[nodiscard]] inline QLabel* wrappedLabel(double pixelSize, QWidget* parent, QFont::Weight weight = QFont::Normal)
+{
+    auto* label = new QLabel(parent);
+    label->setWordWrap(true);
+    label->setFont(uiFont(pixelSize, weight));
+    return label;
+}
 
 // Sets a widget's text only when it differs, so that unchanged refreshes lay out nothing.
 template <typename Widget>

@@ -105,8 +105,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     auto* cameraControls = new QVBoxLayout;
     cameraControls->setSpacing(8);
     m_cameraSwitch = new ToggleSwitch(left);
-    m_cameraSwitch->setToolTip(QStringLiteral("Turn the selected camera on or off. Your saved height is kept."));
-    m_cameraSwitch->setAccessibleDescription(m_cameraSwitch->toolTip());
+    setHelp(m_cameraSwitch, QStringLiteral("Turn the selected camera on or off. Your saved height is kept."));
     connect(m_cameraSwitch, &QAbstractButton::clicked, this, [this](bool on) { m_model.setCameraEnabled(on); });
     cameraControls->addWidget(m_cameraSwitch, 0, Qt::AlignLeft);
 
@@ -117,7 +116,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     chooserRow->setSpacing(4);
     m_cameraChooser = new QComboBox(left);
     m_cameraChooser->setAccessibleName(QStringLiteral("Choose a camera"));
-    m_cameraChooser->setToolTip(QStringLiteral("Choose a camera"));
+    setHelp(m_cameraChooser, QStringLiteral("Choose a camera"));
     m_cameraChooser->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_cameraChooser->setMinimumContentsLength(12);
     chooserLabel->setBuddy(m_cameraChooser);
@@ -129,7 +128,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     chooserRow->addWidget(m_cameraChooser, 1);
     m_refreshCameras = new QToolButton(left);
     m_refreshCameras->setIcon(symbolIcon(Symbol::arrowClockwise, 16, style::ink()));
-    m_refreshCameras->setToolTip(QStringLiteral("Refresh available cameras"));
+    setHelp(m_refreshCameras, QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAccessibleName(QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAutoRaise(true);
     m_refreshCameras->setFocusPolicy(Qt::StrongFocus);
@@ -137,11 +136,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     chooserRow->addWidget(m_refreshCameras);
     cameraControls->addLayout(chooserRow);
 
-    m_caption = new QLabel(left);
-    m_caption->setWordWrap(true);
-    QFont captionFont = m_caption->font();
-    captionFont.setPixelSize(11);
-    m_caption->setFont(captionFont);
+    m_caption = style::wrappedLabel(11, left);
     m_caption->setStyleSheet(QStringLiteral("color: rgba(0, 0, 0, 0.7);"));
     cameraControls->addWidget(m_caption);
     cameraControls->addStretch();
@@ -154,35 +149,15 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     auto* block = new QVBoxLayout(right);
     block->setContentsMargins(0, 0, 0, 0);
     block->setSpacing(8);
-    m_pausedHeader = new QLabel(QStringLiteral("Paused"), right);
-    QFont header = m_pausedHeader->font();
-    header.setPixelSize(20);
-    header.setWeight(QFont::DemiBold);
-    m_pausedHeader->setFont(header);
+    m_pausedHeader = style::wrappedLabel(20, right, QFont::DemiBold);
+    m_pausedHeader->setText(QStringLiteral("Paused"));
     block->addWidget(m_pausedHeader);
-
-    m_message = new QLabel(right);
-    m_message->setWordWrap(true);
-    QFont messageFont = m_message->font();
-    messageFont.setPixelSize(12);
-    m_message->setFont(messageFont);
+    m_message = style::wrappedLabel(12, right);
     block->addWidget(m_message);
-
-    m_inactiveHint = new QLabel(right);
-    m_inactiveHint->setWordWrap(true);
-    m_inactiveHint->setFont(messageFont);
+    m_inactiveHint = style::wrappedLabel(12, right);
     block->addWidget(m_inactiveHint);
 
-    m_persistence = new QWidget(right);
-    auto* persistenceRow = new QHBoxLayout(m_persistence);
-    persistenceRow->setContentsMargins(0, 0, 0, 0);
-    auto* warning = new QLabel(m_persistence);
-    warning->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
-    persistenceRow->addWidget(warning, 0, Qt::AlignTop);
-    m_persistenceText = new QLabel(m_persistence);
-    m_persistenceText->setWordWrap(true);
-    m_persistenceText->setFont(messageFont);
-    persistenceRow->addWidget(m_persistenceText, 1);
+    m_persistence = new WarningLine(right);
     block->addWidget(m_persistence);
 
     m_progress = new QProgressBar(right);
@@ -201,8 +176,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     block->addWidget(m_meter, 1);
 
     m_goBack = new QPushButton(QStringLiteral("Go back"), right);
-    m_goBack->setToolTip(QStringLiteral("Restore your previous height and levels."));
-    m_goBack->setAccessibleDescription(m_goBack->toolTip());
+    setHelp(m_goBack, QStringLiteral("Restore your previous height and levels."));
     connect(m_goBack, &QPushButton::clicked, this, [this] { m_model.undoHeightReset(); });
     block->addWidget(m_goBack);
 
@@ -316,10 +290,7 @@ void PosturePage::refreshHeightBlock()
                                                  : QStringLiteral("Choose a camera, then turn Camera on to set your height."));
     m_inactiveHint->setVisible(showHint);
 
-    const std::optional<QString>& persistence = model.persistenceMessage();
-    if (persistence)
-        style::setTextIfChanged(*m_persistenceText, *persistence);
-    m_persistence->setVisible(persistence.has_value());
+    m_persistence->setMessage(model.persistenceMessage());
 
     m_progress->setVisible(model.capturing());
     m_progress->setValue(int(std::lround(std::clamp(model.progress(), 0.0, 1.0) * 1000)));
@@ -341,26 +312,24 @@ void PosturePage::refreshHeightBlock()
     if (active && stage == QLatin1String("green")) {
         primaryShown = true;
         style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
-        m_primary->setToolTip(QStringLiteral("Sit comfortably, then hold still for three seconds."));
+        setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
         m_primary->setEnabled(model.hasPose() && !model.capturing());
     } else if (active && stage == QLatin1String("review")) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
-        m_primary->setToolTip(QStringLiteral("Save your height and levels."));
+        setHelp(m_primary, QStringLiteral("Save your height and levels."));
         m_primary->setEnabled(model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red()));
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
-        m_secondary->setToolTip(QStringLiteral("Capture your comfortable height again."));
+        setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
     } else if (active && stage == QLatin1String("monitoring")) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
-        m_primary->setToolTip(paused ? QStringLiteral("Turn the camera and reminders back on.")
+        setHelp(m_primary, paused ? QStringLiteral("Turn the camera and reminders back on.")
                                      : QStringLiteral("Pause the camera and reminders."));
         m_primary->setEnabled(true);
         style::setTextIfChanged(*m_secondary, QStringLiteral("Reset height"));
-        m_secondary->setToolTip(QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
+        setHelp(m_secondary, QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
     }
-    m_primary->setAccessibleDescription(m_primary->toolTip());
-    m_secondary->setAccessibleDescription(m_secondary->toolTip());
     m_primary->setVisible(primaryShown);
     m_secondary->setVisible(secondaryShown);
 

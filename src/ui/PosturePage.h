@@ -17,6 +17,7 @@ class FaceHeightGuide;
 class HeightThermometer;
 class LiveScoreChart;
 class ToggleSwitch;
+class WarningLine;
 
 // The short status shown where there is no score (under the meter, in the chart's
 // spoken summary): "Paused", "Camera off", "Looking for you", …
@@ -54,8 +55,7 @@ private:
     QLabel* m_pausedHeader = nullptr;
     QLabel* m_message = nullptr;
     QLabel* m_inactiveHint = nullptr;
-    QWidget* m_persistence = nullptr;
-    QLabel* m_persistenceText = nullptr;
+    WarningLine* m_persistence = nullptr;
     QProgressBar* m_progress = nullptr;
     HeightThermometer* m_meter = nullptr;
     QPushButton* m_goBack = nullptr;

@@ -94,9 +94,8 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     cardLayout->addLayout(titleRow(QStringLiteral("Posture forgiveness"), {}, card));
     m_forgiveness = new ValueSlider(0, 1, card);
     m_forgiveness->setAccessibleName(QStringLiteral("Forgiveness"));
-    m_forgiveness->setToolTip(QStringLiteral("Moves both yellow and red boundaries while keeping your chosen height. "
-                                             "Left is stricter; right gives more room to move."));
-    m_forgiveness->setAccessibleDescription(m_forgiveness->toolTip());
+    setHelp(m_forgiveness, QStringLiteral("Moves both yellow and red boundaries while keeping your chosen height. "
+                                          "Left is stricter; right gives more room to move."));
     m_forgiveness->setValueText([](double v) { return QStringLiteral("%1%").arg(std::lround(v * 100)); });
     connect(m_forgiveness, &ValueSlider::realValueChanged, this, [this](double v) { m_model.setForgiveness(v); });
     cardLayout->addWidget(m_forgiveness);
@@ -117,8 +116,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     redAlertRow->addStretch();
     m_redAlert = new ToggleSwitch(card);
     m_redAlert->setAccessibleName(QStringLiteral("Red alert"));
-    m_redAlert->setToolTip(QStringLiteral("Show the focus card when you stay in red. Edge effects remain on."));
-    m_redAlert->setAccessibleDescription(m_redAlert->toolTip());
+    setHelp(m_redAlert, QStringLiteral("Show the focus card when you stay in red. Edge effects remain on."));
     connect(m_redAlert, &QAbstractButton::clicked, this, [this](bool on) { m_model.setRedAlertEnabled(on); });
     redAlertRow->addWidget(m_redAlert);
     cardLayout->addLayout(redAlertRow);
@@ -127,8 +125,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
                                    QStringLiteral("Default: %1 seconds").arg(defaultDelay), card));
     m_delay = new ValueSlider(1, 5, card);
     m_delay->setAccessibleName(QStringLiteral("Delay"));
-    m_delay->setToolTip(QStringLiteral("How long you stay in red before the focus card shows."));
-    m_delay->setAccessibleDescription(m_delay->toolTip());
+    setHelp(m_delay, QStringLiteral("How long you stay in red before the focus card shows."));
     m_delay->setValueText([](double v) { return QString::asprintf("%.1f seconds", v); });
     connect(m_delay, &ValueSlider::realValueChanged, this, [this](double v) {
         m_model.setDelay(v);
@@ -142,22 +139,13 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
                                    QStringLiteral("Default: %1").arg(defaultEffectStrength), card));
     m_effectStrength = new ValueSlider(0, 10, card);
     m_effectStrength->setAccessibleName(QStringLiteral("Effect strength"));
-    m_effectStrength->setToolTip(QStringLiteral("How far the reminder at the screen edges reaches in."));
-    m_effectStrength->setAccessibleDescription(m_effectStrength->toolTip());
+    setHelp(m_effectStrength, QStringLiteral("How far the reminder at the screen edges reaches in."));
     m_effectStrength->setValueText([](double v) { return QString::number(v, 'f', 1); });
     connect(m_effectStrength, &ValueSlider::realValueChanged, this, [this](double v) { m_model.setSmokeDepth(v); });
     cardLayout->addWidget(m_effectStrength);
     column->addWidget(card);
 
-    m_persistence = new QWidget(page);
-    auto* persistenceRow = new QHBoxLayout(m_persistence);
-    persistenceRow->setContentsMargins(4, 0, 0, 0);
-    auto* warning = new QLabel(m_persistence);
-    warning->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
-    persistenceRow->addWidget(warning, 0, Qt::AlignTop);
-    m_persistenceText = new QLabel(m_persistence);
-    m_persistenceText->setWordWrap(true);
-    persistenceRow->addWidget(m_persistenceText, 1);
+    m_persistence = new WarningLine(page);
     column->addWidget(m_persistence);
 
     auto* quitRow = new QHBoxLayout;
@@ -165,8 +153,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     auto* quitButton = new QPushButton(symbolIcon(Symbol::power, 16, style::ink()), QStringLiteral("Quit app"), page);
     quitButton->setStyleSheet(style::secondaryButton);
     const std::string_view help = platformTexts.stopCameraAndQuit;
-    quitButton->setToolTip(QString::fromUtf8(help.data(), static_cast<qsizetype>(help.size())));
-    quitButton->setAccessibleDescription(quitButton->toolTip());
+    setHelp(quitButton, QString::fromUtf8(help.data(), static_cast<qsizetype>(help.size())));
     connect(quitButton, &QPushButton::clicked, this, [quit = std::move(quit)] {
         if (quit)
             quit();
@@ -184,10 +171,7 @@ void SettingsPage::refresh()
         m_redAlert->setChecked(m_model.redAlertEnabled());
     m_delay->setRealValue(m_model.delay());
     m_effectStrength->setRealValue(m_model.smokeDepth());
-    const std::optional<QString>& persistence = m_model.persistenceMessage();
-    if (persistence)
-        style::setTextIfChanged(*m_persistenceText, *persistence);
-    m_persistence->setVisible(persistence.has_value());
+    m_persistence->setMessage(m_model.persistenceMessage());
 }
 
 } // namespace verticora

@@ -11,6 +11,7 @@ namespace verticora {
 class CameraModel;
 class ToggleSwitch;
 class ValueSlider;
+class WarningLine;
 
 // The Settings page: posture forgiveness, the automatic red alert and its delay, the
 // strength of the edge effect, and quitting.
@@ -31,8 +32,7 @@ private:
     ToggleSwitch* m_redAlert = nullptr;
     ValueSlider* m_delay = nullptr;
     ValueSlider* m_effectStrength = nullptr;
-    QWidget* m_persistence = nullptr;
-    QLabel* m_persistenceText = nullptr;
+    WarningLine* m_persistence = nullptr;
 };
 
 } // namespace verticora

@@ -1,5 +1,10 @@
+#include "app/SingleInstance.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +47,12 @@ TEST(SecondLaunch, showsTheRunningInstanceForTheSameDataFolder)
     ASSERT_TRUE(folder.isValid());
     QProcess first;
     start(first, folder.filePath("data"));
+    // The first launch is the instance once it listens for later ones.
+    const QString socket = verticora::SingleInstance(folder.filePath("data")).serverName();
+    const QDeadlineTimer deadline(30'000);
+    while (!QFileInfo::exists(socket) && !deadline.hasExpired() && first.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_TRUE(QFileInfo::exists(socket)) << first.readAllStandardError().toStdString();
 
     QProcess second;
     start(second, folder.filePath("data"));
