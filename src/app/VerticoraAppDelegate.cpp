@@ -62,6 +62,8 @@ bool VerticoraAppDelegate::consumeUpdateHandoff()
 
 void VerticoraAppDelegate::cancelPendingUpdateHandoff() {}
 
+void VerticoraAppDelegate::writeUpdateHandoffReceipt() {}
+
 void VerticoraAppDelegate::applicationShouldHandleReopen()
 {
     showControls();
@@ -167,7 +169,8 @@ void VerticoraAppDelegate::applicationWillTerminate()
         return;
     m_terminated = true;
     // The model closes and writes the day's progress and hides the reminders itself when
-    // the application quits; the update handoff receipt will be written here.
+    // the application quits.
+    writeUpdateHandoffReceipt();
     if (m_statusItem)
         m_statusItem->remove();
     if (m_controlsWindow)

@@ -63,6 +63,9 @@ private:
     [[nodiscard]] bool consumeUpdateHandoff();
     // Where a pending update handoff will be dropped before a quit the user asked for.
     void cancelPendingUpdateHandoff();
+    // Where the receipt of an update being installed will be written as the application
+    // ends; nothing to write yet.
+    void writeUpdateHandoffReceipt();
     [[nodiscard]] static QRect keptOnPrimaryScreen(const QRect& frame);
 
     std::unique_ptr<CameraModel> m_model;

@@ -557,7 +557,8 @@ void HeightThermometer::renderBackground()
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
     painter.setFont(caption);
     painter.setPen(green());
-    painter.drawText(QRectF(chosenLineLeft, 0, meter.width() - chosenLineLeft, top - 3),
+    // Clear of the current-height circle (9 points and its outline) that sits on the line at the chosen height.
+    painter.drawText(QRectF(chosenLineLeft, 0, meter.width() - chosenLineLeft, top - 12),
                      Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("CHOSEN HEIGHT"));
     m_backgroundValid = true;
 }

@@ -120,6 +120,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     connect(m_redAlert, &QAbstractButton::clicked, this, [this](bool on) { m_model.setRedAlertEnabled(on); });
     redAlertRow->addWidget(m_redAlert);
     cardLayout->addLayout(redAlertRow);
+    cardLayout->addSpacing(6);
 
     cardLayout->addLayout(titleRow(QStringLiteral("Red alert delay"),
                                    QStringLiteral("Default: %1 seconds").arg(defaultDelay), card));

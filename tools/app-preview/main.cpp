@@ -57,7 +57,8 @@ void measureOpening(VerticoraAppDelegate& delegate, const char* what)
     wall.start();
     const double cpu = threadCpuSeconds();
     delegate.showControls();
-    ControlsWindow* window = delegate.controlsWindow();
+    // The content paints the whole window.
+    QWidget* content = delegate.controlsWindow()->content();
     bool painted = false;
     struct PaintWatch : QObject {
         bool* painted;
@@ -69,10 +70,10 @@ void measureOpening(VerticoraAppDelegate& delegate, const char* what)
             return false;
         }
     } watch(&painted);
-    window->installEventFilter(&watch);
+    content->installEventFilter(&watch);
     while (!painted && wall.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    window->removeEventFilter(&watch);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    content->removeEventFilter(&watch);
     std::printf("{\"open\": \"%s\", \"main_thread_cpu_ms\": %.1f, \"wall_ms\": %lld}\n", what,
                 (threadCpuSeconds() - cpu) * 1000, static_cast<long long>(wall.elapsed()));
     std::fflush(stdout);
@@ -86,7 +87,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("preview"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VERTICORA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The Verticora application on a replayed clip, with screenshots and figures."));
