@@ -238,9 +238,9 @@ int main(int argc, char** argv)
     } else {
         instance.setRequestHandler([](const QByteArray&) { return QByteArrayLiteral("no window"); });
     }
-    // The camera starts by itself only for replays, unattended setups and runs without a
-    // window; otherwise the user turns it on.
-    if (replay || options->autoSetup || options->headless)
+    // The camera starts by itself only when asked for on the command line and for runs
+    // without a window; otherwise the user turns it on.
+    if (replay || options->camera || options->autoSetup || options->headless)
         model.startCamera(true);
     const int status = QCoreApplication::exec();
     if (reporter && !replay)

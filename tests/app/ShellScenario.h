@@ -34,10 +34,11 @@ protected:
         ModelScenario::TearDown();
     }
 
+    // Hands the model (a new one unless the test made it) to a new delegate.
     void makeDelegate()
     {
-        makeModel();
-        model->setParent(nullptr);
+        if (!model)
+            makeModel();
         modelView = model.get();
         AppDelegateOptions options;
         options.installsStatusItem = false;
