@@ -234,6 +234,8 @@ int main(int argc, char** argv)
             delegate->applicationShouldHandleReopen();
             return QByteArrayLiteral("shown");
         });
+        // A logout or `kill` quits the way the menus do: camera off first.
+        termination.setQuit([&delegate] { delegate->quitVerticora(); });
         delegate->applicationDidFinishLaunching();
     } else {
         instance.setRequestHandler([](const QByteArray&) { return QByteArrayLiteral("no window"); });
