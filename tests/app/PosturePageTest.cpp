@@ -127,3 +127,10 @@ TEST_F(ShellScenario, quittingStopsTheCameraFirstAndTerminatesOnce)
     EXPECT_TRUE(delegate->terminated());
     EXPECT_FALSE(delegate->controlsWindow()->isVisible());
 }
+
+TEST(PosturePageTexts, thePauseEndIsShownInNewYorkTime)
+{
+    // 2025-01-15 20:45 UTC and 2025-07-15 19:05 UTC.
+    EXPECT_EQ(resumesAtText(1736973900), "Resumes at 3:45 PM EST");
+    EXPECT_EQ(resumesAtText(1752606300), "Resumes at 3:05 PM EDT");
+}
