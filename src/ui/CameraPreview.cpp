@@ -3,6 +3,7 @@
 #include "analysis/AnalysisFrames.h"
 #include "model/CameraModel.h"
 #include "model/CaptureService.h"
+#include "ui/FaceHeightGuide.h"
 #include "ui/Symbols.h"
 
 #include <QCoreApplication>
@@ -116,15 +117,6 @@ bool CameraPreview::event(QEvent* event)
     return QWidget::event(event);
 }
 
-QRectF CameraPreview::fittedRect(const QRectF& area, double aspect)
-{
-    if (!(aspect > 0) || area.isEmpty())
-        return area;
-    const double width = std::min(aspect * area.height(), area.width());
-    const double height = width / aspect;
-    return {area.x() + (area.width() - width) / 2, area.y() + (area.height() - height) / 2, width, height};
-}
-
 void CameraPreview::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -144,8 +136,9 @@ void CameraPreview::paintEvent(QPaintEvent*)
     if (m_frame.isNull())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Fitted exactly as the height guide fits it, so the dots sit on the face.
     const double aspect = double(m_frame.width()) / m_frame.height();
-    painter.drawImage(fittedRect(QRectF(rect()), aspect), m_frame);
+    painter.drawImage(FaceHeightGuide::pictureRect(size(), aspect), m_frame);
 }
 
 } // namespace verticora

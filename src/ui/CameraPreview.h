@@ -28,8 +28,6 @@ public:
     [[nodiscard]] Placeholder placeholder() const { return m_placeholder; }
     // The newest mirrored frame; null before the first.
     [[nodiscard]] const QImage& frame() const { return m_frame; }
-    // The rectangle the picture fills inside `area` for a picture of `aspect` (width ÷ height).
-    [[nodiscard]] static QRectF fittedRect(const QRectF& area, double aspect);
 
 protected:
     bool event(QEvent* event) override;
