@@ -9,8 +9,6 @@ namespace verticora {
 
 namespace {
 
-constexpr int preferredWidth = 1280;
-constexpr int preferredHeight = 720;
 constexpr double rateTolerance = 0.01;
 // The height capture analyses up to ten frames a second; a raw format that cannot deliver
 // about nine loses to MJPEG.

@@ -5,6 +5,10 @@
 
 namespace verticora {
 
+// The picture size sessions ask for.
+inline constexpr int preferredWidth = 1280;
+inline constexpr int preferredHeight = 720;
+
 // The picture formats the capture pipeline takes from a camera. MJPEG is decoded to I420;
 // the others are handed over as they come.
 enum class StreamFormat { nv12, i420, yuyv, uyvy, mjpeg };
@@ -16,6 +20,11 @@ struct FrameRate {
     [[nodiscard]] double value() const { return denominator > 0 ? double(numerator) / denominator : 0; }
     // The nearest fraction with a denominator of at most 1001 (camera rates such as 30000/1001).
     [[nodiscard]] static FrameRate fromValue(double rate);
+
+    friend bool operator==(FrameRate a, FrameRate b)
+    {
+        return static_cast<long long>(a.numerator) * b.denominator == static_cast<long long>(b.numerator) * a.denominator;
+    }
 };
 
 // Rates a camera offers for one format and size: a single rate when minimum and maximum
@@ -45,11 +54,7 @@ struct RatePlan {
     int dropTo = 0; // 0: every frame passes
 
     [[nodiscard]] double deliveredRate() const;
-    friend bool operator==(const RatePlan& a, const RatePlan& b)
-    {
-        return a.native.numerator * b.native.denominator == b.native.numerator * a.native.denominator
-            && a.dropTo == b.dropTo;
-    }
+    friend bool operator==(const RatePlan&, const RatePlan&) = default;
 };
 
 [[nodiscard]] RatePlan planFrameRate(const std::vector<RateSpan>& offered, double wantedRate);

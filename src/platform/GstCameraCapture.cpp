@@ -39,46 +39,30 @@ constexpr std::chrono::milliseconds systemStartTimeout{3000};
 
 // ---- Ownership of GStreamer and GLib objects --------------------------------------------
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
+// unique_ptr deleters that call GStreamer's and GLib's release functions.
+template <auto release>
+struct Release {
+    template <typename T>
+    void operator()(T* object) const
+    {
+        release(object);
+    }
 };
+
+void releaseDevices(GList* devices)
+{
+    g_list_free_full(devices, gst_object_unref);
+}
+
 template <typename T>
-using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
-
-struct CapsUnref {
-    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
-};
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
-
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-
-struct BufferUnref {
-    void operator()(GstBuffer* buffer) const { gst_buffer_unref(buffer); }
-};
-using BufferPtr = std::unique_ptr<GstBuffer, BufferUnref>;
-
-struct ErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-
-struct TextFree {
-    void operator()(gchar* text) const { g_free(text); }
-};
-using TextPtr = std::unique_ptr<gchar, TextFree>;
-
-struct StructureFree {
-    void operator()(GstStructure* structure) const { gst_structure_free(structure); }
-};
-using StructurePtr = std::unique_ptr<GstStructure, StructureFree>;
-
-struct DeviceListFree {
-    void operator()(GList* devices) const { g_list_free_full(devices, gst_object_unref); }
-};
-using DeviceListPtr = std::unique_ptr<GList, DeviceListFree>;
+using ObjectPtr = std::unique_ptr<T, Release<gst_object_unref>>;
+using CapsPtr = std::unique_ptr<GstCaps, Release<gst_caps_unref>>;
+using SamplePtr = std::unique_ptr<GstSample, Release<gst_sample_unref>>;
+using BufferPtr = std::unique_ptr<GstBuffer, Release<gst_buffer_unref>>;
+using ErrorPtr = std::unique_ptr<GError, Release<g_error_free>>;
+using TextPtr = std::unique_ptr<gchar, Release<g_free>>;
+using StructurePtr = std::unique_ptr<GstStructure, Release<gst_structure_free>>;
+using DeviceListPtr = std::unique_ptr<GList, Release<releaseDevices>>;
 
 // Takes ownership of a new object whether or not GStreamer handed it over floating.
 template <typename T>
@@ -184,36 +168,31 @@ std::uint32_t deliveredCode(const GstVideoInfo& info)
     }
 }
 
-void collectFormats(const GValue* value, std::vector<StreamFormat>& into)
+// Calls `visit` for a caps field's value, or for each value of a list.
+template <typename Visit>
+void forEachValue(const GValue* value, const Visit& visit)
 {
     if (!value)
         return;
-    if (GST_VALUE_HOLDS_LIST(value)) {
-        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
-            collectFormats(gst_value_list_get_value(value, i), into);
-    } else if (G_VALUE_HOLDS_STRING(value)) {
-        if (const auto format = rawFormatNamed(g_value_get_string(value)))
-            into.push_back(*format);
+    if (!GST_VALUE_HOLDS_LIST(value)) {
+        visit(value);
+        return;
     }
+    for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+        forEachValue(gst_value_list_get_value(value, i), visit);
 }
 
-// The sizes a field allows, with a range narrowed to the one value nearest `preferred`.
-void collectSizes(const GValue* value, int preferred, std::vector<int>& into)
+// A size a field allows, with a range narrowed to the one value nearest `preferred`.
+std::optional<int> sizeOf(const GValue* value, int preferred)
 {
-    if (!value)
-        return;
-    if (GST_VALUE_HOLDS_LIST(value)) {
-        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
-            collectSizes(gst_value_list_get_value(value, i), preferred, into);
-    } else if (G_VALUE_HOLDS_INT(value)) {
-        into.push_back(g_value_get_int(value));
-    } else if (GST_VALUE_HOLDS_INT_RANGE(value)) {
-        const int minimum = gst_value_get_int_range_min(value);
-        const int maximum = gst_value_get_int_range_max(value);
-        const int step = std::max(1, gst_value_get_int_range_step(value));
-        const int clamped = std::clamp(preferred, minimum, maximum);
-        into.push_back(minimum + (clamped - minimum) / step * step);
-    }
+    if (G_VALUE_HOLDS_INT(value))
+        return g_value_get_int(value);
+    if (!GST_VALUE_HOLDS_INT_RANGE(value))
+        return std::nullopt;
+    const int minimum = gst_value_get_int_range_min(value);
+    const int maximum = gst_value_get_int_range_max(value);
+    const int step = std::max(1, gst_value_get_int_range_step(value));
+    return minimum + (std::clamp(preferred, minimum, maximum) - minimum) / step * step;
 }
 
 FrameRate fractionOf(const GValue* value)
@@ -221,20 +200,14 @@ FrameRate fractionOf(const GValue* value)
     return {gst_value_get_fraction_numerator(value), gst_value_get_fraction_denominator(value)};
 }
 
-void collectRates(const GValue* value, std::vector<RateSpan>& into)
+std::optional<RateSpan> ratesOf(const GValue* value)
 {
-    if (!value)
-        return;
-    if (GST_VALUE_HOLDS_LIST(value)) {
-        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
-            collectRates(gst_value_list_get_value(value, i), into);
-    } else if (GST_VALUE_HOLDS_FRACTION(value)) {
-        const FrameRate rate = fractionOf(value);
-        into.push_back({rate, rate});
-    } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
-        into.push_back({fractionOf(gst_value_get_fraction_range_min(value)),
-                        fractionOf(gst_value_get_fraction_range_max(value))});
-    }
+    if (GST_VALUE_HOLDS_FRACTION(value))
+        return RateSpan{fractionOf(value), fractionOf(value)};
+    if (GST_VALUE_HOLDS_FRACTION_RANGE(value))
+        return RateSpan{fractionOf(gst_value_get_fraction_range_min(value)),
+                        fractionOf(gst_value_get_fraction_range_max(value))};
+    return std::nullopt;
 }
 
 // Every format, size and rate the source's caps allow that the pipeline can take.
@@ -250,16 +223,31 @@ std::vector<StreamMode> modesOf(const GstCaps* caps)
         const GstStructure* structure = gst_caps_get_structure(caps, i);
         const std::string_view name = gst_structure_get_name(structure);
         std::vector<StreamFormat> formats;
-        if (name == "image/jpeg")
+        if (name == "image/jpeg") {
             formats.push_back(StreamFormat::mjpeg);
-        else if (name == "video/x-raw")
-            collectFormats(gst_structure_get_value(structure, "format"), formats);
-        std::vector<int> widths;
-        std::vector<int> heights;
-        collectSizes(gst_structure_get_value(structure, "width"), 1280, widths);
-        collectSizes(gst_structure_get_value(structure, "height"), 720, heights);
+        } else if (name == "video/x-raw") {
+            forEachValue(gst_structure_get_value(structure, "format"), [&](const GValue* value) {
+                if (G_VALUE_HOLDS_STRING(value)) {
+                    if (const auto format = rawFormatNamed(g_value_get_string(value)))
+                        formats.push_back(*format);
+                }
+            });
+        }
+        const auto sizes = [&](const char* field, int preferred) {
+            std::vector<int> found;
+            forEachValue(gst_structure_get_value(structure, field), [&](const GValue* value) {
+                if (const auto size = sizeOf(value, preferred))
+                    found.push_back(*size);
+            });
+            return found;
+        };
+        const std::vector<int> widths = sizes("width", preferredWidth);
+        const std::vector<int> heights = sizes("height", preferredHeight);
         std::vector<RateSpan> rates;
-        collectRates(gst_structure_get_value(structure, "framerate"), rates);
+        forEachValue(gst_structure_get_value(structure, "framerate"), [&](const GValue* value) {
+            if (const auto span = ratesOf(value))
+                rates.push_back(*span);
+        });
         for (const StreamFormat format : formats) {
             for (const int width : widths) {
                 for (const int height : heights)
@@ -582,8 +570,7 @@ public:
     {
         if (m_applied && plan == m_plan)
             return;
-        if (!m_applied || !(plan.native.numerator * m_plan.native.denominator
-                            == m_plan.native.numerator * plan.native.denominator)) {
+        if (!m_applied || !(plan.native == m_plan.native)) {
             const CapsPtr caps = capsFor(m_mode, plan.native);
             g_object_set(m_modeFilter.get(), "caps", caps.get(), nullptr);
         }
@@ -913,7 +900,6 @@ struct GstCameraCapture::Impl {
     bool monitorStarted = false;
     std::shared_ptr<Delivery> delivery = std::make_shared<Delivery>();
     std::atomic<std::uint64_t> output{0};
-    std::atomic<std::uint32_t> requestedFormat{0};
 
     mutable std::mutex sessionLock; // guards the two below
     std::shared_ptr<Session> session;
@@ -1043,9 +1029,9 @@ QList<std::uint32_t> GstCameraCapture::offeredPixelFormats() const
     return format != 0 ? QList<std::uint32_t>{format} : QList<std::uint32_t>{};
 }
 
-void GstCameraCapture::setPixelFormat(std::uint32_t format)
+void GstCameraCapture::setPixelFormat(std::uint32_t)
 {
-    m_impl->requestedFormat = format;
+    // Nothing to choose: a session offers the one format it delivers.
 }
 
 void GstCameraCapture::setFrameReceiver(FrameReceiver receiver)
