@@ -225,10 +225,11 @@ TEST(GstCameraCapture, aCameraThatSendsNoPictureIsNotRunning)
 
 TEST(GstCameraCapture, anErrorOrTheEndOfTheStreamWhileRunningIsARuntimeError)
 {
+    // A second of frames first, so that a slow test machine still starts the camera in time.
     const char* const sources[] = {
-        "videotestsrc is-live=true num-buffers=6 ! capsfilter caps=\"video/x-raw,format=YUY2,width=320,height=180,"
+        "videotestsrc is-live=true num-buffers=30 ! capsfilter caps=\"video/x-raw,format=YUY2,width=320,height=180,"
         "framerate=30/1\"",
-        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180,framerate=30/1 ! identity error-after=6",
+        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180,framerate=30/1 ! identity error-after=30",
     };
     for (const char* source : sources) {
         SCOPED_TRACE(source);
