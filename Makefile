@@ -4,6 +4,7 @@
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
+PACKAGE_DIR  ?= build-package
 JOBS         ?= $(shell nproc)
 TEST_DATA    := $(abspath $(BUILD_DIR))/test-data
 WERROR       := $(if $(CI),ON,OFF)
@@ -12,7 +13,7 @@ CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR) -DVERTICORA_TEST_DATA_DIR=$(TEST_DA
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run demo test sanitize tsan bench clean
+.PHONY: all deps build run demo test package sanitize tsan bench clean
 
 all: build
 
@@ -42,6 +43,16 @@ demo: build $(TEST_DATA)/astronaut.png
 test: build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The Debian package, from a build folder of its own: an optimised build without this
+# processor's vector instructions, so that it runs on any x86-64 machine. Only the
+# program and its icons are built.
+package: deps
+	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
+	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target verticora verticora_icons
+	@cd $(PACKAGE_DIR) && cpack >/dev/null
+	@ls $(PACKAGE_DIR)/verticora_*.deb
+
 # AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
 sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cmake -S . -B $(SANITIZE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
@@ -64,4 +75,4 @@ bench: build $(TEST_DATA)/astronaut.png
 	@for b in $(BUILD_DIR)/bin/verticora-bench-*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(PACKAGE_DIR)

@@ -2,6 +2,8 @@
 
 #include "app/AutoSetup.h"
 #include "app/ModelFactory.h"
+#include "app/RemoteControl.h"
+#include "app/SessionBusControl.h"
 #include "app/SingleInstance.h"
 #include "app/StateReporter.h"
 #include "app/TerminationSignals.h"
@@ -12,11 +14,13 @@
 #include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
 #include "platform/SystemSleepWatcher.h"
+#include "store/ApplicationID.h"
 #include "store/DataFolder.h"
 #include "visuals/OverlayPlatform.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 
 #include <cstdio>
@@ -32,10 +36,12 @@ namespace {
 constexpr char usage[] =
     "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
     "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
+    "       verticora --status | --pause MINUTES | --resume [--data-dir DIR]\n"
     "       verticora --list-cameras\n"
-    "       verticora --version\n";
+    "       verticora --version | --help\n";
 
 struct Options {
+    bool help = false;
     bool version = false;
     bool listCameras = false;
     bool headless = false;
@@ -43,6 +49,8 @@ struct Options {
     std::optional<std::string> replay;
     std::optional<std::string> camera;
     std::optional<std::string> dataDirectory;
+    // A request for the running instance: "status", "pause MINUTES" or "resume".
+    std::optional<QByteArray> control;
 };
 
 std::optional<Options> parse(int argc, char** argv)
@@ -55,8 +63,23 @@ std::optional<Options> parse(int argc, char** argv)
                 return std::nullopt;
             return std::string(argv[++i]);
         };
-        if (argument == "--version") {
+        if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--status") {
+            options.control = QByteArrayLiteral("status");
+        } else if (argument == "--resume") {
+            options.control = QByteArrayLiteral("resume");
+        } else if (argument == "--pause") {
+            const std::optional<std::string> minutes = value();
+            if (!minutes)
+                return std::nullopt;
+            bool number = false;
+            (void)QByteArray::fromStdString(*minutes).toLongLong(&number);
+            if (!number)
+                return std::nullopt;
+            options.control = QByteArrayLiteral("pause ") + QByteArray::fromStdString(*minutes);
         } else if (argument == "--list-cameras") {
             options.listCameras = true;
         } else if (argument == "--headless") {
@@ -89,6 +112,42 @@ int listCameras(int argc, char** argv)
     GstCameraCapture cameras;
     for (const CameraDevice& device : cameras.discoverDevices())
         std::printf("%s | %s\n", qPrintable(device.localizedName), qPrintable(device.kind));
+    return 0;
+}
+
+QString folderOf(const Options& options)
+{
+    return options.dataDirectory ? QDir(QString::fromStdString(*options.dataDirectory)).absolutePath() : dataFolder();
+}
+
+// --status, --pause and --resume: the request goes to the instance for the data folder
+// and its answer comes back as the output and the exit status.
+int controlRunningInstance(int argc, char** argv, const Options& options)
+{
+    QCoreApplication application(argc, argv);
+    SingleInstance instance(folderOf(options));
+    QByteArray answer;
+    switch (instance.ask(*options.control, &answer)) {
+    case SingleInstance::Reach::notRunning:
+        std::fputs("Verticora is not running.\n", stderr);
+        return 1;
+    case SingleInstance::Reach::failed:
+        std::fprintf(stderr, "verticora: %s\n", qPrintable(instance.failure()));
+        return 1;
+    case SingleInstance::Reach::answered:
+        break;
+    }
+    if (answer.startsWith("error ")) {
+        std::fprintf(stderr, "%s\n", answer.mid(6).constData());
+        return 1;
+    }
+    const bool status = *options.control == "status";
+    if (status ? !answer.startsWith('{') : answer != "ok") {
+        std::fputs("The running Verticora is older and does not take this request; restart it first.\n", stderr);
+        return 1;
+    }
+    if (status)
+        std::printf("%s\n", answer.constData());
     return 0;
 }
 
@@ -131,12 +190,18 @@ int main(int argc, char** argv)
         std::fputs(usage, stderr);
         return 2;
     }
+    if (options->help) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
     if (options->version) {
         std::printf("Verticora %s (build %s)\n", versionString, buildString);
         return 0;
     }
     if (options->listCameras)
         return listCameras(argc, argv);
+    if (options->control)
+        return controlRunningInstance(argc, argv, *options);
 
     std::unique_ptr<QCoreApplication> application;
     const bool displayKnown = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
@@ -151,12 +216,13 @@ int main(int argc, char** argv)
         preferOverlayCapablePlatform(argc, argv);
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        // Ties the windows to the launcher entry (its name and icon) on Wayland and in docks.
+        QGuiApplication::setDesktopFileName(QString::fromLatin1(applicationID));
     }
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(versionString));
 
-    const QString folder = options->dataDirectory ? QDir(QString::fromStdString(*options->dataDirectory)).absolutePath()
-                                                  : dataFolder();
+    const QString folder = folderOf(*options);
     SingleInstance instance(folder);
     if (int status = 0; !claimDataFolder(instance, status))
         return status;
@@ -207,21 +273,22 @@ int main(int argc, char** argv)
             model.select(camera);
     }
 
+    // Later launches and the session bus reach this instance through one control.
+    std::function<void()> showControls;
+    if (delegate)
+        showControls = [&delegate] { delegate->applicationShouldHandleReopen(); };
+    RemoteControl control(model, std::move(showControls));
+    instance.setRequestHandler([&control](const QByteArray& request) { return control.answer(request); });
+    SessionBusControl bus(control);
+    bus.publish(QDBusConnection::sessionBus());
+
     if (delegate) {
         QObject::connect(desktop->reduceMotion.get(), &ReduceMotionSetting::changed, delegate.get(),
                          &VerticoraAppDelegate::setReduceMotion);
         delegate->setReduceMotion(desktop->reduceMotion->reduceMotion());
-        instance.setRequestHandler([&delegate](const QByteArray& request) {
-            if (request != "show")
-                return QByteArrayLiteral("unknown");
-            delegate->applicationShouldHandleReopen();
-            return QByteArrayLiteral("shown");
-        });
         // A logout or `kill` quits the way the menus do: camera off first.
         termination.setQuit([&delegate] { delegate->quitVerticora(); });
         delegate->applicationDidFinishLaunching();
-    } else {
-        instance.setRequestHandler([](const QByteArray&) { return QByteArrayLiteral("no window"); });
     }
     // The camera starts by itself only when asked for on the command line and for runs
     // without a window; otherwise the user turns it on.
