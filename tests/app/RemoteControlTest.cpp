@@ -52,6 +52,9 @@ protected:
         ModelScenario::TearDown();
     }
 
+    // Another instance (another data folder) on the same bus.
+    QDBusConnection connectAnother(const QString& name) { return m_bus.connect(name); }
+
     QDBusMessage call(const QString& method, const QVariantList& arguments = {})
     {
         QDBusMessage message = QDBusMessage::createMethodCall(
@@ -161,6 +164,26 @@ TEST_F(BusControlScenario, refusesPausesOutsideTheRangeOrWithNothingToPause)
     EXPECT_EQ(windowsShown, 1);
     EXPECT_EQ(control->answer("show"), "shown");
     EXPECT_EQ(control->answer("pause soon"), "unknown");
+}
+
+// One bus name, several data folders: the first instance keeps the name, a later one
+// waits for it and takes it over when the first one leaves the bus.
+TEST_F(BusControlScenario, aLaterInstanceWaitsForTheNameAndTakesItOver)
+{
+    startCamera();
+    RemoteControl otherControl(*model, {});
+    SessionBusControl other(otherControl);
+    QDBusConnection otherConnection = connectAnother("verticora-other");
+    ASSERT_TRUE(other.publish(otherConnection));
+    EXPECT_EQ(call("ShowControls").type(), QDBusMessage::ReplyMessage) << "the first instance still answers";
+    EXPECT_EQ(windowsShown, 1);
+
+    QDBusConnection::disconnectFromBus("verticora-service");
+    QDBusMessage answer;
+    EXPECT_TRUE(eventually([&] {
+        answer = call("ShowControls");
+        return answer.errorName() == "org.verticora.Verticora.Error.NoWindow"; // the other one has no window
+    })) << answer.errorName().toStdString();
 }
 
 #include "RemoteControlTest.moc"

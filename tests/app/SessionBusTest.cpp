@@ -1,3 +1,5 @@
+#include "ProcessRun.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
@@ -13,26 +15,9 @@
 
 namespace {
 
-struct Finished {
-    int exitCode = -1;
-    QByteArray output;
-    QByteArray errors;
-};
-
-Finished runApplication(const QStringList& arguments)
+ProcessRun runApplication(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(VERTICORA_APPLICATION, arguments);
-    Finished finished;
-    if (!process.waitForFinished(30'000)) {
-        process.kill();
-        process.waitForFinished();
-        return finished;
-    }
-    finished.exitCode = process.exitCode();
-    finished.output = process.readAllStandardOutput().trimmed();
-    finished.errors = process.readAllStandardError().trimmed();
-    return finished;
+    return runToEnd(VERTICORA_APPLICATION, arguments);
 }
 
 QDBusMessage callVerticora(const QString& method, const QVariantList& arguments = {})
@@ -75,7 +60,7 @@ TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
     ASSERT_TRUE(render.waitForFinished(120'000) && render.exitCode() == 0) << render.readAllStandardError().toStdString();
 
     const QString data = folder.filePath("data");
-    const Finished idle = runApplication({"--status", "--data-dir", data});
+    const ProcessRun idle = runApplication({"--status", "--data-dir", data});
     EXPECT_EQ(idle.exitCode, 1);
     EXPECT_TRUE(idle.errors.endsWith("Verticora is not running.")) << idle.errors.toStdString();
 
@@ -97,21 +82,22 @@ TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
     const double pausedAt = double(QDateTime::currentSecsSinceEpoch());
     ASSERT_EQ(callVerticora("Pause", {1u}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(callVerticora("Status").arguments().value(0).toString(), "paused");
-    const Finished paused = runApplication({"--status", "--data-dir", data});
+    const ProcessRun paused = runApplication({"--status", "--data-dir", data});
     ASSERT_EQ(paused.exitCode, 0) << paused.errors.toStdString();
-    const QJsonObject line = QJsonDocument::fromJson(paused.output).object();
+    ASSERT_EQ(paused.states.size(), 1U) << "one JSON line";
+    const QJsonObject& line = paused.states.front();
     EXPECT_EQ(line["state"], "paused");
     const double until = double(QDateTime::fromString(line["pauseUntil"].toString(), Qt::ISODate).toSecsSinceEpoch());
-    EXPECT_NEAR(until, pausedAt + 60, 5) << paused.output.toStdString();
+    EXPECT_NEAR(until, pausedAt + 60, 5) << line["pauseUntil"].toString().toStdString();
 
-    const Finished resumed = runApplication({"--resume", "--data-dir", data});
+    const ProcessRun resumed = runApplication({"--resume", "--data-dir", data});
     EXPECT_EQ(resumed.exitCode, 0) << resumed.errors.toStdString();
     EXPECT_NE(callVerticora("Status").arguments().value(0).toString(), "paused");
-    const Finished tooLong = runApplication({"--pause", "721", "--data-dir", data});
+    const ProcessRun tooLong = runApplication({"--pause", "721", "--data-dir", data});
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_TRUE(tooLong.errors.endsWith("A pause lasts from 1 to 720 minutes.")) << tooLong.errors.toStdString();
 
-    const Finished second = runApplication({"--headless", "--data-dir", data});
+    const ProcessRun second = runApplication({"--headless", "--data-dir", data});
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_TRUE(second.errors.contains("already running")) << second.errors.toStdString();
     EXPECT_EQ(verticora.state(), QProcess::Running);
