@@ -3,7 +3,6 @@
 #include "store/DataFolder.h"
 #include "store/PlatformTexts.h"
 
-
 namespace verticora {
 
 namespace {

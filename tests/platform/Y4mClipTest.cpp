@@ -50,20 +50,6 @@ PixelBuffer patternFrame(int width, int height, std::uint32_t format, int seed)
     return frame;
 }
 
-void expectSameSamples(const PixelBuffer& a, const PixelBuffer& b)
-{
-    ASSERT_EQ(a.width(), b.width());
-    ASSERT_EQ(a.height(), b.height());
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x)
-            ASSERT_EQ(a.row(0, y)[x], b.row(0, y)[x]) << "luma " << x << "," << y;
-    }
-    for (int y = 0; y < (a.height() + 1) / 2; ++y) {
-        for (int x = 0; x < 2 * ((a.width() + 1) / 2); ++x)
-            ASSERT_EQ(a.row(1, y)[x], b.row(1, y)[x]) << "chroma " << x << "," << y;
-    }
-}
-
 std::string frameBytes(int width, int height, char value = '\x50')
 {
     const std::size_t chroma = static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
@@ -86,54 +72,6 @@ std::string readError(const fs::path& clip, std::optional<std::int64_t>* frame =
 }
 
 } // namespace
-
-TEST_F(Y4mClipTest, nv12FramesSurviveARoundTripWithTheirTimes)
-{
-    const fs::path clip = file("odd.y4m");
-    std::vector<PixelBuffer> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(patternFrame(33, 17, pixelFormat::yuv420Video, i));
-    {
-        Y4mWriter writer(clip, 33, 17, FrameRate{30000, 1001});
-        for (const PixelBuffer& frame : frames)
-            writer.write(frame.view());
-        writer.finish();
-        EXPECT_EQ(writer.framesWritten(), 3);
-    }
-
-    Y4mReader reader(clip);
-    EXPECT_EQ(reader.width(), 33);
-    EXPECT_EQ(reader.height(), 17);
-    EXPECT_EQ(reader.frameRate(), (FrameRate{30000, 1001}));
-    EXPECT_EQ(reader.pixelFormat(), pixelFormat::yuv420Video);
-    for (int i = 0; i < 3; ++i) {
-        auto frame = reader.next();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(frame->index, i);
-        EXPECT_DOUBLE_EQ(frame->presentationTime, i * 1001.0 / 30000.0);
-        EXPECT_EQ(frame->buffer.format(), pixelFormat::yuv420Video);
-        expectSameSamples(frame->buffer, frames[static_cast<std::size_t>(i)]);
-    }
-    EXPECT_FALSE(reader.next());
-    EXPECT_FALSE(reader.next());
-    EXPECT_EQ(reader.framesRead(), 3);
-}
-
-TEST_F(Y4mClipTest, fullRangeClipsReadBackAsFullRangeNv12)
-{
-    const fs::path clip = file("full.y4m");
-    const PixelBuffer frame = patternFrame(16, 8, pixelFormat::yuv420Full, 9);
-    Y4mWriter writer(clip, 16, 8, FrameRate{25, 1}, true);
-    writer.write(frame.view());
-    writer.finish();
-
-    Y4mReader reader(clip);
-    EXPECT_EQ(reader.pixelFormat(), pixelFormat::yuv420Full);
-    auto read = reader.next();
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->buffer.format(), pixelFormat::yuv420Full);
-    expectSameSamples(read->buffer, frame);
-}
 
 TEST_F(Y4mClipTest, bgraFramesAreWrittenWithTheBt601VideoMatrix)
 {
