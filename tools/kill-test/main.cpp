@@ -31,8 +31,9 @@ constexpr char usage[] =
 
 // The progress store writes at least this often while tracking, and at every stop.
 constexpr double flushInterval = 30.0;
-// How far the tool's clock may lead or lag the application's idea of when tracking began.
-constexpr double timingSlack = 1.0;
+// How far the tool's clock may lead or lag the application's idea of when tracking began
+// (its state lines can come late on a busy machine).
+constexpr double timingSlack = 2.0;
 
 struct Options {
     QString app;
@@ -203,15 +204,19 @@ int main(int argc, char** argv)
         return 1;
     };
 
-    // The height is set once, on a run that is not interrupted; every later round must keep it.
-    const Run setup = runOnce(*options, data, 600, true);
+    // The height is set once, on a run that is not interrupted; every later round must keep
+    // it. A busy machine may analyse too few frames of the clip for that, so it may try again.
+    Run setup;
     FolderState state;
-    if (!setup.exitedCleanly)
-        return fail(0, QStringLiteral("the setup run did not end cleanly"), setup);
-    if (const auto broken = inspect(data, cameraID, state))
-        return fail(0, *broken, setup);
+    for (int attempt = 0; attempt < 3 && !state.calibration; ++attempt) {
+        setup = runOnce(*options, data, 600, true);
+        if (!setup.exitedCleanly)
+            return fail(0, QStringLiteral("the setup run did not end cleanly"), setup);
+        if (const auto broken = inspect(data, cameraID, state))
+            return fail(0, *broken, setup);
+    }
     if (!state.calibration)
-        return fail(0, QStringLiteral("the setup run saved no calibration"), setup);
+        return fail(0, QStringLiteral("the setup runs saved no calibration"), setup);
     // A round that is not killed lasts about as long as this one.
     const double fullRun = setup.seconds;
 
