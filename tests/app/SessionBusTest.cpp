@@ -56,7 +56,7 @@ TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
     ASSERT_TRUE(folder.isValid());
     const QString clip = folder.filePath("steady.y4m");
     QProcess render;
-    render.start(VERTICORA_CLIP_TOOL, {"--images", VERTICORA_TEST_DATA_DIR, VERTICORA_STEADY_SCENE, clip});
+    render.start(VERTICORA_CLIP_TOOL, {"--images", VERTICORA_TEST_DATA_DIR, "--duration", "25", VERTICORA_STEADY_SCENE, clip});
     ASSERT_TRUE(render.waitForFinished(120'000) && render.exitCode() == 0) << render.readAllStandardError().toStdString();
 
     const QString data = folder.filePath("data");
