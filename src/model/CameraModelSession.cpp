@@ -72,6 +72,7 @@ void CameraModel::startCamera(bool resumeSaved)
 {
     if (m_active || m_loading)
         return;
+    m_updatePause.reset();
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
@@ -166,6 +167,7 @@ bool CameraModel::restoreSavedCalibration()
 
 void CameraModel::stop(const QString& message)
 {
+    m_updatePause.reset();
     closeStoreIntervals(true);
     resetSubject();
     m_generation = m_runToken->increment();
@@ -214,8 +216,12 @@ void CameraModel::pollPause(double wallTime)
         setPaused(false, true);
 }
 
-void CameraModel::setPaused(bool paused, bool)
+void CameraModel::setPaused(bool paused, bool automatic)
 {
+    if (!paused && m_updatePause) {
+        resumeFromUpdatePause(automatic);
+        return;
+    }
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
     publish(m_paused, paused, &CameraModel::pausedChanged);

@@ -28,7 +28,7 @@ void ModelScenario::makeModel(const QString& preferencesPath)
     services.alerts = std::move(recording);
     services.clock = clock;
     services.makeLandmarkRequest = [script = faces] { return std::make_unique<ScriptedLandmarkRequest>(script); };
-    CameraModelOptions options;
+    CameraModelOptions options = modelOptions;
     options.runsHousekeepingTimer = false;
     const QString path = preferencesPath.isEmpty() ? dataFile("preferences.json") : preferencesPath;
     model = std::make_unique<CameraModel>(PreferencesStore(path), std::move(services), options);

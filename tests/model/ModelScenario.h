@@ -44,6 +44,8 @@ protected:
     void calibrate();
     void showFaceAt(double noseY) { faces->show({faceWithNoseAt(noseY)}); }
 
+    // The options of the next makeModel; its housekeeping timer never runs.
+    CameraModelOptions modelOptions;
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<FaceScript> faces;
     FakeCaptureService* camera = nullptr;
