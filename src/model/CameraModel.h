@@ -317,6 +317,9 @@ private:
     void continueStart(std::int64_t generation, bool authorized);
     void sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running);
     bool restoreSavedCalibration();
+    // Gives the engine the calibration's baseline and levels with the current delay;
+    // false when the engine refuses them.
+    [[nodiscard]] bool restoreEngine(const SavedCalibration& calibration);
     void setCapturePaused(bool paused);
     [[nodiscard]] bool deviceAvailable(const QString& id) const;
 

@@ -152,17 +152,20 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
 bool CameraModel::restoreSavedCalibration()
 {
     const std::optional<SavedCalibration> saved = m_preferences.calibration(m_selectedID);
-    if (!saved)
-        return false;
-    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(saved->baseline);
-    if (!baseline)
-        return false;
-    baseline->landmarkHeight = saved->landmarkHeight;
-    if (!m_engine.restoreValidated(*baseline, saved->yellow, saved->red, m_delay))
+    if (!saved || !restoreEngine(*saved))
         return false;
     setYellow(saved->yellow);
     setRed(saved->red);
     return true;
+}
+
+bool CameraModel::restoreEngine(const SavedCalibration& calibration)
+{
+    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(calibration.baseline);
+    if (!baseline)
+        return false;
+    baseline->landmarkHeight = calibration.landmarkHeight;
+    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_delay);
 }
 
 void CameraModel::stop(const QString& message)

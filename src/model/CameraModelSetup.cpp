@@ -167,11 +167,7 @@ void CameraModel::undoHeightReset()
     if (!m_previousCalibration || m_previousCalibration->cameraID != m_selectedID)
         return;
     const SavedCalibration previous = *m_previousCalibration;
-    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(previous.baseline);
-    if (!baseline)
-        return;
-    baseline->landmarkHeight = previous.landmarkHeight;
-    if (!m_engine.restoreValidated(*baseline, previous.yellow, previous.red, m_delay))
+    if (!restoreEngine(previous))
         return;
 
     resetSubject();

@@ -108,11 +108,7 @@ void CameraModel::resumePausedAfterUpdate(const UpdateSessionState& state, const
                                           std::optional<bool> cameraAuthorized, std::optional<bool> cameraAvailable,
                                           std::function<void()> startCameraAction)
 {
-    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(calibration.baseline);
-    if (!baseline)
-        return;
-    baseline->landmarkHeight = calibration.landmarkHeight;
-    if (!m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_delay))
+    if (!restoreEngine(calibration))
         return;
 
     // The session looks paused as it was before the update; the camera itself stays off

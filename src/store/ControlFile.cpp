@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 namespace verticora {
 
@@ -17,6 +18,15 @@ std::optional<QByteArray> readControlFile(const QString& path)
     if (file.error() != QFileDevice::NoError || bytes.size() > controlFileLimit)
         return std::nullopt;
     return bytes;
+}
+
+std::optional<QJsonObject> parseJsonObject(const QByteArray& bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
 }
 
 } // namespace verticora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -15,5 +16,8 @@ inline constexpr qint64 controlFileLimit = 64 * 1024;
 // The content of the control file at `path`; none when it is missing, unreadable, not a
 // regular file or larger than `controlFileLimit`.
 [[nodiscard]] std::optional<QByteArray> readControlFile(const QString& path);
+
+// The JSON object `bytes` hold; none for anything else.
+[[nodiscard]] std::optional<QJsonObject> parseJsonObject(const QByteArray& bytes);
 
 } // namespace verticora

@@ -3,13 +3,11 @@
 #include "store/ControlFile.h"
 #include "store/JsonReader.h"
 
-#include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace verticora {
 
@@ -29,12 +27,10 @@ std::optional<DiagnosticVisualRequest> DiagnosticVisualRequest::accepted(const s
 {
     if (!data || !std::isfinite(now))
         return std::nullopt;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(*data, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> object = parseJsonObject(*data);
+    if (!object)
         return std::nullopt;
-    const QJsonObject object = document.object();
-    JsonReader reader(object);
+    JsonReader reader(*object);
     DiagnosticVisualRequest request;
     request.expires = reader.number(QLatin1StringView("expires"));
     request.visualMode = reader.optionalString(QLatin1StringView("visual_mode"));

@@ -62,11 +62,8 @@ bool isPageName(const QString& page)
 
 std::optional<UpdateResumeRequest> decodeRequest(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return UpdateResumeRequest::fromJson(document.object());
+    const std::optional<QJsonObject> object = parseJsonObject(bytes);
+    return object ? UpdateResumeRequest::fromJson(*object) : std::nullopt;
 }
 
 // Deletes a file, ignoring every error (for instance that it does not exist).
@@ -166,12 +163,10 @@ QByteArray UpdateResumeReceipt::encode() const
 
 std::optional<UpdateResumeReceipt> UpdateResumeReceipt::decode(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> object = parseJsonObject(bytes);
+    if (!object)
         return std::nullopt;
-    const QJsonObject object = document.object(); // the reader keeps a reference
-    JsonReader reader(object);
+    JsonReader reader(*object);
     UpdateResumeReceipt receipt;
     receipt.schema = reader.integer(QLatin1StringView("schema"));
     const QJsonObject request = reader.object(QLatin1StringView("request"));
