@@ -205,25 +205,6 @@ TEST_F(UpdateResumeStoreTest, aMissingExpiredMisaddressedOrTamperedHandoffResume
     EXPECT_TRUE(folderClean());
 }
 
-TEST_F(UpdateResumeStoreTest, cancelDeletesBothFilesSoATerminationAfterwardsWritesNothing)
-{
-    writeRequest(requestAt(m_clock.time));
-    m_old.cancel();
-    EXPECT_FALSE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
-    EXPECT_TRUE(folderClean());
-}
-
-TEST_F(UpdateResumeStoreTest, aReceiptThatCannotBeWrittenIsAnErrorAndKeepsTheRequest)
-{
-    ASSERT_TRUE(QDir(m_folder.path()).mkdir(QStringLiteral("update-resume.json")));
-    writeRequest(requestAt(m_clock.time));
-    const UpdateResumeStore::Preparation prepared = m_old.prepareForTermination(trackingState(m_folder.path()));
-    EXPECT_FALSE(prepared.written);
-    ASSERT_TRUE(prepared.error);
-    EXPECT_FALSE(prepared.error->isEmpty());
-    EXPECT_TRUE(exists("update-request.json"));
-}
-
 TEST_F(UpdateResumeStoreTest, twoInstancesRacingForOneReceiptLetExactlyOneWin)
 {
     for (int round = 0; round < 20; ++round) {
