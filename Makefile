@@ -22,6 +22,10 @@ deps:
 $(TEST_DATA)/astronaut.png:
 	@scripts/fetch-test-imagery $(TEST_DATA)
 
+FOOTAGE := $(TEST_DATA)/desk-a.y4m $(TEST_DATA)/desk-b.y4m
+$(FOOTAGE) &:
+	@scripts/fetch-test-footage $(TEST_DATA)
+
 build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -35,11 +39,11 @@ run: build
 demo: build $(TEST_DATA)/astronaut.png
 	@scripts/demo $(BUILD_DIR)
 
-test: build $(TEST_DATA)/astronaut.png
+test: build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
-sanitize: deps $(TEST_DATA)/astronaut.png
+sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cmake -S . -B $(SANITIZE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVERTICORA_SANITIZE=address,undefined -DVERTICORA_BENCHMARKS=OFF >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
