@@ -30,8 +30,8 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Until the tray application exists, the height is set as soon as a face is steady.
-ARGS ?= --auto-setup
+# The tray application with its controls window; ARGS=... passes options.
+ARGS ?=
 run: build
 	@$(BUILD_DIR)/bin/verticora $(ARGS)
 
