@@ -30,10 +30,11 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The tray application with its controls window; ARGS=... passes options.
+# The tray application with its controls window; ARGS=... passes options. A Verticora of
+# an older build that runs for the same data folder hands its tracking over first.
 ARGS ?=
 run: build
-	@$(BUILD_DIR)/bin/verticora $(ARGS)
+	@scripts/run-new-build $(BUILD_DIR)/bin/verticora $(ARGS)
 
 # A rendered clip of the test portrait stands in for a camera: no camera needed.
 demo: build $(TEST_DATA)/astronaut.png

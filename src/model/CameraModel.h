@@ -213,6 +213,8 @@ public:
     // The shell tells the model where its controls window stands; without it the handoff
     // records the current page as open.
     void setUpdateWindowContext(std::function<UpdateWindowContext()> context);
+    // A sentence of the shell's own for the user, in the one status line.
+    void setMessage(const QString& message);
     [[nodiscard]] UpdateResumeStore& updateResumeStore() { return *m_updateResumeStore; }
     // Paused after an update until the user (or the pause's end) resumes: the camera is
     // off though the model shows a paused session.

@@ -15,6 +15,11 @@ void CameraModel::setUpdateWindowContext(std::function<UpdateWindowContext()> co
     m_updateWindowContext = std::move(context);
 }
 
+void CameraModel::setMessage(const QString& message)
+{
+    publish(m_message, message, &CameraModel::messageChanged);
+}
+
 UpdateSessionState CameraModel::sessionStateForUpdate() const
 {
     UpdateSessionState state;
