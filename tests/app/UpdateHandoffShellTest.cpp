@@ -24,20 +24,9 @@ protected:
     void makeBuild(const QString& build, qint32 pid)
     {
         delegate.reset();
-        modelOptions.updateBuild = build;
-        modelOptions.processID = pid;
+        playBuild(build, pid);
         makeDelegate();
     }
-    void requestUpdate(qint32 sourcePID = oldPID)
-    {
-        const double now = clock->wallTime();
-        const UpdateResumeRequest request{1, QStringLiteral("0b3a6f4e-5d5c-4f40-9a34-7a1f1a6e2c11"),
-                                          QStringLiteral("41"), QStringLiteral("42"), sourcePID, now, now + 300};
-        QFile file(dataFile("update-request.json"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(request.toJson()).toJson());
-    }
-    [[nodiscard]] bool exists(const char* name) const { return QFile::exists(dataFile(QLatin1String(name))); }
 };
 
 } // namespace
@@ -45,11 +34,11 @@ protected:
 TEST_F(UpdateHandoffShell, quittingFromTheApplicationLeavesNoHandoffBehind)
 {
     makeBuild("41", oldPID);
-    requestUpdate();
+    requestUpdate(oldPID);
     delegate->quitVerticora();
     delegate->applicationWillTerminate();
-    EXPECT_FALSE(exists("update-resume.json"));
-    EXPECT_FALSE(exists("update-request.json"));
+    EXPECT_FALSE(dataFileExists("update-resume.json"));
+    EXPECT_FALSE(dataFileExists("update-request.json"));
 }
 
 TEST_F(UpdateHandoffShell, theNextBuildOpensThePageAndWindowAsTheyWere)
@@ -58,16 +47,16 @@ TEST_F(UpdateHandoffShell, theNextBuildOpensThePageAndWindowAsTheyWere)
     modelView->setControlsPage(ControlsPage::progress);
     delegate->showControls();
     delegate->hideControls();
-    requestUpdate();
+    requestUpdate(oldPID);
     delegate->applicationWillTerminate();
-    ASSERT_TRUE(exists("update-resume.json"));
+    ASSERT_TRUE(dataFileExists("update-resume.json"));
 
     makeBuild("42", newPID);
     delegate->applicationDidFinishLaunching();
     EXPECT_TRUE(delegate->metUpdateHandoff());
     EXPECT_EQ(modelView->controlsPage(), ControlsPage::progress);
     EXPECT_EQ(delegate->controlsWindow(), nullptr) << "the window was closed when the update came";
-    EXPECT_FALSE(exists("update-resume.json"));
+    EXPECT_FALSE(dataFileExists("update-resume.json"));
 }
 
 TEST_F(UpdateHandoffShell, aReceiptWhoseWriterStillRunsResumesNothing)
@@ -96,12 +85,9 @@ TEST_F(UpdateHandoffShell, aDiagnosticLeaseFreezesTheTrayIcon)
     ASSERT_NE(delegate->statusItem(), nullptr);
     EXPECT_EQ(delegate->statusItem()->lastPresentationKey(), "neutral");
 
-    QFile lease(dataFile("performance-request.json"));
-    ASSERT_TRUE(lease.open(QIODevice::WriteOnly));
-    lease.write(QStringLiteral("{\"expires\":%1,\"visual_mode\":\"frozen-icon\"}")
-                    .arg(clock->wallTime() + 60, 0, 'f', 3)
-                    .toUtf8());
-    lease.close();
+    writeDataFile("performance-request.json", QStringLiteral("{\"expires\":%1,\"visual_mode\":\"frozen-icon\"}")
+                                                  .arg(clock->wallTime() + 60, 0, 'f', 3)
+                                                  .toUtf8());
     modelView->diagnostics().refresh();
     EXPECT_EQ(delegate->statusItem()->lastPresentationKey(), "diagnostic-frozen");
 }

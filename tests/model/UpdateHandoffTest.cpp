@@ -22,25 +22,9 @@ protected:
     void makeBuild(const QString& build, qint32 pid)
     {
         model.reset();
-        modelOptions.updateBuild = build;
-        modelOptions.processID = pid;
+        playBuild(build, pid);
         makeModel();
     }
-    // The updater's part: a request from build 41 (process oldPID) to build 42.
-    void requestUpdate()
-    {
-        const double now = clock->wallTime();
-        const UpdateResumeRequest request{1, QStringLiteral("7d444840-9dc0-11d1-b245-5ffdce74fad2"),
-                                          QStringLiteral("41"), QStringLiteral("42"), oldPID, now, now + 300};
-        writeFile("update-request.json", QJsonDocument(request.toJson()).toJson());
-    }
-    void writeFile(const char* name, const QByteArray& bytes)
-    {
-        QFile file(dataFile(QLatin1String(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    [[nodiscard]] bool exists(const char* name) const { return QFile::exists(dataFile(QLatin1String(name))); }
 
     // Build 41 calibrates and then quits for the update in `mode`.
     void quitBuild41WhileMonitoring(bool paused = false)
@@ -50,9 +34,9 @@ protected:
         calibrate();
         if (paused)
             model->togglePause();
-        requestUpdate();
+        requestUpdate(oldPID);
         model->prepareForApplicationTermination();
-        ASSERT_TRUE(exists("update-resume.json"));
+        ASSERT_TRUE(dataFileExists("update-resume.json"));
     }
 
     [[nodiscard]] UpdateSessionState pausedState(double pauseUntil) const
@@ -78,8 +62,8 @@ TEST_F(UpdateHandoff, theNextBuildResumesTrackingWithTheSavedHeightAndNoFileRema
     ASSERT_TRUE(receipt);
     EXPECT_EQ(receipt->state.mode, UpdateSessionMode::tracking);
     EXPECT_EQ(receipt->state.page, "Posture");
-    EXPECT_FALSE(exists("update-resume.json"));
-    EXPECT_FALSE(exists("update-request.json"));
+    EXPECT_FALSE(dataFileExists("update-resume.json"));
+    EXPECT_FALSE(dataFileExists("update-request.json"));
 
     model->resumeAfterUpdate(receipt->state);
     model->drainCaptureQueue();
@@ -91,16 +75,16 @@ TEST_F(UpdateHandoff, theNextBuildResumesTrackingWithTheSavedHeightAndNoFileRema
 TEST_F(UpdateHandoff, terminationIsHandledOnceAndAQuitTheUserAskedForCancelsTheHandoff)
 {
     makeBuild(QStringLiteral("41"), oldPID);
-    requestUpdate();
+    requestUpdate(oldPID);
     model->updateResumeStore().cancel(); // the application's own Quit
     model->prepareForApplicationTermination();
-    EXPECT_FALSE(exists("update-resume.json"));
-    EXPECT_FALSE(exists("update-request.json"));
+    EXPECT_FALSE(dataFileExists("update-resume.json"));
+    EXPECT_FALSE(dataFileExists("update-request.json"));
 
-    requestUpdate();
+    requestUpdate(oldPID);
     model->prepareForApplicationTermination(); // the will-terminate notification after the shell's handler
-    EXPECT_FALSE(exists("update-resume.json"));
-    EXPECT_TRUE(exists("update-request.json"));
+    EXPECT_FALSE(dataFileExists("update-resume.json"));
+    EXPECT_TRUE(dataFileExists("update-request.json"));
 }
 
 TEST_F(UpdateHandoff, settingsEditedBetweenTheBuildsLeaveTheNewOneOffWithTheReason)
@@ -123,7 +107,7 @@ TEST_F(UpdateHandoff, aReceiptThatCannotBeWrittenIsReportedAndTheCameraStillStop
     makeBuild(QStringLiteral("41"), oldPID);
     startCamera();
     ASSERT_TRUE(QDir(dataFile("")).mkdir("update-resume.json"));
-    requestUpdate();
+    requestUpdate(oldPID);
     model->prepareForApplicationTermination();
     ASSERT_TRUE(model->persistenceMessage());
     EXPECT_TRUE(model->persistenceMessage()->startsWith("Could not prepare tracking to resume after update. "));
@@ -229,10 +213,10 @@ TEST_F(UpdateHandoff, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSa
     model->housekeepingTick();
     EXPECT_EQ(model->captureInfo().value("tracker_radius").toInt(), 7);
     EXPECT_FALSE(model->captureInfo().value("tracker_ablation_full").toBool());
-    EXPECT_FALSE(exists("performance-samples.json")) << "without a request nothing is written";
+    EXPECT_FALSE(dataFileExists("performance-samples.json")) << "without a request nothing is written";
 
     const std::size_t presented = alerts->presentations.size();
-    writeFile("performance-request.json",
+    writeDataFile("performance-request.json",
               QStringLiteral("{\"expires\":%1,\"visual_mode\":\"no-visuals\",\"tracker_mode\":\"full\","
                              "\"tracker_radius\":10}")
                   .arg(clock->wallTime() + 600, 0, 'f', 3)
