@@ -50,8 +50,10 @@ sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# ThreadSanitizer over the camera model, its capture thread and the replay camera.
-TSAN_TESTS := tests/model/model_tests tests/model/camera_model_tests tests/platform/replay_camera_tests
+# ThreadSanitizer over the camera model, its capture thread, the replay camera and the
+# GStreamer camera pipelines.
+TSAN_TESTS := tests/model/model_tests tests/model/camera_model_tests tests/platform/replay_camera_tests \
+              tests/platform/gstreamer_camera_tests
 tsan: deps $(TEST_DATA)/astronaut.png
 	@cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVERTICORA_SANITIZE=thread -DVERTICORA_BENCHMARKS=OFF >/dev/null

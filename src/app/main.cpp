@@ -9,7 +9,7 @@
 #include "app/VerticoraAppDelegate.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
-#include "platform/QtCameraCapture.h"
+#include "platform/GstCameraCapture.h"
 #include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
 #include "platform/SystemSleepWatcher.h"
@@ -95,28 +95,12 @@ std::optional<Options> parse(int argc, char** argv)
 
 int listCameras(int argc, char** argv)
 {
+    // No camera, no line: the output is meant for scripts as much as for people.
     QCoreApplication application(argc, argv);
-    QtCameraCapture cameras;
-    const QList<CameraDevice> devices = cameras.discoverDevices();
-    for (const CameraDevice& device : devices)
+    GstCameraCapture cameras;
+    for (const CameraDevice& device : cameras.discoverDevices())
         std::printf("%s | %s\n", qPrintable(device.localizedName), qPrintable(device.kind));
-    if (devices.isEmpty())
-        std::fprintf(stderr, "No camera found.\n");
     return 0;
-}
-
-QtMessageHandler standardMessageHandler = nullptr; // set once in main, before any thread starts
-
-// Qt Multimedia probes for a sound server on start; Verticora plays no sound, so that
-// complaint would only puzzle the user.
-void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.startsWith(QLatin1String("PulseAudioService:")))
-        return;
-    if (standardMessageHandler)
-        standardMessageHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 QString initialCamera(const CameraModel& model, const Options& options)
@@ -162,7 +146,6 @@ int main(int argc, char** argv)
         std::printf("Verticora %s (build %s)\n", versionString, buildString);
         return 0;
     }
-    standardMessageHandler = qInstallMessageHandler(dropSoundServerWarnings);
     if (options->listCameras)
         return listCameras(argc, argv);
     const auto folderOf = [&] {
@@ -206,7 +189,7 @@ int main(int argc, char** argv)
         replay = clip.get();
         capture = std::move(clip);
     } else {
-        capture = std::make_unique<QtCameraCapture>();
+        capture = std::make_unique<GstCameraCapture>();
     }
     std::unique_ptr<DesktopSession> desktop;
     if (!options->headless)
