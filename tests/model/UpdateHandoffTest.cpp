@@ -215,14 +215,14 @@ TEST_F(UpdateHandoff, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSa
     EXPECT_FALSE(model->captureInfo().value("tracker_ablation_full").toBool());
     EXPECT_FALSE(dataFileExists("performance-samples.json")) << "without a request nothing is written";
 
-    const std::size_t presented = alerts->presentations.size();
+    const int presented = alerts->presentations;
     writeDataFile("performance-request.json",
               QStringLiteral("{\"expires\":%1,\"visual_mode\":\"no-visuals\",\"tracker_mode\":\"full\","
                              "\"tracker_radius\":10}")
                   .arg(clock->wallTime() + 600, 0, 'f', 3)
                   .toUtf8());
     model->diagnostics().refresh();
-    EXPECT_EQ(alerts->presentations.size(), presented + 1) << "the reminders present again under the new mode";
+    EXPECT_EQ(alerts->presentations, presented + 1) << "the reminders present again under the new mode";
     frames(1.0);
     EXPECT_EQ(model->captureInfo().value("tracker_radius").toInt(), 10);
     EXPECT_TRUE(model->captureInfo().value("tracker_ablation_full").toBool());
