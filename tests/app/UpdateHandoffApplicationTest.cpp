@@ -141,7 +141,7 @@ TEST_F(UpdateHandoffApplication, settingsEditedInBetweenLeaveTheCameraOffWithThe
     handOverTo("42");
     EXPECT_TRUE(build41.finished());
 
-    const PreferencesStore store(data + "/preferences.json");
+    PreferencesStore store(data + "/preferences.json");
     PreferencesLoad loaded = store.load();
     ASSERT_TRUE(loaded.preferences);
     loaded.preferences->smokeDepth = 3;
