@@ -174,7 +174,8 @@ std::optional<QString> writeFileAtomically(const QString& requestedPath, const Q
     // for removeAbandonedTemporaries in this or another process.
     ::flock(file.get(), LOCK_EX);
     int error = 0;
-    if (!writeAll(file.get(), bytes) || ::fchmod(file.get(), 0600) != 0
+    // On disk before the rename, so a power cut never leaves an empty file in its place.
+    if (!writeAll(file.get(), bytes) || ::fchmod(file.get(), 0600) != 0 || ::fdatasync(file.get()) != 0
         || ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
         error = errno;
     if (error != 0) {
