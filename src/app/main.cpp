@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/StateReporter.h"
 #include "app/TerminationSignals.h"
+#include "app/UpdateHandoff.h"
 #include "app/VerticoraAppDelegate.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
@@ -37,8 +38,10 @@ constexpr char usage[] =
     "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
     "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
     "       verticora --status | --pause MINUTES | --resume [--data-dir DIR]\n"
+    "       verticora --hand-over-to BUILD [--data-dir DIR]\n"
     "       verticora --list-cameras\n"
-    "       verticora --version | --help\n";
+    "       verticora --version | --help\n"
+    "Tests only: --as-build BUILD runs as that build, for the update handoff.\n";
 
 struct Options {
     bool help = false;
@@ -51,6 +54,8 @@ struct Options {
     std::optional<std::string> dataDirectory;
     // A request for the running instance: "status", "pause MINUTES" or "resume".
     std::optional<QByteArray> control;
+    std::optional<std::string> handOverTo;
+    std::optional<std::string> asBuild; // tests only: the build string this run reports
 };
 
 std::optional<Options> parse(int argc, char** argv)
@@ -94,6 +99,12 @@ std::optional<Options> parse(int argc, char** argv)
                 return std::nullopt;
         } else if (argument == "--data-dir") {
             if (!(options.dataDirectory = value()))
+                return std::nullopt;
+        } else if (argument == "--hand-over-to") {
+            if (!(options.handOverTo = value()))
+                return std::nullopt;
+        } else if (argument == "--as-build") {
+            if (!(options.asBuild = value()))
                 return std::nullopt;
         } else if (argument.rfind("-platform", 0) == 0 || argument.rfind("--platform", 0) == 0) {
             ++i; // Qt's own option, handled by QApplication
@@ -202,6 +213,11 @@ int main(int argc, char** argv)
         return listCameras(argc, argv);
     if (options->control)
         return controlRunningInstance(argc, argv, *options);
+    if (options->handOverTo) {
+        QCoreApplication application(argc, argv);
+        return handOverTo(folderOf(*options), QString::fromStdString(*options->handOverTo));
+    }
+    const QString build = QString::fromStdString(options->asBuild.value_or(buildString));
 
     std::unique_ptr<QCoreApplication> application;
     const bool displayKnown = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
@@ -241,7 +257,7 @@ int main(int argc, char** argv)
     std::unique_ptr<DesktopSession> desktop;
     if (!options->headless)
         desktop = std::make_unique<DesktopSession>();
-    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock);
+    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock, build);
     CameraModel& model = *ownModel;
     // The window and the tray own the model; a run without a display keeps it here.
     std::unique_ptr<VerticoraAppDelegate> delegate;
@@ -258,6 +274,9 @@ int main(int argc, char** argv)
     if (options->autoSetup)
         autoSetup = std::make_unique<AutoSetup>(model, *clock);
 
+    // SIGTERM (a logout, `kill`, an update's hand-over) ends the application like the
+    // session's end: an update request addressed to it is answered, then the camera stops.
+
     if (replay) {
         // Without a window the run ends with the clip; with one, the window stays for a look.
         const bool quitAtEnd = options->headless;
@@ -266,34 +285,49 @@ int main(int argc, char** argv)
             if (quitAtEnd)
                 QCoreApplication::quit();
         });
-        model.select(replay->deviceID());
-    } else {
-        const QString camera = initialCamera(model, *options);
-        if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
-            model.select(camera);
     }
 
-    // Later launches and the session bus reach this instance through one control.
+    // Later launches and the session bus reach this instance through one control; a
+    // hand-over first asks who runs.
     std::function<void()> showControls;
     if (delegate)
         showControls = [&delegate] { delegate->applicationShouldHandleReopen(); };
     RemoteControl control(model, std::move(showControls));
-    instance.setRequestHandler([&control](const QByteArray& request) { return control.answer(request); });
+    instance.setRequestHandler([&control, build](const QByteArray& request) {
+        return request == identifyRequest ? instanceIdentity(build) : control.answer(request);
+    });
     SessionBusControl bus(control);
     bus.publish(QDBusConnection::sessionBus());
 
+    // A launch that takes over from a previous build does what that build was doing, or
+    // says why it cannot, instead of following its own options. The handoff is taken
+    // before anything here may rewrite the preferences its receipt was checked against.
+    bool followsHandoff = false;
     if (delegate) {
         QObject::connect(desktop->reduceMotion.get(), &ReduceMotionSetting::changed, delegate.get(),
                          &VerticoraAppDelegate::setReduceMotion);
         delegate->setReduceMotion(desktop->reduceMotion->reduceMotion());
-        // A logout or `kill` quits the way the menus do: camera off first.
-        termination.setQuit([&delegate] { delegate->quitVerticora(); });
         delegate->applicationDidFinishLaunching();
+        followsHandoff = delegate->metUpdateHandoff();
+    } else {
+        const LaunchHandoff handoff = takeUpdateHandoff(model);
+        if (handoff.kind == LaunchHandoff::Kind::resume)
+            model.resumeAfterUpdate(handoff.state);
+        followsHandoff = handoff.met();
     }
-    // The camera starts by itself only when asked for on the command line and for runs
-    // without a window; otherwise the user turns it on.
-    if (replay || options->camera || options->autoSetup || options->headless)
-        model.startCamera(true);
+    if (!followsHandoff) {
+        if (replay) {
+            model.select(replay->deviceID());
+        } else {
+            const QString camera = initialCamera(model, *options);
+            if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
+                model.select(camera);
+        }
+        // The camera starts by itself only when asked for on the command line and for runs
+        // without a window; otherwise the user turns it on.
+        if (replay || options->camera || options->autoSetup || options->headless)
+            model.startCamera(true);
+    }
     const int status = QCoreApplication::exec();
     if (reporter && !replay)
         reporter->printSummary({});
