@@ -55,6 +55,7 @@ package: deps
 	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
 	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target verticora verticora_icons
+	@rm -f $(PACKAGE_DIR)/verticora_*.deb
 	@cd $(PACKAGE_DIR) && cpack >/dev/null
 	@ls $(PACKAGE_DIR)/verticora_*.deb
 
