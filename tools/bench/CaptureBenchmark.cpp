@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -109,11 +110,16 @@ Run play(const std::vector<Jpeg>& frames, double seconds, bool everyFrame)
     std::atomic<std::uint64_t> fed{0};
     GstCameraCapture::StandIn standIn;
     standIn.device = {"bench", "Rendered MJPEG camera", "external"};
-    // clocksync paces the pre-encoded frames to the pipeline clock, as a camera would.
-    standIn.source = "appsrc name=feed is-live=true format=time caps=\"" + caps + "\" ! capsfilter caps=\"" + caps
-        + "\" ! clocksync";
-    standIn.feed = [&frames, &fed]() -> std::optional<GstCameraCapture::FeedFrame> {
+    // The capsfilter answers the caps query the appsrc leaves open.
+    standIn.source = "appsrc name=feed is-live=true format=time caps=\"" + caps + "\" ! capsfilter caps=\"" + caps + "\"";
+    // The pre-encoded frames are handed over at the camera's pace: the streaming thread
+    // waits for each frame's time, as v4l2src waits for the device, and nothing else runs.
+    standIn.feed = [&frames, &fed, start = std::optional<std::chrono::steady_clock::time_point>()]() mutable
+        -> std::optional<GstCameraCapture::FeedFrame> {
         const std::uint64_t n = fed++;
+        if (!start)
+            start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(*start + std::chrono::nanoseconds(n * 1'000'000'000 / framesPerSecond));
         return GstCameraCapture::FeedFrame{frames[n % frames.size()], static_cast<double>(n) / framesPerSecond};
     };
     GstCameraCapture camera(std::move(standIn));
