@@ -198,7 +198,7 @@ std::optional<int> sizeOf(const GValue* value, int preferred)
     return minimum + (std::clamp(preferred, minimum, maximum) - minimum) / step * step;
 }
 
-FrameRate fractionOf(const GValue* value)
+CameraRate fractionOf(const GValue* value)
 {
     return {gst_value_get_fraction_numerator(value), gst_value_get_fraction_denominator(value)};
 }
@@ -261,7 +261,7 @@ std::vector<StreamMode> modesOf(const GstCaps* caps)
     return modes;
 }
 
-CapsPtr capsFor(const StreamMode& mode, FrameRate rate)
+CapsPtr capsFor(const StreamMode& mode, CameraRate rate)
 {
     GstStructure* structure = mode.format == StreamFormat::mjpeg
         ? gst_structure_new_empty("image/jpeg")

@@ -91,11 +91,14 @@ bool start(jpeg_decompress_struct* info, ErrorManager* errors, std::span<const s
     return true;
 }
 
-// Where one component's rows go: `rowsPerRead` rows of `stride` bytes per raw read.
+// Where one component's rows go: `rowsPerRead` rows of `stride` bytes per raw read, of
+// which `width` by `height` are the picture.
 struct PlaneTarget {
     std::uint8_t* base = nullptr;
     std::size_t stride = 0;
     int rowsPerRead = 0;
+    int width = 0;
+    int height = 0;
 };
 
 bool readPlanes(jpeg_decompress_struct* info, ErrorManager* errors, const PlaneTarget* targets)
@@ -180,12 +183,14 @@ std::optional<JpegDecoder::Frame> JpegDecoder::decode(std::span<const std::uint8
         const jpeg_component_info& component = info.comp_info[c];
         targets[c].rowsPerRead = component.v_samp_factor * component.DCT_scaled_size;
         targets[c].stride = rowBytes(static_cast<int>(component.width_in_blocks) * component.DCT_scaled_size);
+        targets[c].width = static_cast<int>(component.downsampled_width);
+        targets[c].height = static_cast<int>(component.downsampled_height);
         if (targets[c].rowsPerRead <= 0 || targets[c].rowsPerRead > maximumRowsPerRead)
             return std::nullopt;
     }
-    // The luma plane is decoded in place; it must be the one at full resolution.
-    const jpeg_component_info& luma = info.comp_info[0];
-    if (static_cast<int>(luma.downsampled_width) != width || static_cast<int>(luma.downsampled_height) != height)
+    // The luma plane is decoded in place; it must be the one at full resolution. (The
+    // component table is libjpeg's and goes with the image: it is not read after decoding.)
+    if (targets[0].width != width || targets[0].height != height)
         return std::nullopt;
 
     const int chromaWidth = (width + 1) / 2;
@@ -217,9 +222,7 @@ std::optional<JpegDecoder::Frame> JpegDecoder::decode(std::span<const std::uint8
     } else {
         std::uint8_t* const outputs[3] = {nullptr, u, v};
         for (int c = 1; c < 3; ++c) {
-            const jpeg_component_info& component = info.comp_info[c];
-            libyuv::ScalePlane(targets[c].base, static_cast<int>(targets[c].stride),
-                               static_cast<int>(component.downsampled_width), static_cast<int>(component.downsampled_height),
+            libyuv::ScalePlane(targets[c].base, static_cast<int>(targets[c].stride), targets[c].width, targets[c].height,
                                outputs[c], static_cast<int>(chromaStride), chromaWidth, chromaHeight, libyuv::kFilterBox);
         }
     }
