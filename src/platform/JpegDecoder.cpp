@@ -69,14 +69,16 @@ bool create(jpeg_decompress_struct* info, ErrorManager* errors)
 }
 
 // Reads the header and starts a raw decode at the reduced scale. False for a JPEG that
-// cannot be read or whose planes are not YCbCr or grey.
+// cannot be read, comes in several scans, or whose planes are not YCbCr or grey.
 bool start(jpeg_decompress_struct* info, ErrorManager* errors, std::span<const std::uint8_t> jpeg, int minimumWidth)
 {
     if (setjmp(errors->abort))
         return false;
     jpeg_mem_src(info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(info, TRUE);
-    if (info->image_width > maximumSide || info->image_height > maximumSide)
+    // Cameras send each frame in one scan. A progressive or multi-scan JPEG would be
+    // buffered whole before its first row, at the cost of every scan it claims to hold.
+    if (info->image_width > maximumSide || info->image_height > maximumSide || jpeg_has_multiple_scans(info))
         return false;
     const bool colour = info->num_components == 3 && info->jpeg_color_space == JCS_YCbCr;
     const bool grey = info->num_components == 1 && info->jpeg_color_space == JCS_GRAYSCALE;
@@ -127,11 +129,35 @@ std::size_t rowBytes(int width)
     return (static_cast<std::size_t>(width) + 15) & ~std::size_t(15);
 }
 
+// One libjpeg decompressor, made for one frame: libjpeg keeps an image's tables for the
+// next image it reads, so a frame that left out a table would otherwise be decoded with
+// whatever an earlier, perhaps damaged, frame defined.
+class Decompressor {
+public:
+    Decompressor()
+    {
+        info.err = jpeg_std_error(&errors.base);
+        errors.base.error_exit = abandon;
+        errors.base.emit_message = onMessage;
+        errors.base.output_message = silence;
+        m_created = create(&info, &errors);
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&info); } // safe on a half-made one too
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    [[nodiscard]] bool created() const { return m_created; }
+
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
+
+private:
+    bool m_created = false;
+};
+
 } // namespace
 
 struct JpegDecoder::Impl {
-    jpeg_decompress_struct info{};
-    ErrorManager errors{};
     int minimumWidth = 0;
     // The chroma planes as the JPEG holds them, before they are brought to I420's size.
     std::vector<std::uint8_t> chroma;
@@ -139,20 +165,10 @@ struct JpegDecoder::Impl {
 
 JpegDecoder::JpegDecoder(int minimumWidth) : m_impl(std::make_unique<Impl>())
 {
-    Impl& d = *m_impl;
-    d.minimumWidth = minimumWidth;
-    d.info.err = jpeg_std_error(&d.errors.base);
-    d.errors.base.error_exit = abandon;
-    d.errors.base.emit_message = onMessage;
-    d.errors.base.output_message = silence;
-    if (!create(&d.info, &d.errors))
-        throw std::bad_alloc();
+    m_impl->minimumWidth = minimumWidth;
 }
 
-JpegDecoder::~JpegDecoder()
-{
-    jpeg_destroy_decompress(&m_impl->info);
-}
+JpegDecoder::~JpegDecoder() = default;
 
 int JpegDecoder::scaleDivisor(int width, int minimumWidth)
 {
@@ -164,14 +180,19 @@ int JpegDecoder::scaleDivisor(int width, int minimumWidth)
 
 std::optional<JpegDecoder::Frame> JpegDecoder::decode(std::span<const std::uint8_t> jpeg)
 {
+    try {
+        return decodeFrame(jpeg);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // the next frame may fit; the camera's thread must go on
+    }
+}
+
+std::optional<JpegDecoder::Frame> JpegDecoder::decodeFrame(std::span<const std::uint8_t> jpeg)
+{
     Impl& d = *m_impl;
-    jpeg_decompress_struct& info = d.info;
-    // Whatever happens below, the decompressor is ready for the next frame afterwards.
-    struct Reset {
-        jpeg_decompress_struct& info;
-        ~Reset() { jpeg_abort_decompress(&info); }
-    } reset{info};
-    if (!start(&info, &d.errors, jpeg, d.minimumWidth))
+    Decompressor decompressor;
+    jpeg_decompress_struct& info = decompressor.info;
+    if (!decompressor.created() || !start(&info, &decompressor.errors, jpeg, d.minimumWidth))
         return std::nullopt;
 
     const int width = static_cast<int>(info.output_width);
@@ -214,7 +235,7 @@ std::optional<JpegDecoder::Frame> JpegDecoder::decode(std::span<const std::uint8
     d.chroma.resize(scratchBytes);
     for (int c = 1; c < components; ++c)
         targets[c].base = d.chroma.data() + scratchOffset[c];
-    if (!readPlanes(&info, &d.errors, targets.data()))
+    if (!readPlanes(&info, &decompressor.errors, targets.data()))
         return std::nullopt;
 
     if (components == 1) {

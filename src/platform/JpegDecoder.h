@@ -13,7 +13,8 @@ namespace verticora {
 // scaling (1/2, 1/4 or 1/8) picks the smallest picture still `minimumWidth` pixels wide,
 // and the planes come straight out of the decoder with no colour conversion, so a
 // 1280x720 frame costs a fraction of a full decode. A damaged JPEG (cut short, corrupt
-// entropy data, an unreadable header) is refused rather than shown half grey. One object
+// entropy data, an unreadable header) is refused rather than shown half grey, and each
+// frame is decoded on its own, with no table left over from an earlier one. One object
 // per stream, used by one thread at a time; the frames it returns are independent of it.
 class JpegDecoder {
 public:
@@ -34,6 +35,8 @@ public:
     [[nodiscard]] static int scaleDivisor(int width, int minimumWidth);
 
 private:
+    std::optional<Frame> decodeFrame(std::span<const std::uint8_t> jpeg);
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

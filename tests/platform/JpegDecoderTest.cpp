@@ -22,8 +22,9 @@ constexpr Levels left{60, 90, 200};
 constexpr Levels right{200, 160, 70};
 
 // A JPEG whose left half and right half have the levels above, with the given sampling of
-// luma against chroma (2x2 is 4:2:0, 2x1 is 4:2:2, 1x1 is 4:4:4), or grey.
-std::vector<std::uint8_t> encode(int width, int height, int hSampling, int vSampling, bool grey = false)
+// luma against chroma (2x2 is 4:2:0, 2x1 is 4:2:2, 1x1 is 4:4:4), or grey, or progressive.
+std::vector<std::uint8_t> encode(int width, int height, int hSampling, int vSampling, bool grey = false,
+                                 bool progressive = false)
 {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
@@ -40,6 +41,8 @@ std::vector<std::uint8_t> encode(int width, int height, int hSampling, int vSamp
     jpeg_set_quality(&info, 95, TRUE);
     info.comp_info[0].h_samp_factor = hSampling;
     info.comp_info[0].v_samp_factor = vSampling;
+    if (progressive)
+        jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * static_cast<std::size_t>(info.input_components));
     for (int x = 0; x < width; ++x) {
@@ -118,7 +121,7 @@ TEST(JpegDecoder, givesGreyJpegsNeutralChroma)
     EXPECT_EQ(at(image, 2, 0, 0), 128);
 }
 
-TEST(JpegDecoder, refusesDamagedJpegsWithoutStoppingAndDecodesTheNextOne)
+TEST(JpegDecoder, refusesDamagedOrMultiScanJpegsWithoutStoppingAndDecodesTheNextOne)
 {
     const std::vector<std::uint8_t> good = encode(1280, 720, 2, 1);
     std::vector<std::uint8_t> cutShort(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
@@ -134,8 +137,21 @@ TEST(JpegDecoder, refusesDamagedJpegsWithoutStoppingAndDecodesTheNextOne)
             break;
         }
     }
+    std::vector<std::uint8_t> noTables(good.begin(), good.begin() + 2); // its quantisation tables left out
+    for (std::size_t i = 2; i + 4 < good.size();) {
+        const std::size_t end = i + 2 + (std::size_t(good[i + 2]) << 8 | good[i + 3]);
+        if (good[i + 1] == 0xDA) {
+            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.end());
+            break;
+        }
+        if (good[i + 1] != 0xDB)
+            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.begin() + std::ptrdiff_t(end));
+        i = end;
+    }
     const std::vector<std::vector<std::uint8_t>> damaged = {
         {}, {0xFF, 0xD8}, cutShort, endedEarly, noHeader, hugeHeader, std::vector<std::uint8_t>(4096, 0x5A),
+        encode(1280, 720, 2, 1, false, true), // progressive: no camera sends it, and it is buffered whole
+        noTables, // must not borrow the tables of the good frame decoded before it
     };
 
     JpegDecoder decoder(analysisWidth);
