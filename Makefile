@@ -82,7 +82,7 @@ bench: build $(TEST_DATA)/astronaut.png
 
 # The loaders' fuzz targets: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer,
 # built with clang in their own folder.
-FUZZ_TARGETS := $(addprefix verticora-fuzz-,preferences daily-progress y4m live-score update-handoff diagnostic-request)
+FUZZ_TARGETS := $(addprefix verticora-fuzz-,preferences daily-progress y4m live-score update-handoff diagnostic-request jpeg)
 fuzz-build: deps
 	@cmake -S . -B $(FUZZ_DIR) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVERTICORA_FUZZ=ON -DVERTICORA_SANITIZE=address,undefined,fuzzer-no-link -DVERTICORA_BENCHMARKS=OFF >/dev/null

@@ -50,7 +50,7 @@ std::vector<StreamMode> merged(const std::vector<StreamMode>& offered)
 
 } // namespace
 
-FrameRate FrameRate::fromValue(double rate)
+CameraRate CameraRate::fromValue(double rate)
 {
     if (!(rate > 0) || !std::isfinite(rate))
         return {0, 1};
@@ -123,20 +123,20 @@ double RatePlan::deliveredRate() const
 
 RatePlan planFrameRate(const std::vector<RateSpan>& offered, double wantedRate)
 {
-    std::optional<FrameRate> native;
-    std::optional<FrameRate> fastestOffered;
+    std::optional<CameraRate> native;
+    std::optional<CameraRate> fastestOffered;
     for (const RateSpan& span : offered) {
         if (!fastestOffered || span.maximum.value() > fastestOffered->value())
             fastestOffered = span.maximum;
         if (span.maximum.value() < wantedRate - rateTolerance)
             continue; // too slow for the cadence
-        const FrameRate candidate =
-            span.minimum.value() >= wantedRate - rateTolerance ? span.minimum : FrameRate::fromValue(wantedRate);
+        const CameraRate candidate =
+            span.minimum.value() >= wantedRate - rateTolerance ? span.minimum : CameraRate::fromValue(wantedRate);
         if (!native || candidate.value() < native->value())
             native = candidate;
     }
     RatePlan plan;
-    plan.native = native.value_or(fastestOffered.value_or(FrameRate{}));
+    plan.native = native.value_or(fastestOffered.value_or(CameraRate{}));
     const int limit = std::max(1, static_cast<int>(std::ceil(wantedRate - rateTolerance)));
     if (plan.native.value() > limit + rateTolerance)
         plan.dropTo = limit;

@@ -13,15 +13,16 @@ inline constexpr int preferredHeight = 720;
 // the others are handed over as they come.
 enum class StreamFormat { nv12, i420, yuyv, uyvy, mjpeg };
 
-struct FrameRate {
+// A camera's frame rate as the fraction it negotiates (Y4mClip.h has the clips' own).
+struct CameraRate {
     int numerator = 0;
     int denominator = 1;
 
     [[nodiscard]] double value() const { return denominator > 0 ? double(numerator) / denominator : 0; }
     // The nearest fraction with a denominator of at most 1001 (camera rates such as 30000/1001).
-    [[nodiscard]] static FrameRate fromValue(double rate);
+    [[nodiscard]] static CameraRate fromValue(double rate);
 
-    friend bool operator==(FrameRate a, FrameRate b)
+    friend bool operator==(CameraRate a, CameraRate b)
     {
         return static_cast<long long>(a.numerator) * b.denominator == static_cast<long long>(b.numerator) * a.denominator;
     }
@@ -30,8 +31,8 @@ struct FrameRate {
 // Rates a camera offers for one format and size: a single rate when minimum and maximum
 // are the same, else every rate between them.
 struct RateSpan {
-    FrameRate minimum;
-    FrameRate maximum;
+    CameraRate minimum;
+    CameraRate maximum;
 };
 
 struct StreamMode {
@@ -50,7 +51,7 @@ struct StreamMode {
 // offers that still meets the wanted one, and when that is faster, every surplus frame
 // is dropped before any decoding so that at most `dropTo` frames a second pass.
 struct RatePlan {
-    FrameRate native;
+    CameraRate native;
     int dropTo = 0; // 0: every frame passes
 
     [[nodiscard]] double deliveredRate() const;

@@ -1,8 +1,10 @@
 #include "platform/GstCameraCapture.h"
 
+#include "analysis/AnalysisFrames.h"
 #include "model/TaskQueue.h"
 #include "platform/CameraIdentity.h"
 #include "platform/CaptureModes.h"
+#include "platform/JpegDecoder.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -23,6 +25,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -195,7 +198,7 @@ std::optional<int> sizeOf(const GValue* value, int preferred)
     return minimum + (std::clamp(preferred, minimum, maximum) - minimum) / step * step;
 }
 
-FrameRate fractionOf(const GValue* value)
+CameraRate fractionOf(const GValue* value)
 {
     return {gst_value_get_fraction_numerator(value), gst_value_get_fraction_denominator(value)};
 }
@@ -258,7 +261,7 @@ std::vector<StreamMode> modesOf(const GstCaps* caps)
     return modes;
 }
 
-CapsPtr capsFor(const StreamMode& mode, FrameRate rate)
+CapsPtr capsFor(const StreamMode& mode, CameraRate rate)
 {
     GstStructure* structure = mode.format == StreamFormat::mjpeg
         ? gst_structure_new_empty("image/jpeg")
@@ -271,15 +274,80 @@ CapsPtr capsFor(const StreamMode& mode, FrameRate rate)
     return caps;
 }
 
-// Everything after the source: the mode's caps, the rate stage that drops surplus frames
-// before any decoding, the decoder for MJPEG, and the sink the frames are taken from.
-std::string tailDescription(StreamFormat format)
-{
-    std::string tail = "capsfilter name=verticora-mode ! videorate name=verticora-rate drop-only=true skip-to-first=true";
-    if (format == StreamFormat::mjpeg)
-        tail += " ! jpegdec name=verticora-decoder ! videoconvert ! video/x-raw,format=I420";
-    return tail + " ! appsink name=verticora-sink";
-}
+// Everything after the source: the mode's caps and the sink the frames are taken from.
+// Surplus frames are dropped by a probe on the source's pad before they reach either, and
+// MJPEG is decoded in the sink's callback, so only the frames that are kept are decoded.
+constexpr const char* tailDescription = "capsfilter name=verticora-mode ! appsink name=verticora-sink";
+
+// A buffer's bytes, mapped read-only for as long as this lives.
+class MappedBuffer {
+public:
+    explicit MappedBuffer(GstBuffer* buffer) : m_buffer(buffer)
+    {
+        m_mapped = buffer && gst_buffer_map(buffer, &m_info, GST_MAP_READ);
+    }
+    ~MappedBuffer()
+    {
+        if (m_mapped)
+            gst_buffer_unmap(m_buffer, &m_info);
+    }
+    MappedBuffer(const MappedBuffer&) = delete;
+    MappedBuffer& operator=(const MappedBuffer&) = delete;
+
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const
+    {
+        return m_mapped ? std::span<const std::uint8_t>(m_info.data, m_info.size) : std::span<const std::uint8_t>();
+    }
+
+private:
+    GstBuffer* m_buffer;
+    GstMapInfo m_info{};
+    bool m_mapped = false;
+};
+
+// Lets at most `rate` frames a second of a faster camera through, chosen by their
+// timestamps, so that the frames kept are evenly spaced. Set on the capture thread, asked
+// on the streaming thread for every frame the camera sends.
+class FrameDrop {
+public:
+    // `rate` 0 keeps every frame; `nativeRate` is the camera's, whose half frame interval
+    // absorbs the jitter of its timestamps.
+    void setRate(int rate, double nativeRate)
+    {
+        const GstClockTime period = rate > 0 ? GST_SECOND / static_cast<GstClockTime>(rate) : 0;
+        const GstClockTime slack = nativeRate > 0 ? static_cast<GstClockTime>(GST_SECOND / (2 * nativeRate)) : 0;
+        m_slack.store(std::min(slack, period / 2));
+        m_period.store(period);
+        restart();
+    }
+
+    // The next frame is kept, whatever came before.
+    void restart() { m_next.store(GST_CLOCK_TIME_NONE); }
+
+    bool keep(GstClockTime time)
+    {
+        const GstClockTime period = m_period.load(std::memory_order_relaxed);
+        if (period == 0)
+            return true;
+        if (!GST_CLOCK_TIME_IS_VALID(time))
+            time = gst_util_get_timestamp();
+        const GstClockTime slack = m_slack.load(std::memory_order_relaxed);
+        const GstClockTime next = m_next.load(std::memory_order_relaxed);
+        const bool first = !GST_CLOCK_TIME_IS_VALID(next);
+        const bool wentBack = !first && next > time + period + slack; // a restarted clock
+        if (!first && !wentBack && time + slack < next)
+            return false;
+        // Keep to the schedule while the frames do, so that jitter does not slow the rate.
+        const bool onSchedule = !first && !wentBack && time < next + period;
+        m_next.store(onSchedule ? next + period : time + period, std::memory_order_relaxed);
+        return true;
+    }
+
+private:
+    std::atomic<GstClockTime> m_period{0};
+    std::atomic<GstClockTime> m_slack{0};
+    std::atomic<GstClockTime> m_next{GST_CLOCK_TIME_NONE};
+};
 
 // ---- State shared with GStreamer's threads --------------------------------------------
 
@@ -314,10 +382,12 @@ public:
     std::atomic<std::uint64_t> framesDecoded{0};
     std::atomic<std::uint64_t> framesDelivered{0};
     std::atomic<std::uint32_t> deliveredFormat{0};
+    FrameDrop drop;
 
     // A new start: forget the first frame and the failure of the last one.
     void restart()
     {
+        drop.restart();
         std::lock_guard guard(m_lock);
         m_firstFrame = false;
         m_failure.reset();
@@ -386,9 +456,22 @@ public:
             m_report(!m_node.empty() && ::access(m_node.c_str(), F_OK) != 0);
     }
 
-    // Streaming thread: one frame reached the sink.
+    // Streaming thread: one frame reached the sink. MJPEG is decoded here; a frame that
+    // does not decode is dropped and does not count as the camera's first picture.
     void deliver(SamplePtr sample)
     {
+        GstCaps* caps = gst_sample_get_caps(sample.get());
+        GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+        if (!caps || gst_caps_is_empty(caps) || !buffer)
+            return;
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        std::optional<JpegDecoder::Frame> decoded;
+        if (gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg")) {
+            decoded = decode(buffer);
+            if (!decoded)
+                return;
+        }
+
         ++framesDelivered;
         {
             std::lock_guard guard(m_lock);
@@ -397,43 +480,65 @@ public:
         m_changed.notify_all();
 
         const CaptureService::FrameReceiver receiver = m_delivery->current();
-        GstCaps* caps = gst_sample_get_caps(sample.get());
-        GstVideoInfo info;
-        if (!receiver || !caps || !gst_video_info_from_caps(&info, caps))
+        if (!receiver)
             return;
+        CapturedFrame captured;
+        if (decoded) {
+            captured.image = decoded->image;
+            captured.storage = std::move(decoded->storage);
+        } else if (!map(std::move(sample), caps, captured)) {
+            return;
+        }
+        captured.presentationTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND
+                                                                 : std::numeric_limits<double>::quiet_NaN();
+        captured.output = output.load();
+        deliveredFormat = captured.image->format();
+        receiver(std::move(captured));
+    }
+
+private:
+    std::optional<JpegDecoder::Frame> decode(GstBuffer* buffer)
+    {
+        ++framesDecoded;
+        const MappedBuffer mapped(buffer);
+        std::lock_guard guard(m_decoderLock);
+        if (!m_decoder)
+            m_decoder.emplace(AnalysisFrames::maximumWidth);
+        return m_decoder->decode(mapped.bytes());
+    }
+
+    // A raw frame handed over in place: its planes stay mapped while the receiver holds it.
+    static bool map(SamplePtr sample, GstCaps* caps, CapturedFrame& captured)
+    {
+        GstVideoInfo info;
+        if (!gst_video_info_from_caps(&info, caps))
+            return false;
         const std::uint32_t code = deliveredCode(info);
         if (code == 0)
-            return;
+            return false;
         auto mapped = std::make_shared<const MappedFrame>(std::move(sample), info);
         if (!mapped->mapped())
-            return;
+            return false;
         const GstVideoFrame& frame = mapped->frame();
         std::array<PixelPlane, PixelBufferView::maximumPlanes> planes{};
         const std::size_t planeCount = std::min<std::size_t>(GST_VIDEO_FRAME_N_PLANES(&frame), planes.size());
         for (std::size_t i = 0; i < planeCount; ++i) {
             const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, i);
             if (stride <= 0)
-                return;
+                return false;
             planes[i] = {static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, i)),
                          static_cast<std::size_t>(stride)};
         }
-        CapturedFrame captured;
         try {
             captured.image.emplace(GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame), code,
                                    std::span(planes.data(), planeCount));
         } catch (const std::invalid_argument&) {
-            return; // a frame of impossible geometry is dropped rather than read
+            return false; // a frame of impossible geometry is dropped rather than read
         }
-        const GstClockTime pts = GST_BUFFER_PTS(frame.buffer);
-        captured.presentationTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND
-                                                                 : std::numeric_limits<double>::quiet_NaN();
-        captured.output = output.load();
         captured.storage = std::move(mapped);
-        deliveredFormat = code;
-        receiver(std::move(captured));
+        return true;
     }
 
-private:
     std::shared_ptr<Delivery> m_delivery;
     std::string m_node;
     FailureReport m_report;
@@ -445,6 +550,9 @@ private:
     bool m_watching = false;
     bool m_reported = false;
     bool m_abandoned = false;
+
+    std::mutex m_decoderLock; // one streaming thread at a time, but a new one after each restart
+    std::optional<JpegDecoder> m_decoder;
 };
 
 // User data of the C callbacks: a strong reference to the stream, freed by GStreamer when
@@ -496,26 +604,15 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data)
     return GST_FLOW_OK;
 }
 
-// Counts the buffers passing a pad into one of the stream's counters.
-struct Counter {
-    StreamRef stream;
-    std::atomic<std::uint64_t> Stream::*count;
-};
-
-GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
+// Every frame the camera sends passes here first: counted, and dropped at once when the
+// rate wants fewer, before the rest of the pipeline or the decoder sees it.
+GstPadProbeReturn onCameraFrame(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
-    const Counter& counter = *static_cast<Counter*>(data);
-    ++((*counter.stream).*counter.count);
-    return GST_PAD_PROBE_OK;
-}
-
-void countBuffersInto(GstElement* element, const StreamRef& stream, std::atomic<std::uint64_t> Stream::*count)
-{
-    const ObjectPtr<GstPad> pad(gst_element_get_static_pad(element, "sink"));
-    if (!pad)
-        return;
-    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, onBuffer, new Counter{stream, count},
-                      [](gpointer data) { delete static_cast<Counter*>(data); });
+    Stream& stream = *streamOf(data);
+    ++stream.framesIn;
+    const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    return stream.drop.keep(buffer ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE) ? GST_PAD_PROBE_OK
+                                                                                   : GST_PAD_PROBE_DROP;
 }
 
 // Hands the stand-in's frames to its "appsrc name=feed" whenever it asks for one.
@@ -552,7 +649,6 @@ public:
     {
         GstBin* bin = GST_BIN(m_pipeline.get());
         m_modeFilter.reset(gst_bin_get_by_name(bin, "verticora-mode"));
-        m_rate.reset(gst_bin_get_by_name(bin, "verticora-rate"));
         m_sink.reset(gst_bin_get_by_name(bin, "verticora-sink"));
     }
 
@@ -560,7 +656,7 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    [[nodiscard]] bool complete() const { return m_modeFilter && m_rate && m_sink; }
+    [[nodiscard]] bool complete() const { return m_modeFilter && m_sink; }
     [[nodiscard]] Stream& stream() { return *m_stream; }
     [[nodiscard]] const StreamMode& mode() const { return m_mode; }
     [[nodiscard]] const RatePlan& plan() const { return m_plan; }
@@ -574,8 +670,8 @@ public:
             const CapsPtr caps = capsFor(m_mode, plan.native);
             g_object_set(m_modeFilter.get(), "caps", caps.get(), nullptr);
         }
-        if (!m_applied || plan.dropTo != m_plan.dropTo)
-            g_object_set(m_rate.get(), "max-rate", plan.dropTo > 0 ? plan.dropTo : G_MAXINT, nullptr);
+        if (!m_applied || plan.dropTo != m_plan.dropTo || !(plan.native == m_plan.native))
+            m_stream->drop.setRate(plan.dropTo, plan.native.value());
         m_plan = plan;
         m_applied = true;
     }
@@ -629,6 +725,7 @@ public:
 
     [[nodiscard]] bool running() const { return m_running; }
 
+    // The camera's rate as negotiated, less what the drop lets through.
     [[nodiscard]] double negotiatedRate() const
     {
         const ObjectPtr<GstPad> pad(gst_element_get_static_pad(m_sink.get(), "sink"));
@@ -640,7 +737,8 @@ public:
         if (!gst_structure_get_fraction(gst_caps_get_structure(caps.get(), 0), "framerate", &numerator, &denominator)
             || denominator <= 0)
             return 0;
-        return static_cast<double>(numerator) / denominator;
+        const double rate = static_cast<double>(numerator) / denominator;
+        return m_plan.dropTo > 0 ? std::min<double>(rate, m_plan.dropTo) : rate;
     }
 
 private:
@@ -653,7 +751,6 @@ private:
 
     ObjectPtr<GstElement> m_pipeline;
     ObjectPtr<GstElement> m_modeFilter;
-    ObjectPtr<GstElement> m_rate;
     ObjectPtr<GstElement> m_sink;
     StreamMode m_mode;
     std::shared_ptr<Stream> m_stream;
@@ -706,7 +803,7 @@ SessionOrError buildPipeline(const std::string& source, const std::shared_ptr<St
         return {nullptr, "The camera offers no picture format Verticora can read."};
     }
 
-    ObjectPtr<GstElement> tail = adopt(gst_parse_bin_from_description(tailDescription(mode->format).c_str(), TRUE, &rawError));
+    ObjectPtr<GstElement> tail = adopt(gst_parse_bin_from_description(tailDescription, TRUE, &rawError));
     error.reset(rawError);
     if (!tail || error) {
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
@@ -732,10 +829,7 @@ SessionOrError buildPipeline(const std::string& source, const std::shared_ptr<St
     callbacks.new_sample = onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, new StreamRef(stream), releaseStream);
 
-    const ObjectPtr<GstElement> rate(gst_bin_get_by_name(bin, "verticora-rate"));
-    countBuffersInto(rate.get(), stream, &Stream::framesIn);
-    if (const ObjectPtr<GstElement> decoder(gst_bin_get_by_name(bin, "verticora-decoder")); decoder)
-        countBuffersInto(decoder.get(), stream, &Stream::framesDecoded);
+    gst_pad_add_probe(sourcePad.get(), GST_PAD_PROBE_TYPE_BUFFER, onCameraFrame, new StreamRef(stream), releaseStream);
 
     if (feed) {
         const ObjectPtr<GstElement> feedElement(gst_bin_get_by_name(GST_BIN(sourceElement), "feed"));

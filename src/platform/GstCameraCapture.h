@@ -14,11 +14,12 @@ namespace verticora {
 
 // The system's cameras through GStreamer: a device monitor finds them and reports plugs
 // and unplugs, and each session is one pipeline
-//   source ! capsfilter ! videorate ! (jpegdec ! videoconvert, for MJPEG) ! appsink
-// whose capsfilter asks the camera for the lowest rate that still meets the cadence and
-// whose videorate drops every surplus frame before anything is decoded. Frames reach the
-// receiver on GStreamer's streaming thread, mapped read-only; nothing here waits on the
-// main thread, and every wait on the capture thread has a bound.
+//   source ! capsfilter ! appsink
+// whose capsfilter asks the camera for the lowest rate that still meets the cadence. A
+// probe on the source's pad drops every surplus frame before anything else handles it,
+// and MJPEG frames are decoded, at reduced size, only once they reach the sink. Frames
+// reach the receiver on GStreamer's streaming thread; nothing here waits on the main
+// thread, and every wait on the capture thread has a bound.
 class GstCameraCapture final : public CaptureService {
     Q_OBJECT
 
@@ -44,7 +45,7 @@ public:
     // What the current session's pipeline has done so far.
     struct Statistics {
         std::uint64_t framesIn = 0;        // frames the camera delivered
-        std::uint64_t framesDecoded = 0;   // frames that reached the JPEG decoder
+        std::uint64_t framesDecoded = 0;   // JPEG frames the decoder was given
         std::uint64_t framesDelivered = 0; // frames that reached the receiver's side
         double negotiatedRate = 0;         // frames a second agreed with the receiver's side
     };

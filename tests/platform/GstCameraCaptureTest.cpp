@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -91,16 +93,18 @@ struct Worker {
     bool running = false;
 };
 
-// A JPEG of a 320x180 gradient with a moving bar, as a camera's MJPEG frame. Drawn
+using FrameBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+// A 1280x720 JPEG of a gradient with a moving bar, as a camera's MJPEG frame. Drawn
 // pixel by pixel: QPainter's gradients run on Qt's thread pool, out of the sanitizer's sight.
-std::shared_ptr<const std::vector<std::uint8_t>> jpegFrame(int index)
+FrameBytes jpegFrame(int index)
 {
-    QImage image(320, 180, QImage::Format_RGB32);
+    QImage image(1280, 720, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const bool bar = x >= (index * 7) % 300 && x < (index * 7) % 300 + 20 && y >= 40 && y < 140;
-            row[x] = bar ? qRgb(255, 255, 255) : qRgb(x * 255 / 320, y * 255 / 180, 128);
+            const bool bar = x >= (index * 28) % 1200 && x < (index * 28) % 1200 + 80 && y >= 160 && y < 560;
+            row[x] = bar ? qRgb(255, 255, 255) : qRgb(x * 255 / 1280, y * 255 / 720, 128);
         }
     }
     QByteArray bytes;
@@ -110,6 +114,31 @@ std::shared_ptr<const std::vector<std::uint8_t>> jpegFrame(int index)
     return std::make_shared<const std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
 }
 
+// The frame as a camera sends it when its transfer breaks off halfway.
+FrameBytes cutShort(const FrameBytes& jpeg)
+{
+    return std::make_shared<const std::vector<std::uint8_t>>(jpeg->begin(), jpeg->begin() + static_cast<std::ptrdiff_t>(jpeg->size() / 2));
+}
+
+const std::string mjpegCamera = appsrc("name=feed", "image/jpeg,width=1280,height=720,framerate=30/1");
+
+// A 30 fps camera sending `frame(i)` as its i-th frame, as fast as the pipeline takes
+// them, with timestamps that wobble by a few milliseconds as a real camera's do.
+GstCameraCapture::StandIn feedingStandIn(const std::string& camera, std::function<std::optional<FrameBytes>(int)> frame,
+                                         std::chrono::milliseconds startTimeout = 3000ms)
+{
+    GstCameraCapture::StandIn source = standIn(camera, startTimeout);
+    source.feed = [frame = std::move(frame), next = std::make_shared<std::atomic<int>>(0)]()
+        -> std::optional<GstCameraCapture::FeedFrame> {
+        const int i = (*next)++;
+        const std::optional<FrameBytes> bytes = frame(i);
+        if (!bytes)
+            return std::nullopt;
+        return GstCameraCapture::FeedFrame{*bytes, i / 30.0 + (i % 3) * 0.003};
+    };
+    return source;
+}
+
 bool waitFor(const std::function<bool()>& condition)
 {
     return QTest::qWaitFor(condition, 5000);
@@ -117,54 +146,104 @@ bool waitFor(const std::function<bool()>& condition)
 
 } // namespace
 
-TEST(GstCameraCapture, mjpegAtThirtyFramesASecondIsDecodedOnlyAsOftenAsTheCadenceAnalyses)
+TEST(GstCameraCapture, aThirtyFramesASecondCameraIsThinnedToTheCadenceBeforeAnyDecoding)
 {
-    std::vector<std::shared_ptr<const std::vector<std::uint8_t>>> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(jpegFrame(i));
+    // MJPEG is decoded at half size, still wider than the analysis frame; YUYV, from a camera
+    // that offers nothing slower, is handed over as it came and never decoded.
+    struct Case {
+        std::string camera;
+        std::vector<FrameBytes> frames;
+        std::uint32_t format;
+        int width, height;
+        std::uint64_t decoded;
+    };
+    const Case cases[] = {
+        {mjpegCamera, {jpegFrame(0), jpegFrame(1), jpegFrame(2)}, pixelFormat::i420Full, 640, 360, 9},
+        {appsrc("name=feed", "video/x-raw,format=YUY2,width=320,height=180,framerate=30/1"),
+         {std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128)}, pixelFormat::yuyv, 320, 180, 0},
+    };
     constexpr int sent = 90; // three seconds of a 30 fps camera, handed over as fast as taken
-    std::atomic<int> next{0};
-    GstCameraCapture::StandIn source =
-        standIn(appsrc("name=feed", "image/jpeg,width=320,height=180,framerate=30/1"));
-    source.feed = [&]() -> std::optional<GstCameraCapture::FeedFrame> {
-        const int i = next++;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        GstCameraCapture camera(feedingStandIn(c.camera, [&](int i) -> std::optional<FrameBytes> {
+            if (i >= sent)
+                return std::nullopt;
+            return c.frames[std::size_t(i) % c.frames.size()];
+        }));
+        Collector collector;
+        camera.setFrameReceiver(collector.receiver());
+
+        ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
+        EXPECT_EQ(camera.activeFormatSubtype(), c.format);
+        EXPECT_EQ(choosePixelFormat(camera.activeFormatSubtype(), camera.offeredPixelFormats()), c.format);
+        ASSERT_TRUE(waitFor([&] { return camera.statistics().framesIn == sent; }));
+
+        const GstCameraCapture::Statistics statistics = camera.statistics();
+        EXPECT_EQ(statistics.framesDelivered, 9u) << "surplus frames are dropped at the source";
+        EXPECT_EQ(statistics.framesDecoded, c.decoded);
+        EXPECT_EQ(statistics.negotiatedRate, 3.0);
+        const std::vector<Received> received = collector.frames();
+        ASSERT_EQ(received.size(), statistics.framesDelivered);
+        for (std::size_t i = 0; i < received.size(); ++i) {
+            EXPECT_EQ(received[i].format, c.format);
+            EXPECT_EQ(received[i].width, c.width);
+            EXPECT_EQ(received[i].height, c.height);
+            if (i > 0) {
+                EXPECT_NEAR(received[i].presentationTime - received[i - 1].presentationTime, 1.0 / 3, 0.007);
+            }
+        }
+
+        // The model's rate choice sees a camera it can slow to three frames a second, and
+        // the height capture's nine.
+        Worker worker(camera);
+        worker.worker.configureCaptureRate(false);
+        EXPECT_TRUE(worker.worker.trackingRateCapture());
+        EXPECT_DOUBLE_EQ(camera.activeMinFrameDuration(), 1.0 / 3);
+        worker.worker.configureCaptureRate(true);
+        EXPECT_FALSE(worker.worker.trackingRateCapture());
+        EXPECT_DOUBLE_EQ(camera.activeMaxFrameDuration(), 1.0 / 9);
+    }
+}
+
+TEST(GstCameraCapture, aDamagedJpegIsDroppedAndTheStreamGoesOn)
+{
+    // Every tenth frame is kept: 0, 10, 20, ... The very first and a later one are damaged.
+    const FrameBytes good = jpegFrame(0);
+    const FrameBytes damaged = cutShort(good);
+    constexpr int sent = 90;
+    GstCameraCapture camera(feedingStandIn(mjpegCamera, [&](int i) -> std::optional<FrameBytes> {
         if (i >= sent)
             return std::nullopt;
-        return GstCameraCapture::FeedFrame{frames[std::size_t(i) % frames.size()], i / 30.0};
-    };
-    GstCameraCapture camera(std::move(source));
+        return i == 0 || i == 40 ? damaged : good;
+    }));
     Collector collector;
     camera.setFrameReceiver(collector.receiver());
-
-    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
-    EXPECT_EQ(camera.activeFormatSubtype(), pixelFormat::i420Full) << "decoded JPEG, full range";
-    EXPECT_EQ(choosePixelFormat(camera.activeFormatSubtype(), camera.offeredPixelFormats()), pixelFormat::i420Full);
+    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt) << "the first good frame starts the camera";
+    camera.startRunning();
+    EXPECT_TRUE(camera.isRunning());
     ASSERT_TRUE(waitFor([&] { return camera.statistics().framesIn == sent; }));
 
     const GstCameraCapture::Statistics statistics = camera.statistics();
-    EXPECT_GE(statistics.framesDecoded, 8u);
-    EXPECT_LE(statistics.framesDecoded, 10u) << "surplus frames are dropped before the decoder";
-    EXPECT_EQ(statistics.negotiatedRate, 3.0);
+    EXPECT_EQ(statistics.framesDecoded, 9u);
+    EXPECT_EQ(statistics.framesDelivered, 7u);
     const std::vector<Received> received = collector.frames();
-    ASSERT_EQ(received.size(), statistics.framesDecoded);
-    for (std::size_t i = 0; i < received.size(); ++i) {
-        EXPECT_EQ(received[i].format, pixelFormat::i420Full);
-        EXPECT_EQ(received[i].width, 320);
-        EXPECT_EQ(received[i].height, 180);
-        if (i > 0) {
-            EXPECT_NEAR(received[i].presentationTime - received[i - 1].presentationTime, 1.0 / 3, 0.034);
-        }
+    ASSERT_EQ(received.size(), 7u);
+    EXPECT_NEAR(received.front().presentationTime, 10 / 30.0, 0.01);
+    for (const Received& frame : received) {
+        EXPECT_GT(std::abs(frame.presentationTime - 40 / 30.0), 0.01);
+        EXPECT_EQ(frame.width, 640);
     }
+}
 
-    // The model's rate choice sees a camera it can slow to three frames a second, and
-    // the height capture's nine.
+TEST(GstCameraCapture, aCameraThatSendsOnlyDamagedJpegsDoesNotStart)
+{
+    const FrameBytes damaged = cutShort(jpegFrame(0));
+    GstCameraCapture camera(feedingStandIn(mjpegCamera, [&](int) -> std::optional<FrameBytes> { return damaged; }, 300ms));
     Worker worker(camera);
-    worker.worker.configureCaptureRate(false);
-    EXPECT_TRUE(worker.worker.trackingRateCapture());
-    EXPECT_DOUBLE_EQ(camera.activeMinFrameDuration(), 1.0 / 3);
-    worker.worker.configureCaptureRate(true);
-    EXPECT_FALSE(worker.worker.trackingRateCapture());
-    EXPECT_DOUBLE_EQ(camera.activeMaxFrameDuration(), 1.0 / 9);
+    worker.worker.startSession(0, standInDevice.uniqueID);
+    EXPECT_EQ(worker.outcome, SessionOutcome::configured);
+    EXPECT_FALSE(worker.running);
+    EXPECT_GT(camera.statistics().framesDecoded, 0u);
 }
 
 TEST(GstCameraCapture, aCameraThatOffersALowRateIsSlowedByCapsAndReportsWhatItDelivers)

@@ -1,9 +1,10 @@
 // verticora-bench-capture: what the camera pipeline itself costs. A rendered 1280x720
-// MJPEG stream plays at 30 frames a second in real time, first through the production
-// pipeline at the monitoring cadence (frames handed to a receiver that keeps nothing, no
-// analysis), then through the same pipeline decoding every frame. Prints one JSON line.
+// MJPEG (or YUYV) stream plays at 30 frames a second in real time, first through the
+// production pipeline at the monitoring cadence (frames handed to a receiver that keeps
+// nothing, no analysis), then through the same pipeline decoding (or delivering) every
+// frame. Prints one JSON line.
 //
-//   verticora-bench-capture [--seconds N] [--portrait PNG]
+//   verticora-bench-capture [--seconds N] [--portrait PNG] [--format mjpeg|yuyv]
 
 #include "analysis/FaceLandmarkRequest.h"
 #include "model/CameraRunToken.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -42,9 +44,32 @@ constexpr int distinctFrames = 30; // one second of motion, played in a loop
 
 using Jpeg = std::shared_ptr<const std::vector<std::uint8_t>>;
 
+// The picture as a YUYV camera sends it (BT.601 video range, chroma of each pixel pair averaged).
+Jpeg yuyvOf(const QImage& image)
+{
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(width) * height * 2);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; x += 2) {
+            int u = 0;
+            int v = 0;
+            std::uint8_t luma[2];
+            for (int k = 0; k < 2; ++k) {
+                const int r = qRed(row[x + k]), g = qGreen(row[x + k]), b = qBlue(row[x + k]);
+                luma[k] = static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+                u += ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128;
+                v += ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128;
+            }
+            bytes.insert(bytes.end(), {luma[0], static_cast<std::uint8_t>(u / 2), luma[1], static_cast<std::uint8_t>(v / 2)});
+        }
+    }
+    return std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+}
+
 // A seated person (the test portrait when there is one) swaying slightly in front of a
 // plain wall, with the sensor noise that makes a camera's JPEGs as large as they are.
-std::vector<Jpeg> renderStream(const QString& portraitPath)
+std::vector<Jpeg> renderStream(const QString& portraitPath, bool yuyv)
 {
     const QImage portrait(portraitPath);
     std::mt19937 random(7);
@@ -78,6 +103,10 @@ std::vector<Jpeg> renderStream(const QString& portraitPath)
                               std::clamp(qBlue(p) + n, 0, 255));
             }
         }
+        if (yuyv) {
+            frames.push_back(yuyvOf(image));
+            continue;
+        }
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
@@ -102,18 +131,24 @@ struct Run {
 
 // Plays the stream through a fresh session for `seconds`. The monitoring run makes the
 // model's own frame-rate choice; the baseline asks for every frame the camera sends.
-Run play(const std::vector<Jpeg>& frames, double seconds, bool everyFrame)
+Run play(const std::vector<Jpeg>& frames, double seconds, bool everyFrame, bool yuyv)
 {
-    const std::string caps = "image/jpeg,width=" + std::to_string(width) + ",height=" + std::to_string(height)
-        + ",framerate=" + std::to_string(framesPerSecond) + "/1";
+    const std::string caps = std::string(yuyv ? "video/x-raw,format=YUY2" : "image/jpeg") + ",width="
+        + std::to_string(width) + ",height=" + std::to_string(height) + ",framerate=" + std::to_string(framesPerSecond)
+        + "/1";
     std::atomic<std::uint64_t> fed{0};
     GstCameraCapture::StandIn standIn;
-    standIn.device = {"bench", "Rendered MJPEG camera", "external"};
-    // clocksync paces the pre-encoded frames to the pipeline clock, as a camera would.
-    standIn.source = "appsrc name=feed is-live=true format=time caps=\"" + caps + "\" ! capsfilter caps=\"" + caps
-        + "\" ! clocksync";
-    standIn.feed = [&frames, &fed]() -> std::optional<GstCameraCapture::FeedFrame> {
+    standIn.device = {"bench", "Rendered camera", "external"};
+    // The capsfilter answers the caps query the appsrc leaves open.
+    standIn.source = "appsrc name=feed is-live=true format=time caps=\"" + caps + "\" ! capsfilter caps=\"" + caps + "\"";
+    // The pre-encoded frames are handed over at the camera's pace: the streaming thread
+    // waits for each frame's time, as v4l2src waits for the device, and nothing else runs.
+    standIn.feed = [&frames, &fed, start = std::optional<std::chrono::steady_clock::time_point>()]() mutable
+        -> std::optional<GstCameraCapture::FeedFrame> {
         const std::uint64_t n = fed++;
+        if (!start)
+            start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(*start + std::chrono::nanoseconds(n * 1'000'000'000 / framesPerSecond));
         return GstCameraCapture::FeedFrame{frames[n % frames.size()], static_cast<double>(n) / framesPerSecond};
     };
     GstCameraCapture camera(std::move(standIn));
@@ -161,34 +196,40 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     double seconds = 60;
     QString portrait = QStringLiteral(VERTICORA_TEST_DATA_DIR "/astronaut.png");
+    bool yuyv = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (argument == "--portrait" && i + 1 < argc) {
             portrait = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == "--format" && i + 1 < argc && (argv[i + 1] == std::string("mjpeg") || argv[i + 1] == std::string("yuyv"))) {
+            yuyv = argv[++i] == std::string("yuyv");
         } else if (argument.rfind("--benchmark", 0) != 0) { // `make bench` passes Google Benchmark's options
-            std::fprintf(stderr, "usage: verticora-bench-capture [--seconds N] [--portrait PNG]\n");
+            std::fprintf(stderr, "usage: verticora-bench-capture [--seconds N] [--portrait PNG] [--format mjpeg|yuyv]\n");
             return 2;
         }
     }
     if (!(seconds > 0))
         seconds = 60;
 
-    const std::vector<Jpeg> frames = renderStream(portrait);
-    double jpegBytes = 0;
+    const std::vector<Jpeg> frames = renderStream(portrait, yuyv);
+    double frameBytes = 0;
     for (const Jpeg& frame : frames)
-        jpegBytes += static_cast<double>(frame->size()) / static_cast<double>(frames.size());
-    const Run production = play(frames, seconds, false);
-    const Run baseline = play(frames, seconds, true);
+        frameBytes += static_cast<double>(frame->size()) / static_cast<double>(frames.size());
+    const Run production = play(frames, seconds, false, yuyv);
+    const Run baseline = play(frames, seconds, true, yuyv);
 
     const auto& s = production.statistics;
     std::printf("{\"cpu_percent\": %.3f, \"baseline_cpu_percent\": %.3f, \"frames_in\": %llu, \"frames_decoded\": %llu, "
-                "\"cpu_ratio\": %.3f, \"decoded_fraction\": %.3f, \"baseline_frames_decoded\": %llu, \"jpeg_bytes\": %.0f}\n",
+                "\"cpu_ratio\": %.3f, \"decoded_fraction\": %.3f, \"baseline_frames_decoded\": %llu, \"frames_delivered\": %llu, "
+                "\"baseline_frames_delivered\": %llu, \"format\": \"%s\", \"frame_bytes\": %.0f}\n",
                 production.cpuPercent, baseline.cpuPercent, static_cast<unsigned long long>(s.framesIn),
                 static_cast<unsigned long long>(s.framesDecoded),
                 baseline.cpuPercent > 0 ? production.cpuPercent / baseline.cpuPercent : 0.0,
                 s.framesIn > 0 ? static_cast<double>(s.framesDecoded) / static_cast<double>(s.framesIn) : 0.0,
-                static_cast<unsigned long long>(baseline.statistics.framesDecoded), jpegBytes);
+                static_cast<unsigned long long>(baseline.statistics.framesDecoded),
+                static_cast<unsigned long long>(s.framesDelivered),
+                static_cast<unsigned long long>(baseline.statistics.framesDelivered), yuyv ? "yuyv" : "mjpeg", frameBytes);
     return 0;
 }
