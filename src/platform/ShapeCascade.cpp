@@ -1,0 +1,128 @@
+#include "platform/ShapeCascade.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__F16C__)
+#include <immintrin.h>
+#endif
+
+namespace verticora::detail {
+
+ShapeCascade::ShapeCascade(const ShapeModelSpec& spec)
+    : m_spec(spec),
+      m_shape(static_cast<std::size_t>(2 * spec.partCount)),
+      m_pixels(static_cast<std::size_t>(spec.featurePixels))
+{
+#if !defined(__F16C__)
+    if (spec.leafBits == 16) {
+        m_halfToFloat.resize(65536);
+        for (std::size_t h = 0; h < m_halfToFloat.size(); ++h)
+            m_halfToFloat[h] = facemodel::fromHalf(static_cast<std::uint16_t>(h));
+    }
+#endif
+}
+
+void ShapeCascade::addLeaf(const std::byte* leaf)
+{
+    const std::size_t count = m_shape.size();
+    float* shape = m_shape.data();
+    if (m_spec.leafBits == 32) {
+        const auto* values = reinterpret_cast<const float*>(leaf);
+        for (std::size_t k = 0; k < count; ++k)
+            shape[k] += values[k];
+        return;
+    }
+    const auto* halves = reinterpret_cast<const std::uint16_t*>(leaf);
+    std::size_t k = 0;
+#if defined(__F16C__)
+    for (; k + 8 <= count; k += 8) {
+        const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(halves + k));
+        _mm256_storeu_ps(shape + k, _mm256_add_ps(_mm256_loadu_ps(shape + k), _mm256_cvtph_ps(half)));
+    }
+    for (; k < count; ++k)
+        shape[k] += facemodel::fromHalf(halves[k]);
+#else
+    for (; k < count; ++k)
+        shape[k] += m_halfToFloat[halves[k]];
+#endif
+}
+
+void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span<Point> points)
+{
+    const std::span<const float> initial = m_spec.initialShape;
+    std::copy(initial.begin(), initial.end(), m_shape.begin());
+    const std::size_t parts = static_cast<std::size_t>(m_spec.partCount);
+    const double left = static_cast<double>(box.left);
+    const double top = static_cast<double>(box.top);
+    const double width = static_cast<double>(box.right - box.left);
+    const double height = static_cast<double>(box.bottom - box.top);
+    const std::size_t leafBytes = 2 * parts * static_cast<std::size_t>(m_spec.leafBits / 8);
+    const std::size_t leavesPerTree = static_cast<std::size_t>(m_spec.splitsPerTree) + 1;
+
+    for (int stage = 0; stage < m_spec.cascadeCount; ++stage) {
+        // The similarity (rotation and scale) that best maps the mean shape onto the
+        // current one, by least squares; dlib finds the same through an SVD.
+        double meanFromX = 0;
+        double meanFromY = 0;
+        double meanToX = 0;
+        double meanToY = 0;
+        for (std::size_t i = 0; i < parts; ++i) {
+            meanFromX += initial[2 * i];
+            meanFromY += initial[2 * i + 1];
+            meanToX += m_shape[2 * i];
+            meanToY += m_shape[2 * i + 1];
+        }
+        const auto n = static_cast<double>(parts);
+        meanFromX /= n;
+        meanFromY /= n;
+        meanToX /= n;
+        meanToY /= n;
+        double spread = 0;
+        double along = 0;
+        double across = 0;
+        for (std::size_t i = 0; i < parts; ++i) {
+            const double fx = initial[2 * i] - meanFromX;
+            const double fy = initial[2 * i + 1] - meanFromY;
+            const double tx = m_shape[2 * i] - meanToX;
+            const double ty = m_shape[2 * i + 1] - meanToY;
+            spread += fx * fx + fy * fy;
+            along += tx * fx + ty * fy;
+            across += ty * fx - tx * fy;
+        }
+        const float a = spread != 0 ? static_cast<float>(along / spread) : 1.0f;
+        const float b = spread != 0 ? static_cast<float>(across / spread) : 0.0f;
+
+        const std::size_t pixelBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.featurePixels);
+        for (std::size_t i = 0; i < m_pixels.size(); ++i) {
+            const std::size_t anchor = m_spec.anchors[pixelBase + i];
+            const facemodel::Delta& d = m_spec.deltas[pixelBase + i];
+            const float sx = (a * d.x + -b * d.y) + m_shape[2 * anchor];
+            const float sy = (b * d.x + a * d.y) + m_shape[2 * anchor + 1];
+            const long px = static_cast<long>(std::floor(left + static_cast<double>(sx) * width + 0.5));
+            const long py = static_cast<long>(std::floor(top + static_cast<double>(sy) * height + 0.5));
+            const bool inside = px >= 0 && py >= 0 && px < image.width && py < image.height;
+            m_pixels[i] = inside ? static_cast<float>(image.pixels[static_cast<std::size_t>(py) * image.bytesPerRow
+                                                                   + static_cast<std::size_t>(px)])
+                                 : 0.0f;
+        }
+
+        const std::size_t treeBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.treesPerCascade);
+        for (std::size_t t = 0; t < static_cast<std::size_t>(m_spec.treesPerCascade); ++t) {
+            const facemodel::Split* nodes =
+                m_spec.splits.data() + (treeBase + t) * static_cast<std::size_t>(m_spec.splitsPerTree);
+            std::size_t node = 0;
+            const auto splitCount = static_cast<std::size_t>(m_spec.splitsPerTree);
+            while (node < splitCount) {
+                const facemodel::Split& split = nodes[node];
+                node = m_pixels[split.first] - m_pixels[split.second] > split.threshold ? 2 * node + 1 : 2 * node + 2;
+            }
+            addLeaf(m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafBytes);
+        }
+    }
+
+    for (std::size_t i = 0; i < parts && i < points.size(); ++i)
+        points[i] = {left + static_cast<double>(m_shape[2 * i]) * width, top + static_cast<double>(m_shape[2 * i + 1]) * height};
+}
+
+} // namespace verticora::detail
