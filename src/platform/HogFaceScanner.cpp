@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+#include <ctime>
+
 // The arithmetic below repeats dlib's (scan_fhog_pyramid.h, fhog.h, interpolation.h,
 // spatial_filtering.h) operation for operation in single precision, including where its
 // vector and scalar paths round differently, so that the scores come out the same.
@@ -28,61 +33,94 @@ constexpr std::array<float, 9> directionY{
 
 using Floats = float __attribute__((vector_size(32)));
 using Ints = std::int32_t __attribute__((vector_size(32)));
+using Doubles = double __attribute__((vector_size(32)));
+using Quads = std::int32_t __attribute__((vector_size(16)));
 
-// The gradient length and the nearest of the 18 signed orientations (0 for none) of the
-// pixels 1 to end - 1 of a row, eight at a time.
-void orientRow(const std::uint8_t* up, const std::uint8_t* middle, const std::uint8_t* down, int end, float* length,
-               std::int32_t* bins)
+constexpr int gradientRange = 2 * 255 + 1; // a difference of two grey levels
+
+// The nearest of the 18 signed orientations (0 for none) to the gradient (gx, gy), as
+// dlib finds it: the largest dot product with the nine directions or their opposites,
+// the first of equals.
+int orientationOf(int gx, int gy)
+{
+    const auto x = static_cast<float>(gx);
+    const auto y = static_cast<float>(gy);
+    float best = 0;
+    int bin = 0;
+    for (int o = 0; o < contrastInsensitiveBins; ++o) {
+        const float dot = x * directionX[static_cast<std::size_t>(o)] + y * directionY[static_cast<std::size_t>(o)];
+        if (dot > best) {
+            best = dot;
+            bin = o;
+        } else if (-dot > best) {
+            best = -dot;
+            bin = o + contrastInsensitiveBins;
+        }
+    }
+    return bin;
+}
+
+// Where the pixels 1 to end - 1 of a row vote and with what weights: the offset of
+// the histogram bin (the cell to the left of the pixel and the pixel's orientation), and
+// the gradient length weighted by the distance to that cell and the next, above and
+// below. dlib weights its vector columns (up to vectorEnd) as vy * (vx * v) and the rest
+// as (vy * vx) * v; so does this.
+void rowVotes(const std::uint8_t* up, const std::uint8_t* middle, const std::uint8_t* down, int vectorEnd, int end,
+              float vy0, float vy1, const ColumnWeights& columns, const std::uint8_t* orientations, RowVotes& votes)
 {
     int x = 1;
-    for (; x + 8 <= end; x += 8) {
-        Ints right{};
-        Ints left{};
-        Ints below{};
-        Ints above{};
-        for (int k = 0; k < 8; ++k) {
-            right[k] = middle[x + k + 1];
-            left[k] = middle[x + k - 1];
-            below[k] = down[x + k];
-            above[k] = up[x + k];
-        }
-        const Floats gx = __builtin_convertvector(right - left, Floats);
-        const Floats gy = __builtin_convertvector(below - above, Floats);
-        const Floats squared = gx * gx + gy * gy;
-        Floats best{};
-        Ints bin{};
-        for (int o = 0; o < contrastInsensitiveBins; ++o) {
-            const Floats dot = gx * directionX[static_cast<std::size_t>(o)] + gy * directionY[static_cast<std::size_t>(o)];
-            Ints more = dot > best;
-            bin = more ? Ints{} + o : bin;
-            best = more ? dot : best;
-            more = -dot > best;
-            bin = more ? Ints{} + (o + contrastInsensitiveBins) : bin;
-            best = more ? -dot : best;
-        }
-        std::memcpy(length + x, &squared, sizeof(squared));
-        std::memcpy(bins + x, &bin, sizeof(bin));
+#if defined(__AVX2__)
+    const auto widen = [](const std::uint8_t* p) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    };
+    const __m256 above = _mm256_set1_ps(vy1);
+    const __m256 below = _mm256_set1_ps(vy0);
+    const __m256i centre = _mm256_set1_epi32(255);
+    const __m256i range = _mm256_set1_epi32(gradientRange);
+    const __m256i byte = _mm256_set1_epi32(0xff);
+    for (; x < vectorEnd; x += 8) {
+        const auto i = static_cast<std::size_t>(x);
+        const __m256i dx = _mm256_sub_epi32(widen(middle + x + 1), widen(middle + x - 1));
+        const __m256i dy = _mm256_sub_epi32(widen(down + x), widen(up + x));
+        const __m256 gx = _mm256_cvtepi32_ps(dx);
+        const __m256 gy = _mm256_cvtepi32_ps(dy);
+        const __m256 v = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(gx, gx), _mm256_mul_ps(gy, gy)));
+        const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(dx, centre), range),
+                                               _mm256_add_epi32(dy, centre));
+        const __m256i bins = _mm256_and_si256(
+            _mm256_i32gather_epi32(reinterpret_cast<const int*>(orientations), index, 1), byte);
+        const __m256i cells = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns.cell.data() + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(votes.bin.data() + i), _mm256_add_epi32(cells, bins));
+        const __m256 near = _mm256_mul_ps(_mm256_loadu_ps(columns.near.data() + i), v);
+        const __m256 far = _mm256_mul_ps(_mm256_loadu_ps(columns.far.data() + i), v);
+        _mm256_storeu_ps(votes.upperNear.data() + i, _mm256_mul_ps(above, near));
+        _mm256_storeu_ps(votes.lowerNear.data() + i, _mm256_mul_ps(below, near));
+        _mm256_storeu_ps(votes.upperFar.data() + i, _mm256_mul_ps(above, far));
+        _mm256_storeu_ps(votes.lowerFar.data() + i, _mm256_mul_ps(below, far));
     }
+#endif
     for (; x < end; ++x) {
-        const auto gx = static_cast<float>(static_cast<int>(middle[x + 1]) - static_cast<int>(middle[x - 1]));
-        const auto gy = static_cast<float>(static_cast<int>(down[x]) - static_cast<int>(up[x]));
-        float best = 0;
-        int bin = 0;
-        for (int o = 0; o < contrastInsensitiveBins; ++o) {
-            const float dot = gx * directionX[static_cast<std::size_t>(o)] + gy * directionY[static_cast<std::size_t>(o)];
-            if (dot > best) {
-                best = dot;
-                bin = o;
-            } else if (-dot > best) {
-                best = -dot;
-                bin = o + contrastInsensitiveBins;
-            }
+        const auto i = static_cast<std::size_t>(x);
+        const int dx = static_cast<int>(middle[x + 1]) - static_cast<int>(middle[x - 1]);
+        const int dy = static_cast<int>(down[x]) - static_cast<int>(up[x]);
+        const auto gx = static_cast<float>(dx);
+        const auto gy = static_cast<float>(dy);
+        const float v = std::sqrt(gx * gx + gy * gy);
+        votes.bin[i] = columns.cell[i] + orientations[(dx + 255) * gradientRange + dy + 255];
+        if (x < vectorEnd) {
+            const float near = columns.near[i] * v;
+            const float far = columns.far[i] * v;
+            votes.upperNear[i] = vy1 * near;
+            votes.lowerNear[i] = vy0 * near;
+            votes.upperFar[i] = vy1 * far;
+            votes.lowerFar[i] = vy0 * far;
+        } else {
+            votes.upperNear[i] = vy1 * columns.near[i] * v;
+            votes.lowerNear[i] = vy0 * columns.near[i] * v;
+            votes.upperFar[i] = vy1 * columns.far[i] * v;
+            votes.lowerFar[i] = vy0 * columns.far[i] * v;
         }
-        length[x] = gx * gx + gy * gy;
-        bins[x] = bin;
     }
-    for (x = 1; x < end; ++x)
-        length[x] = std::sqrt(length[x]);
 }
 
 using Taps = std::array<float, facemodel::filterTaps>;
@@ -95,12 +133,12 @@ Floats loadFloats(const float* p)
 }
 
 // A 10-tap filter along a line of `span` outputs into `out` (added to it with `add`),
-// where output c reads the inputs `at(c, k)` for taps k. dlib computes the first
-// `vectorSpan` outputs (a multiple of 8) eight at a time in three partial sums (taps
-// 0 3 6 9, 1 4 7 and 2 5 8, added as first + (second + third)), and the rest in tap
-// order; both are repeated here.
+// where output c reads the inputs `at(c, k)` for taps k, eight outputs at a time (and up
+// to seven more past the end, which the caller ignores). The sums are dlib's: three
+// partial sums (taps 0 3 6 9, 1 4 7 and 2 5 8) added as first + (second + third). (dlib
+// sums its last few columns in tap order instead, which can differ in the last bit.)
 template <typename Input>
-void filterLine(Input at, float* out, bool add, int vectorSpan, int span, const Taps& taps)
+void filterLine(Input at, float* out, bool add, int span, const Taps& taps)
 {
     static_assert(facemodel::filterTaps == 10);
     const auto sumAt = [&](int c) {
@@ -116,18 +154,20 @@ void filterLine(Input at, float* out, bool add, int vectorSpan, int span, const 
         first += loadFloats(at(c, 9)) * taps[9];
         return first + (second + third);
     };
-    for (int c = 0; c < vectorSpan; c += 8) {
-        Floats sum = sumAt(c);
+    const auto put = [&](int c, Floats sum) {
         if (add)
             sum += loadFloats(out + c);
         std::memcpy(out + c, &sum, sizeof(sum));
+    };
+    int c = 0;
+    for (; c + 8 < span; c += 16) { // two at a time, so that the sums overlap
+        const Floats a = sumAt(c);
+        const Floats b = sumAt(c + 8);
+        put(c, a);
+        put(c + 8, b);
     }
-    for (int c = vectorSpan; c < span; ++c) {
-        float sum = 0;
-        for (int k = 0; k < facemodel::filterTaps; ++k)
-            sum += *at(c, k) * taps[static_cast<std::size_t>(k)];
-        out[c] = add ? out[c] + sum : sum;
-    }
+    for (; c < span; c += 8)
+        put(c, sumAt(c));
 }
 
 // dlib's rectangle: whole pixels, right and bottom inclusive, empty when right < left.
@@ -200,10 +240,12 @@ long cellToPixel(long cell, int cellSize, int windowCells)
 // Bilinear shrinking of a grey image, as dlib's resize_image does it: four output
 // columns at a time in single precision and rounded, the last few one at a time and
 // truncated. The source column and weight of each output column are the same in every
-// row and are worked out once, into `lefts` and `fractions`.
-void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeight, std::vector<int>& lefts,
-                std::vector<float>& fractions)
+// row and are worked out once, into `plan`, with the byte shuffles that gather the source
+// pixels of eight output columns at a time from one 16-byte load.
+void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeight, ShrinkColumns& plan)
 {
+    std::vector<int>& lefts = plan.lefts;
+    std::vector<float>& fractions = plan.fractions;
     const double xScale = (in.width - 1) / static_cast<double>(std::max(outWidth - 1, 1));
     const double yScale = (in.height - 1) / static_cast<double>(std::max(outHeight - 1, 1));
     lefts.resize(static_cast<std::size_t>(outWidth));
@@ -227,6 +269,23 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
         }
     }
 
+    // Eight output columns whose source pixels (left and right) lie within 16 bytes.
+    const int groups = vectorColumns / 8;
+    plan.shuffles.resize(static_cast<std::size_t>(groups));
+    int shuffledColumns = 0;
+    for (int g = 0; g < groups; ++g) {
+        const auto first = static_cast<std::size_t>(8 * g);
+        const int base = lefts[first];
+        if (base + 16 > in.width || lefts[first + 7] + 1 - base > 15)
+            break;
+        Bytes16& shuffle = plan.shuffles[static_cast<std::size_t>(g)];
+        for (std::size_t k = 0; k < 8; ++k) {
+            shuffle[k] = static_cast<std::uint8_t>(lefts[first + k] - base);
+            shuffle[k + 8] = static_cast<std::uint8_t>(lefts[first + k] + 1 - base);
+        }
+        shuffledColumns = 8 * (g + 1);
+    }
+
     double y = -yScale;
     for (int r = 0; r < outHeight; ++r) {
         y += yScale;
@@ -238,7 +297,43 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
         std::uint8_t* outRow = out + static_cast<std::size_t>(r) * static_cast<std::size_t>(outWidth);
         const float tb = static_cast<float>(tbFraction);
         const float inverseTb = static_cast<float>(1 - tbFraction);
-        for (int c = 0; c < vectorColumns; ++c) {
+#if defined(__AVX2__)
+        for (int c = 0; c < shuffledColumns; c += 8) {
+            const auto i = static_cast<std::size_t>(c);
+            const auto base = static_cast<std::size_t>(lefts[i]);
+            const __m128i shuffle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&plan.shuffles[i / 8]));
+            const __m128i above =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(upper + base)), shuffle);
+            const __m128i below =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lower + base)), shuffle);
+            const __m256 tl = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(above));
+            const __m256 tr = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(above, 8)));
+            const __m256 bl = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(below));
+            const __m256 br = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(below, 8)));
+            Floats fraction = loadFloats(fractions.data() + i);
+            const Floats inverse = 1 - fraction;
+            Floats tlv;
+            Floats trv;
+            Floats blv;
+            Floats brv;
+            std::memcpy(&tlv, &tl, sizeof(tlv));
+            std::memcpy(&trv, &tr, sizeof(trv));
+            std::memcpy(&blv, &bl, sizeof(blv));
+            std::memcpy(&brv, &br, sizeof(brv));
+            const Floats value =
+                inverseTb * inverse * tlv + inverseTb * fraction * trv + tb * inverse * blv + tb * fraction * brv;
+            __m256 packed;
+            std::memcpy(&packed, &value, sizeof(packed));
+            const __m256d half = _mm256_set1_pd(0.5);
+            const __m128i low = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(packed)), half));
+            const __m128i high = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(packed, 1)), half));
+            const __m128i words = _mm_packus_epi32(low, high);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(outRow + c), _mm_packus_epi16(words, words));
+        }
+#else
+        const int shuffledColumns = 0;
+#endif
+        for (int c = shuffledColumns; c < vectorColumns; ++c) {
             const auto i = static_cast<std::size_t>(c);
             const auto left = static_cast<std::size_t>(lefts[i]);
             const float fraction = fractions[i];
@@ -272,10 +367,19 @@ void HogFaceScanner::Plane::resize(int newRows, int newColumns)
         return;
     rows = newRows;
     columns = newColumns;
-    values.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 0.0f);
+    stride = (static_cast<std::size_t>(columns) + 7) / 8 * 8 + 16;
+    values.assign(static_cast<std::size_t>(rows) * stride + 16, 0.0f);
 }
 
-HogFaceScanner::HogFaceScanner(const HogDetectorSpec& spec) : m_spec(spec) {}
+HogFaceScanner::HogFaceScanner(const HogDetectorSpec& spec)
+    : m_spec(spec), m_orientations(static_cast<std::size_t>(gradientRange) * gradientRange + 4)
+{
+    for (int gx = -255; gx <= 255; ++gx) {
+        for (int gy = -255; gy <= 255; ++gy)
+            m_orientations[static_cast<std::size_t>((gx + 255) * gradientRange + gy + 255)] =
+                static_cast<std::uint8_t>(orientationOf(gx, gy));
+    }
+}
 
 int HogFaceScanner::levelCount(int width, int height) const
 {
@@ -296,7 +400,7 @@ void HogFaceScanner::shrink(const GreyView& from, Level& to)
     to.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     to.view = {to.pixels.data(), width, height, static_cast<std::size_t>(width)};
     if (width > 0 && height > 0)
-        resizeGrey(from, to.pixels.data(), width, height, m_shrinkLefts, m_shrinkFractions);
+        resizeGrey(from, to.pixels.data(), width, height, m_shrink);
 }
 
 void HogFaceScanner::computeFeatures(Level& level)
@@ -325,32 +429,31 @@ void HogFaceScanner::computeFeatures(Level& level)
 
     // The cell to the left of each column and the weights of that cell and the next;
     // the same for every row.
-    const auto columns = static_cast<std::size_t>(image.width);
-    m_columnCell.resize(columns);
-    m_columnNear.resize(columns);
-    m_columnFar.resize(columns);
+    const auto columns = static_cast<std::size_t>(image.width) + 8;
+    m_columns.cell.resize(columns);
+    m_columns.near.resize(columns);
+    m_columns.far.resize(columns);
     for (int x = 1; x < visibleColumns; ++x) {
         const auto i = static_cast<std::size_t>(x);
         if (x < vectorEnd) {
             const float xp = (static_cast<float>(x) + 0.5f) / static_cast<float>(cell) + 0.5f;
             const int ixp = static_cast<int>(xp);
             const float far = xp - static_cast<float>(ixp);
-            m_columnCell[i] = ixp;
-            m_columnNear[i] = 1.0f - far;
-            m_columnFar[i] = far;
+            m_columns.cell[i] = ixp * orientationBins;
+            m_columns.near[i] = 1.0f - far;
+            m_columns.far[i] = far;
         } else {
             const float xp = static_cast<float>((static_cast<double>(x) + 0.5) / static_cast<double>(cell) - 0.5);
             const int ixp = static_cast<int>(std::floor(xp));
             const float far = xp - static_cast<float>(ixp);
-            m_columnCell[i] = ixp + 1;
-            m_columnNear[i] = static_cast<float>(1.0 - far);
-            m_columnFar[i] = far;
+            m_columns.cell[i] = (ixp + 1) * orientationBins;
+            m_columns.near[i] = static_cast<float>(1.0 - far);
+            m_columns.far[i] = far;
         }
     }
-    m_magnitudes.resize(columns);
-    m_bins.resize(columns);
-    float* magnitude = m_magnitudes.data();
-    std::int32_t* bins = m_bins.data();
+    for (std::vector<float>* weights : {&m_votes.upperNear, &m_votes.lowerNear, &m_votes.upperFar, &m_votes.lowerFar})
+        weights->resize(columns);
+    m_votes.bin.resize(columns);
 
     for (int y = 1; y < visibleRows; ++y) {
         const float yp = static_cast<float>((static_cast<float>(y) + 0.5) / static_cast<float>(cell) - 0.5);
@@ -360,35 +463,23 @@ void HogFaceScanner::computeFeatures(Level& level)
         const std::uint8_t* up = image.pixels + static_cast<std::size_t>(y - 1) * image.bytesPerRow;
         const std::uint8_t* middle = up + image.bytesPerRow;
         const std::uint8_t* down = middle + image.bytesPerRow;
+        rowVotes(up, middle, down, vectorEnd, visibleColumns, vy0, vy1, m_columns, m_orientations.data(), m_votes);
 
-        orientRow(up, middle, down, visibleColumns, magnitude, bins);
-
+        // Each pixel votes into its cell and the next, in the cell rows above and below
+        // it, in dlib's order.
         float* upper = m_histograms.data() + static_cast<std::size_t>(iyp + 1) * histogramRow;
         float* lower = upper + histogramRow;
-        // A gradient of length 0 adds nothing, and plain backgrounds have many.
-        for (int x = 1; x < vectorEnd; ++x) {
-            const float v = magnitude[x];
-            if (v == 0)
-                continue;
-            const auto i = static_cast<std::size_t>(x);
-            const std::size_t first =
-                static_cast<std::size_t>(m_columnCell[i]) * orientationBins + static_cast<std::size_t>(bins[x]);
-            const float vx1 = m_columnNear[i] * v;
-            const float vx0 = m_columnFar[i] * v;
-            upper[first] += vy1 * vx1;
-            lower[first] += vy0 * vx1;
-            upper[first + orientationBins] += vy1 * vx0;
-            lower[first + orientationBins] += vy0 * vx0;
-        }
-        for (int x = vectorEnd; x < visibleColumns; ++x) {
-            const float v = magnitude[x];
-            const auto i = static_cast<std::size_t>(x);
-            const std::size_t first =
-                static_cast<std::size_t>(m_columnCell[i]) * orientationBins + static_cast<std::size_t>(bins[x]);
-            upper[first] += vy1 * m_columnNear[i] * v;
-            lower[first] += vy0 * m_columnNear[i] * v;
-            upper[first + orientationBins] += vy1 * m_columnFar[i] * v;
-            lower[first + orientationBins] += vy0 * m_columnFar[i] * v;
+        const std::int32_t* bins = m_votes.bin.data();
+        const float* upperNear = m_votes.upperNear.data();
+        const float* lowerNear = m_votes.lowerNear.data();
+        const float* upperFar = m_votes.upperFar.data();
+        const float* lowerFar = m_votes.lowerFar.data();
+        for (int x = 1; x < visibleColumns; ++x) {
+            const auto bin = static_cast<std::size_t>(bins[x]);
+            upper[bin] += upperNear[x];
+            lower[bin] += lowerNear[x];
+            upper[bin + orientationBins] += upperFar[x];
+            lower[bin + orientationBins] += lowerFar[x];
         }
     }
 
@@ -419,7 +510,7 @@ void HogFaceScanner::computeFeatures(Level& level)
     const float clip = static_cast<float>(0.2);
     const float scale = static_cast<float>(0.1);
     const float textureScale = static_cast<float>(2 * 0.2357);
-    const std::size_t planeColumns = static_cast<std::size_t>(level.features[0].columns);
+    const std::size_t planeStride = level.features[0].stride;
     std::array<float*, facemodel::hogPlanes> planes{};
     for (std::size_t p = 0; p < planes.size(); ++p)
         planes[p] = level.features[p].values.data();
@@ -462,7 +553,7 @@ void HogFaceScanner::computeFeatures(Level& level)
             const Floats signedHigh = blockSum(highs);
             const Floats unsignedSum = blockSum(unsignedLows);
             const std::size_t at =
-                static_cast<std::size_t>(y + offset) * planeColumns + static_cast<std::size_t>(x + offset);
+                static_cast<std::size_t>(y + offset) * planeStride + static_cast<std::size_t>(x + offset);
             for (int o = 0; o < 8; ++o) {
                 planes[static_cast<std::size_t>(o)][at] = signedLow[o];
                 planes[static_cast<std::size_t>(o + 8)][at] = signedMiddle[o];
@@ -503,9 +594,10 @@ void HogFaceScanner::filterLevel(const Level& level, int levelIndex)
     const int lastColumn = columns - (taps - 1) / 2;
     m_rowPass.resize(rows, columns);
     m_saliency.resize(rows, columns);
-    int vectorEnd = firstColumn; // dlib filters eight columns at a time up to here
-    while (vectorEnd < lastColumn - 7)
-        vectorEnd += 8;
+    // Only the rows of HOG cells are non-zero; the window padding above and below is not.
+    const int firstCellRow = (taps - 1) / 2;
+    const int endCellRow = rows - taps / 2;
+    const int span = lastColumn - firstColumn;
 
     const int window = m_spec.windowCells;
     for (const facemodel::DetectorRecord& detector : m_spec.detectors) {
@@ -513,18 +605,16 @@ void HogFaceScanner::filterLevel(const Level& level, int levelIndex)
         for (const facemodel::SeparableFilter& filter :
              m_spec.filters.subspan(detector.firstFilter, detector.filterCount)) {
             const Plane& in = level.features[filter.plane];
-            const int span = lastColumn - firstColumn;
-            const int vectorSpan = vectorEnd - firstColumn;
-            for (int r = 0; r < rows; ++r) {
+            for (int r = firstCellRow; r < endCellRow; ++r) {
                 const float* source = in.row(r);
-                filterLine([&](int c, int k) { return source + c + k; }, m_rowPass.row(r) + firstColumn, false,
-                           vectorSpan, span, filter.row);
+                filterLine([&](int c, int k) { return source + c + k; }, m_rowPass.row(r) + firstColumn, false, span,
+                           filter.row);
             }
-            const auto stride = static_cast<std::size_t>(columns);
+            const std::size_t stride = m_rowPass.stride;
             for (int r = firstRow; r < lastRow; ++r) {
                 const float* source = m_rowPass.row(r - firstRow) + firstColumn;
                 filterLine([&](int c, int k) { return source + static_cast<std::size_t>(k) * stride + c; },
-                           m_saliency.row(r) + firstColumn, !firstFilter, vectorSpan, span, filter.column);
+                           m_saliency.row(r) + firstColumn, !firstFilter, span, filter.column);
             }
             firstFilter = false;
         }

@@ -12,7 +12,8 @@ namespace verticora::detail {
 ShapeCascade::ShapeCascade(const ShapeModelSpec& spec)
     : m_spec(spec),
       m_shape(static_cast<std::size_t>(2 * spec.partCount)),
-      m_pixels(static_cast<std::size_t>(spec.featurePixels))
+      m_pixels(static_cast<std::size_t>(spec.featurePixels)),
+      m_leaves(static_cast<std::size_t>(spec.treesPerCascade))
 {
 #if !defined(__F16C__)
     if (spec.leafBits == 16) {
@@ -107,17 +108,26 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
                                  : 0.0f;
         }
 
+        // Every tree of a stage reads the same pixels, so all leaves are known before
+        // the first is added, and their memory can be fetched while the others are added.
         const std::size_t treeBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.treesPerCascade);
-        for (std::size_t t = 0; t < static_cast<std::size_t>(m_spec.treesPerCascade); ++t) {
-            const facemodel::Split* nodes =
-                m_spec.splits.data() + (treeBase + t) * static_cast<std::size_t>(m_spec.splitsPerTree);
+        const auto splitCount = static_cast<std::size_t>(m_spec.splitsPerTree);
+        for (std::size_t t = 0; t < m_leaves.size(); ++t) {
+            const facemodel::Split* nodes = m_spec.splits.data() + (treeBase + t) * splitCount;
             std::size_t node = 0;
-            const auto splitCount = static_cast<std::size_t>(m_spec.splitsPerTree);
             while (node < splitCount) {
                 const facemodel::Split& split = nodes[node];
                 node = m_pixels[split.first] - m_pixels[split.second] > split.threshold ? 2 * node + 1 : 2 * node + 2;
             }
-            addLeaf(m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafBytes);
+            m_leaves[t] = m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafBytes;
+        }
+        constexpr std::size_t ahead = 8;
+        for (std::size_t t = 0; t < m_leaves.size(); ++t) {
+            if (t + ahead < m_leaves.size()) {
+                for (std::size_t line = 0; line < leafBytes; line += 64)
+                    __builtin_prefetch(m_leaves[t + ahead] + line);
+            }
+            addLeaf(m_leaves[t]);
         }
     }
 

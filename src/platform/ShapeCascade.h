@@ -43,6 +43,7 @@ private:
     ShapeModelSpec m_spec;
     std::vector<float> m_shape;
     std::vector<float> m_pixels;
+    std::vector<const std::byte*> m_leaves; // the leaf each tree of a stage reaches
     std::vector<float> m_halfToFloat; // filled only where the processor cannot convert
 };
 
