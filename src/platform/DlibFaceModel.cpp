@@ -97,8 +97,7 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
     const std::uint32_t leaves = facemodel::leavesPerTree(h);
     const bool predictorSane = h.partCount == faceLandmarkCount && h.cascadeCount >= 1 && h.cascadeCount <= 100
         && h.treesPerCascade >= 1 && h.treesPerCascade <= 10000 && h.splitsPerTree >= 1 && h.splitsPerTree < 1024
-        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535
-        && (h.leafBits == 16 || h.leafBits == 32);
+        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535;
     if (!detectorSane || !predictorSane)
         return "not a model of the expected shape";
     facemodel::Header laidOut = h;
@@ -116,7 +115,7 @@ struct ParsedModel {
     ShapeModelSpec shape;
 };
 
-// Checks the mapped file and points the two specs into it; throws FaceModelError.
+// Checks the file's bytes and points the two specs into them; throws FaceModelError.
 ParsedModel parse(std::span<const std::byte> file, const std::string& name)
 {
     const auto damaged = [&](const std::string& why) {
@@ -161,8 +160,7 @@ ParsedModel parse(std::span<const std::byte> file, const std::string& name)
     shape.anchors = section<std::uint8_t>(file, h.anchorsOffset, sizes.anchors);
     shape.deltas = section<facemodel::Delta>(file, h.deltasOffset, sizes.deltas / sizeof(facemodel::Delta));
     shape.splits = section<facemodel::Split>(file, h.splitsOffset, sizes.splits / sizeof(facemodel::Split));
-    shape.leafBits = static_cast<int>(h.leafBits);
-    shape.leaves = section<std::byte>(file, h.leavesOffset, sizes.leaves);
+    shape.leaves = section<float>(file, h.leavesOffset, sizes.leaves / sizeof(float));
     const bool anchorsValid =
         std::all_of(shape.anchors.begin(), shape.anchors.end(), [&](std::uint8_t a) { return a < h.partCount; });
     const bool splitsValid = std::all_of(shape.splits.begin(), shape.splits.end(), [&](const facemodel::Split& s) {

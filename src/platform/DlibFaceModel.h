@@ -55,16 +55,17 @@ public:
 [[nodiscard]] double levelFaceSide(int level);
 
 // dlib's HOG frontal face detector and 68-point shape predictor, read from the file the
-// build prepares from them (platform/FaceModelFormat.h). The file is mapped, not read:
-// loading costs a checksum over it and a few milliseconds.
+// build prepares from them (platform/FaceModelFormat.h). Loading reads the file as it is
+// and checks it: some 40 ms of CPU, where dlib's own loading decodes for a second.
 //
-// The detector gives the same faces and scores as dlib's own, and the landmarks lie
-// within a few thousandths of a pixel of dlib's (dlib rounds them to whole pixels; these
-// are not rounded). Every buffer of a detection is kept for the next one, so a pass over
-// frames of an unchanged size allocates nothing. Not thread-safe.
+// The detector gives the faces, boxes and scores dlib's own gives (scores equal to the
+// last few bits), and the landmarks dlib's cascade gives for those boxes, exactly, except
+// that dlib rounds them to whole pixels and these are not rounded. Every buffer of a
+// detection is kept for the next one, so a pass over frames of an unchanged size
+// allocates nothing. Not thread-safe.
 class DlibFaceModel final : public FaceEngine {
 public:
-    // Maps and checks the prepared model file; throws FaceModelError.
+    // Reads and checks the prepared model file; throws FaceModelError.
     explicit DlibFaceModel(const std::filesystem::path& modelPath);
     ~DlibFaceModel() override;
     DlibFaceModel(const DlibFaceModel&) = delete;

@@ -1,25 +1,25 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
 // The layout of the face model file the build prepares from dlib's HOG face detector and
-// 68-point shape predictor (tools/face-models). It is read by mapping it into memory, so
-// every section starts on a 64-byte boundary and holds plain little-endian arrays:
+// 68-point shape predictor (tools/face-models). It is used as it lies in memory, without
+// decoding: every section starts on a 64-byte boundary and holds plain little-endian
+// arrays.
 //
 // - the detector: one record per sliding-window detector and the separable filters
 //   they sum over the 31 HOG feature planes (dlib decomposes each 10x10 plane filter when
 //   it loads; here that is done once at build time);
 // - the predictor: the mean shape, and per cascade stage the feature pixels (anchor
 //   landmark and offset), the split of every tree and its leaves. The leaves are nearly
-//   all of the file. They are single floats, as in dlib's model, or IEEE half floats at
-//   half the size. The cascade is chaotic: half floats move a few of its feature pixels
-//   across a pixel boundary, after which its trees take other branches and a landmark
-//   may end up most of a pixel away from dlib's.
+//   all of the file and stay single floats, as in dlib's model: the cascade is chaotic,
+//   and rounding them to half floats moves a few feature pixels across a pixel
+//   boundary, after which its trees take other branches and a landmark may end up most of
+//   a pixel away from dlib's.
 namespace verticora::facemodel {
 
 inline constexpr std::array<char, 8> fileMagic{'V', 'R', 'T', 'F', 'A', 'C', 'E', 'S'};
@@ -58,7 +58,7 @@ struct Header {
     std::uint32_t treesPerCascade = 0;
     std::uint32_t splitsPerTree = 0;
     std::uint32_t featurePixels = 0; // per cascade stage
-    std::uint32_t leafBits = 0;      // 32 (single floats) or 16 (half floats)
+    std::uint32_t reserved = 0;
     std::uint64_t initialShapeOffset = 0;
     std::uint64_t anchorsOffset = 0;
     std::uint64_t deltasOffset = 0;
@@ -125,7 +125,7 @@ struct SectionSizes {
         stages * h.featurePixels * sizeof(std::uint8_t),
         stages * h.featurePixels * sizeof(Delta),
         trees * h.splitsPerTree * sizeof(Split),
-        trees * leavesPerTree(h) * 2 * h.partCount * (h.leafBits / 8),
+        trees * leavesPerTree(h) * 2 * h.partCount * sizeof(float),
     };
 }
 
@@ -171,59 +171,6 @@ constexpr void layOut(Header& h)
     for (; i < bytes.size(); ++i)
         hash = mix(hash, static_cast<std::uint64_t>(bytes[i]));
     return hash;
-}
-
-// IEEE 754 binary16, round to nearest even; values beyond its range become infinite.
-[[nodiscard]] inline std::uint16_t toHalf(float value)
-{
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    const std::uint32_t sign = (bits >> 16) & 0x8000u;
-    const std::uint32_t magnitude = bits & 0x7fffffffu;
-    if (magnitude >= 0x7f800000u) // infinity or NaN
-        return static_cast<std::uint16_t>(sign | 0x7c00u | (magnitude > 0x7f800000u ? 0x200u : 0u));
-    if (magnitude >= 0x477ff000u) // rounds beyond the largest half
-        return static_cast<std::uint16_t>(sign | 0x7c00u);
-    if (magnitude < 0x38800000u) { // below the smallest normal half: a subnormal or zero
-        if (magnitude < 0x33000000u)
-            return static_cast<std::uint16_t>(sign);
-        const std::uint32_t exponent = magnitude >> 23;
-        const std::uint32_t mantissa = (magnitude & 0x7fffffu) | 0x800000u;
-        const std::uint32_t shift = 126 - exponent; // 14 to 24
-        std::uint32_t half = mantissa >> shift;
-        const std::uint32_t rest = mantissa & ((1u << shift) - 1);
-        const std::uint32_t midpoint = 1u << (shift - 1);
-        if (rest > midpoint || (rest == midpoint && (half & 1u)))
-            ++half;
-        return static_cast<std::uint16_t>(sign | half);
-    }
-    std::uint32_t half = ((magnitude >> 13) - (112u << 10));
-    const std::uint32_t rest = magnitude & 0x1fffu;
-    if (rest > 0x1000u || (rest == 0x1000u && (half & 1u)))
-        ++half; // may carry into the exponent, which is still the right value
-    return static_cast<std::uint16_t>(sign | half);
-}
-
-[[nodiscard]] inline float fromHalf(std::uint16_t half)
-{
-    const std::uint32_t sign = static_cast<std::uint32_t>(half & 0x8000u) << 16;
-    const std::uint32_t exponent = (half >> 10) & 0x1fu;
-    std::uint32_t mantissa = half & 0x3ffu;
-    std::uint32_t bits = 0;
-    if (exponent == 0x1f) {
-        bits = sign | 0x7f800000u | (mantissa << 13);
-    } else if (exponent != 0) {
-        bits = sign | ((exponent + 112u) << 23) | (mantissa << 13);
-    } else if (mantissa != 0) { // subnormal: normalise
-        std::uint32_t e = 113;
-        while (!(mantissa & 0x400u)) {
-            mantissa <<= 1;
-            --e;
-        }
-        bits = sign | (e << 23) | ((mantissa & 0x3ffu) << 13);
-    } else {
-        bits = sign;
-    }
-    return std::bit_cast<float>(bits);
 }
 
 } // namespace verticora::facemodel

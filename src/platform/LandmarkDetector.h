@@ -29,7 +29,7 @@ class LandmarkDetectionError : public LandmarkRequestError {
 // them: one reusable object, one perform() call per full pass.
 //
 // Faces are found with dlib's HOG face detector and measured with its 68-point shape
-// predictor, both read from the file the build prepares from dlib's models (mapped, not
+// predictor, both read from the file the build prepares from dlib's models (read, not
 // decoded; see DlibFaceModel). The frame is first resampled so that its longer side is
 // `workingSide` pixels (1.75 times a 384-pixel analysis frame), which lets faces from
 // about 32 pixels wide upwards be found in such a frame and keeps the cost the same for
@@ -86,7 +86,7 @@ public:
 
     [[nodiscard]] const std::filesystem::path& modelPath() const { return m_modelPath; }
     [[nodiscard]] bool modelLoaded() const { return m_engine != nullptr; }
-    // The finest pyramid level the last perform scanned: 0 when it scanned them all.
+    // The pyramid level the last perform started at: 0 when it scanned them all.
     [[nodiscard]] int lastFirstLevel() const { return m_lastFirstLevel; }
 
 private:

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__F16C__)
-#include <immintrin.h>
-#endif
 
 namespace verticora::detail {
 
@@ -15,38 +12,6 @@ ShapeCascade::ShapeCascade(const ShapeModelSpec& spec)
       m_pixels(static_cast<std::size_t>(spec.featurePixels)),
       m_leaves(static_cast<std::size_t>(spec.treesPerCascade))
 {
-#if !defined(__F16C__)
-    if (spec.leafBits == 16) {
-        m_halfToFloat.resize(65536);
-        for (std::size_t h = 0; h < m_halfToFloat.size(); ++h)
-            m_halfToFloat[h] = facemodel::fromHalf(static_cast<std::uint16_t>(h));
-    }
-#endif
-}
-
-void ShapeCascade::addLeaf(const std::byte* leaf)
-{
-    const std::size_t count = m_shape.size();
-    float* shape = m_shape.data();
-    if (m_spec.leafBits == 32) {
-        const auto* values = reinterpret_cast<const float*>(leaf);
-        for (std::size_t k = 0; k < count; ++k)
-            shape[k] += values[k];
-        return;
-    }
-    const auto* halves = reinterpret_cast<const std::uint16_t*>(leaf);
-    std::size_t k = 0;
-#if defined(__F16C__)
-    for (; k + 8 <= count; k += 8) {
-        const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i*>(halves + k));
-        _mm256_storeu_ps(shape + k, _mm256_add_ps(_mm256_loadu_ps(shape + k), _mm256_cvtph_ps(half)));
-    }
-    for (; k < count; ++k)
-        shape[k] += facemodel::fromHalf(halves[k]);
-#else
-    for (; k < count; ++k)
-        shape[k] += m_halfToFloat[halves[k]];
-#endif
 }
 
 void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span<Point> points)
@@ -58,7 +23,7 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
     const double top = static_cast<double>(box.top);
     const double width = static_cast<double>(box.right - box.left);
     const double height = static_cast<double>(box.bottom - box.top);
-    const std::size_t leafBytes = 2 * parts * static_cast<std::size_t>(m_spec.leafBits / 8);
+    const std::size_t leafSize = 2 * parts;
     const std::size_t leavesPerTree = static_cast<std::size_t>(m_spec.splitsPerTree) + 1;
 
     for (int stage = 0; stage < m_spec.cascadeCount; ++stage) {
@@ -119,15 +84,17 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
                 const facemodel::Split& split = nodes[node];
                 node = m_pixels[split.first] - m_pixels[split.second] > split.threshold ? 2 * node + 1 : 2 * node + 2;
             }
-            m_leaves[t] = m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafBytes;
+            m_leaves[t] = m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafSize;
         }
         constexpr std::size_t ahead = 8;
         for (std::size_t t = 0; t < m_leaves.size(); ++t) {
             if (t + ahead < m_leaves.size()) {
-                for (std::size_t line = 0; line < leafBytes; line += 64)
-                    __builtin_prefetch(m_leaves[t + ahead] + line);
+                for (std::size_t k = 0; k < leafSize; k += 16) // a cache line at a time
+                    __builtin_prefetch(m_leaves[t + ahead] + k);
             }
-            addLeaf(m_leaves[t]);
+            const float* leaf = m_leaves[t];
+            for (std::size_t k = 0; k < leafSize; ++k)
+                m_shape[k] += leaf[k];
         }
     }
 

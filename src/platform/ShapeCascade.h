@@ -21,15 +21,13 @@ struct ShapeModelSpec {
     std::span<const std::uint8_t> anchors;      // per stage and feature pixel: the part it hangs on
     std::span<const facemodel::Delta> deltas;   // and its offset from that part in the mean shape
     std::span<const facemodel::Split> splits;   // per stage, tree and node
-    int leafBits = 32;                          // single or half floats
-    std::span<const std::byte> leaves;          // per stage, tree and leaf: a shape step
+    std::span<const float> leaves;              // per stage, tree and leaf: a shape step
 };
 
 // dlib's shape_predictor: from the mean shape placed in the face box, each stage reads
 // its feature pixels relative to the current shape and adds one leaf of every tree.
-// Computes what dlib computes, operation for operation (with half-float leaves, what dlib
-// would compute with those leaves), except that the result is not rounded to whole
-// pixels. The working buffers are kept between faces.
+// Computes what dlib computes, operation for operation, except that the result is not
+// rounded to whole pixels. The working buffers are kept between faces.
 class ShapeCascade {
 public:
     explicit ShapeCascade(const ShapeModelSpec& spec);
@@ -38,13 +36,11 @@ public:
     void predict(const GreyView& image, const PixelBox& box, std::span<Point> points);
 
 private:
-    void addLeaf(const std::byte* leaf);
 
     ShapeModelSpec m_spec;
     std::vector<float> m_shape;
     std::vector<float> m_pixels;
-    std::vector<const std::byte*> m_leaves; // the leaf each tree of a stage reaches
-    std::vector<float> m_halfToFloat; // filled only where the processor cannot convert
+    std::vector<const float*> m_leaves; // the leaf each tree of a stage reaches
 };
 
 } // namespace verticora::detail

@@ -144,6 +144,47 @@ TEST(FaceModel, findsDlibsFacesAndLandmarks)
     std::printf("largest landmark difference from dlib's: %.4f px over %d faces\n", largestLandmarkError, faces);
 }
 
+// Every buffer of a pass is kept for the next. Frames of other sizes, and passes that
+// start at other pyramid levels, in between leave nothing behind that changes a result.
+TEST(FaceModel, reusedBuffersGiveWhatAFreshDetectorGives)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    struct Pass {
+        clip::Scene scene;
+        int firstLevel;
+    };
+    const std::vector<Pass> passes{
+        {portraitsAt({{120, 0.3, 0.45}, {80, 0.75, 0.55}}), 0}, {portraitsAt({{200, 0.6, 0.5}}), 3},
+        {portraitsAt({{75, 0.5, 0.5}}), 1},                      {sampleScene("crowd-background.json"), 0},
+        {portraitsAt({{120, 0.3, 0.45}, {80, 0.75, 0.55}}), 2},
+    };
+    std::vector<GreyFrame> frames;
+    for (const Pass& pass : passes)
+        frames.emplace_back(pass.scene);
+    // A small frame between the others: other level sizes, fewer levels.
+    std::vector<std::uint8_t> small(static_cast<std::size_t>(200) * 90, 90);
+    const GreyView smallView{small.data(), 200, 90, 200};
+
+    std::vector<DetectedFace> reused;
+    std::vector<DetectedFace> scratch;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "pass " << i);
+        preparedModel().detect(smallView, 0, scratch);
+        preparedModel().detect(frames[i].view(), passes[i].firstLevel, reused);
+        detail::DlibFaceModel fresh(LandmarkDetector::defaultModelPath());
+        std::vector<DetectedFace> expected;
+        fresh.detect(frames[i].view(), passes[i].firstLevel, expected);
+        ASSERT_EQ(reused.size(), expected.size());
+        ASSERT_FALSE(expected.empty());
+        for (std::size_t f = 0; f < expected.size(); ++f) {
+            EXPECT_EQ(reused[f].left, expected[f].left);
+            EXPECT_EQ(reused[f].top, expected[f].top);
+            EXPECT_EQ(reused[f].score, expected[f].score);
+            EXPECT_EQ(reused[f].points, expected[f].points);
+        }
+    }
+}
+
 TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
 {
     const fs::path folder = fs::temp_directory_path() / ("verticora-face-models-" + std::to_string(::getpid()));

@@ -85,6 +85,8 @@ TEST(ScanRange, restrictedPassesFindEveryFaceThatCouldBeTakenForTheSubject)
                 ASSERT_NE(same, restricted.end()) << "lost a face of " << sideOf(face.boundingBox) << " px beside one of "
                                                   << sideOf(subject->boundingBox) << " px";
                 EXPECT_EQ(same->confidence, face.confidence);
+                EXPECT_EQ(same->leftEye->normalizedPoints, face.leftEye->normalizedPoints) << "the same landmarks";
+                EXPECT_EQ(same->faceContour->normalizedPoints, face.faceContour->normalizedPoints);
                 ++comparedFaces;
             }
         }

@@ -72,8 +72,7 @@ void put(std::vector<std::byte>& file, std::uint64_t offset, const T* values, st
 
 } // namespace
 
-void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output,
-                       LeafPrecision precision)
+void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output)
 {
     const PredictorParts parts = readPredictor(shapePredictor);
     facemodel::Header h;
@@ -109,7 +108,6 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
     h.treesPerCascade = static_cast<std::uint32_t>(trees);
     h.splitsPerTree = static_cast<std::uint32_t>(splits);
     h.featurePixels = static_cast<std::uint32_t>(pixels);
-    h.leafBits = precision == LeafPrecision::single ? 32 : 16;
 
     // The detector, with the separable filters dlib would compute when it loads.
     const dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
@@ -163,8 +161,7 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
     std::vector<std::uint8_t> anchors;
     std::vector<facemodel::Delta> deltas;
     std::vector<facemodel::Split> splitRecords;
-    std::vector<float> singleLeaves;
-    std::vector<std::uint16_t> halfLeaves;
+    std::vector<float> leaves;
     for (std::size_t stage = 0; stage < parts.forests.size(); ++stage) {
         for (std::size_t i = 0; i < pixels; ++i) {
             anchors.push_back(static_cast<std::uint8_t>(parts.anchors[stage][i]));
@@ -175,22 +172,15 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
                 splitRecords.push_back({static_cast<std::uint16_t>(split.idx1), static_cast<std::uint16_t>(split.idx2),
                                         split.thresh});
             for (const auto& leaf : tree.leaf_values) {
-                for (long k = 0; k < leaf.size(); ++k) {
-                    if (precision == LeafPrecision::single)
-                        singleLeaves.push_back(leaf(k));
-                    else
-                        halfLeaves.push_back(facemodel::toHalf(leaf(k)));
-                }
+                for (long k = 0; k < leaf.size(); ++k)
+                    leaves.push_back(leaf(k));
             }
         }
     }
     put(file, h.anchorsOffset, anchors.data(), anchors.size());
     put(file, h.deltasOffset, deltas.data(), deltas.size());
     put(file, h.splitsOffset, splitRecords.data(), splitRecords.size());
-    if (precision == LeafPrecision::single)
-        put(file, h.leavesOffset, singleLeaves.data(), singleLeaves.size());
-    else
-        put(file, h.leavesOffset, halfLeaves.data(), halfLeaves.size());
+    put(file, h.leavesOffset, leaves.data(), leaves.size());
     h.checksum = facemodel::checksum(std::span<const std::byte>(file).subspan(sizeof(h)));
     std::memcpy(file.data(), &h, sizeof(h));
 

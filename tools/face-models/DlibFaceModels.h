@@ -14,12 +14,9 @@ namespace verticora::facemodels {
 inline constexpr const char* dlibShapePredictorPath = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
 
 // Writes the face model file from dlib's built-in frontal face detector and the shape
-// predictor at `shapePredictor`, its leaves as single floats (exactly dlib's) or half
-// floats (half the size, landmarks up to a pixel off): first to `output` + ".part", then
-// renamed, so a reader never sees half a file. Throws std::runtime_error with one sentence.
-enum class LeafPrecision { single, half };
-void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output,
-                       LeafPrecision precision = LeafPrecision::single);
+// predictor at `shapePredictor`: first to `output` + ".part", then renamed, so a reader
+// never sees half a file. Throws std::runtime_error with one sentence.
+void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output);
 
 // Face finding as the application did it before the prepared models: dlib's detector
 // decoded from its built-in description, over the whole pyramid whatever level is asked

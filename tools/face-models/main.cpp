@@ -11,13 +11,10 @@ int main(int argc, char** argv)
 {
     std::string shapePredictor = verticora::facemodels::dlibShapePredictorPath;
     std::string output;
-    auto precision = verticora::facemodels::LeafPrecision::single;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--shape-predictor" && i + 1 < argc) {
             shapePredictor = argv[++i];
-        } else if (argument == "--half-leaves") {
-            precision = verticora::facemodels::LeafPrecision::half;
         } else if (output.empty() && !argument.starts_with("-")) {
             output = argument;
         } else {
@@ -26,11 +23,11 @@ int main(int argc, char** argv)
         }
     }
     if (output.empty()) {
-        std::fputs("usage: verticora-convert-face-models [--shape-predictor FILE.dat] [--half-leaves] OUTPUT\n", stderr);
+        std::fputs("usage: verticora-convert-face-models [--shape-predictor FILE.dat] OUTPUT\n", stderr);
         return 2;
     }
     try {
-        verticora::facemodels::convertFaceModels(shapePredictor, output, precision);
+        verticora::facemodels::convertFaceModels(shapePredictor, output);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "verticora-convert-face-models: %s\n", error.what());
         return 1;
