@@ -132,41 +132,54 @@ Floats loadFloats(const float* p)
     return v;
 }
 
+// The filters run as many columns at a time as the processor's vectors hold.
+#if defined(__AVX__)
+constexpr int filterLanes = 8;
+#else
+constexpr int filterLanes = 4;
+#endif
+using FilterFloats = float __attribute__((vector_size(4 * filterLanes)));
+
 // A 10-tap filter along a line of `span` outputs into `out` (added to it with `add`),
-// where output c reads the inputs `at(c, k)` for taps k, eight outputs at a time (and up
-// to seven more past the end, which the caller ignores). The sums are dlib's: three
+// where output c reads the inputs `at(c, k)` for taps k, a vector of outputs at a time
+// (and up to seven more past the end, which the caller ignores). The sums are dlib's: three
 // partial sums (taps 0 3 6 9, 1 4 7 and 2 5 8) added as first + (second + third). (dlib
 // sums its last few columns in tap order instead, which can differ in the last bit.)
 template <typename Input>
 void filterLine(Input at, float* out, bool add, int span, const Taps& taps)
 {
     static_assert(facemodel::filterTaps == 10);
+    const auto load = [](const float* p) {
+        FilterFloats v;
+        std::memcpy(&v, p, sizeof(v));
+        return v;
+    };
     const auto sumAt = [&](int c) {
-        Floats first = loadFloats(at(c, 0)) * taps[0];
-        Floats second = loadFloats(at(c, 1)) * taps[1];
-        Floats third = loadFloats(at(c, 2)) * taps[2];
-        first += loadFloats(at(c, 3)) * taps[3];
-        second += loadFloats(at(c, 4)) * taps[4];
-        third += loadFloats(at(c, 5)) * taps[5];
-        first += loadFloats(at(c, 6)) * taps[6];
-        second += loadFloats(at(c, 7)) * taps[7];
-        third += loadFloats(at(c, 8)) * taps[8];
-        first += loadFloats(at(c, 9)) * taps[9];
+        FilterFloats first = load(at(c, 0)) * taps[0];
+        FilterFloats second = load(at(c, 1)) * taps[1];
+        FilterFloats third = load(at(c, 2)) * taps[2];
+        first += load(at(c, 3)) * taps[3];
+        second += load(at(c, 4)) * taps[4];
+        third += load(at(c, 5)) * taps[5];
+        first += load(at(c, 6)) * taps[6];
+        second += load(at(c, 7)) * taps[7];
+        third += load(at(c, 8)) * taps[8];
+        first += load(at(c, 9)) * taps[9];
         return first + (second + third);
     };
-    const auto put = [&](int c, Floats sum) {
+    const auto put = [&](int c, FilterFloats sum) {
         if (add)
-            sum += loadFloats(out + c);
+            sum += load(out + c);
         std::memcpy(out + c, &sum, sizeof(sum));
     };
     int c = 0;
-    for (; c + 8 < span; c += 16) { // two at a time, so that the sums overlap
-        const Floats a = sumAt(c);
-        const Floats b = sumAt(c + 8);
+    for (; c + filterLanes < span; c += 2 * filterLanes) { // two at a time, so that the sums overlap
+        const FilterFloats a = sumAt(c);
+        const FilterFloats b = sumAt(c + filterLanes);
         put(c, a);
-        put(c + 8, b);
+        put(c + filterLanes, b);
     }
-    for (; c < span; c += 8)
+    for (; c < span; c += filterLanes)
         put(c, sumAt(c));
 }
 
@@ -270,9 +283,10 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
     }
 
     // Eight output columns whose source pixels (left and right) lie within 16 bytes.
+    int shuffledColumns = 0;
+#if defined(__AVX2__)
     const int groups = vectorColumns / 8;
     plan.shuffles.resize(static_cast<std::size_t>(groups));
-    int shuffledColumns = 0;
     for (int g = 0; g < groups; ++g) {
         const auto first = static_cast<std::size_t>(8 * g);
         const int base = lefts[first];
@@ -285,6 +299,7 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
         }
         shuffledColumns = 8 * (g + 1);
     }
+#endif
 
     double y = -yScale;
     for (int r = 0; r < outHeight; ++r) {
@@ -330,8 +345,6 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
             const __m128i words = _mm_packus_epi32(low, high);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(outRow + c), _mm_packus_epi16(words, words));
         }
-#else
-        const int shuffledColumns = 0;
 #endif
         for (int c = shuffledColumns; c < vectorColumns; ++c) {
             const auto i = static_cast<std::size_t>(c);

@@ -266,6 +266,7 @@ struct LandmarkDetector::Taps {
     int targetHeight = 0;
     std::vector<Tap> columns;
     std::vector<Tap> rows;
+    std::vector<int> across; // two source rows interpolated across
 };
 
 std::filesystem::path LandmarkDetector::defaultModelPath()
@@ -362,16 +363,34 @@ void LandmarkDetector::resampleToWorkingSize()
         taps.sourceHeight = m_lumaHeight;
         taps.targetHeight = m_workingHeight;
     }
-    const auto sourceRow = [&](int y) { return m_luma.data() + static_cast<std::size_t>(y) * m_lumaWidth; };
+    // Each source row is interpolated across once, into one of two row buffers, and each
+    // output row blends the two rows it lies between (the same sums as pixel by pixel).
+    const auto width = static_cast<std::size_t>(m_workingWidth);
+    taps.across.resize(2 * width);
+    std::array<int, 2> held{-1, -1}; // the source row in each buffer
+    // Source row y interpolated across, keeping the buffer that holds row `keep`.
+    const auto across = [&](int y, int keep) -> const int* {
+        for (std::size_t slot = 0; slot < 2; ++slot) {
+            if (held[slot] == y)
+                return taps.across.data() + slot * width;
+        }
+        const std::size_t slot = held[0] == keep ? 1 : 0;
+        int* out = taps.across.data() + slot * width;
+        const std::uint8_t* in = m_luma.data() + static_cast<std::size_t>(y) * m_lumaWidth;
+        for (std::size_t c = 0; c < width; ++c) {
+            const Tap& column = taps.columns[c];
+            out[c] = in[column.first] * (256 - column.weight) + in[column.second] * column.weight;
+        }
+        held[slot] = y;
+        return out;
+    };
     std::uint8_t* out = m_working.data();
     for (const Tap& row : taps.rows) {
-        const std::uint8_t* upper = sourceRow(row.first);
-        const std::uint8_t* lower = sourceRow(row.second);
-        for (const Tap& column : taps.columns) {
-            const int top = upper[column.first] * (256 - column.weight) + upper[column.second] * column.weight;
-            const int bottom = lower[column.first] * (256 - column.weight) + lower[column.second] * column.weight;
-            *out++ = static_cast<std::uint8_t>((top * (256 - row.weight) + bottom * row.weight + 32768) >> 16);
-        }
+        const int* upper = across(row.first, row.second);
+        const int* lower = across(row.second, row.first);
+        for (std::size_t c = 0; c < width; ++c)
+            out[c] = static_cast<std::uint8_t>((upper[c] * (256 - row.weight) + lower[c] * row.weight + 32768) >> 16);
+        out += width;
     }
 }
 
