@@ -22,12 +22,16 @@ deps:
 $(TEST_DATA)/astronaut.png:
 	@scripts/fetch-test-imagery $(TEST_DATA)
 
+FOOTAGE := $(TEST_DATA)/desk-a.y4m $(TEST_DATA)/desk-b.y4m
+$(FOOTAGE) &:
+	@scripts/fetch-test-footage $(TEST_DATA)
+
 build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Until the tray application exists, the height is set as soon as a face is steady.
-ARGS ?= --auto-setup
+# The tray application with its controls window; ARGS=... passes options.
+ARGS ?=
 run: build
 	@$(BUILD_DIR)/bin/verticora $(ARGS)
 
@@ -35,18 +39,20 @@ run: build
 demo: build $(TEST_DATA)/astronaut.png
 	@scripts/demo $(BUILD_DIR)
 
-test: build $(TEST_DATA)/astronaut.png
+test: build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
-sanitize: deps $(TEST_DATA)/astronaut.png
+sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cmake -S . -B $(SANITIZE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVERTICORA_SANITIZE=address,undefined -DVERTICORA_BENCHMARKS=OFF >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# ThreadSanitizer over the camera model, its capture thread and the replay camera.
-TSAN_TESTS := tests/model/model_tests tests/model/camera_model_tests tests/platform/replay_camera_tests
+# ThreadSanitizer over the camera model, its capture thread, the replay camera and the
+# GStreamer camera pipelines.
+TSAN_TESTS := tests/model/model_tests tests/model/camera_model_tests tests/platform/replay_camera_tests \
+              tests/platform/gstreamer_camera_tests
 tsan: deps $(TEST_DATA)/astronaut.png
 	@cmake -S . -B $(TSAN_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVERTICORA_SANITIZE=thread -DVERTICORA_BENCHMARKS=OFF >/dev/null

@@ -64,10 +64,10 @@ bool is422(std::uint32_t format)
     return format == pixelFormat::uyvy || format == pixelFormat::yuyv;
 }
 
-// "420f" carries full-range luma, the other camera formats video range.
+// "420f" and "f420" carry full-range levels, the other camera formats video range.
 const libyuv::YuvConstants& yuvMatrix(std::uint32_t format)
 {
-    return format == pixelFormat::yuv420Full ? libyuv::kYuvJPEGConstants : libyuv::kYuvI601Constants;
+    return isFullRange(format) ? libyuv::kYuvJPEGConstants : libyuv::kYuvI601Constants;
 }
 
 void scale(const std::uint8_t* from, int fromStride, int fromWidth, int fromHeight, Plane& to,
@@ -133,52 +133,60 @@ bool AnalysisFrames::transferBGRA(const PixelBufferView& source)
     return true;
 }
 
-// NV12 and 4:2:2 frames: chroma into planes of their own, every plane scaled, then one
-// colour conversion at the analysis size.
+// NV12, I420 and 4:2:2 frames: chroma into planes of their own (I420 has them already),
+// every plane scaled, then one colour conversion at the analysis size.
 bool AnalysisFrames::transferYuv(const PixelBufferView& source)
 {
     Transfer& t = *m_transfer;
     PixelBuffer& out = *m_output;
     const std::uint32_t format = source.format();
-    const PixelPlane& first = source.plane(0);
     const int width = source.width();
     const int height = source.height();
-
     const libyuv::YuvConstants& matrix = yuvMatrix(format);
-    const std::uint8_t* y = first.base;
-    int yStride = stride(first.bytesPerRow);
+
+    struct PlaneRef {
+        const std::uint8_t* data;
+        int stride;
+    };
+    const auto refer = [](const Plane& plane) { return PlaneRef{plane.data(), plane.stride()}; };
+    const auto referSource = [&](std::size_t index) {
+        return PlaneRef{source.plane(index).base, stride(source.plane(index).bytesPerRow)};
+    };
+    PlaneRef y = referSource(0);
+    PlaneRef u = refer(t.full[1]);
+    PlaneRef v = refer(t.full[2]);
     if (is422(format)) {
         const auto unpack = format == pixelFormat::uyvy ? libyuv::UYVYToI420 : libyuv::YUY2ToI420;
-        if (unpack(first.base, stride(first.bytesPerRow), t.full[0].data(), t.full[0].stride(), t.full[1].data(),
-                   t.full[1].stride(), t.full[2].data(), t.full[2].stride(), width, height)
+        if (unpack(y.data, y.stride, t.full[0].data(), t.full[0].stride(), t.full[1].data(), t.full[1].stride(),
+                   t.full[2].data(), t.full[2].stride(), width, height)
             != 0) {
             return false;
         }
-        y = t.full[0].data();
-        yStride = t.full[0].stride();
+        y = refer(t.full[0]);
+    } else if (isI420(format)) {
+        u = referSource(1);
+        v = referSource(2);
     } else {
-        const PixelPlane& uv = source.plane(1);
+        const PlaneRef uv = referSource(1);
         if (!t.scales) {
-            return libyuv::NV12ToARGBMatrix(y, yStride, uv.base, stride(uv.bytesPerRow), out.planeData(0),
+            return libyuv::NV12ToARGBMatrix(y.data, y.stride, uv.data, uv.stride, out.planeData(0),
                                             stride(out.bytesPerRow(0)), &matrix, out.width(), out.height())
                 == 0;
         }
-        libyuv::SplitUVPlane(uv.base, stride(uv.bytesPerRow), t.full[1].data(), t.full[1].stride(), t.full[2].data(),
+        libyuv::SplitUVPlane(uv.data, uv.stride, t.full[1].data(), t.full[1].stride(), t.full[2].data(),
                              t.full[2].stride(), half(width), half(height));
     }
 
-    const std::array<Plane, 3>* planes = &t.full;
     if (t.scales) {
-        scale(y, yStride, width, height, t.scaled[0], detailFilter);
-        scale(t.full[1], t.scaled[1], chromaFilter);
-        scale(t.full[2], t.scaled[2], chromaFilter);
-        planes = &t.scaled;
-        y = t.scaled[0].data();
-        yStride = t.scaled[0].stride();
+        scale(y.data, y.stride, width, height, t.scaled[0], detailFilter);
+        scale(u.data, u.stride, half(width), half(height), t.scaled[1], chromaFilter);
+        scale(v.data, v.stride, half(width), half(height), t.scaled[2], chromaFilter);
+        y = refer(t.scaled[0]);
+        u = refer(t.scaled[1]);
+        v = refer(t.scaled[2]);
     }
-    const std::array<Plane, 3>& p = *planes;
-    return libyuv::I420ToARGBMatrix(y, yStride, p[1].data(), p[1].stride(), p[2].data(), p[2].stride(),
-                                    out.planeData(0), stride(out.bytesPerRow(0)), &matrix, out.width(), out.height())
+    return libyuv::I420ToARGBMatrix(y.data, y.stride, u.data, u.stride, v.data, v.stride, out.planeData(0),
+                                    stride(out.bytesPerRow(0)), &matrix, out.width(), out.height())
         == 0;
 }
 
@@ -199,11 +207,14 @@ bool AnalysisFrames::rebuild(const PixelBufferView& source)
                 t->scaled[i] = Plane(outWidth, outHeight);
             }
         } else {
-            // NV12 luma is read from the camera frame; 4:2:2 frames are unpacked first.
+            // Luma (and I420's chroma) is read from the camera frame; 4:2:2 frames are
+            // unpacked first and NV12 chroma is split.
             if (is422(format))
                 t->full[0] = Plane(width, height);
-            t->full[1] = Plane(half(width), half(height));
-            t->full[2] = Plane(half(width), half(height));
+            if (!isI420(format)) {
+                t->full[1] = Plane(half(width), half(height));
+                t->full[2] = Plane(half(width), half(height));
+            }
             if (t->scales) {
                 t->scaled[0] = Plane(outWidth, outHeight);
                 t->scaled[1] = Plane(half(outWidth), half(outHeight));

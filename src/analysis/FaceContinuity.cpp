@@ -166,12 +166,13 @@ std::optional<double> FaceContinuity::matchCost(const FaceCandidate& candidate)
     const Rect& c = candidate.box;
     const Rect& s = *selectedBox;
 
-    std::optional<double> distance = signatureDistance(signature, candidate.signature);
+    const bool cutChin = candidate.chinOnBottomEdge;
+    std::optional<double> distance = signatureDistance(signature, candidate.signature, cutChin);
     const auto storedFacing = facingSignature(signature, signatureYaw);
     const auto candidateFacing = facingSignature(candidate.signature, candidate.yaw);
     if (storedFacing && candidateFacing) {
         // A head turned since the signature was learnt narrows the eye distance.
-        if (const auto facing = signatureDistance(*storedFacing, *candidateFacing))
+        if (const auto facing = signatureDistance(*storedFacing, *candidateFacing, cutChin))
             distance = std::min(distance.value_or(std::numeric_limits<double>::infinity()), *facing);
     }
     if (!signature.empty()) {
@@ -226,8 +227,8 @@ void FaceContinuity::accept(const FaceCandidate& candidate, double t)
 
     noteSeatedSample(candidate, t);
 
-    // The proportions are learnt once and never replaced.
-    if (signature.empty() && !candidate.signature.empty()) {
+    // The proportions are learnt once, from a whole face, and never replaced.
+    if (signature.empty() && !candidate.signature.empty() && !candidate.chinOnBottomEdge) {
         signature = candidate.signature;
         signatureYaw = candidate.yaw;
     }
@@ -284,16 +285,23 @@ FaceLossReason FaceContinuity::directionalLoss(double t) const
     return FaceLossReason::unknown;
 }
 
-std::optional<double> FaceContinuity::signatureDistance(std::span<const double> a, std::span<const double> b)
+std::optional<double> FaceContinuity::signatureDistance(std::span<const double> a, std::span<const double> b,
+                                                        bool bLowerBound)
 {
     if (a.empty() || a.size() != b.size())
         return std::nullopt;
     double sum = 0;
+    std::size_t compared = 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
+        // A face cut by the bottom edge may go on below its chin: a shorter eye-to-chin
+        // height says nothing, a longer one already differs.
+        if (bLowerBound && i == 1 && b[i] <= a[i])
+            continue;
         const double relative = (a[i] - b[i]) / std::max({std::abs(a[i]), std::abs(b[i]), 0.05});
         sum += relative * relative;
+        ++compared;
     }
-    return std::sqrt(sum / static_cast<double>(a.size()));
+    return std::sqrt(sum / static_cast<double>(compared));
 }
 
 std::optional<std::vector<double>> FaceContinuity::facingSignature(std::span<const double> signature,

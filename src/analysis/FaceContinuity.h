@@ -65,7 +65,10 @@ private:
     void noteSeatedSample(const FaceCandidate& candidate, double t);
     [[nodiscard]] FaceLossReason directionalLoss(double t) const;
 
-    [[nodiscard]] static std::optional<double> signatureDistance(std::span<const double> a, std::span<const double> b);
+    // Relative distance of signature `b` from the learnt `a`; with `bLowerBound` the
+    // eye-to-chin height of `b` only counts where it already exceeds `a`'s.
+    [[nodiscard]] static std::optional<double> signatureDistance(std::span<const double> a, std::span<const double> b,
+                                                                 bool bLowerBound = false);
     [[nodiscard]] static std::optional<std::vector<double>> facingSignature(std::span<const double> signature,
                                                                            std::optional<double> yaw);
 };

@@ -38,7 +38,7 @@ public:
     [[nodiscard]] int verticalShift() const { return m_verticalShift; }
     [[nodiscard]] double contrast() const { return m_contrast; }
 
-    // Whether the gate reads frames of this format: NV12 and BGRA, and the luma of 4:2:2.
+    // Whether the gate reads frames of this format: NV12, I420 and BGRA, and the luma of 4:2:2.
     [[nodiscard]] static bool samples(std::uint32_t format);
 
 private:

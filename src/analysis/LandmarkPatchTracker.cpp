@@ -286,12 +286,23 @@ std::optional<LandmarkPatchTracker::PointMatch> LandmarkPatchTracker::matchPoint
     if (std::abs(bx) >= searchReach || std::abs(by) >= searchReach)
         return fail(edgeTexts[i]);
 
-    // The best separate peak, more than two positions away.
+    // The best separate peak: a local maximum more than two positions away. The flank of
+    // the best peak is no second match, however slowly it falls (a nose ridge in soft,
+    // compressed video keeps scoring within a hair of the peak for pixels along it).
+    const auto localMaximum = [&at](int dx, int dy) {
+        for (int ny = std::max(dy - 1, -searchReach); ny <= std::min(dy + 1, searchReach); ++ny) {
+            for (int nx = std::max(dx - 1, -searchReach); nx <= std::min(dx + 1, searchReach); ++nx) {
+                if (at(nx, ny) > at(dx, dy))
+                    return false;
+            }
+        }
+        return true;
+    };
     std::optional<std::pair<int, int>> second;
     for (int dy = -searchReach; dy <= searchReach; ++dy) {
         for (int dx = -searchReach; dx <= searchReach; ++dx) {
             const bool separate = std::abs(dx - bx) > 2 || std::abs(dy - by) > 2;
-            if (separate && (!second || at(dx, dy) > at(second->first, second->second)))
+            if (separate && (!second || at(dx, dy) > at(second->first, second->second)) && localMaximum(dx, dy))
                 second = {dx, dy};
         }
     }

@@ -31,13 +31,25 @@ bool isNV12(std::uint32_t format)
     return format == pixelFormat::yuv420Full || format == pixelFormat::yuv420Video;
 }
 
+bool isI420(std::uint32_t format)
+{
+    return format == pixelFormat::i420Full || format == pixelFormat::i420Video;
+}
+
+bool isFullRange(std::uint32_t format)
+{
+    return format == pixelFormat::yuv420Full || format == pixelFormat::i420Full;
+}
+
 bool hasGreyLevels(std::uint32_t format)
 {
-    return isNV12(format) || format == pixelFormat::bgra;
+    return isNV12(format) || isI420(format) || format == pixelFormat::bgra;
 }
 
 std::size_t PixelBufferView::planesOf(std::uint32_t format)
 {
+    if (isI420(format))
+        return 3;
     if (isNV12(format))
         return 2;
     if (format == pixelFormat::uyvy || format == pixelFormat::yuyv || format == pixelFormat::bgra)
@@ -47,7 +59,7 @@ std::size_t PixelBufferView::planesOf(std::uint32_t format)
 
 int PixelBufferView::planeRows(std::uint32_t format, int height, std::size_t index)
 {
-    return isNV12(format) && index == 1 ? (height + 1) / 2 : height;
+    return (isNV12(format) || isI420(format)) && index > 0 ? (height + 1) / 2 : height;
 }
 
 std::size_t PixelBufferView::planeRowBytes(std::uint32_t format, int width, std::size_t index)
@@ -55,6 +67,8 @@ std::size_t PixelBufferView::planeRowBytes(std::uint32_t format, int width, std:
     const auto w = static_cast<std::size_t>(width);
     if (isNV12(format))
         return index == 0 ? w : 2 * ((w + 1) / 2);
+    if (isI420(format))
+        return index == 0 ? w : (w + 1) / 2;
     if (format == pixelFormat::bgra)
         return 4 * w;
     return 4 * ((w + 1) / 2); // 4:2:2 rows hold whole pixel pairs of four bytes

@@ -22,6 +22,8 @@ inline constexpr std::uint32_t yuv420Full = fourCharCode("420f");  // NV12, full
 inline constexpr std::uint32_t yuv420Video = fourCharCode("420v"); // NV12, video range
 inline constexpr std::uint32_t uyvy = fourCharCode("2vuy");        // 4:2:2, U Y0 V Y1
 inline constexpr std::uint32_t yuyv = fourCharCode("yuvs");        // 4:2:2, Y0 U Y1 V
+inline constexpr std::uint32_t i420Full = fourCharCode("f420");    // I420 (Y, U, V planes), full range
+inline constexpr std::uint32_t i420Video = fourCharCode("y420");   // I420, video range
 inline constexpr std::uint32_t bgra = fourCharCode("BGRA");        // B, G, R, A bytes
 } // namespace pixelFormat
 
@@ -29,6 +31,9 @@ inline constexpr std::uint32_t bgra = fourCharCode("BGRA");        // B, G, R, A
 [[nodiscard]] std::string fourCharName(std::uint32_t format);
 
 [[nodiscard]] bool isNV12(std::uint32_t format);
+[[nodiscard]] bool isI420(std::uint32_t format);
+// Whether the format carries full-range (JPEG) levels rather than video range.
+[[nodiscard]] bool isFullRange(std::uint32_t format);
 
 struct PixelPlane {
     const std::uint8_t* base = nullptr;
@@ -39,7 +44,7 @@ struct PixelPlane {
 // built, so code that reads it may rely on every plane covering its rows.
 class PixelBufferView {
 public:
-    static constexpr std::size_t maximumPlanes = 2;
+    static constexpr std::size_t maximumPlanes = 3;
 
     // Why a frame of this geometry cannot be read safely, or none when it can.
     [[nodiscard]] static std::optional<std::string> geometryError(int width, int height, std::uint32_t format,
@@ -59,7 +64,7 @@ public:
         return p.base + static_cast<std::size_t>(y) * p.bytesPerRow;
     }
 
-    // Rows of plane `index` (the chroma plane of NV12 has half as many, rounded up).
+    // Rows of plane `index` (the chroma planes of NV12 and I420 have half as many, rounded up).
     [[nodiscard]] static int planeRows(std::uint32_t format, int height, std::size_t index);
     // Bytes of one row of plane `index` that hold pixels.
     [[nodiscard]] static std::size_t planeRowBytes(std::uint32_t format, int width, std::size_t index);
@@ -74,10 +79,11 @@ private:
     std::array<PixelPlane, maximumPlanes> m_planes{};
 };
 
-// Whether grey levels can be read from frames of this format: NV12's luma plane or "BGRA".
+// Whether grey levels can be read from frames of this format: the luma plane of NV12 and
+// I420, or "BGRA".
 [[nodiscard]] bool hasGreyLevels(std::uint32_t format);
 
-// Grey level of pixel (x, y) of a frame that hasGreyLevels: the luma byte for NV12,
+// Grey level of pixel (x, y) of a frame that hasGreyLevels: the luma byte for NV12 and I420,
 // 0.114 B + 0.587 G + 0.299 R for "BGRA".
 [[nodiscard]] inline double greyLevel(const PixelBufferView& frame, int x, int y)
 {

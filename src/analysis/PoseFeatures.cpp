@@ -129,4 +129,9 @@ std::vector<double> candidateSignature(const Rect& box, std::span<const Point> p
     return {eyeDistance, eyeToChin};
 }
 
+bool chinOnBottomEdge(std::span<const Point> points)
+{
+    return points.size() == 4 && points[3].y <= 0;
+}
+
 } // namespace verticora

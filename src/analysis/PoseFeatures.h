@@ -97,11 +97,16 @@ struct FaceCandidate {
     std::vector<double> signature; // empty, or [eye distance, eye-to-chin height] relative to the box
     std::optional<double> yaw;
     bool returnAnchorEligible = false;
+    // The chin was read on the picture's bottom edge: the face may go on below it, so the
+    // eye-to-chin height of the signature is only a lower bound.
+    bool chinOnBottomEdge = false;
 };
 
 // Eye distance and eye-to-chin height relative to the box, from the four points in the
 // order left eye, right eye, nose, chin; empty unless there are exactly four points and
 // the ratios are finite.
 [[nodiscard]] std::vector<double> candidateSignature(const Rect& box, std::span<const Point> points);
+// Whether the chin of the four points lies on the picture's bottom edge.
+[[nodiscard]] bool chinOnBottomEdge(std::span<const Point> points);
 
 } // namespace verticora

@@ -16,7 +16,10 @@ Point toImage(const Rect& box, Point p)
     return {box.minX + p.x * box.width, box.minY + p.y * box.height};
 }
 
-// The lowest contour point stands in for the chin; the first wins a tie.
+// The lowest contour point stands in for the chin; the first wins a tie. The landmark
+// model places the jaw from the whole face, so a chin at the bottom of the picture is
+// often put a few pixels below it; such a chin is read on the bottom edge (the face is
+// measured by its eyes and nose, and the chin only has to lie below them).
 std::optional<Point> lowestContourPoint(const FaceObservation& observation)
 {
     const auto& contour = observation.faceContour;
@@ -27,7 +30,10 @@ std::optional<Point> lowestContourPoint(const FaceObservation& observation)
         if (p.y < lowest->y)
             lowest = &p;
     }
-    return toImage(observation.boundingBox, *lowest);
+    Point chin = toImage(observation.boundingBox, *lowest);
+    if (chin.y < 0)
+        chin.y = 0;
+    return chin;
 }
 
 // An empty point list is treated like a missing region rather than dividing by zero.
@@ -126,7 +132,7 @@ std::optional<SeatedDetection> SeatedPoseDetector::patchPass(const PixelBufferVi
         return std::nullopt;
     }
     const FaceCandidate candidate{track->box, candidateSignature(track->box, points), m_lastVerifiedYaw,
-                                  *m_verifiedBand == 0};
+                                  *m_verifiedBand == 0, chinOnBottomEdge(points)};
     // The selection is tried on a copy and kept only when it accepts the tracked face.
     FaceContinuity tentative = m_continuity;
     const FaceSelection selection = tentative.select(std::span(&candidate, 1), time);
@@ -190,7 +196,8 @@ SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& f
     for (std::size_t i = 0; i < faces.size(); ++i) {
         const Rect& box = faces[i].boundingBox;
         candidates.push_back({box, candidateSignature(box, detections[i].points), faces[i].yaw,
-                              band(detections[i].features) == std::optional(0)});
+                              band(detections[i].features) == std::optional(0),
+                              chinOnBottomEdge(detections[i].points)});
     }
     const FaceSelection selection = m_continuity.select(candidates, time);
     if (selection.index) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -17,8 +18,12 @@ public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
+    // What a signal does instead of quitting the event loop at once.
+    void setQuit(std::function<void()> quit) { m_quit = std::move(quit); }
+
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::function<void()> m_quit;
 };
 
 } // namespace verticora

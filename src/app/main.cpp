@@ -1,19 +1,19 @@
 #include "BuildInfo.h"
 
 #include "app/AutoSetup.h"
+#include "app/ModelFactory.h"
+#include "app/SingleInstance.h"
 #include "app/StateReporter.h"
 #include "app/TerminationSignals.h"
-#include "model/AlertController.h"
+#include "app/VerticoraAppDelegate.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
-#include "platform/LandmarkDetector.h"
-#include "platform/QtCameraCapture.h"
+#include "platform/GstCameraCapture.h"
+#include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
 #include "platform/SystemSleepWatcher.h"
 #include "store/DataFolder.h"
-#include "visuals/DesktopPanelFactory.h"
 #include "visuals/OverlayPlatform.h"
-#include "visuals/ZoneAlertController.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -30,8 +30,8 @@ using namespace verticora;
 namespace {
 
 constexpr char usage[] =
-    "usage: verticora [--camera ID] [--data-dir DIR] [--headless] [--auto-setup]\n"
-    "       verticora --replay CLIP.y4m [--data-dir DIR] [--headless] [--auto-setup]\n"
+    "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
+    "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
     "       verticora --list-cameras\n"
     "       verticora --version\n";
 
@@ -84,45 +84,12 @@ std::optional<Options> parse(int argc, char** argv)
 
 int listCameras(int argc, char** argv)
 {
+    // No camera, no line: the output is meant for scripts as much as for people.
     QCoreApplication application(argc, argv);
-    QtCameraCapture cameras;
-    const QList<CameraDevice> devices = cameras.discoverDevices();
-    for (const CameraDevice& device : devices)
+    GstCameraCapture cameras;
+    for (const CameraDevice& device : cameras.discoverDevices())
         std::printf("%s | %s\n", qPrintable(device.localizedName), qPrintable(device.kind));
-    if (devices.isEmpty())
-        std::fprintf(stderr, "No camera found.\n");
     return 0;
-}
-
-// Shows nothing: the reminders of a run without a display.
-class HeadlessAlertController final : public AlertController {
-public:
-    void setAppearance(ZoneAppearance) override {}
-    void setSeverity(double) override {}
-    void setProgress(double) override {}
-    void presentCurrent() override {}
-    [[nodiscard]] bool redAlertEnabled() const override { return m_redAlertEnabled; }
-    void setRedAlertEnabled(bool enabled) override { m_redAlertEnabled = enabled; }
-    void setSmokeDepthScale(double) override {}
-    void setEdgeEffectStyle(EdgeEffectStyle) override {}
-    void setPauseAction(std::function<void()>) override {}
-
-private:
-    bool m_redAlertEnabled = true;
-};
-
-QtMessageHandler standardMessageHandler = nullptr; // set once in main, before any thread starts
-
-// Qt Multimedia probes for a sound server on start; Verticora plays no sound, so that
-// complaint would only puzzle the user.
-void dropSoundServerWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.startsWith(QLatin1String("PulseAudioService:")))
-        return;
-    if (standardMessageHandler)
-        standardMessageHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 QString initialCamera(const CameraModel& model, const Options& options)
@@ -132,6 +99,27 @@ QString initialCamera(const CameraModel& model, const Options& options)
     if (!model.selectedID().isEmpty())
         return model.selectedID();
     return model.cameras().isEmpty() ? QString() : model.cameras().front().id;
+}
+
+// Asks a running instance for the same data folder to show itself. True when this launch
+// is the one to run; otherwise `status` is what the process exits with.
+bool claimDataFolder(SingleInstance& instance, int& status)
+{
+    QByteArray answer;
+    switch (instance.claim(QByteArrayLiteral("show"), &answer)) {
+    case SingleInstance::Role::primary:
+        return true;
+    case SingleInstance::Role::secondary:
+        std::fprintf(stderr, answer == "shown" ? "Verticora is already running; its window is open.\n"
+                                               : "Verticora is already running for this data folder.\n");
+        status = 0;
+        return false;
+    case SingleInstance::Role::failed:
+        break;
+    }
+    std::fprintf(stderr, "verticora: %s\n", qPrintable(instance.failure()));
+    status = 1;
+    return false;
 }
 
 } // namespace
@@ -147,7 +135,6 @@ int main(int argc, char** argv)
         std::printf("Verticora %s (build %s)\n", versionString, buildString);
         return 0;
     }
-    standardMessageHandler = qInstallMessageHandler(dropSoundServerWarnings);
     if (options->listCameras)
         return listCameras(argc, argv);
 
@@ -155,7 +142,7 @@ int main(int argc, char** argv)
     const bool displayKnown = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
         || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     if (!options->headless && !displayKnown) {
-        std::fprintf(stderr, "verticora: no display found; running without on-screen reminders.\n");
+        std::fprintf(stderr, "verticora: no display found; running without a window or reminders.\n");
         options->headless = true;
     }
     if (options->headless) {
@@ -166,54 +153,82 @@ int main(int argc, char** argv)
         QApplication::setQuitOnLastWindowClosed(false);
     }
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
-    TerminationSignals termination;
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(versionString));
 
     const QString folder = options->dataDirectory ? QDir(QString::fromStdString(*options->dataDirectory)).absolutePath()
                                                   : dataFolder();
+    SingleInstance instance(folder);
+    if (int status = 0; !claimDataFolder(instance, status))
+        return status;
+    TerminationSignals termination;
     auto clock = std::make_shared<SystemClock>();
 
     ReplayCapture* replay = nullptr;
-    CameraModelServices services;
+    std::unique_ptr<CaptureService> capture;
     if (options->replay) {
-        auto capture = std::make_unique<ReplayCapture>(std::filesystem::path(*options->replay));
-        replay = capture.get();
-        services.capture = std::move(capture);
+        auto clip = std::make_unique<ReplayCapture>(std::filesystem::path(*options->replay));
+        replay = clip.get();
+        capture = std::move(clip);
     } else {
-        services.capture = std::make_unique<QtCameraCapture>();
+        capture = std::make_unique<GstCameraCapture>();
     }
-    std::unique_ptr<DesktopPanelFactory> panels;
-    if (options->headless) {
-        services.alerts = std::make_unique<HeadlessAlertController>();
-    } else {
-        panels = std::make_unique<DesktopPanelFactory>();
-        services.alerts = std::make_unique<ZoneAlertController>(*panels);
-    }
-    services.makeLandmarkRequest = [] { return std::make_unique<LandmarkDetector>(); };
-    services.clock = clock;
+    std::unique_ptr<DesktopSession> desktop;
+    if (!options->headless)
+        desktop = std::make_unique<DesktopSession>();
+    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock);
+    CameraModel& model = *ownModel;
+    // The window and the tray own the model; a run without a display keeps it here.
+    std::unique_ptr<VerticoraAppDelegate> delegate;
+    if (!options->headless)
+        delegate = std::make_unique<VerticoraAppDelegate>(std::move(ownModel));
 
-    CameraModel model(PreferencesStore(folder + QStringLiteral("/") + QString::fromLatin1(preferencesFileName)),
-                      std::move(services));
     SystemSleepWatcher sleep;
     QObject::connect(&sleep, &SystemSleepWatcher::aboutToSleep, &model, &CameraModel::systemWillSleep);
-    StateReporter reporter(model, *clock);
+    // Replays and runs without a display report their state as JSON lines.
+    std::unique_ptr<StateReporter> reporter;
+    if (replay || options->headless)
+        reporter = std::make_unique<StateReporter>(model, *clock);
     std::unique_ptr<AutoSetup> autoSetup;
     if (options->autoSetup)
         autoSetup = std::make_unique<AutoSetup>(model, *clock);
 
     if (replay) {
-        QObject::connect(replay, &ReplayCapture::clipEnded, &reporter, [&] {
-            reporter.printSummary(replay->failure().value_or(QString()));
-            QCoreApplication::quit();
+        // Without a window the run ends with the clip; with one, the window stays for a look.
+        const bool quitAtEnd = options->headless;
+        QObject::connect(replay, &ReplayCapture::clipEnded, reporter.get(), [&, quitAtEnd] {
+            reporter->printSummary(replay->failure().value_or(QString()));
+            if (quitAtEnd)
+                QCoreApplication::quit();
         });
         model.select(replay->deviceID());
     } else {
         const QString camera = initialCamera(model, *options);
-        if (!camera.isEmpty())
+        if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
             model.select(camera);
     }
-    model.startCamera(true);
+
+    if (delegate) {
+        QObject::connect(desktop->reduceMotion.get(), &ReduceMotionSetting::changed, delegate.get(),
+                         &VerticoraAppDelegate::setReduceMotion);
+        delegate->setReduceMotion(desktop->reduceMotion->reduceMotion());
+        instance.setRequestHandler([&delegate](const QByteArray& request) {
+            if (request != "show")
+                return QByteArrayLiteral("unknown");
+            delegate->applicationShouldHandleReopen();
+            return QByteArrayLiteral("shown");
+        });
+        // A logout or `kill` quits the way the menus do: camera off first.
+        termination.setQuit([&delegate] { delegate->quitVerticora(); });
+        delegate->applicationDidFinishLaunching();
+    } else {
+        instance.setRequestHandler([](const QByteArray&) { return QByteArrayLiteral("no window"); });
+    }
+    // The camera starts by itself only when asked for on the command line and for runs
+    // without a window; otherwise the user turns it on.
+    if (replay || options->camera || options->autoSetup || options->headless)
+        model.startCamera(true);
     const int status = QCoreApplication::exec();
-    if (!replay)
-        reporter.printSummary({});
+    if (reporter && !replay)
+        reporter->printSummary({});
     return status;
 }

@@ -41,8 +41,8 @@ QVariantMap countsToVariant(const std::map<std::string, int>& counts)
 
 std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered)
 {
-    const bool analysable = activeSubtype == pixelFormat::yuv420Full || activeSubtype == pixelFormat::yuv420Video
-        || activeSubtype == pixelFormat::uyvy || activeSubtype == pixelFormat::yuyv;
+    const bool analysable = isNV12(activeSubtype) || isI420(activeSubtype) || activeSubtype == pixelFormat::uyvy
+        || activeSubtype == pixelFormat::yuyv;
     if (analysable && offered.contains(activeSubtype))
         return activeSubtype;
     if (offered.contains(pixelFormat::yuv420Full))

@@ -27,7 +27,7 @@ struct Yuv {
     double v = 0;
 };
 
-// BT.601 in video range ("420v", "2vuy", "yuvs") or full range ("420f").
+// BT.601 in video range ("420v", "y420", "2vuy", "yuvs") or full range ("420f", "f420").
 Yuv toYuv(Rgb c, bool fullRange)
 {
     const double luma = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
@@ -50,7 +50,7 @@ public:
                               * std::size_t(PixelBufferView::planeRows(format, height, i)));
         }
         const auto at = [&](double x, double y) { return field(x / width, y / height); };
-        const bool full = format == pixelFormat::yuv420Full;
+        const bool full = isFullRange(format);
         if (format == pixelFormat::bgra) {
             for (int y = 0; y < height; ++y) {
                 for (int x = 0; x < width; ++x) {
@@ -73,6 +73,18 @@ public:
                     std::uint8_t* p = pixel(1, x, y, 2);
                     p[0] = toByte(c.u);
                     p[1] = toByte(c.v);
+                }
+            }
+        } else if (isI420(format)) {
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x)
+                    *pixel(0, x, y, 1) = toByte(toYuv(at(x + 0.5, y + 0.5), full).y);
+            }
+            for (int y = 0; y < (height + 1) / 2; ++y) {
+                for (int x = 0; x < (width + 1) / 2; ++x) {
+                    const Yuv c = toYuv(at(2 * x + 1, 2 * y + 1), full);
+                    *pixel(1, x, y, 1) = toByte(c.u);
+                    *pixel(2, x, y, 1) = toByte(c.v);
                 }
             }
         } else {
@@ -110,7 +122,7 @@ private:
     int m_width;
     int m_height;
     std::uint32_t m_format;
-    std::vector<std::uint8_t> m_bytes[2];
+    std::vector<std::uint8_t> m_bytes[3];
 };
 
 // The largest difference of any channel of `frame` from the field at the pixel centres.
@@ -151,6 +163,7 @@ TEST(AnalysisFrames, scalesEveryCameraFormatToAnEvenBGRAFrameAtMost384Wide)
         {320, 240, pixelFormat::yuv420Video, 320, 240},  {385, 217, pixelFormat::bgra, 384, 216},
         {1920, 1080, pixelFormat::bgra, 384, 216},       {641, 361, pixelFormat::yuv420Full, 384, 216},
         {383, 215, pixelFormat::yuyv, 383, 214},         {1000, 3, pixelFormat::yuv420Video, 384, 2},
+        {1280, 720, pixelFormat::i420Full, 384, 216},   {321, 181, pixelFormat::i420Video, 321, 180},
     };
     for (const Resize& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " + fourCharName(c.format));

@@ -242,3 +242,38 @@ TEST(FaceContinuity, remembersWhereTheSubjectSatStillInGreenAndLetsItReturnThere
     EXPECT_FALSE(selectNone(moved, 1.0).index);
     EXPECT_EQ(selectOne(moved, face(seat), 1.1), (FaceSelection{0, FaceLossReason::unknown}));
 }
+
+TEST(FaceContinuity, aChinCutByTheBottomEdgeOnlyBoundsTheEyeToChinHeight)
+{
+    // The subject sank until the bottom edge cut the chin: the eye-to-chin height it
+    // shows is shorter than the learnt one, which says nothing about who it is.
+    FaceContinuity continuity = trackingAt(boxAt(0.5, 0.2));
+    const auto cut = [](std::vector<double> signature) {
+        FaceCandidate candidate = face(boxAt(0.5, 0.18), std::move(signature));
+        candidate.chinOnBottomEdge = true;
+        return candidate;
+    };
+    EXPECT_EQ(selectOne(continuity, cut({0.4, 0.5}), 0.1).index, 0u);
+    EXPECT_EQ(continuity.lastDecision, "matched subject");
+
+    // The eye distance still tells another person apart, and so does a cut face whose
+    // eye-to-chin height already exceeds the subject's.
+    EXPECT_FALSE(selectOne(continuity, cut({0.4 * (1 - 0.23), 0.5}), 0.2).index);
+    EXPECT_EQ(continuity.lastDecision, "landmark proportions mismatch");
+    EXPECT_FALSE(selectOne(continuity, cut({0.4, 1.3}), 0.3).index);
+    EXPECT_EQ(continuity.lastDecision, "landmark proportions mismatch");
+
+    // The same shortened height with the chin in view is another face.
+    EXPECT_FALSE(selectOne(continuity, face(boxAt(0.5, 0.18), {0.4, 0.5}), 0.4).index);
+}
+
+TEST(FaceContinuity, learnsTheProportionsOnlyFromAFaceWithItsChinInView)
+{
+    FaceContinuity continuity;
+    FaceCandidate cut = face(boxAt(0.5, 0.5), {0.4, 0.5});
+    cut.chinOnBottomEdge = true;
+    ASSERT_EQ(selectOne(continuity, cut, 0).index, 0u);
+    EXPECT_TRUE(continuity.signature.empty());
+    ASSERT_EQ(selectOne(continuity, face(boxAt(0.5, 0.5)), 0.1).index, 0u);
+    EXPECT_EQ(continuity.signature, proportions);
+}

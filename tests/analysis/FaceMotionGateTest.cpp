@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -186,4 +187,19 @@ TEST(FaceMotionGate, readsBGRAAsWeightedGreyAndPackedFormatsByTheirLuma)
         EXPECT_NEAR(gate422.contrast(), 40, 1e-9) << fourCharName(format);
         EXPECT_EQ(gate422.interval(packed.view()), FaceMotionGate::stillInterval) << fourCharName(format);
     }
+
+    // I420 (decoded camera JPEGs): the luma plane alone, its chroma planes ignored.
+    PixelBuffer planar(side, side, pixelFormat::i420Full);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x)
+            planar.row(0, y)[x] = (x / cell + y / cell) % 2 == 0 ? 120 : 40;
+    }
+    for (std::size_t plane : {1u, 2u}) {
+        for (int y = 0; y < (side + 1) / 2; ++y)
+            std::fill_n(planar.row(plane, y), (side + 1) / 2, std::uint8_t(255));
+    }
+    FaceMotionGate gate420;
+    gate420.remember(planar.view(), wholeFrame);
+    EXPECT_NEAR(gate420.contrast(), 40, 1e-9);
+    EXPECT_EQ(gate420.interval(planar.view()), FaceMotionGate::stillInterval);
 }

@@ -54,8 +54,8 @@ namespace {
 // A frame whose planes are exactly as large as their rows need, with no padding after
 // the last row, so that the sanitizers catch any read past a plane.
 struct TightFrame {
-    std::vector<std::uint8_t> planes[2];
-    PixelPlane described[2];
+    std::vector<std::uint8_t> planes[3];
+    PixelPlane described[3];
     int width;
     int height;
     std::uint32_t format;
@@ -89,7 +89,8 @@ TEST(PixelBufferView, analysisNeverReadsOutsideTightlyPackedPlanes)
         {{0.0, 0.2}, {1.0, 0.2}, {0.5, 0.1}, {0.5, 0.0}},
     };
     int seeded = 0;
-    for (const std::uint32_t format : {pixelFormat::yuv420Video, pixelFormat::bgra, pixelFormat::yuyv}) {
+    for (const std::uint32_t format :
+         {pixelFormat::yuv420Video, pixelFormat::bgra, pixelFormat::yuyv, pixelFormat::i420Full}) {
         for (const auto& [width, height] : {std::pair(97, 61), std::pair(24, 24), std::pair(513, 31)}) {
             const TightFrame frame(width, height, format);
             for (const auto& points : faces) {

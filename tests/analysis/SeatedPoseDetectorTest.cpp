@@ -207,3 +207,19 @@ TEST_F(SeatedPoseDetectorTest, resetForgetsTheSubjectButKeepsTheCounters)
     EXPECT_EQ(detector->patchPasses(), 1);
     EXPECT_EQ(detector->fullPasses(), 1);
 }
+
+TEST_F(SeatedPoseDetectorTest, aSubjectSinkingUntilItsChinLeavesThePictureStaysMeasured)
+{
+    // The landmark model puts the chin of a face at the bottom of the picture a little
+    // below it; the face is still measured by its eyes and nose, and stays the subject.
+    for (const double noseY : {0.5, 0.62, 0.74, 0.86, 0.9, 0.92}) {
+        faces = {face(0.5, noseY)};
+        const SeatedDetection d = detect(noseY);
+        ASSERT_TRUE(d.features) << "nose at " << noseY << ": " << detector->continuity().lastDecision;
+        EXPECT_EQ(detector->continuity().lastDecision, noseY == 0.5 ? "acquired subject" : "matched subject");
+        ASSERT_EQ(d.points.size(), 4u);
+        EXPECT_EQ(d.points[3].y, std::max(1 - noseY - 0.12, 0.0)) << "the chin is read on the bottom edge";
+        ASSERT_TRUE(d.features->heightLandmarks);
+        EXPECT_NEAR(d.features->heightLandmarks->noseY, noseY, 1e-9);
+    }
+}

@@ -26,6 +26,8 @@ TEST(CaptureWorker, keepsTheCamerasOwnFormatWhenTheAnalysisReadsIt)
 {
     const QList<std::uint32_t> all{pixelFormat::yuyv, pixelFormat::yuv420Full, pixelFormat::bgra};
     EXPECT_EQ(choosePixelFormat(pixelFormat::yuyv, all), pixelFormat::yuyv);
+    EXPECT_EQ(choosePixelFormat(pixelFormat::i420Full, {pixelFormat::i420Full}), pixelFormat::i420Full)
+        << "decoded camera JPEGs";
     EXPECT_EQ(choosePixelFormat(pixelFormat::uyvy, all), pixelFormat::yuv420Full) << "not offered";
     EXPECT_EQ(choosePixelFormat(pixelFormat::bgra, all), pixelFormat::yuv420Full) << "BGRA only as the last resort";
     EXPECT_EQ(choosePixelFormat(fourCharCode("MJPG"), {pixelFormat::bgra}), pixelFormat::bgra);

@@ -18,6 +18,39 @@ namespace {
 constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double trackingRateSpacing = 0.25;
 
+struct Analysed {
+    double time = 0;
+    bool features = false;
+    ZoneState state = ZoneState::ready;
+};
+
+bool red(ZoneState state)
+{
+    return state == ZoneState::outside || state == ZoneState::alert;
+}
+
+// Red delay, alert and lost time of one move, from the analysed frames; a frame's state
+// holds until the next analysed frame.
+MoveFigures figuresOf(const PictureMove& move, const std::vector<Analysed>& frames, double clipEnd)
+{
+    MoveFigures figures{move, std::nullopt, std::nullopt, 0};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Analysed& frame = frames[i];
+        const double next = i + 1 < frames.size() ? frames[i + 1].time : clipEnd;
+        if (frame.time >= move.end || next <= move.start)
+            continue;
+        if (!frame.features)
+            figures.lostSeconds += std::min(next, move.end) - std::max(frame.time, move.start);
+        if (frame.time < move.start)
+            continue;
+        if (!figures.redAfter && red(frame.state))
+            figures.redAfter = frame.time - move.start;
+        if (figures.redAfter && !figures.alertAfterRed && frame.state == ZoneState::alert)
+            figures.alertAfterRed = frame.time - move.start - *figures.redAfter;
+    }
+    return figures;
+}
+
 double median(std::vector<double> values)
 {
     if (values.empty())
@@ -28,6 +61,26 @@ double median(std::vector<double> values)
 }
 
 } // namespace
+
+double ReplaySummary::redSeconds() const
+{
+    double total = 0;
+    for (const ZoneState state : {ZoneState::outside, ZoneState::alert}) {
+        if (const auto it = seconds.find(std::string(zoneStateName(state))); it != seconds.end())
+            total += it->second;
+    }
+    return total;
+}
+
+double ReplaySummary::patchShare() const
+{
+    return monitoredFrames > 0 ? static_cast<double>(monitoredPatchPasses) / monitoredFrames : 0;
+}
+
+double ReplaySummary::cpuShare() const
+{
+    return monitoredSeconds > 0 ? monitoredCpuSeconds / monitoredSeconds : 0;
+}
 
 struct ClipReplay::Chain {
     SeatedPoseDetector detector;
@@ -78,11 +131,14 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
         std::optional<double> lastPresentation;
         bool calibrationStarted = false;
         std::optional<std::pair<double, ZoneState>> previous;
+        std::optional<double> monitoredSince;
+        std::vector<Analysed> history;
 
         while (std::optional<ClipFrame> frame = reader.next()) {
             ++summary.frames;
             const double t = frame->presentationTime;
-            const PixelBufferView image = frame->buffer.view();
+            const std::optional<PixelBuffer> moved = movedPicture(frame->buffer.view(), m_settings.moves, t);
+            const PixelBufferView image = moved ? moved->view() : frame->buffer.view();
             const bool trackingRateDelivery =
                 trackingRateCapture && (!lastPresentation || t - *lastPresentation >= trackingRateSpacing);
             lastPresentation = t;
@@ -119,6 +175,7 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
             const double cpuMilliseconds = (threadCpuSeconds() - cpuStart) * 1000.0;
 
             const bool wasCalibrating = chain.engine.calibrating();
+            const bool monitored = !wasCalibrating && chain.engine.baseline().has_value();
             ZoneResult result = chain.engine.update(detection.features, t);
             if (!detection.features && detection.loss == FaceLossReason::bottom) {
                 if (const std::optional<ZoneResult> held = chain.engine.holdBottomExit(t))
@@ -143,12 +200,26 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
             out.loss = detection.loss;
             out.guidance = detection.guidance;
             out.fallback = chain.detector.lastFallback();
+            out.decision = chain.detector.continuity().lastDecision;
             out.faces = chain.detector.lastFaceCount();
             out.cpuMilliseconds = cpuMilliseconds;
 
             ++summary.analysed;
             summary.cpuSeconds += cpuMilliseconds / 1000.0;
             (out.path == "patch" ? patchMilliseconds : fullMilliseconds).push_back(cpuMilliseconds);
+            if (monitored) {
+                if (!monitoredSince)
+                    monitoredSince = t;
+                ++summary.monitoredFrames;
+                summary.monitoredPatchPasses += out.path == "patch" ? 1 : 0;
+                summary.monitoredCpuSeconds += cpuMilliseconds / 1000.0;
+            }
+            if (out.path == "full") {
+                ++summary.fallbacks[out.fallback];
+                if (const std::optional<std::string>& seedFailure = chain.detector.lastSeedFailure())
+                    ++summary.seedFailures[*seedFailure];
+            }
+            history.push_back({t, out.features, out.state});
             if (previous)
                 summary.seconds[std::string(zoneStateName(previous->second))] += t - previous->first;
             previous = {t, result.state};
@@ -158,6 +229,10 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
         summary.clipSeconds = summary.frames * frameDuration;
         if (previous)
             summary.seconds[std::string(zoneStateName(previous->second))] += summary.clipSeconds - previous->first;
+        if (monitoredSince)
+            summary.monitoredSeconds = summary.clipSeconds - *monitoredSince;
+        for (const PictureMove& move : m_settings.moves)
+            summary.moves.push_back(figuresOf(move, history, summary.clipSeconds));
     } catch (const ClipError& error) {
         summary.error = error.what();
     }

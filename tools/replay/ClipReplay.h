@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PictureMove.h"
+
 #include "analysis/PoseFeatures.h"
 #include "model/PostureEngine.h"
 
@@ -20,6 +22,7 @@ struct ClipReplaySettings {
     double yellow = 0.45;
     double red = 0.85;
     double delay = 2.0;
+    std::vector<PictureMove> moves; // applied to the clip's frames before analysis
 };
 
 // One analysed frame of a replay.
@@ -32,8 +35,17 @@ struct ReplayFrame {
     FaceLossReason loss = FaceLossReason::unknown;
     std::string guidance;
     std::string fallback;
+    std::string decision; // the subject selection's last decision
     int faces = 0;
     double cpuMilliseconds = 0;
+};
+
+// What one picture move did to the measurement.
+struct MoveFigures {
+    PictureMove move;
+    std::optional<double> redAfter;      // seconds from the move's start to the first red frame in it
+    std::optional<double> alertAfterRed; // seconds from that red frame to the first alert in the move
+    double lostSeconds = 0;              // seconds of the move without a measured face
 };
 
 struct ReplaySummary {
@@ -47,6 +59,18 @@ struct ReplaySummary {
     double modelLoadSeconds = 0; // the landmark model, read once before the clip
     double clipSeconds = 0;
     std::map<std::string, double> seconds; // clip seconds per engine state
+    std::map<std::string, int> fallbacks;  // why full passes ran, counted over the whole clip
+    std::map<std::string, int> seedFailures; // why full passes left no templates to follow
+    // From the first monitored frame on (the height capture runs full passes only).
+    int monitoredFrames = 0;
+    int monitoredPatchPasses = 0;
+    double monitoredCpuSeconds = 0;
+    double monitoredSeconds = 0;
+    std::vector<MoveFigures> moves;
+
+    [[nodiscard]] double redSeconds() const; // "outside" and "alert"
+    [[nodiscard]] double patchShare() const; // of the monitored frames
+    [[nodiscard]] double cpuShare() const;   // analysis CPU while monitoring, in cores
     std::optional<std::string> error;      // the clip is damaged
 };
 

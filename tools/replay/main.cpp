@@ -2,12 +2,17 @@
 
 #include "platform/LandmarkDetector.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
 
 using namespace verticora;
 
@@ -15,8 +20,13 @@ namespace {
 
 constexpr char usage[] =
     "usage: verticora-replay CLIP.y4m [--calibrate-at SECONDS] [--yellow Y] [--red R] [--delay D]\n"
+    "                        [--sink START,END,DEPTH[,RAMP]]... [--lean START,END,ZOOM[,RAMP]]... [--summary-only]\n"
     "Runs the analysis chain and the posture engine over the clip as fast as it can and writes\n"
-    "one JSON object per analysed frame, then {\"summary\": {...}}.\n";
+    "one JSON object per analysed frame, then {\"summary\": {...}}. --sink shifts the picture down\n"
+    "by DEPTH frame heights from START to END (clip seconds), as if the person sank; --lean\n"
+    "magnifies it about its centre by ZOOM (below 1: leaning back); each eases in and out over\n"
+    "RAMP seconds (0.4 unless given). The summary gives, per move,\n"
+    "the seconds from its start to red, from red to the alert, and without a measured face.\n";
 
 void printLine(const QJsonObject& object)
 {
@@ -36,9 +46,18 @@ QJsonObject frameObject(const ReplayFrame& frame)
         {"loss", QString::fromUtf8(faceLossReasonName(frame.loss).data())},
         {"guidance", QString::fromStdString(frame.guidance)},
         {"fallback", QString::fromStdString(frame.fallback)},
+        {"decision", QString::fromStdString(frame.decision)},
         {"faces", frame.faces},
         {"cpu_ms", frame.cpuMilliseconds},
     };
+}
+
+QJsonObject countsObject(const std::map<std::string, int>& counts)
+{
+    QJsonObject object;
+    for (const auto& [text, count] : counts)
+        object.insert(QString::fromStdString(text), count);
+    return object;
 }
 
 QJsonObject summaryObject(const ReplaySummary& summary)
@@ -46,6 +65,18 @@ QJsonObject summaryObject(const ReplaySummary& summary)
     QJsonObject seconds;
     for (const auto& [state, value] : summary.seconds)
         seconds.insert(QString::fromStdString(state), value);
+    QJsonArray moves;
+    for (const MoveFigures& move : summary.moves) {
+        moves.append(QJsonObject{
+            {"start", move.move.start},
+            {"end", move.move.end},
+            {"shift_down", move.move.shiftDown},
+            {"zoom", move.move.zoom},
+            {"red_after", move.redAfter ? QJsonValue(*move.redAfter) : QJsonValue()},
+            {"alert_after_red", move.alertAfterRed ? QJsonValue(*move.alertAfterRed) : QJsonValue()},
+            {"lost_seconds", move.lostSeconds},
+        });
+    }
     QJsonObject object{
         {"frames", summary.frames},
         {"analysed", summary.analysed},
@@ -57,6 +88,13 @@ QJsonObject summaryObject(const ReplaySummary& summary)
         {"model_load_seconds", summary.modelLoadSeconds},
         {"clip_seconds", summary.clipSeconds},
         {"seconds", seconds},
+        {"red_seconds", summary.redSeconds()},
+        {"fallbacks", countsObject(summary.fallbacks)},
+        {"seed_failures", countsObject(summary.seedFailures)},
+        {"monitored_frames", summary.monitoredFrames},
+        {"patch_share", summary.patchShare()},
+        {"analysis_cpu_share", summary.cpuShare()},
+        {"moves", moves},
     };
     if (summary.error)
         object.insert("error", QString::fromStdString(*summary.error));
@@ -70,14 +108,58 @@ bool parseNumber(const char* text, double& value)
     return end != text && *end == '\0' && std::isfinite(value);
 }
 
+// START,END,VALUE[,RAMP] with END after START and a ramp of at most half the move.
+std::optional<PictureMove> parseMove(const std::string& text, bool sink)
+{
+    std::vector<double> values;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', from);
+        const std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        double value = 0;
+        if (!parseNumber(part.c_str(), value))
+            return std::nullopt;
+        values.push_back(value);
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    if (values.size() < 3 || values.size() > 4)
+        return std::nullopt;
+    PictureMove move;
+    move.start = values[0];
+    move.end = values[1];
+    (sink ? move.shiftDown : move.zoom) = values[2];
+    if (values.size() == 4)
+        move.ramp = values[3];
+    if (!(move.end > move.start) || !(move.zoom > 0) || !(move.ramp >= 0) || move.ramp > (move.end - move.start) / 2)
+        return std::nullopt;
+    return move;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string clip;
     ClipReplaySettings settings;
+    bool summaryOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (argument == "--sink" || argument == "--lean") {
+            const std::optional<PictureMove> move = i + 1 < argc ? parseMove(argv[++i], argument == "--sink") : std::nullopt;
+            if (!move) {
+                std::fprintf(stderr, "verticora-replay: %s needs START,END,VALUE[,RAMP] with END after START and RAMP at most half the move.\n%s",
+                             argument.c_str(), usage);
+                return 2;
+            }
+            settings.moves.push_back(*move);
+            continue;
+        }
+        if (argument == "--summary-only") {
+            summaryOnly = true;
+            continue;
+        }
         double* target = argument == "--calibrate-at" ? &settings.calibrateAt
             : argument == "--yellow"                  ? &settings.yellow
             : argument == "--red"                     ? &settings.red
@@ -101,7 +183,10 @@ int main(int argc, char** argv)
     }
 
     ClipReplay replay(std::make_unique<LandmarkDetector>(), settings);
-    const ReplaySummary summary = replay.run(clip, [](const ReplayFrame& frame) { printLine(frameObject(frame)); });
+    const ReplaySummary summary = replay.run(clip, [summaryOnly](const ReplayFrame& frame) {
+        if (!summaryOnly)
+            printLine(frameObject(frame));
+    });
     printLine(QJsonObject{{"summary", summaryObject(summary)}});
     if (summary.error) {
         std::fprintf(stderr, "verticora-replay: %s\n", summary.error->c_str());

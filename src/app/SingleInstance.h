@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+
+namespace verticora {
+
+// One running Verticora per data folder. The first launch holds a lock and listens on a
+// local socket in the runtime directory, both named after the data folder's path; a
+// later launch for the same folder sends its request there and leaves. Requests are one
+// line each ("show"); the answer is one line too. This is the only channel between
+// instances.
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    // What a launch turned out to be.
+    enum class Role { primary, secondary, failed };
+
+    // Answers one request line of another launch with one line.
+    using RequestHandler = std::function<QByteArray(const QByteArray& request)>;
+
+    explicit SingleInstance(const QString& dataFolder, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Becomes the instance for the folder, or, when one runs, delivers `request` to it
+    // and returns its answer in `answer`. Waits at most a few seconds for an instance
+    // that is still starting.
+    Role claim(const QByteArray& request, QByteArray* answer = nullptr);
+
+    // Primary only: how requests from later launches are answered.
+    void setRequestHandler(RequestHandler handler) { m_handler = std::move(handler); }
+
+    [[nodiscard]] const QString& serverName() const { return m_serverName; }
+    // Why claim() failed, as one sentence.
+    [[nodiscard]] const QString& failure() const { return m_failure; }
+
+private:
+    bool listen();
+    void serve();
+
+    QString m_serverName;
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<QLocalServer> m_server;
+    RequestHandler m_handler;
+    QString m_failure;
+};
+
+} // namespace verticora

@@ -1,0 +1,83 @@
+#include "app/StatusPresentation.h"
+
+#include "model/CameraModel.h"
+
+#include <cmath>
+
+namespace verticora {
+
+StatusInputs StatusInputs::of(const CameraModel& model)
+{
+    StatusInputs inputs;
+    inputs.loading = model.loading();
+    inputs.active = model.active();
+    inputs.paused = model.paused();
+    inputs.state = model.state();
+    inputs.stage = model.stage();
+    inputs.hasPersistenceMessage = model.persistenceMessage().has_value();
+    inputs.hasPose = model.hasPose();
+    inputs.bottomExitHeld = model.bottomExitHeld();
+    inputs.score = model.score();
+    inputs.yellow = model.yellow();
+    inputs.red = model.red();
+    return inputs;
+}
+
+QString statusText(const StatusInputs& in)
+{
+    if (in.loading)
+        return QStringLiteral("Starting camera");
+    if (!in.active)
+        return QStringLiteral("Camera off");
+    if (in.paused)
+        return QStringLiteral("Reminders paused");
+    if (in.state == QLatin1String("lost"))
+        return QStringLiteral("Tracking paused");
+    if (in.stage == QLatin1String("green"))
+        return QStringLiteral("Setup: comfortable height");
+    if (in.stage == QLatin1String("review"))
+        return in.hasPersistenceMessage ? QStringLiteral("Height not saved") : QStringLiteral("Finishing height setup");
+    if (in.stage != QLatin1String("monitoring"))
+        return QStringLiteral("Setting up your zones");
+    if (!in.hasPose && !in.bottomExitHeld)
+        return QStringLiteral("Tracking paused");
+    if (in.state == QLatin1String("inside"))
+        return QStringLiteral("Green: in your zone");
+    if (in.state == QLatin1String("yellow"))
+        return QStringLiteral("Yellow: near your edge");
+    if (in.state == QLatin1String("outside") || in.state == QLatin1String("alert"))
+        return QStringLiteral("Red: outside your zone");
+    return QStringLiteral("Finding your position");
+}
+
+QString statusColorKey(const StatusInputs& in)
+{
+    const bool zoneState = in.state == QLatin1String("inside") || in.state == QLatin1String("yellow")
+        || in.state == QLatin1String("outside") || in.state == QLatin1String("alert");
+    const bool measuring = in.active && !in.loading && !in.paused && in.stage == QLatin1String("monitoring")
+        && (in.hasPose || in.bottomExitHeld) && zoneState;
+    if (!measuring || !in.score || !std::isfinite(*in.score))
+        return QStringLiteral("neutral");
+    if (*in.score < in.yellow)
+        return QStringLiteral("green");
+    if (*in.score < in.red)
+        return QStringLiteral("yellow");
+    return QStringLiteral("red");
+}
+
+QString statusToolTip(const QString& status)
+{
+    return QStringLiteral("Verticora · ") + status + QStringLiteral("\nClick to open Verticora. Right-click to quit.");
+}
+
+QString statusAccessibleLabel(const QString& status)
+{
+    return QStringLiteral("Verticora: ") + status;
+}
+
+QString statusAccessibleHelp()
+{
+    return QStringLiteral("Click to open Posture, Progress and Settings. Right-click for Quit app.");
+}
+
+} // namespace verticora

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "model/CaptureService.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace verticora {
+
+// The system's cameras through GStreamer: a device monitor finds them and reports plugs
+// and unplugs, and each session is one pipeline
+//   source ! capsfilter ! videorate ! (jpegdec ! videoconvert, for MJPEG) ! appsink
+// whose capsfilter asks the camera for the lowest rate that still meets the cadence and
+// whose videorate drops every surplus frame before anything is decoded. Frames reach the
+// receiver on GStreamer's streaming thread, mapped read-only; nothing here waits on the
+// main thread, and every wait on the capture thread has a bound.
+class GstCameraCapture final : public CaptureService {
+    Q_OBJECT
+
+public:
+    // A frame handed to a stand-in's "appsrc name=feed": its bytes in the stream's caps
+    // and its presentation time.
+    struct FeedFrame {
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+        double presentationTime = 0;
+    };
+    // Called on the streaming thread whenever the feed wants a frame; none ends the stream.
+    using Feed = std::function<std::optional<FeedFrame>()>;
+
+    // One camera whose picture comes from a GStreamer source fragment in place of
+    // `v4l2src device=…`, through the very pipeline a device gets. For tests and benchmarks.
+    struct StandIn {
+        CameraDevice device;
+        std::string source; // e.g. "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180"
+        Feed feed;          // feeds an element "appsrc name=feed" of `source`, when given
+        std::chrono::milliseconds startTimeout{3000};
+    };
+
+    // What the current session's pipeline has done so far.
+    struct Statistics {
+        std::uint64_t framesIn = 0;        // frames the camera delivered
+        std::uint64_t framesDecoded = 0;   // frames that reached the JPEG decoder
+        std::uint64_t framesDelivered = 0; // frames that reached the receiver's side
+        double negotiatedRate = 0;         // frames a second agreed with the receiver's side
+    };
+
+    // The system's cameras.
+    explicit GstCameraCapture(QObject* parent = nullptr);
+    explicit GstCameraCapture(StandIn standIn, QObject* parent = nullptr);
+    ~GstCameraCapture() override;
+
+    [[nodiscard]] QList<CameraDevice> discoverDevices() override;
+    [[nodiscard]] CameraAuthorization authorizationStatus(const QString& deviceID) override;
+    void requestAccess(std::function<void(bool)> answer) override;
+
+    [[nodiscard]] std::optional<QString> openSession(const QString& deviceID) override;
+    [[nodiscard]] std::uint64_t currentOutput() const override;
+    [[nodiscard]] std::uint32_t activeFormatSubtype() const override;
+    [[nodiscard]] QList<std::uint32_t> offeredPixelFormats() const override;
+    void setPixelFormat(std::uint32_t format) override;
+    void setFrameReceiver(FrameReceiver receiver) override;
+    void startRunning() override;
+    void stopRunning() override;
+    [[nodiscard]] bool isRunning() const override;
+
+    [[nodiscard]] bool lockForConfiguration() override;
+    void unlockForConfiguration() override {}
+    [[nodiscard]] QList<FrameRateRange> frameRateRanges() const override;
+    void setFrameDuration(double seconds) override;
+    [[nodiscard]] double activeMinFrameDuration() const override;
+    [[nodiscard]] double activeMaxFrameDuration() const override;
+
+    void shutDown() override;
+
+    [[nodiscard]] Statistics statistics() const;
+
+private:
+    // Everything GStreamer, kept in the source file.
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace verticora

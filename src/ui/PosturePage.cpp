@@ -1,0 +1,343 @@
+#include "ui/PosturePage.h"
+
+#include "analysis/ThresholdRules.h"
+#include "model/CameraModel.h"
+#include "store/DailyProgressCalendar.h"
+#include "store/PlatformTexts.h"
+#include "ui/CameraPreview.h"
+#include "ui/ControlsWindow.h"
+#include "ui/Controls.h"
+#include "ui/BalancedPostureColumns.h"
+#include "ui/FaceHeightGuide.h"
+#include "ui/HeightThermometer.h"
+#include "ui/LiveScoreChart.h"
+#include "ui/Symbols.h"
+#include "ui/PageStyle.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace verticora {
+
+namespace {
+
+QString fromView(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The height of the dotted line over the preview: where the nose sat when the height
+// was chosen, as a share of the picture height from its top.
+std::optional<double> guideBaseline(const CameraModel& model)
+{
+    const std::optional<PoseFeatures>& baseline = model.engine().baseline();
+    if (!baseline || !baseline->landmarkHeight)
+        return std::nullopt;
+    const double nose = baseline->landmarkHeight->landmarks.noseY;
+    return std::isfinite(nose) ? std::optional(nose) : std::nullopt;
+}
+
+} // namespace
+
+QString inactiveTrackingStatus(const CameraModel& model)
+{
+    if (model.paused())
+        return QStringLiteral("Paused");
+    if (model.loading())
+        return QStringLiteral("Starting camera");
+    if (model.state() == QLatin1String("error"))
+        return QStringLiteral("Tracking unavailable");
+    if (!model.active())
+        return QStringLiteral("Camera off");
+    if (model.state() == QLatin1String("lost"))
+        return QStringLiteral("Looking for you");
+    if (model.hasPose())
+        return QStringLiteral("Finding your height");
+    return QStringLiteral("Looking for you");
+}
+
+QString cameraCaption(const CameraModel& model)
+{
+    if (model.loading())
+        return QStringLiteral("Opening your camera…");
+    if (model.paused())
+        return QStringLiteral("Height saved.");
+    if (!model.active())
+        return fromView(platformTexts.videoStaysLocal);
+    if (model.state() == QLatin1String("lost"))
+        return QStringLiteral("Bring your face back into view.");
+    return QStringLiteral("The dotted line is your chosen height.");
+}
+
+QString resumesAtText(double wallTime)
+{
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(std::llround(wallTime * 1000), DailyProgressCalendar::timeZone());
+    return QStringLiteral("Resumes at ") + QLocale::c().toString(moment, QStringLiteral("h:mm AP t"));
+}
+
+PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    // Left column: chart, then the preview beside the camera controls.
+    auto* left = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(16);
+    m_chart = new LiveScoreChart(model.liveScore(), left);
+    leftLayout->addWidget(m_chart);
+
+    auto* cameraRow = new QHBoxLayout;
+    cameraRow->setSpacing(16);
+    m_preview = new CameraPreview(model, left);
+    m_preview->setFixedSize(384, 216);
+    m_guide = new FaceHeightGuide(m_preview);
+    m_guide->setGeometry(m_preview->rect());
+    cameraRow->addWidget(m_preview, 0, Qt::AlignTop);
+
+    auto* cameraControls = new QVBoxLayout;
+    cameraControls->setSpacing(8);
+    m_cameraSwitch = new ToggleSwitch(left);
+    setHelp(m_cameraSwitch, QStringLiteral("Turn the selected camera on or off. Your saved height is kept."));
+    connect(m_cameraSwitch, &QAbstractButton::clicked, this, [this](bool on) { m_model.setCameraEnabled(on); });
+    cameraControls->addWidget(m_cameraSwitch, 0, Qt::AlignLeft);
+
+    auto* chooserLabel = new QLabel(QStringLiteral("Camera"), left);
+    chooserLabel->setStyleSheet(style::secondaryText);
+    cameraControls->addWidget(chooserLabel);
+    auto* chooserRow = new QHBoxLayout;
+    chooserRow->setSpacing(4);
+    m_cameraChooser = new QComboBox(left);
+    m_cameraChooser->setAccessibleName(QStringLiteral("Choose a camera"));
+    setHelp(m_cameraChooser, QStringLiteral("Choose a camera"));
+    m_cameraChooser->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_cameraChooser->setMinimumContentsLength(12);
+    chooserLabel->setBuddy(m_cameraChooser);
+    connect(m_cameraChooser, &QComboBox::activated, this, [this](int index) {
+        const QString id = m_cameraChooser->itemData(index).toString();
+        if (!id.isEmpty())
+            m_model.select(id);
+    });
+    chooserRow->addWidget(m_cameraChooser, 1);
+    m_refreshCameras = new QToolButton(left);
+    m_refreshCameras->setIcon(symbolIcon(Symbol::arrowClockwise, 16, style::ink()));
+    setHelp(m_refreshCameras, QStringLiteral("Refresh available cameras"));
+    m_refreshCameras->setAccessibleName(QStringLiteral("Refresh available cameras"));
+    m_refreshCameras->setAutoRaise(true);
+    m_refreshCameras->setFocusPolicy(Qt::StrongFocus);
+    connect(m_refreshCameras, &QToolButton::clicked, this, [this] { m_model.refreshCameras(); });
+    chooserRow->addWidget(m_refreshCameras);
+    cameraControls->addLayout(chooserRow);
+
+    m_caption = style::wrappedLabel(11, left);
+    m_caption->setStyleSheet(QStringLiteral("color: rgba(0, 0, 0, 0.7);"));
+    cameraControls->addWidget(m_caption);
+    cameraControls->addStretch();
+    cameraRow->addLayout(cameraControls, 1);
+    leftLayout->addLayout(cameraRow);
+    leftLayout->addStretch();
+
+    // Right column: the height block.
+    auto* right = new QWidget(this);
+    auto* block = new QVBoxLayout(right);
+    block->setContentsMargins(0, 0, 0, 0);
+    block->setSpacing(8);
+    m_pausedHeader = style::wrappedLabel(20, right, QFont::DemiBold);
+    m_pausedHeader->setText(QStringLiteral("Paused"));
+    block->addWidget(m_pausedHeader);
+    m_message = style::wrappedLabel(12, right);
+    block->addWidget(m_message);
+    m_inactiveHint = style::wrappedLabel(12, right);
+    block->addWidget(m_inactiveHint);
+
+    m_persistence = new WarningLine(right);
+    block->addWidget(m_persistence);
+
+    m_progress = new QProgressBar(right);
+    m_progress->setRange(0, 1000);
+    m_progress->setTextVisible(false);
+    m_progress->setFixedHeight(6);
+    m_progress->setAccessibleName(QStringLiteral("Height capture"));
+    m_progress->setStyleSheet(QStringLiteral(
+        "QProgressBar { background: rgba(0,0,0,0.08); border: none; border-radius: 3px; }"
+        "QProgressBar::chunk { background: rgb(64, 143, 102); border-radius: 3px; }"));
+    block->addWidget(m_progress);
+
+    m_meter = new HeightThermometer(right);
+    connect(m_meter, &HeightThermometer::boundaryProposed, this,
+            [this](double value, bool isRed) { m_model.setHeightBoundary(value, isRed); });
+    block->addWidget(m_meter, 1);
+
+    m_goBack = new QPushButton(QStringLiteral("Go back"), right);
+    setHelp(m_goBack, QStringLiteral("Restore your previous height and levels."));
+    connect(m_goBack, &QPushButton::clicked, this, [this] { m_model.undoHeightReset(); });
+    block->addWidget(m_goBack);
+
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(8);
+    m_primary = new QPushButton(right);
+    m_primary->setStyleSheet(style::primaryButton);
+    m_secondary = new QPushButton(right);
+    m_secondary->setStyleSheet(style::secondaryButton);
+    actions->addWidget(m_primary, 1);
+    actions->addWidget(m_secondary, 1);
+    block->addLayout(actions);
+    connect(m_primary, &QPushButton::clicked, this, [this] {
+        const QString& stage = m_model.stage();
+        if (stage == QLatin1String("green"))
+            m_model.capture();
+        else if (stage == QLatin1String("review"))
+            m_model.confirm();
+        else if (stage == QLatin1String("monitoring"))
+            m_model.togglePause();
+    });
+    connect(m_secondary, &QPushButton::clicked, this, [this] { m_model.restartSetup(); });
+
+    m_resumesAt = new QLabel(right);
+    m_resumesAt->setStyleSheet(style::secondaryText);
+    block->addWidget(m_resumesAt);
+    block->addStretch(0);
+
+    auto* columns = new BalancedPostureColumns(VerticoraWindowLayout::heightColumnWidth, 24, this);
+    columns->addWidget(left);
+    columns->addWidget(right);
+    refresh();
+}
+
+PosturePage::~PosturePage() = default;
+
+void PosturePage::setReduceMotion(bool on)
+{
+    m_chart->setReduceMotion(on);
+}
+
+void PosturePage::refresh()
+{
+    refreshCameraColumn();
+    refreshHeightBlock();
+}
+
+void PosturePage::refreshCameraColumn()
+{
+    const CameraModel& model = m_model;
+    const QString status = inactiveTrackingStatus(model);
+    m_chart->setInactiveStatus(status);
+
+    const bool enabled = model.cameraEnabled();
+    style::setTextIfChanged(*m_cameraSwitch, enabled ? QStringLiteral("Camera on") : QStringLiteral("Camera off"));
+    m_cameraSwitch->setAccessibleName(m_cameraSwitch->text());
+    if (m_cameraSwitch->isChecked() != enabled)
+        m_cameraSwitch->setChecked(enabled);
+    m_cameraSwitch->updateGeometry();
+
+    // The chooser lists the cameras by name; rebuilt only when the list changed.
+    bool same = m_cameraChooser->count() == model.cameras().size();
+    for (int i = 0; same && i < m_cameraChooser->count(); ++i) {
+        const CameraChoice& choice = model.cameras().at(i);
+        same = m_cameraChooser->itemData(i).toString() == choice.id && m_cameraChooser->itemText(i) == choice.name;
+    }
+    if (!same) {
+        m_cameraChooser->clear();
+        for (const CameraChoice& choice : model.cameras())
+            m_cameraChooser->addItem(choice.name, choice.id);
+    }
+    const int selected = m_cameraChooser->findData(model.selectedID());
+    if (m_cameraChooser->currentIndex() != selected)
+        m_cameraChooser->setCurrentIndex(selected);
+
+    style::setTextIfChanged(*m_caption, cameraCaption(model));
+
+    const CameraPreview::Placeholder placeholder = model.paused() ? CameraPreview::Placeholder::cameraPaused
+        : !model.active()                                          ? CameraPreview::Placeholder::cameraOff
+                                                                   : CameraPreview::Placeholder::none;
+    m_preview->setPlaceholder(placeholder);
+    m_guide->setVisible(placeholder == CameraPreview::Placeholder::none);
+    m_guide->setPoints(model.landmarks());
+    m_guide->setAspect(model.frameAspect());
+    m_guide->setBaseline(guideBaseline(model));
+}
+
+void PosturePage::refreshHeightBlock()
+{
+    const CameraModel& model = m_model;
+    const bool active = model.active();
+    const bool paused = model.paused();
+    const bool loading = model.loading();
+    const QString& state = model.state();
+    const QString& stage = model.stage();
+    const bool error = state == QLatin1String("error");
+
+    m_pausedHeader->setVisible(paused);
+
+    const bool showMessage = !paused
+        && (loading || error
+            || (active
+                && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
+                    || state == QLatin1String("lost"))));
+    style::setTextIfChanged(*m_message, model.message());
+    m_message->setVisible(showMessage && !model.message().isEmpty());
+
+    const bool showHint = !active && !loading && !paused && !error;
+    style::setTextIfChanged(*m_inactiveHint, model.hasSavedCalibration()
+                                                 ? QStringLiteral("Turn Camera on to resume.")
+                                                 : QStringLiteral("Choose a camera, then turn Camera on to set your height."));
+    m_inactiveHint->setVisible(showHint);
+
+    m_persistence->setMessage(model.persistenceMessage());
+
+    m_progress->setVisible(model.capturing());
+    m_progress->setValue(int(std::lround(std::clamp(model.progress(), 0.0, 1.0) * 1000)));
+
+    const bool showMeter = stage == QLatin1String("review") || stage == QLatin1String("monitoring")
+        || (!active && model.hasSavedCalibration());
+    m_meter->setVisible(showMeter);
+    if (showMeter) {
+        const std::optional<double> score = active && !paused && model.hasPose() ? model.score() : std::nullopt;
+        m_meter->setScore(score);
+        m_meter->setLevels(model.yellow(), model.red());
+        m_meter->setInactiveStatus(inactiveTrackingStatus(model));
+    }
+
+    m_goBack->setVisible(model.canUndoHeightReset());
+
+    bool primaryShown = false;
+    bool secondaryShown = false;
+    if (active && stage == QLatin1String("green")) {
+        primaryShown = true;
+        style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
+        setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
+        m_primary->setEnabled(model.hasPose() && !model.capturing());
+    } else if (active && stage == QLatin1String("review")) {
+        primaryShown = secondaryShown = true;
+        style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
+        setHelp(m_primary, QStringLiteral("Save your height and levels."));
+        m_primary->setEnabled(model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red()));
+        style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
+        setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
+    } else if (active && stage == QLatin1String("monitoring")) {
+        primaryShown = secondaryShown = true;
+        style::setTextIfChanged(*m_primary, paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        setHelp(m_primary, paused ? QStringLiteral("Turn the camera and reminders back on.")
+                                     : QStringLiteral("Pause the camera and reminders."));
+        m_primary->setEnabled(true);
+        style::setTextIfChanged(*m_secondary, QStringLiteral("Reset height"));
+        setHelp(m_secondary, QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
+    }
+    m_primary->setVisible(primaryShown);
+    m_secondary->setVisible(secondaryShown);
+
+    const std::optional<double> pauseUntil = model.pauseUntil();
+    const bool showResume = active && stage == QLatin1String("monitoring") && pauseUntil.has_value();
+    if (showResume)
+        style::setTextIfChanged(*m_resumesAt, resumesAtText(*pauseUntil));
+    m_resumesAt->setVisible(showResume);
+}
+
+} // namespace verticora

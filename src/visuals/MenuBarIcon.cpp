@@ -1,0 +1,93 @@
+#include "visuals/MenuBarIcon.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <numbers>
+
+namespace verticora {
+
+namespace {
+
+const QString neutralKey = QStringLiteral("neutral");
+
+QString statusKey(const QString& zone)
+{
+    if (zone == QLatin1String("green") || zone == QLatin1String("yellow") || zone == QLatin1String("red"))
+        return zone;
+    return neutralKey;
+}
+
+QColor zoneColor(const QString& key)
+{
+    if (key == QLatin1String("green"))
+        return QColor::fromRgbF(0.12f, 0.70f, 0.36f);
+    if (key == QLatin1String("yellow"))
+        return QColor::fromRgbF(0.96f, 0.66f, 0.08f);
+    return QColor::fromRgbF(0.94f, 0.23f, 0.24f);
+}
+
+} // namespace
+
+MenuBarIcon::MenuBarIcon()
+{
+    // QCache limits the total cost only; at 6400 bytes an image, 25600 also holds the count to four.
+    m_statusCache.setMaxCost(cacheCostLimit);
+}
+
+bool MenuBarIcon::isTemplate(const QString& zone)
+{
+    return statusKey(zone) == neutralKey;
+}
+
+QImage MenuBarIcon::statusImage(const QString& zone, const QColor& neutralColor)
+{
+    const QString key = statusKey(zone);
+    // The neutral picture follows the desktop's colours: a new text colour draws it anew.
+    if (key == neutralKey && neutralColor != m_cachedNeutralColor)
+        m_statusCache.remove(neutralKey);
+    if (const QImage* cached = m_statusCache.object(key))
+        return *cached;
+
+    QImage image = draw(key == neutralKey ? neutralColor : zoneColor(key));
+    if (image.isNull()) {
+        QImage empty(colorStatusSize, colorStatusSize, QImage::Format_ARGB32_Premultiplied);
+        empty.fill(Qt::transparent);
+        return empty;
+    }
+    const int cost = int(image.sizeInBytes());
+    m_statusCache.insert(key, new QImage(image), cost);
+    if (key == neutralKey)
+        m_cachedNeutralColor = neutralColor;
+    return image;
+}
+
+QImage MenuBarIcon::draw(const QColor& fill)
+{
+    const int pixels = colorStatusSize * scale;
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    if (!painter.isActive())
+        return {};
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
+    painter.translate(colorStatusSize / 2.0, colorStatusSize / 2.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    QPainterPath bar;
+    bar.addRoundedRect(QRectF(5.0, -0.9, 3.4, 1.8), 0.4, 0.4);
+    for (int i = 0; i < 12; ++i) {
+        painter.save();
+        painter.rotate(360.0 * i / 12);
+        painter.drawPath(bar);
+        painter.restore();
+    }
+    painter.end();
+    image.setDevicePixelRatio(scale);
+    return image;
+}
+
+} // namespace verticora

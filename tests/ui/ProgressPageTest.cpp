@@ -1,0 +1,235 @@
+#include "ui/DailyBalanceChart.h"
+#include "ui/ProgressTimeline.h"
+#include "ui/ProgressViewPanel.h"
+
+#include "store/DailyProgressCalendar.h"
+#include "store/DailyProgressFile.h"
+#include "store/ProgressStore.h"
+
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <QDateTime>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace verticora;
+
+namespace {
+
+WallTime newYork(int year, int month, int day, int hour, int minute)
+{
+    return static_cast<WallTime>(
+        QDateTime(QDate(year, month, day), QTime(hour, minute), DailyProgressCalendar::timeZone()).toSecsSinceEpoch());
+}
+
+DayProgress day(const QString& id, double green, double yellow, double red)
+{
+    DayProgress progress{id, green, yellow, red, {}};
+    progress.hours[10] = HourProgress{green, yellow, red};
+    return progress;
+}
+
+QStringList cellNames(const ProgressViewPanel& panel)
+{
+    QStringList names;
+    for (QWidget* cell : panel.dayCells())
+        names << QAccessible::queryAccessibleInterface(cell)->text(QAccessible::Name);
+    return names;
+}
+
+// A progress page over a history file written beforehand, at a time the test sets.
+class ProgressPageTest : public ::testing::Test {
+protected:
+    void open(const QList<DayProgress>& days, WallTime now)
+    {
+        clock = now;
+        QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(encodeDailyProgress(
+            DailyProgressFile{DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days}));
+        file.close();
+        makePanel();
+    }
+
+    void makePanel()
+    {
+        store = std::make_unique<ProgressStore>(folder.filePath(QStringLiteral("daily-progress.json")),
+                                                [this] { return clock; }, 1.5, 30, 0);
+        panel = std::make_unique<ProgressViewPanel>(*store);
+        panel->resize(900, 640);
+        panel->show();
+    }
+
+    QTemporaryDir folder;
+    WallTime clock = 0;
+    std::unique_ptr<ProgressStore> store;
+    std::unique_ptr<ProgressViewPanel> panel;
+};
+
+} // namespace
+
+TEST(ProgressTimeline, durationsDropWhatTheirPlaceCannotShow)
+{
+    for (const auto& [seconds, timeline, summary] : {std::tuple{0.4, "0s", "<1s"},
+                                                     {0.0, "0s", "0s"},
+                                                     {-3.0, "0s", "0s"},
+                                                     {59.9, "59s", "59s"},
+                                                     {61.0, "1m", "1m 1s"},
+                                                     {120.0, "2m", "2m"},
+                                                     {3659.0, "1h", "1h"},
+                                                     {3660.0, "1h 1m", "1h 1m"},
+                                                     {3725.0, "1h 2m", "1h 2m"}}) {
+        EXPECT_EQ(ProgressTimeline::duration(seconds), QLatin1String(timeline)) << seconds;
+        EXPECT_EQ(DailyBalanceSummary::duration(seconds), QLatin1String(summary)) << seconds;
+    }
+}
+
+TEST(ProgressTimeline, weeksRunMondayToSundayAcrossTheClockChange)
+{
+    // 9 March 2025 is a Sunday, the day New York moves its clocks forward.
+    const QList<QDate> ofSunday = ProgressTimeline::week(QDate(2025, 3, 9), 0);
+    ASSERT_EQ(ofSunday.size(), 7);
+    EXPECT_EQ(ofSunday.first(), QDate(2025, 3, 3));
+    EXPECT_EQ(ofSunday.last(), QDate(2025, 3, 9));
+    EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), 0).first(), QDate(2025, 3, 10));
+    EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), -1), ofSunday);
+    // Late on a Sunday evening in New York is already Monday in UTC.
+    EXPECT_EQ(ProgressTimeline::date(newYork(2025, 3, 9, 23, 30)), QDate(2025, 3, 9));
+    EXPECT_EQ(ProgressTimeline::dateFromID(QStringLiteral("2025-03-09")), QDate(2025, 3, 9));
+    EXPECT_FALSE(ProgressTimeline::dateFromID(QStringLiteral("2025-3-9")));
+}
+
+TEST(DailyBalance, scoreAndSegmentsOfADay)
+{
+    EXPECT_EQ(dailyScore(day(QStringLiteral("2025-03-10"), 600, 300, 100)), 75);
+    EXPECT_EQ(dailyScore(day(QStringLiteral("2025-03-10"), 0, 0, 40)), 0);
+    EXPECT_EQ(dailyScore(day(QStringLiteral("2025-03-10"), 0, 0, 0)), std::nullopt);
+
+    const auto segments = balanceSegments(day(QStringLiteral("2025-03-10"), 600, 300, 100));
+    EXPECT_DOUBLE_EQ(segments[1].start, 0.6);
+    EXPECT_DOUBLE_EQ(segments[2].start, 0.9);
+    EXPECT_LE(segments[2].end, 1.0);
+    EXPECT_FALSE(balanceSegments(DayProgress{})[0].fraction.has_value());
+
+    DailyBalanceChart chart;
+    chart.setDay(day(QStringLiteral("2025-03-10"), 0.4, 0, 0));
+    EXPECT_EQ(chart.totalText(), QStringLiteral("0s"));
+    EXPECT_EQ(chart.legendTexts(0), (QStringList{QStringLiteral("<1s"), QStringLiteral("100%")}));
+    EXPECT_EQ(chart.legendTexts(1), (QStringList{QStringLiteral("0s"), QStringLiteral("0%")}));
+    chart.setDay(DayProgress{QStringLiteral("2025-03-10")});
+    EXPECT_EQ(chart.totalText(), QStringLiteral("—"));
+    EXPECT_EQ(chart.legendTexts(2), (QStringList{QStringLiteral("0s"), QStringLiteral("—")}));
+    EXPECT_EQ(chart.accessibleName(), QStringLiteral("No tracked time yet"));
+}
+
+TEST_F(ProgressPageTest, weekNavigationSelectsTheLatestTrackedDayAndNeverPassesThisWeek)
+{
+    // Thursday 13 March 2025, with time on Tuesday and today, and on Wednesday a week before.
+    open({day(QStringLiteral("2025-03-05"), 100, 0, 0), day(QStringLiteral("2025-03-11"), 600, 300, 100),
+          day(QStringLiteral("2025-03-13"), 50, 0, 0)},
+         newYork(2025, 3, 13, 15, 0));
+    EXPECT_EQ(panel->subtitle(), QStringLiteral("Today"));
+    EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
+    EXPECT_FALSE(panel->nextWeekButton()->isEnabled());
+    EXPECT_FALSE(panel->todayButton()->isVisible());
+    EXPECT_EQ(cellNames(*panel).at(1), QStringLiteral("Tuesday, March 11, score 75"));
+    EXPECT_EQ(panel->dayCells().at(1)->toolTip(), QStringLiteral("16m tracked"));
+    EXPECT_TRUE(panel->dayCells().at(3)->isEnabled());
+    EXPECT_FALSE(panel->dayCells().at(4)->isEnabled()) << "Friday is still to come";
+
+    QTest::mouseClick(panel->dayCells().at(4), Qt::LeftButton);
+    EXPECT_FALSE(panel->selectedID());
+
+    QTest::mouseClick(panel->previousWeekButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-05"));
+    EXPECT_EQ(panel->subtitle(), QStringLiteral("Wednesday, Mar 5"));
+    EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 3 – Mar 9, 2025"));
+    EXPECT_TRUE(panel->nextWeekButton()->isEnabled());
+    EXPECT_TRUE(panel->todayButton()->isVisible());
+    EXPECT_TRUE(panel->dayCells().at(6)->isEnabled());
+
+    QTest::mouseClick(panel->previousWeekButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-02-24")) << "a week without time opens on its Monday";
+    EXPECT_EQ(panel->scoreText(), QStringLiteral("—"));
+
+    QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
+    QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->weekOffset(), 0);
+    EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-13")) << "back in this week, today has time";
+    EXPECT_FALSE(panel->nextWeekButton()->isEnabled());
+    QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->weekOffset(), 0);
+
+    QTest::mouseClick(panel->dayCells().at(1), Qt::LeftButton);
+    EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-11"));
+    EXPECT_EQ(panel->scoreText(), QStringLiteral("75"));
+    QTest::mouseClick(panel->todayButton(), Qt::LeftButton);
+    EXPECT_FALSE(panel->selectedID());
+    EXPECT_EQ(panel->subtitle(), QStringLiteral("Today"));
+    EXPECT_FALSE(panel->todayButton()->isVisible());
+}
+
+TEST_F(ProgressPageTest, returningToThisWeekWithoutTimeTodaySelectsTheLatestEarlierDay)
+{
+    open({day(QStringLiteral("2025-03-11"), 600, 300, 100)}, newYork(2025, 3, 13, 15, 0));
+    QTest::mouseClick(panel->previousWeekButton(), Qt::LeftButton);
+    QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-11"));
+}
+
+TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
+{
+    open({}, newYork(2025, 3, 16, 23, 59));
+    EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
+    auto* timer = panel->findChild<QTimer*>();
+    ASSERT_NE(timer, nullptr);
+    ASSERT_TRUE(timer->isActive());
+
+    clock = newYork(2025, 3, 17, 0, 0) + 30;
+    QTimerEvent tick(timer->timerId());
+    QCoreApplication::sendEvent(timer, &tick);
+    EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 17 – Mar 23, 2025"));
+    EXPECT_EQ(panel->subtitle(), QStringLiteral("Today"));
+
+    panel->hide();
+    EXPECT_FALSE(timer->isActive()) << "nothing runs while the page is not shown";
+}
+
+TEST_F(ProgressPageTest, storeErrorShowsUntilTheNextSuccessfulSave)
+{
+    clock = newYork(2025, 3, 13, 15, 0);
+    QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a history");
+    file.close();
+    makePanel();
+    ASSERT_TRUE(store->errorMessage());
+    const auto shownTexts = [&] {
+        QStringList texts;
+        for (const QLabel* label : panel->findChildren<QLabel*>())
+            if (label->isVisible())
+                texts << label->text();
+        return texts;
+    };
+    EXPECT_TRUE(shownTexts().contains(*store->errorMessage()));
+    EXPECT_EQ(panel->scoreText(), QStringLiteral("—"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel->balanceChart())->text(QAccessible::Name),
+              QStringLiteral("No tracked time yet"));
+
+    const QString message = *store->errorMessage();
+    store->record(0.1, 0.45, 0.85, clock, true);
+    store->record(0.1, 0.45, 0.85, clock + 1, true);
+    store->flush();
+    EXPECT_FALSE(store->errorMessage());
+    EXPECT_FALSE(shownTexts().contains(message));
+    EXPECT_EQ(panel->scoreText(), QStringLiteral("100"));
+}
