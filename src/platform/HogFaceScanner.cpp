@@ -8,11 +8,12 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 #endif
-#include <ctime>
 
 // The arithmetic below repeats dlib's (scan_fhog_pyramid.h, fhog.h, interpolation.h,
 // spatial_filtering.h) operation for operation in single precision, including where its
-// vector and scalar paths round differently, so that the scores come out the same.
+// vector and scalar paths round differently, so that the pyramid and the features come
+// out the same and the scores to the last bits. With AVX2 the hot loops are vectorised
+// by hand; without it they run as dlib's scalar code does.
 
 namespace verticora::detail {
 
@@ -32,9 +33,6 @@ constexpr std::array<float, 9> directionY{
     static_cast<float>(0.8660), static_cast<float>(0.6428), static_cast<float>(0.3420)};
 
 using Floats = float __attribute__((vector_size(32)));
-using Ints = std::int32_t __attribute__((vector_size(32)));
-using Doubles = double __attribute__((vector_size(32)));
-using Quads = std::int32_t __attribute__((vector_size(16)));
 
 constexpr int gradientRange = 2 * 255 + 1; // a difference of two grey levels
 
@@ -325,7 +323,7 @@ void resizeGrey(const GreyView& in, std::uint8_t* out, int outWidth, int outHeig
             const __m256 tr = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(above, 8)));
             const __m256 bl = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(below));
             const __m256 br = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(below, 8)));
-            Floats fraction = loadFloats(fractions.data() + i);
+            const Floats fraction = loadFloats(fractions.data() + i);
             const Floats inverse = 1 - fraction;
             Floats tlv;
             Floats trv;
