@@ -4,6 +4,8 @@
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
+FUZZ_DIR     ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS         ?= $(shell nproc)
 TEST_DATA    := $(abspath $(BUILD_DIR))/test-data
 WERROR       := $(if $(CI),ON,OFF)
@@ -12,7 +14,7 @@ CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR) -DVERTICORA_TEST_DATA_DIR=$(TEST_DA
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run demo test sanitize tsan bench clean
+.PHONY: all deps build run demo test sanitize tsan bench fuzz fuzz-build clean
 
 all: build
 
@@ -39,15 +41,17 @@ run: build
 demo: build $(TEST_DATA)/astronaut.png
 	@scripts/demo $(BUILD_DIR)
 
-test: build $(TEST_DATA)/astronaut.png $(FOOTAGE)
+# Every test, then a short run of each fuzz target from its committed seed corpus.
+test: build fuzz-build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@scripts/fuzz $(FUZZ_DIR) 5 smoke
 
 # AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
 sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cmake -S . -B $(SANITIZE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
 	  -DVERTICORA_SANITIZE=address,undefined -DVERTICORA_BENCHMARKS=OFF >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
-	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest --output-on-failure -j $(JOBS)
 
 # ThreadSanitizer over the camera model, its capture thread, the replay camera and the
 # GStreamer camera pipelines.
@@ -63,5 +67,17 @@ tsan: deps $(TEST_DATA)/astronaut.png
 bench: build $(TEST_DATA)/astronaut.png
 	@for b in $(BUILD_DIR)/bin/verticora-bench-*; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
+# The loaders' fuzz targets: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer,
+# built with clang in their own folder.
+FUZZ_TARGETS := $(addprefix verticora-fuzz-,preferences daily-progress y4m live-score)
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ_DIR) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVERTICORA_FUZZ=ON -DVERTICORA_SANITIZE=address,undefined,fuzzer-no-link -DVERTICORA_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+
+# Each fuzz target for FUZZ_SECONDS; the inputs it finds are kept in $(FUZZ_DIR)/corpus/.
+fuzz: fuzz-build
+	@scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -243,9 +243,12 @@ void CameraModel::setRedAlertEnabled(bool on)
 
 void CameraModel::loadPreferences()
 {
+    // The store sets an unreadable file aside (or refuses to write over it) before it
+    // allows any save, so the settings that follow can never replace it unseen.
     const PreferencesLoad loaded = m_store.load();
     if (loaded.failure) {
         m_persistenceMessage = PreferencesStore::loadFailureMessage(*loaded.failure);
+        m_showingLoadFailure = true;
         return;
     }
     if (!loaded.preferences)
@@ -327,12 +330,18 @@ void CameraModel::persistSettings(bool includeConfirmedBaseline)
     }
 
     if (const std::optional<PreferencesFailure> failure = m_store.save(m_preferences)) {
+        m_showingLoadFailure = false;
         publish(m_hasSavedCalibration, false, &CameraModel::hasSavedCalibrationChanged);
         publish(m_persistenceMessage, std::optional(PreferencesStore::saveFailureMessage(*failure)),
                 &CameraModel::persistenceMessageChanged);
         return;
     }
-    publish(m_persistenceMessage, std::optional<QString>(), &CameraModel::persistenceMessageChanged);
+    // The load failure asks the user to set their zones again; it stays in view until
+    // they have, rather than vanishing with the first save of a setting.
+    if (!m_showingLoadFailure || includeConfirmedBaseline) {
+        m_showingLoadFailure = false;
+        publish(m_persistenceMessage, std::optional<QString>(), &CameraModel::persistenceMessageChanged);
+    }
     refreshSavedState(false);
 }
 

@@ -353,6 +353,7 @@ private:
     bool m_canUndoHeightReset = false;
     bool m_hasSavedCalibration = false;
     std::optional<QString> m_persistenceMessage;
+    bool m_showingLoadFailure = false; // m_persistenceMessage is the load failure
 };
 
 template <typename T>

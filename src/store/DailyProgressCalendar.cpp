@@ -28,11 +28,14 @@ const QTimeZone& DailyProgressCalendar::timeZone()
 {
     static const QTimeZone zone = [] {
         QTimeZone newYork(QByteArray(timeZoneID.data(), timeZoneID.size()));
-        if (!newYork.isValid())
-            qFatal("The time zone database has no America/New_York; install the tzdata package.");
-        return newYork;
+        return newYork.isValid() ? newYork : QTimeZone::utc();
     }();
     return zone;
+}
+
+bool DailyProgressCalendar::available()
+{
+    return timeZone().id() == QByteArray(timeZoneID.data(), timeZoneID.size());
 }
 
 bool DailyProgressCalendar::representable(WallTime moment)

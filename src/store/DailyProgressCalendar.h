@@ -18,9 +18,12 @@ public:
 
     static constexpr QLatin1StringView timeZoneID{"America/New_York"};
 
-    // Built once on first use. There is no fallback zone: without it the day boundaries
-    // would silently differ from the stored history, so a missing zone stops the program.
+    // Built once on first use. There is no fallback zone for the history: without it the
+    // day boundaries would silently differ from the stored days, so the progress store
+    // records nothing when the zone is missing. The other calendar operations then work
+    // in UTC, so that the rest of the application goes on.
     [[nodiscard]] static const QTimeZone& timeZone();
+    [[nodiscard]] static bool available();
 
     // Whether `moment` is a time the calendar can place (finite and within some millions
     // of years of 1970).

@@ -20,6 +20,8 @@ struct DailyProgressFile {
 
     // Written by this version, in the calendar's zone, every day valid, no day twice.
     [[nodiscard]] bool acceptable() const;
+
+    friend bool operator==(const DailyProgressFile&, const DailyProgressFile&) = default;
 };
 
 // Compact JSON with sorted keys.

@@ -1,5 +1,7 @@
 #include "store/JsonReader.h"
 
+#include <QJsonDocument>
+
 #include <cmath>
 
 namespace verticora {
@@ -16,6 +18,15 @@ auto unlessAbsent(const QJsonValue& value, Convert convert) -> std::optional<dec
 }
 
 } // namespace
+
+std::optional<JsonReader> JsonReader::ofDocument(const QByteArray& bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return JsonReader(document.object());
+}
 
 QJsonValue JsonReader::required(QLatin1StringView key, QJsonValue::Type type)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -18,7 +19,11 @@ namespace verticora {
 // good, and the values read after it are defaults, so callers check `ok` once at the end.
 class JsonReader {
 public:
-    explicit JsonReader(const QJsonObject& object) : m_object(object) {}
+    // Keeps its own (shared, cheap) copy, so a temporary object can be read safely.
+    explicit JsonReader(QJsonObject object) : m_object(std::move(object)) {}
+    // A reader of the root object of a JSON text; none for a text that does not parse or
+    // whose root is not an object.
+    [[nodiscard]] static std::optional<JsonReader> ofDocument(const QByteArray& bytes);
 
     [[nodiscard]] double number(QLatin1StringView key);
     [[nodiscard]] std::optional<double> optionalNumber(QLatin1StringView key);
@@ -40,7 +45,7 @@ private:
     // Undefined for an absent or null key; fails on a present value of another type.
     QJsonValue optional(QLatin1StringView key, QJsonValue::Type type);
 
-    const QJsonObject& m_object;
+    QJsonObject m_object;
     bool m_ok = true;
 };
 

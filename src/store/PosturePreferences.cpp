@@ -187,12 +187,10 @@ QByteArray encodePreferences(const PosturePreferences& preferences)
 
 std::optional<PosturePreferences> decodePreferences(const QByteArray& bytes)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    std::optional<JsonReader> document = JsonReader::ofDocument(bytes);
+    if (!document)
         return std::nullopt;
-    const QJsonObject root = document.object();
-    JsonReader reader(root);
+    JsonReader& reader = *document;
     PosturePreferences preferences;
     preferences.version = reader.integer(QLatin1StringView("version"));
     preferences.featureSchema = reader.string(QLatin1StringView("featureSchema"));

@@ -3,8 +3,6 @@
 #include "store/DataFolder.h"
 #include "store/PlatformTexts.h"
 
-#include <QFileInfo>
-
 namespace verticora {
 
 namespace {
@@ -41,11 +39,24 @@ QString PreferencesStore::defaultPath()
     return dataFolder() + u'/' + QLatin1StringView(preferencesFileName);
 }
 
-PreferencesStore::PreferencesStore(QString path) : m_path(std::move(path)) {}
+PreferencesStore::PreferencesStore(QString path, WallClock now) : m_path(std::move(path)), m_now(std::move(now)) {}
 
-PreferencesLoad PreferencesStore::load() const
+PreferencesLoad PreferencesStore::load()
 {
-    if (!QFileInfo::exists(m_path))
+    removeAbandonedTemporaries(m_path);
+    PreferencesLoad loaded = read();
+    m_access = Access::writable;
+    if (loaded.failure) {
+        m_setAsideName = setAsideUnreadable(m_path, m_now());
+        if (!m_setAsideName)
+            m_access = Access::blocked;
+    }
+    return loaded;
+}
+
+PreferencesLoad PreferencesStore::read() const
+{
+    if (!somethingAt(m_path))
         return {};
     const FileContent content = readWholeFile(m_path);
     if (content.error)
@@ -68,6 +79,11 @@ std::optional<PreferencesFailure> PreferencesStore::save(const PosturePreference
 {
     if (!preferences.valid(currentFeatureSchema))
         return invalidFailure();
+    if (m_access != Access::writable) {
+        return PreferencesFailure{std::nullopt, m_access == Access::blocked
+                                      ? QStringLiteral("Saved settings could not be read and will not be overwritten.")
+                                      : QStringLiteral("Saved settings have not been read yet.")};
+    }
     if (auto reason = writeFileAtomically(m_path, encodePreferences(preferences)))
         return PreferencesFailure{std::nullopt, *reason};
     return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/PosturePreferences.h"
+#include "store/WallClock.h"
 
 #include <QString>
 
@@ -29,33 +30,48 @@ struct PreferencesLoad {
 };
 
 // Keeps preferences.json: checks every record on the way in and out, migrates the legacy
-// measurement schema on load, and replaces the file atomically on save. Holds nothing but
-// the path; one call at a time, on the main thread.
+// measurement schema on load, and replaces the file atomically on save. A file it cannot
+// load is never written over. One call at a time, on the main thread.
 class PreferencesStore {
 public:
     // preferences.json in the data folder.
     [[nodiscard]] static QString defaultPath();
 
-    // Nothing is read or created here.
-    explicit PreferencesStore(QString path);
+    // Nothing is read or created here. `now` names set-aside copies.
+    explicit PreferencesStore(QString path, WallClock now = systemWallTime);
 
     [[nodiscard]] const QString& path() const { return m_path; }
 
-    // No file: no record and no failure (the first run). A good file: the record valid
-    // for the current schema (a legacy one migrated in memory only). Anything else: a
-    // failure, and the file is left as it is.
-    [[nodiscard]] PreferencesLoad load() const;
+    // Reads the file and changes nothing on disk. No file: no record and no failure (the
+    // first run; only "no such file" counts as that). A good file: the record valid for
+    // the current schema (a legacy one migrated in memory only). Anything else: a failure.
+    [[nodiscard]] PreferencesLoad read() const;
 
-    // Refuses an invalid record before touching the disk; otherwise replaces the file
-    // atomically (owner-only folder and file). None on success.
+    // The application's load, once, before any save: deletes the temporary files of
+    // saves that were killed, then reads. A file that does not load is first set aside
+    // beside it as "preferences.unreadable-<seconds>.json", so the next save cannot
+    // replace it; when it can be neither loaded nor moved, saves stay refused.
+    [[nodiscard]] PreferencesLoad load();
+
+    // Refuses an invalid record before touching the disk, and any record until `load`
+    // has made sure no unread file is in the way; otherwise replaces the file atomically
+    // (owner-only folder and file). None on success.
     [[nodiscard]] std::optional<PreferencesFailure> save(const PosturePreferences& preferences) const;
+
+    // The copy an unreadable file was set aside as by `load`, when it was.
+    [[nodiscard]] const std::optional<QString>& setAsideName() const { return m_setAsideName; }
 
     // The sentences the user sees for a failed load or save.
     [[nodiscard]] static QString loadFailureMessage(const PreferencesFailure& failure);
     [[nodiscard]] static QString saveFailureMessage(const PreferencesFailure& failure);
 
 private:
+    enum class Access { unchecked, writable, blocked };
+
     QString m_path;
+    WallClock m_now;
+    Access m_access = Access::unchecked;
+    std::optional<QString> m_setAsideName;
 };
 
 } // namespace verticora

@@ -3,8 +3,6 @@
 #include "store/DailyProgressFile.h"
 #include "store/DataFolder.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -65,7 +63,16 @@ ProgressStore::ProgressStore(QString path, WallClock now, double maxSampleGap, d
 
 void ProgressStore::load()
 {
-    if (!QFileInfo::exists(m_path))
+    if (!DailyProgressCalendar::available()) {
+        // Days and hours would fall in the wrong places: record nothing, touch nothing.
+        m_writeBlocked = true;
+        m_recording = false;
+        setErrorMessage(QStringLiteral("Daily progress is not recorded: this system has no time zone %1.")
+                            .arg(DailyProgressCalendar::timeZoneID));
+        return;
+    }
+    removeAbandonedTemporaries(m_path);
+    if (!somethingAt(m_path))
         return;
     const FileContent content = readWholeFile(m_path);
     if (content.error) {
@@ -86,16 +93,10 @@ void ProgressStore::load()
 
 void ProgressStore::setAside(const QString& reason)
 {
-    const QFileInfo info(m_path);
-    const WallTime now = m_now();
-    const qint64 seconds = DailyProgressCalendar::representable(now) ? static_cast<qint64>(now) : 0;
-    const QString asideName =
-        QStringLiteral("%1.unreadable-%2.json").arg(info.completeBaseName(), QString::number(seconds));
-    // Never replaces an earlier copy: QFile::rename refuses an existing target.
-    if (QFile::rename(m_path, info.dir().filePath(asideName))) {
+    if (const std::optional<QString> asideName = setAsideUnreadable(m_path, m_now())) {
         m_writeBlocked = false;
         setErrorMessage(QStringLiteral("Daily progress was unreadable and was set aside at %1. Starting a new history.")
-                            .arg(asideName));
+                            .arg(*asideName));
     } else {
         m_writeBlocked = true;
         setErrorMessage(QStringLiteral("Daily progress could not be read and will not be overwritten: ") + reason);
@@ -104,6 +105,8 @@ void ProgressStore::setAside(const QString& reason)
 
 void ProgressStore::record(std::optional<double> score, double yellow, double red, WallTime at, bool eligible)
 {
+    if (!m_recording)
+        return;
     if (!DailyProgressCalendar::representable(at)) {
         ++m_rejectedSamples;
         m_anchor.reset();

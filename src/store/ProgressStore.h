@@ -30,8 +30,10 @@ public:
     static constexpr double defaultSaveInterval = 30;
     static constexpr double defaultPublishInterval = 1;
 
-    // Loads `path` at once. An unreadable file is moved aside beside it (named with the
-    // current time of `now`); when that fails too it is kept and nothing is ever written.
+    // Loads `path` at once, after deleting the temporary files of saves that were killed.
+    // An unreadable file is moved aside beside it (named with the current time of `now`);
+    // when that fails too it is kept and nothing is ever written. Without the calendar's
+    // time zone nothing is read, recorded or written, and `errorMessage` says why.
     explicit ProgressStore(QString path, WallClock now = systemWallTime, double maxSampleGap = defaultMaxSampleGap,
                            double saveInterval = defaultSaveInterval, double publishInterval = defaultPublishInterval,
                            QObject* parent = nullptr);
@@ -94,6 +96,7 @@ private:
     std::optional<WallTime> m_lastSave;
     std::optional<WallTime> m_lastPublish;
     bool m_writeBlocked = false;
+    bool m_recording = true; // off when the calendar's time zone is missing
     int m_rejectedSamples = 0;
 
     // The hour last credited and its day in `m_storage` (map nodes never move), so a

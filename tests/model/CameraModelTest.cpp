@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 using namespace verticora;
 using namespace verticora::testing;
@@ -43,7 +44,7 @@ TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHei
     EXPECT_TRUE(model->hasSavedCalibration());
     EXPECT_EQ(model->yellow(), 0.45);
 
-    const PreferencesLoad saved = PreferencesStore(dataFile("preferences.json")).load();
+    const PreferencesLoad saved = PreferencesStore(dataFile("preferences.json")).read();
     ASSERT_TRUE(saved.preferences);
     const auto calibration = saved.preferences->calibration("cam-1");
     ASSERT_TRUE(calibration);
@@ -92,7 +93,7 @@ TEST_F(ModelScenario, sinkingGoesYellowThenRedThenAlertAfterTheDelay)
     EXPECT_EQ(model->state(), "alert");
     EXPECT_EQ(model->warningProgress(), 1.0);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
-    EXPECT_DOUBLE_EQ(alerts->presentations.back().severity, 3.0);
+    EXPECT_DOUBLE_EQ(alerts->lastPresented->severity, 3.0);
 
     showFaceAt(0.5);
     frames(1.0);
@@ -158,6 +159,26 @@ TEST_F(ModelScenario, aShortCameraSilenceIsNotALoss)
     EXPECT_FALSE(model->hasPose());
     frame(0.3);
     EXPECT_TRUE(model->hasPose()) << "a stale tick within 1.5 s needs no re-acquisition";
+
+    clock->advance(1.6);
+    model->housekeepingTick();
+    frame(0.1);
+    EXPECT_FALSE(model->hasPose()) << "after 1.5 s of silence the face must be seen steadily again";
+    frames(0.4);
+    EXPECT_TRUE(model->hasPose());
+}
+
+TEST_F(ModelScenario, theHousekeepingTickAnnouncesANewDayOnce)
+{
+    clock = std::make_shared<ManualClock>(1000.0, 1'780'372'790.0); // 23:59:50 in New York
+    makeModel();
+    QSignalSpy announcements(&model->progressStore(), &ProgressStore::daysChanged);
+    model->housekeepingTick();
+    EXPECT_EQ(announcements.count(), 0);
+    clock->advance(10.0);
+    model->housekeepingTick();
+    model->housekeepingTick();
+    EXPECT_EQ(announcements.count(), 1);
 }
 
 TEST_F(ModelScenario, leavingThroughTheBottomWhileRedKeepsCountingToTheAlert)
@@ -444,19 +465,35 @@ TEST_F(ModelScenario, savedDisplaySettingsLoadWithinTheirLimits)
     EXPECT_FALSE(model->persistenceMessage());
 }
 
-TEST_F(ModelScenario, anUnreadablePreferencesFileIsReportedAndDefaultsApply)
+// A newer build's preferences must survive a start of this one: the camera selection
+// saves at once, so the file is set aside first and the message stays until the user has
+// set their zones again.
+TEST_F(ModelScenario, anUnreadablePreferencesFileIsSetAsideReportedAndDefaultsApply)
 {
+    const QByteArray newer = R"({"version":2,"featureSchema":"seated-height-v3","calibrations":{}})";
     QFile file(dataFile("preferences.json"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("{\"version\":2}");
+    file.write(newer);
     file.close();
     makeModel();
-    ASSERT_TRUE(model->persistenceMessage());
-    EXPECT_EQ(*model->persistenceMessage(),
-              "Could not load saved settings. Saved settings were invalid or from an incompatible tracking version. "
-              "Set your zones again.");
+    const QString loadFailure =
+        "Could not load saved settings. Saved settings were invalid or from an incompatible tracking version. "
+        "Set your zones again.";
+    EXPECT_EQ(model->persistenceMessage(), loadFailure);
     EXPECT_EQ(model->yellow(), 0.45);
     EXPECT_EQ(model->delay(), 2.0);
+
+    startCamera(); // selecting the camera saves the settings
+    EXPECT_EQ(model->persistenceMessage(), loadFailure);
+    const QStringList aside = QDir(dataFile({})).entryList({"preferences.unreadable-*.json"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile copy(dataFile(aside.front()));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), newer);
+    EXPECT_TRUE(PreferencesStore(dataFile("preferences.json")).read().preferences);
+
+    calibrate();
+    EXPECT_FALSE(model->persistenceMessage()) << "the zones are set again";
 }
 
 TEST_F(ModelScenario, aFailingDetectorExplainsItselfAndTheLoopGoesOn)

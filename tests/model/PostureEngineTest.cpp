@@ -339,10 +339,3 @@ TEST(PostureEngine, haloSeverity)
     EXPECT_EQ(PostureEngine::haloSeverity(0.3, 0.14, 0.5), 0.0);
     EXPECT_EQ(PostureEngine::haloSeverity(notANumber, 0.45, 0.85), 0.0);
 }
-
-TEST(ZoneState, namesAreTheUserFacingStrings)
-{
-    EXPECT_EQ(zoneStateName(ZoneState::calibrating), "calibrating");
-    EXPECT_EQ(zoneStateName(ZoneState::outside), "outside");
-    EXPECT_EQ(zoneStateName(ZoneState::alert), "alert");
-}

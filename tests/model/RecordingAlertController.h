@@ -2,7 +2,7 @@
 
 #include "model/AlertController.h"
 
-#include <vector>
+#include <optional>
 
 namespace verticora::testing {
 
@@ -18,7 +18,7 @@ public:
     void setAppearance(ZoneAppearance appearance) override { m_appearance = appearance; }
     void setSeverity(double severity) override { m_severity = severity; }
     void setProgress(double progress) override { m_progress = progress; }
-    void presentCurrent() override { presentations.push_back({m_appearance, m_severity, m_progress}); }
+    void presentCurrent() override { lastPresented = Presentation{m_appearance, m_severity, m_progress}; }
     [[nodiscard]] bool redAlertEnabled() const override { return m_redAlertEnabled; }
     void setRedAlertEnabled(bool enabled) override { m_redAlertEnabled = enabled; }
     void setSmokeDepthScale(double depth) override { smokeDepth = depth; }
@@ -27,10 +27,10 @@ public:
 
     [[nodiscard]] ZoneAppearance shown() const
     {
-        return presentations.empty() ? ZoneAppearance::hidden : presentations.back().appearance;
+        return lastPresented ? lastPresented->appearance : ZoneAppearance::hidden;
     }
 
-    std::vector<Presentation> presentations;
+    std::optional<Presentation> lastPresented; // only the latest, so a day of frames costs nothing
     double smokeDepth = -1;
     EdgeEffectStyle edgeEffectStyle = EdgeEffectStyle::smoke;
     std::function<void()> pauseAction;

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 using namespace verticora;
 using namespace verticora::clip;
@@ -60,25 +59,6 @@ std::string withFace(const std::string& faceFields)
 }
 
 const std::string oneKeyframe = R"("keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "height": 0.5}])";
-
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-ToolRun runTool(const std::string& arguments)
-{
-    ToolRun run{-1, {}};
-    FILE* pipe = ::popen((std::string(VERTICORA_CLIP_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        run.output += buffer;
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 } // namespace
 
@@ -206,42 +186,4 @@ TEST_F(SceneFileTest, rendersFacesAtTheirPlaceWithGainAndRepeatableNoise)
     const auto [mean1, deviation1] = statistics(renderer.render(15)); // held at gain 0.5
     EXPECT_NEAR(mean1, 100, 0.5);
     EXPECT_NEAR(deviation1, 8, 0.5);
-}
-
-TEST_F(SceneFileTest, theToolExplainsBadArgumentsAndBadScenes)
-{
-    const ToolRun noArguments = runTool("");
-    EXPECT_EQ(noArguments.status, 2);
-    EXPECT_EQ(noArguments.output.rfind("usage: verticora-clip", 0), 0u) << noArguments.output;
-    EXPECT_EQ(runTool("--size 640x360 only-one.json").status, 2);
-    EXPECT_EQ(runTool("--frobnicate a.json b.y4m").status, 2);
-
-    QFile broken(sceneFile());
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write(R"({"height": 100})");
-    broken.close();
-    const std::string clip = path("out.y4m").toStdString();
-    const ToolRun badScene = runTool("'" + sceneFile().toStdString() + "' '" + clip + "'");
-    EXPECT_EQ(badScene.status, 1);
-    EXPECT_EQ(badScene.output, "verticora-clip: " + prefixed("width is missing.") + "\n");
-    EXPECT_FALSE(QFile::exists(path("out.y4m")));
-    EXPECT_FALSE(QFile::exists(path("out.y4m.part")));
-
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    broken.write(QByteArray::fromStdString(withFace(R"("image": "white.png", )" + oneKeyframe)));
-    broken.close();
-    const ToolRun badSize = runTool("--size 10x10 '" + sceneFile().toStdString() + "' '" + clip + "'");
-    EXPECT_EQ(badSize.status, 1);
-    EXPECT_EQ(badSize.output, "verticora-clip: --size must be WIDTHxHEIGHT, each between 16 and 4096 pixels.\n");
-
-    const ToolRun good =
-        runTool("--size 64x36 --fps 30000:1001 --duration 0.2 '" + sceneFile().toStdString() + "' '" + clip + "'");
-    ASSERT_EQ(good.status, 0) << good.output;
-    Y4mReader reader(clip);
-    EXPECT_EQ(reader.width(), 64);
-    EXPECT_EQ(reader.frameRate(), (FrameRate{30000, 1001}));
-    int frames = 0;
-    while (reader.next())
-        ++frames;
-    EXPECT_EQ(frames, 6);
 }

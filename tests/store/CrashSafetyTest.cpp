@@ -1,4 +1,5 @@
-// Writers killed at random moments must leave a complete file of some version behind.
+// Writers killed at random moments must leave a complete file of some version behind,
+// and the next start must clear away what they were writing.
 
 #include "StoreTestSupport.h"
 
@@ -52,7 +53,8 @@ bool isVersion(const PosturePreferences& preferences)
 [[noreturn]] void saveForever(const QString& preferencesPath, const QString& progressPath, int round, int started)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const PreferencesStore preferences(preferencesPath);
+    PreferencesStore preferences(preferencesPath);
+    (void)preferences.load();
     ProgressStore progress(progressPath, [] { return 1'700'000'000.0; });
     const WallTime start = 1'750'000'000.0 + round * 100'000.0;
     for (int k = 0;; ++k) {
@@ -71,7 +73,9 @@ TEST(CrashSafety, killedWritersLeaveCompleteFiles)
     TempFolder folder;
     const QString preferencesPath = folder.file(QStringLiteral("Verticora/preferences.json"));
     const QString progressPath = folder.file(QStringLiteral("Verticora/daily-progress.json"));
-    ASSERT_FALSE(PreferencesStore(preferencesPath).save(version(0)));
+    PreferencesStore first(preferencesPath);
+    ASSERT_FALSE(first.load().failure);
+    ASSERT_FALSE(first.save(version(0)));
     {
         ProgressStore progress(progressPath);
         progress.record(0.1, 0.45, 0.85, 1'749'000'000.0, true);
@@ -104,13 +108,18 @@ TEST(CrashSafety, killedWritersLeaveCompleteFiles)
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(running && WIFSIGNALED(status)) << "the writer stopped by itself in round " << round;
 
-        const PreferencesLoad load = PreferencesStore(preferencesPath).load();
+        PreferencesStore reopened(preferencesPath);
+        const PreferencesLoad load = reopened.load();
         ASSERT_TRUE(load.preferences) << "round " << round << ": "
                                       << load.failure.value_or(PreferencesFailure{}).description.toStdString();
         ASSERT_TRUE(isVersion(*load.preferences)) << "round " << round;
         const QByteArray progressBytes = readBytes(progressPath);
         const auto progress = decodeDailyProgress(progressBytes);
         ASSERT_TRUE(progress && progress->acceptable()) << "round " << round << ": " << progressBytes.toStdString();
+        const ProgressStore progressReopened(progressPath);
+        ASSERT_FALSE(progressReopened.errorMessage());
+        const QStringList names = fileNames(QFileInfo(progressPath).path());
+        ASSERT_EQ(names, (QStringList{"daily-progress.json", "preferences.json"})) << "round " << round;
 
         preferencesChanges += readBytes(preferencesPath) != previousPreferences;
         progressChanges += progressBytes != previousProgress;

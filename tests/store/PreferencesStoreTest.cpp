@@ -1,6 +1,5 @@
 #include "StoreTestSupport.h"
 
-#include "store/PlatformTexts.h"
 #include "store/PreferencesStore.h"
 
 #include <QDir>
@@ -13,6 +12,8 @@
 
 #include <functional>
 #include <limits>
+
+#include <sys/file.h>
 
 using namespace verticora;
 using namespace verticora::test;
@@ -37,19 +38,32 @@ QByteArray toBytes(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// A store at `path` as the application uses it: loaded, then saving.
+std::optional<PreferencesFailure> saveOnce(const QString& path, const PosturePreferences& preferences)
+{
+    PreferencesStore store(path);
+    (void)store.load();
+    return store.save(preferences);
+}
+
 class PreferencesStoreTest : public ::testing::Test {
 protected:
     PreferencesLoad loadBytes(const QByteArray& bytes)
     {
         writeBytes(m_path, bytes);
-        return m_store.load();
+        return m_store.read();
     }
 
     TempFolder m_folder;
     QString m_path = m_folder.file(QStringLiteral("Verticora/preferences.json"));
-    PreferencesStore m_store{m_path};
+    ManualClock m_clock;
+    PreferencesStore m_store{m_path, m_clock.function()};
 
-    void SetUp() override { ASSERT_TRUE(QDir().mkpath(m_folder.file(QStringLiteral("Verticora")))); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(m_folder.file(QStringLiteral("Verticora"))));
+        ASSERT_FALSE(m_store.load().failure);
+    }
 };
 
 void expectInvalid(const PreferencesLoad& load, const std::string& what)
@@ -65,30 +79,19 @@ void expectInvalid(const PreferencesLoad& load, const std::string& what)
 TEST_F(PreferencesStoreTest, noFileLoadsNothingAndCreatesNothing)
 {
     const QString path = m_folder.file(QStringLiteral("absent/preferences.json"));
-    const PreferencesLoad load = PreferencesStore(path).load();
+    PreferencesStore store(path);
+    const PreferencesLoad load = store.load();
     EXPECT_FALSE(load.preferences);
     EXPECT_FALSE(load.failure);
     EXPECT_FALSE(QFileInfo::exists(m_folder.file(QStringLiteral("absent"))));
-}
-
-TEST_F(PreferencesStoreTest, freshRecordHasTheStartingValues)
-{
-    const PosturePreferences fresh;
-    EXPECT_EQ(fresh.version, 1);
-    EXPECT_EQ(fresh.featureSchema, QStringLiteral("seated-height-v2"));
-    EXPECT_FALSE(fresh.selectedCameraID || fresh.reminderMode || fresh.edgeEffectStyle || fresh.smokeDepth);
-    EXPECT_EQ(fresh.delay, 2.0);
-    EXPECT_EQ(fresh.yellow, 0.45);
-    EXPECT_EQ(fresh.red, 0.85);
-    EXPECT_TRUE(fresh.calibrations.empty());
-    EXPECT_TRUE(fresh.valid(currentFeatureSchema));
+    EXPECT_TRUE(PosturePreferences{}.valid(currentFeatureSchema));
 }
 
 TEST_F(PreferencesStoreTest, saveAndLoadRoundTripEveryField)
 {
     const PosturePreferences saved = samplePreferences();
     EXPECT_FALSE(m_store.save(saved));
-    const PreferencesLoad load = m_store.load();
+    const PreferencesLoad load = m_store.read();
     EXPECT_FALSE(load.failure);
     ASSERT_TRUE(load.preferences);
     EXPECT_EQ(*load.preferences, saved);
@@ -292,7 +295,7 @@ TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
     QFile::setPermissions(m_folder.file(QStringLiteral("home")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                               | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
-    EXPECT_FALSE(PreferencesStore(nested).save(samplePreferences()));
+    EXPECT_FALSE(saveOnce(nested, samplePreferences()));
     EXPECT_EQ(permissionBits(nested), 0600u);
     EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data/Verticora"))), 0700u);
     EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("home/data"))), 0700u);
@@ -301,7 +304,7 @@ TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
 
     // Replacing a file that others could read makes it private again.
     QFile::setPermissions(nested, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    EXPECT_FALSE(PreferencesStore(nested).save(PosturePreferences{}));
+    EXPECT_FALSE(saveOnce(nested, PosturePreferences{}));
     EXPECT_EQ(permissionBits(nested), 0600u);
     EXPECT_EQ(fileNames(m_folder.file(QStringLiteral("home/data/Verticora"))), QStringList{"preferences.json"});
 }
@@ -309,7 +312,7 @@ TEST_F(PreferencesStoreTest, saveMakesFileOwnerOnlyAndCreatesFoldersOwnerOnly)
 TEST_F(PreferencesStoreTest, saveWhereAFileBlocksTheFolderReportsTheReason)
 {
     writeBytes(m_folder.file(QStringLiteral("blocker")), "x");
-    const auto failure = PreferencesStore(m_folder.file(QStringLiteral("blocker/preferences.json"))).save(samplePreferences());
+    const auto failure = saveOnce(m_folder.file(QStringLiteral("blocker/preferences.json")), samplePreferences());
     ASSERT_TRUE(failure);
     EXPECT_FALSE(failure->error);
     EXPECT_TRUE(PreferencesStore::saveFailureMessage(*failure)
@@ -325,7 +328,7 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
-        const auto failure = PreferencesStore(m_path).save(samplePreferences());
+        const auto failure = saveOnce(m_path, samplePreferences());
         checks.expect(failure.has_value(), "the save into a read-only folder succeeded");
         if (failure) {
             checks.expect(!failure->error, "a file-system failure was reported as invalid settings");
@@ -340,35 +343,107 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
     EXPECT_EQ(failures, "");
 }
 
-TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureNotInvalidSettings)
+TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureAndIsSetAside)
 {
     ASSERT_FALSE(m_store.save(samplePreferences()));
+    const QByteArray before = readBytes(m_path);
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(m_path, {}), "chmod");
-        const PreferencesLoad load = PreferencesStore(m_path).load();
+        PreferencesStore store(m_path, [] { return 1'700'000'000.0; });
+        const PreferencesLoad load = store.load();
         checks.expect(!load.preferences && load.failure && !load.failure->error, "the load did not fail as a read");
         if (load.failure) {
             checks.expect(PreferencesStore::loadFailureMessage(*load.failure)
                               == QStringLiteral("Could not load saved settings. Permission denied."),
                           "message: " + PreferencesStore::loadFailureMessage(*load.failure).toStdString());
         }
+        checks.expect(store.setAsideName() == QStringLiteral("preferences.unreadable-1700000000.json"), "not set aside");
+        checks.expect(!store.save(PosturePreferences{}), "no save after setting the file aside");
         return checks.failures();
     });
     EXPECT_EQ(failures, "");
+    const QString aside = m_folder.file(QStringLiteral("Verticora/preferences.unreadable-1700000000.json"));
+    ASSERT_TRUE(QFile::setPermissions(aside, QFileDevice::ReadOwner));
+    EXPECT_EQ(readBytes(aside), before);
 }
 
-TEST(PreferencesTexts, failureMessagesUseTheFixedTexts)
+// A newer build's file (or a damaged one) must never be replaced by this build's
+// defaults: it is kept byte for byte beside the new file.
+TEST_F(PreferencesStoreTest, fileThatDoesNotLoadIsSetAsideBeforeAnySave)
 {
-    const PreferencesFailure invalid{PreferencesError::invalid, describe(PreferencesError::invalid)};
-    EXPECT_EQ(PreferencesStore::loadFailureMessage(invalid),
-              QStringLiteral("Could not load saved settings. ") + invalidText);
-    EXPECT_EQ(PreferencesStore::saveFailureMessage(invalid),
-              QStringLiteral("Could not save settings on this computer. ") + invalidText);
-    EXPECT_EQ(macPlatformTexts.couldNotSaveSettings, "Could not save settings on this Mac. ");
+    QJsonObject newer = fullJson();
+    newer[QStringLiteral("version")] = 2;
+    for (const QByteArray& bytes : {toBytes(newer), encodePreferences(samplePreferences()).left(100)}) {
+        m_clock.time += 10;
+        writeBytes(m_path, bytes);
+        QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+        PreferencesStore store(m_path, m_clock.function());
+        EXPECT_TRUE(store.save(PosturePreferences{})) << "a save before the load";
+        const PreferencesLoad load = store.load();
+        ASSERT_TRUE(load.failure);
+        EXPECT_EQ(load.failure->description, invalidText);
+        const QString asideName = QStringLiteral("preferences.unreadable-%1.json").arg(qint64(m_clock.time));
+        EXPECT_EQ(store.setAsideName(), asideName);
+        const QString aside = m_folder.file(QStringLiteral("Verticora/") + asideName);
+        EXPECT_EQ(readBytes(aside), bytes);
+        EXPECT_EQ(permissionBits(aside), 0600u);
+
+        EXPECT_FALSE(store.save(PosturePreferences{}));
+        EXPECT_EQ(*store.read().preferences, PosturePreferences{});
+        EXPECT_EQ(readBytes(aside), bytes);
+    }
+
+    // A second bad file within the same second cannot be set aside under the taken name:
+    // it stays where it is and nothing is written over it.
+    writeBytes(m_path, "{");
+    PreferencesStore again(m_path, m_clock.function());
+    EXPECT_TRUE(again.load().failure);
+    EXPECT_FALSE(again.setAsideName());
+    const auto refused = again.save(PosturePreferences{});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->description, QStringLiteral("Saved settings could not be read and will not be overwritten."));
+    EXPECT_EQ(readBytes(m_path), "{");
 }
 
-TEST(PreferencesLocation, defaultPathIsInTheDataFolder)
+TEST_F(PreferencesStoreTest, onlyNoSuchFileIsAFirstRun)
 {
-    EXPECT_TRUE(PreferencesStore::defaultPath().endsWith(QStringLiteral("/Verticora/preferences.json")));
+    const QString folder = m_folder.file(QStringLiteral("Verticora"));
+    ASSERT_TRUE(QFile::link(m_folder.file(QStringLiteral("nowhere.json")), m_path));
+    PreferencesStore dangling(m_path, m_clock.function());
+    EXPECT_TRUE(dangling.load().failure) << "a dangling link is not a first run";
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/preferences.unreadable-1700000000.json")).isSymLink());
+
+    ASSERT_FALSE(m_store.save(samplePreferences()));
+    const QByteArray before = readBytes(m_path);
+    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+        ChildChecks checks;
+        checks.expect(QFile::setPermissions(folder, QFileDevice::WriteOwner), "chmod");
+        PreferencesStore store(m_path);
+        checks.expect(store.load().failure.has_value(), "a folder that cannot be searched is not a first run");
+        checks.expect(store.save(PosturePreferences{}).has_value(), "saved over a file it could not look at");
+        return checks.failures();
+    });
+    EXPECT_EQ(failures, "");
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(readBytes(m_path), before);
+}
+
+TEST_F(PreferencesStoreTest, loadRemovesOnlyTheTemporaryFilesOfKilledSaves)
+{
+    const QString folder = m_folder.file(QStringLiteral("Verticora"));
+    const QStringList kept = {"preferences.json.tmp-held01", "preferences.json.tmp-1", "preferences.json.backup",
+                              "daily-progress.json.tmp-a1B2c3", "preferences.json.tmp-a1B2c3.json"};
+    for (const QString& name : kept + QStringList{"preferences.json.tmp-a1B2c3"})
+        writeBytes(folder + u'/' + name, "{}");
+    // A save still running in another process holds its file.
+    QFile held(folder + QStringLiteral("/preferences.json.tmp-held01"));
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+    ASSERT_EQ(flock(held.handle(), LOCK_EX), 0);
+
+    PreferencesStore store(m_path);
+    EXPECT_FALSE(store.load().failure);
+    QStringList expected = kept;
+    expected.sort();
+    EXPECT_EQ(fileNames(folder), expected);
 }

@@ -10,8 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace verticora;
 using namespace verticora::test;
@@ -411,4 +420,45 @@ TEST_F(ProgressStoreTest, noFileMeansAnEmptyHistoryAndNothingWritten)
     store->flush();
     EXPECT_FALSE(QFileInfo::exists(m_path));
     EXPECT_EQ(store->now(), m_clock.time);
+}
+
+namespace {
+
+// In a fresh process (the death test runs the test binary anew, so the calendar has not
+// looked for its zone yet): hides the system's zone database behind a private mount,
+// then checks that the store turns itself off without touching the file.
+[[noreturn]] void recordWithoutTheZoneDatabase(const QString& path, const QByteArray& bytes)
+{
+    QTemporaryDir empty;
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || mount(QFile::encodeName(empty.path()).constData(), "/usr/share/zoneinfo", nullptr, MS_BIND, nullptr) != 0) {
+        std::fprintf(stderr, "cannot hide the zone database: %s\n", std::strerror(errno));
+        std::_Exit(2);
+    }
+    ChildChecks checks;
+    ProgressStore store(path, [] { return 1'750'000'000.0; });
+    checks.expect(store.errorMessage()
+                      == QStringLiteral("Daily progress is not recorded: this system has no time zone America/New_York."),
+                  "message: " + store.errorMessage().value_or(QString()).toStdString());
+    for (int k = 0; k < 40; ++k)
+        store.record(0.1, 0.45, 0.85, 1'750'000'000.0 + k, true);
+    store.flush();
+    checks.expect(store.days().isEmpty(), "recorded days in an unknown calendar");
+    checks.expect(readBytes(path) == bytes, "the file changed");
+    checks.expect(fileNames(QFileInfo(path).path()) == QStringList{"daily-progress.json"}, "wrote beside the file");
+    std::fputs(checks.failures().c_str(), stderr);
+    std::_Exit(checks.failures().empty() ? 0 : 1);
+}
+
+} // namespace
+
+TEST_F(ProgressStoreTest, missingTimeZoneTurnsRecordingOffInsteadOfAborting)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding the zone database needs a private mount (root)";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QDir().mkpath(QFileInfo(m_path).path());
+    const QByteArray bytes = fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, 60)});
+    writeBytes(m_path, bytes);
+    EXPECT_EXIT(recordWithoutTheZoneDatabase(m_path, bytes), testing::ExitedWithCode(0), "");
 }

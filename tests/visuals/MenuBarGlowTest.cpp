@@ -1,7 +1,6 @@
 #include "FakePanelFactory.h"
 
 #include "visuals/MenuBarGlow.h"
-#include "visuals/SmokeGeometry.h"
 
 #include <gtest/gtest.h>
 
@@ -64,15 +63,6 @@ TEST(MenuBarGlowView, breathesFromSeverityTwoWhileShown)
     applyGeometryNow(calm, QRect(0, 0, 200, 24));
     calm.show();
     EXPECT_FALSE(calm.breath().has_value());
-}
-
-TEST(MenuBarGlowView, coloredLikeTheSmoke)
-{
-    MenuBarGlowView view(2, 0);
-    const QColor red = SmokeGeometry::color(2);
-    EXPECT_EQ(view.glowColors()[0].rgb(), red.rgb());
-    EXPECT_NEAR(view.glowColors()[0].alphaF(), 0.82, 1e-3);
-    EXPECT_NEAR(view.glowColors()[1].alphaF(), 1, 1e-3);
 }
 
 TEST(MenuBarGlowController, oneBandPerScreenAsTallAsItsTopPanel)

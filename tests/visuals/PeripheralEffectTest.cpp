@@ -32,79 +32,28 @@ const QSize laptop(1440, 900);
 
 } // namespace
 
-TEST(PeripheralEffectView, vignetteAndHorizonAtSeverityOne)
+// Which edges each style draws on, and that a deeper sink draws them deeper.
+TEST(PeripheralEffectView, eachStyleDrawsOnItsOwnEdgesAndGrowsWithTheSink)
 {
-    const auto vignette = effect(EdgeEffectStyle::vignette, 1, 1, laptop);
-    EXPECT_EQ(shownGradients(*vignette), (std::array<bool, 4>{true, true, true, true}));
-    EXPECT_EQ(vignette->gradients()[0].frame.value(), QRectF(0, 0, 1440, 15));
-    EXPECT_EQ(vignette->gradients()[1].frame.value(), QRectF(0, 885, 1440, 15));
-    EXPECT_EQ(vignette->gradients()[2].frame.value(), QRectF(0, 0, 15, 900));
-    EXPECT_EQ(vignette->gradients()[3].frame.value(), QRectF(1425, 0, 15, 900));
-    EXPECT_TRUE(vignette->outline().hidden);
-    // Deep edge colour: amber darkened by 0.48 at alpha 0.66, fading inward.
-    const auto colors = vignette->gradients()[0].colors.value();
-    EXPECT_NEAR(colors[0].redF(), 0.96 * 0.52, 1e-3);
-    EXPECT_NEAR(colors[0].alphaF(), 0.66, 1e-3);
-    EXPECT_NEAR(colors[1].alphaF(), 0.59 * 0.66, 1e-3);
-    EXPECT_NEAR(colors[2].alphaF(), 0.18 * 0.66, 1e-3);
-    EXPECT_EQ(colors[3].alpha(), 0);
-    EXPECT_EQ(vignette->gradients()[0].startPoint, QPointF(0.5, 0));
-    EXPECT_EQ(vignette->gradients()[3].endPoint, QPointF(0, 0.5));
-
-    const auto horizon = effect(EdgeEffectStyle::horizon, 1, 1, laptop);
-    EXPECT_EQ(shownGradients(*horizon), (std::array<bool, 4>{true, false, false, false}));
-    EXPECT_EQ(horizon->gradients()[0].frame.value(), QRectF(0, 0, 1440, 9));
-}
-
-TEST(PeripheralEffectView, glowKeepsAThinOutlineAtEverySeverity)
-{
-    const auto glow = effect(EdgeEffectStyle::glow, 1, 1, laptop);
-    EXPECT_EQ(shownGradients(*glow), (std::array<bool, 4>{true, true, true, true}));
-    EXPECT_NEAR(glow->gradients()[0].frame.value().height(), 4.8, 1e-9);
-    EXPECT_FALSE(glow->outline().hidden);
-    EXPECT_DOUBLE_EQ(glow->outline().lineWidth, 1.5);
-    EXPECT_EQ(glow->outline().path.value().boundingRect(), QRectF(1, 1, 1438, 898));
-    EXPECT_NEAR(glow->outline().strokeColor.alphaF(), 0.88, 1e-3);
-
-    glow->setSeverity(3);
-    glow->update(true);
-    EXPECT_DOUBLE_EQ(glow->outline().lineWidth, 1.5);
-}
-
-TEST(PeripheralEffectView, tideIsARadialLensOnEachSide)
-{
-    const auto tide = effect(EdgeEffectStyle::tide, 1, 1, laptop);
-    EXPECT_EQ(shownGradients(*tide), (std::array<bool, 4>{false, false, true, true}));
-    EXPECT_EQ(tide->gradients()[2].frame.value(), QRectF(0, 0, 21.75, 900));
-    EXPECT_EQ(tide->gradients()[3].frame.value(), QRectF(1440 - 21.75, 0, 21.75, 900));
-    EXPECT_TRUE(tide->gradients()[2].radial);
-    EXPECT_EQ(tide->gradients()[2].startPoint, QPointF(0, 0.5));
-    EXPECT_EQ(tide->gradients()[2].endPoint, QPointF(1, 1));
-    EXPECT_EQ(tide->gradients()[3].startPoint, QPointF(1, 0.5));
-    EXPECT_EQ(tide->gradients()[3].endPoint, QPointF(0, 1));
-    EXPECT_NEAR(tide->gradients()[2].colors.value()[0].alphaF(), 0.6, 1e-3);
-    EXPECT_TRUE(tide->outline().hidden);
-}
-
-TEST(PeripheralEffectView, cornerBracketsThickenWithDepthAndSeverityUpToACap)
-{
-    const auto corners = effect(EdgeEffectStyle::corners, 1, 1, laptop);
-    EXPECT_EQ(shownGradients(*corners), (std::array<bool, 4>{false, false, false, false}));
-    EXPECT_FALSE(corners->outline().hidden);
-    EXPECT_NEAR(corners->outline().lineWidth, 2.24, 1e-9);
-    // Top-left bracket: from (16, 3) along the top, round the corner (radius 4.8), down to (3, 16).
-    const QPainterPath& path = corners->outline().path.value();
-    EXPECT_EQ(path.elementAt(0).x, 16);
-    EXPECT_EQ(path.elementAt(0).y, 3);
-    EXPECT_NEAR(path.elementAt(1).x, 3 + 4.8, 1e-9);
-    EXPECT_EQ(path.boundingRect(), QRectF(3, 3, 1434, 894));
-    EXPECT_EQ(path.toSubpathPolygons().size(), 4);
-    EXPECT_EQ(path.toSubpathPolygons().front().boundingRect(), QRectF(3, 3, 13, 13));
-
-    const auto deep = effect(EdgeEffectStyle::corners, 3, 10, laptop);
-    EXPECT_DOUBLE_EQ(deep->outline().lineWidth, 7);
-    const auto middle = effect(EdgeEffectStyle::corners, 2, 5, laptop);
-    EXPECT_NEAR(middle->outline().lineWidth, 2 + 1.2 + 1.4, 1e-9);
+    using Shown = std::array<bool, 4>; // top, bottom, left, right
+    const std::pair<EdgeEffectStyle, Shown> styles[] = {
+        {EdgeEffectStyle::vignette, {true, true, true, true}}, {EdgeEffectStyle::glow, {true, true, true, true}},
+        {EdgeEffectStyle::tide, {false, false, true, true}},   {EdgeEffectStyle::horizon, {true, false, false, false}},
+        {EdgeEffectStyle::corners, {false, false, false, false}}};
+    for (const auto& [style, shown] : styles) {
+        SCOPED_TRACE(std::string(rawName(style)));
+        const auto mild = effect(style, 1, 1, laptop);
+        const auto deep = effect(style, 3, 5, laptop);
+        EXPECT_EQ(shownGradients(*mild), shown);
+        const std::size_t side = shown[0] ? 0 : 2;
+        if (style == EdgeEffectStyle::corners) {
+            EXPECT_GT(deep->outline().lineWidth, mild->outline().lineWidth);
+        } else {
+            const QRectF a = mild->gradients()[side].frame.value();
+            const QRectF b = deep->gradients()[side].frame.value();
+            EXPECT_GT(b.width() * b.height(), a.width() * a.height());
+        }
+    }
 }
 
 TEST(PeripheralEffectView, depthZeroHidesEverything)

@@ -67,11 +67,3 @@ TEST(SmokeGeometry, inkWeightsCrossFadeBetweenNeighbouringSeverities)
     EXPECT_EQ(smokeInkWeights(3), (Weights{0, 0, 1}));
     EXPECT_EQ(smokeInkWeights(4), (Weights{0, 0, 1}));
 }
-
-TEST(SmokeGeometry, tintBlendsTowardWhiteOrBlack)
-{
-    const QColor base = QColor::fromRgbF(0.5f, 0.2f, 0.0f);
-    expectColor(blendedTint(base, 0.5), 0.75, 0.6, 0.5);
-    expectColor(blendedTint(base, -0.5), 0.25, 0.1, 0.0);
-    expectColor(blendedTint(base, 0), 0.5, 0.2, 0.0);
-}

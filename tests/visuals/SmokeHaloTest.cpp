@@ -24,12 +24,6 @@ std::array<double, 3> inkOpacities(const CompositedSmoke& smoke, std::size_t str
 
 } // namespace
 
-TEST(SmokeTextureCache, keyJoinsSidePhaseInkAndLength)
-{
-    EXPECT_EQ(SmokeTextureCache::key(0, 1, 2, 900), QStringLiteral("0-1-2-900.0"));
-    EXPECT_EQ(SmokeTextureCache::key(3, 0, 1, 1512.5), QStringLiteral("3-0-1-1512.5"));
-}
-
 TEST(SmokeTextureCache, evictsTheLeastRecentlyUsedOverCountOrCost)
 {
     SmokeTextureCache cache;
@@ -71,19 +65,6 @@ TEST(SmokeTextureCache, secondSmokeOfTheSameSizeRendersNothing)
               first.strips()[0].phases[1].inks[2].contents.cacheKey());
     EXPECT_TRUE(cache.find(QStringLiteral("0-1-2-900.0")).has_value());
     EXPECT_TRUE(cache.find(QStringLiteral("2-1-2-600.0")).has_value());
-}
-
-TEST(SmokeEdgeView, puffsAndRasterFollowTheEdgeLength)
-{
-    EXPECT_EQ(SmokeEdgeView::puffCount(440), 4);
-    EXPECT_EQ(SmokeEdgeView::puffCount(100), 4);
-    EXPECT_EQ(SmokeEdgeView::puffCount(1920), 10);
-    EXPECT_EQ(SmokeEdgeView::puffCount(4000), 18);
-
-    EXPECT_EQ(SmokeEdgeView::rasterSize(0, QSizeF(1920, 42)), QSize(320, 42));
-    EXPECT_EQ(SmokeEdgeView::rasterSize(2, QSizeF(42, 1080)), QSize(42, 320));
-    EXPECT_EQ(SmokeEdgeView::rasterSize(1, QSizeF(100.2, 42)), QSize(101, 42));
-    EXPECT_EQ(SmokeEdgeView::rasterSize(3, QSizeF(80, 900)), QSize(64, 320));
 }
 
 TEST(SmokeEdgeView, smokeIsDensestAtItsEdge)
