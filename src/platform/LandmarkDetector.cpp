@@ -23,8 +23,8 @@ void copyLuma(const PixelBufferView& frame, std::uint8_t* out)
     const auto width = static_cast<std::size_t>(frame.width());
     for (int y = 0; y < frame.height(); ++y, out += width) {
         const std::uint8_t* in = frame.row(0, y);
-        if (isNV12(frame.format())) {
-            std::copy_n(in, width, out);
+        if (isNV12(frame.format()) || isI420(frame.format())) {
+            std::copy_n(in, width, out); // plane 0 is the luma plane
         } else if (frame.format() == pixelFormat::bgra) {
             for (std::size_t x = 0; x < width; ++x, in += 4)
                 out[x] = static_cast<std::uint8_t>((29 * in[0] + 150 * in[1] + 77 * in[2] + 128) >> 8);

@@ -76,9 +76,9 @@ public:
     LandmarkDetector& operator=(LandmarkDetector&&) noexcept;
 
     // Every face in the frame, surest first. Frames may be BGRA, NV12 ('420v', '420f'),
-    // UYVY or YUYV; only their luma is used. Throws LandmarkDetectionError when the model
-    // is missing or unreadable; a model that failed to load is not read again, so each
-    // later call fails at once with the same message.
+    // I420 ('y420', 'f420'), UYVY or YUYV; only their luma is used. Throws
+    // LandmarkDetectionError when the model is missing or unreadable; a model that failed
+    // to load is not read again, so each later call fails at once with the same message.
     [[nodiscard]] std::vector<FaceObservation> perform(const PixelBufferView& frame) override;
     // Reads the model now rather than on the first perform.
     void prepare() override;
