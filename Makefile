@@ -32,10 +32,11 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The tray application with its controls window; ARGS=... passes options.
+# The tray application with its controls window; ARGS=... passes options. A Verticora of
+# an older build that runs for the same data folder hands its tracking over first.
 ARGS ?=
 run: build
-	@$(BUILD_DIR)/bin/verticora $(ARGS)
+	@scripts/run-new-build $(BUILD_DIR)/bin/verticora $(ARGS)
 
 # A rendered clip of the test portrait stands in for a camera: no camera needed.
 demo: build $(TEST_DATA)/astronaut.png
@@ -69,7 +70,7 @@ bench: build $(TEST_DATA)/astronaut.png
 
 # The loaders' fuzz targets: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer,
 # built with clang in their own folder.
-FUZZ_TARGETS := $(addprefix verticora-fuzz-,preferences daily-progress y4m live-score)
+FUZZ_TARGETS := $(addprefix verticora-fuzz-,preferences daily-progress y4m live-score update-handoff diagnostic-request)
 fuzz-build: deps
 	@cmake -S . -B $(FUZZ_DIR) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVERTICORA_FUZZ=ON -DVERTICORA_SANITIZE=address,undefined,fuzzer-no-link -DVERTICORA_BENCHMARKS=OFF >/dev/null

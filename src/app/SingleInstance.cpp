@@ -83,6 +83,11 @@ SingleInstance::Role SingleInstance::claim(const QByteArray& request, QByteArray
     }
 }
 
+bool SingleInstance::ask(const QByteArray& request, QByteArray* answer) const
+{
+    return deliver(m_serverName, request, answer);
+}
+
 bool SingleInstance::listen()
 {
     // A socket file left by a crashed instance would refuse the name.

@@ -34,6 +34,9 @@ public:
     // and returns its answer in `answer`. Waits at most a few seconds for an instance
     // that is still starting.
     Role claim(const QByteArray& request, QByteArray* answer = nullptr);
+    // Delivers `request` to the instance running for the folder, without ever becoming
+    // that instance; false when none answers.
+    bool ask(const QByteArray& request, QByteArray* answer = nullptr) const;
 
     // Primary only: how requests from later launches are answered.
     void setRequestHandler(RequestHandler handler) { m_handler = std::move(handler); }

@@ -26,13 +26,10 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
-        if (m_quit)
-            m_quit();
-        else
-            QCoreApplication::quit();
+        QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

@@ -2,15 +2,15 @@
 
 #include <QObject>
 
-#include <functional>
 #include <memory>
 
 class QSocketNotifier;
 
 namespace verticora {
 
-// Turns SIGINT and SIGTERM into an orderly quit of the Qt event loop, so the daily
-// progress is written before the process ends.
+// Turns SIGINT and SIGTERM into an orderly quit of the Qt event loop, as at the end of
+// the session: an update request addressed to this instance is answered and the daily
+// progress written before the process ends.
 class TerminationSignals : public QObject {
     Q_OBJECT
 
@@ -18,12 +18,8 @@ public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
-    // What a signal does instead of quitting the event loop at once.
-    void setQuit(std::function<void()> quit) { m_quit = std::move(quit); }
-
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
-    std::function<void()> m_quit;
 };
 
 } // namespace verticora

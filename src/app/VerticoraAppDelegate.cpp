@@ -1,8 +1,10 @@
 #include "app/VerticoraAppDelegate.h"
 
 #include "app/StatusItem.h"
+#include "app/UpdateHandoff.h"
 #include "model/CameraModel.h"
 #include "model/ModelTexts.h"
+#include "store/DiagnosticVisualPolicy.h"
 #include "ui/ControlsWindow.h"
 #include "ui/MainView.h"
 
@@ -37,6 +39,14 @@ VerticoraAppDelegate::VerticoraAppDelegate(std::unique_ptr<CameraModel> model, O
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
                 &VerticoraAppDelegate::applicationWillTerminate);
     }
+    // Where the window stands travels with an update handoff.
+    m_model->setUpdateWindowContext([delegate = QPointer(this)] {
+        if (!delegate)
+            return UpdateWindowContext{QStringLiteral("Posture"), false};
+        const ControlsWindow* window = delegate->m_controlsWindow.get();
+        return UpdateWindowContext{texts::text(rawName(delegate->m_model->controlsPage())),
+                                   window && (window->isVisible() || window->isMinimized())};
+    });
 }
 
 VerticoraAppDelegate::~VerticoraAppDelegate()
@@ -57,12 +67,34 @@ void VerticoraAppDelegate::applicationDidFinishLaunching()
 
 bool VerticoraAppDelegate::consumeUpdateHandoff()
 {
-    return false;
+    const LaunchHandoff handoff = takeUpdateHandoff(*m_model);
+    m_metUpdateHandoff = handoff.met();
+    switch (handoff.kind) {
+    case LaunchHandoff::Kind::none:
+        return false;
+    case LaunchHandoff::Kind::refused:
+    case LaunchHandoff::Kind::stillClosing:
+        showControls(); // with the reason in its status line
+        return true;
+    case LaunchHandoff::Kind::resume:
+        break;
+    }
+    m_model->setControlsPage(fromRawName<ControlsPage>(handoff.state.page.toStdString()).value_or(ControlsPage::posture));
+    if (handoff.state.controlsVisible)
+        showControls();
+    m_model->resumeAfterUpdate(handoff.state);
+    return true;
 }
 
-void VerticoraAppDelegate::cancelPendingUpdateHandoff() {}
+void VerticoraAppDelegate::cancelPendingUpdateHandoff()
+{
+    m_model->updateResumeStore().cancel();
+}
 
-void VerticoraAppDelegate::writeUpdateHandoffReceipt() {}
+void VerticoraAppDelegate::writeUpdateHandoffReceipt()
+{
+    m_model->prepareForApplicationTermination();
+}
 
 void VerticoraAppDelegate::applicationShouldHandleReopen()
 {
@@ -76,7 +108,11 @@ void VerticoraAppDelegate::installStatusItem()
     StatusItem::Actions actions;
     actions.openControls = weakly(this, &VerticoraAppDelegate::showControls);
     actions.quit = weakly(this, &VerticoraAppDelegate::quitVerticora);
-    m_statusItem = std::make_unique<StatusItem>(*m_model, std::move(actions));
+    DiagnosticVisualPolicy& diagnostics = m_model->diagnostics();
+    m_statusItem = std::make_unique<StatusItem>(*m_model, std::move(actions),
+                                                [&diagnostics] { return diagnostics.currentMode(); });
+    // A diagnostic lease may freeze the icon or force it neutral.
+    connect(&diagnostics, &DiagnosticVisualPolicy::modeChanged, m_statusItem.get(), &StatusItem::refreshStatus);
 }
 
 void VerticoraAppDelegate::showControls()

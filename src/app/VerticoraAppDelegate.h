@@ -38,6 +38,8 @@ public:
     [[nodiscard]] bool controlsWantedOpen() const { return m_controlsWantedOpen; }
     [[nodiscard]] const std::optional<QRect>& controlsFrame() const { return m_controlsFrame; }
     [[nodiscard]] bool terminated() const { return m_terminated; }
+    // The launch found an update handoff and followed it instead of its own defaults.
+    [[nodiscard]] bool metUpdateHandoff() const { return m_metUpdateHandoff; }
 
     // Icon, tray, and the controls window unless an update handoff says otherwise.
     void applicationDidFinishLaunching();
@@ -58,13 +60,12 @@ private:
     void installStatusItem();
     void attachControlsContent();
     void applyApplicationIcon();
-    // Where a pending update handoff will be taken over at launch; there is none to take
-    // yet, so launching always opens the controls window.
+    // Takes over what a previous build was doing: its page, its window and its camera.
+    // False when there was no handoff to take.
     [[nodiscard]] bool consumeUpdateHandoff();
-    // Where a pending update handoff will be dropped before a quit the user asked for.
+    // A quit the user asked for never leaves a handoff behind.
     void cancelPendingUpdateHandoff();
-    // Where the receipt of an update being installed will be written as the application
-    // ends; nothing to write yet.
+    // Answers an update request addressed to this instance as it ends (runs once).
     void writeUpdateHandoffReceipt();
     [[nodiscard]] static QRect keptOnPrimaryScreen(const QRect& frame);
 
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<ControlsWindow> m_controlsWindow;
     std::unique_ptr<StatusItem> m_statusItem;
     bool m_terminated = false;
+    bool m_metUpdateHandoff = false;
     std::uint64_t m_controlsPresenceGeneration = 0;
     bool m_controlsWantedOpen = false;
     std::optional<QRect> m_controlsFrame;

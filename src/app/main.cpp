@@ -5,6 +5,7 @@
 #include "app/SingleInstance.h"
 #include "app/StateReporter.h"
 #include "app/TerminationSignals.h"
+#include "app/UpdateHandoff.h"
 #include "app/VerticoraAppDelegate.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
@@ -32,8 +33,10 @@ namespace {
 constexpr char usage[] =
     "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
     "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
+    "       verticora --hand-over-to BUILD [--data-dir DIR]\n"
     "       verticora --list-cameras\n"
-    "       verticora --version\n";
+    "       verticora --version\n"
+    "Tests only: --as-build BUILD runs as that build, for the update handoff.\n";
 
 struct Options {
     bool version = false;
@@ -43,6 +46,8 @@ struct Options {
     std::optional<std::string> replay;
     std::optional<std::string> camera;
     std::optional<std::string> dataDirectory;
+    std::optional<std::string> handOverTo;
+    std::optional<std::string> asBuild; // tests only: the build string this run reports
 };
 
 std::optional<Options> parse(int argc, char** argv)
@@ -71,6 +76,12 @@ std::optional<Options> parse(int argc, char** argv)
                 return std::nullopt;
         } else if (argument == "--data-dir") {
             if (!(options.dataDirectory = value()))
+                return std::nullopt;
+        } else if (argument == "--hand-over-to") {
+            if (!(options.handOverTo = value()))
+                return std::nullopt;
+        } else if (argument == "--as-build") {
+            if (!(options.asBuild = value()))
                 return std::nullopt;
         } else if (argument.rfind("-platform", 0) == 0 || argument.rfind("--platform", 0) == 0) {
             ++i; // Qt's own option, handled by QApplication
@@ -137,6 +148,15 @@ int main(int argc, char** argv)
     }
     if (options->listCameras)
         return listCameras(argc, argv);
+    const auto folderOf = [&] {
+        return options->dataDirectory ? QDir(QString::fromStdString(*options->dataDirectory)).absolutePath()
+                                      : dataFolder();
+    };
+    if (options->handOverTo) {
+        QCoreApplication application(argc, argv);
+        return handOverTo(folderOf(), QString::fromStdString(*options->handOverTo));
+    }
+    const QString build = QString::fromStdString(options->asBuild.value_or(buildString));
 
     std::unique_ptr<QCoreApplication> application;
     const bool displayKnown = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
@@ -155,8 +175,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(versionString));
 
-    const QString folder = options->dataDirectory ? QDir(QString::fromStdString(*options->dataDirectory)).absolutePath()
-                                                  : dataFolder();
+    const QString folder = folderOf();
     SingleInstance instance(folder);
     if (int status = 0; !claimDataFolder(instance, status))
         return status;
@@ -175,7 +194,7 @@ int main(int argc, char** argv)
     std::unique_ptr<DesktopSession> desktop;
     if (!options->headless)
         desktop = std::make_unique<DesktopSession>();
-    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock);
+    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock, build);
     CameraModel& model = *ownModel;
     // The window and the tray own the model; a run without a display keeps it here.
     std::unique_ptr<VerticoraAppDelegate> delegate;
@@ -192,6 +211,20 @@ int main(int argc, char** argv)
     if (options->autoSetup)
         autoSetup = std::make_unique<AutoSetup>(model, *clock);
 
+    // Later launches for this data folder ask to see the window, or (a hand-over) who runs.
+    instance.setRequestHandler([&delegate, build](const QByteArray& request) {
+        if (request == identifyRequest)
+            return instanceIdentity(build);
+        if (request != "show")
+            return QByteArrayLiteral("unknown");
+        if (!delegate)
+            return QByteArrayLiteral("no window");
+        delegate->applicationShouldHandleReopen();
+        return QByteArrayLiteral("shown");
+    });
+    // SIGTERM (a logout, `kill`, an update's hand-over) ends the application like the
+    // session's end: an update request addressed to it is answered, then the camera stops.
+
     if (replay) {
         // Without a window the run ends with the clip; with one, the window stays for a look.
         const bool quitAtEnd = options->headless;
@@ -200,33 +233,37 @@ int main(int argc, char** argv)
             if (quitAtEnd)
                 QCoreApplication::quit();
         });
-        model.select(replay->deviceID());
-    } else {
-        const QString camera = initialCamera(model, *options);
-        if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
-            model.select(camera);
     }
 
+    // A launch that takes over from a previous build does what that build was doing, or
+    // says why it cannot, instead of following its own options. The handoff is taken
+    // before anything here may rewrite the preferences its receipt was checked against.
+    bool followsHandoff = false;
     if (delegate) {
         QObject::connect(desktop->reduceMotion.get(), &ReduceMotionSetting::changed, delegate.get(),
                          &VerticoraAppDelegate::setReduceMotion);
         delegate->setReduceMotion(desktop->reduceMotion->reduceMotion());
-        instance.setRequestHandler([&delegate](const QByteArray& request) {
-            if (request != "show")
-                return QByteArrayLiteral("unknown");
-            delegate->applicationShouldHandleReopen();
-            return QByteArrayLiteral("shown");
-        });
-        // A logout or `kill` quits the way the menus do: camera off first.
-        termination.setQuit([&delegate] { delegate->quitVerticora(); });
         delegate->applicationDidFinishLaunching();
+        followsHandoff = delegate->metUpdateHandoff();
     } else {
-        instance.setRequestHandler([](const QByteArray&) { return QByteArrayLiteral("no window"); });
+        const LaunchHandoff handoff = takeUpdateHandoff(model);
+        if (handoff.kind == LaunchHandoff::Kind::resume)
+            model.resumeAfterUpdate(handoff.state);
+        followsHandoff = handoff.met();
     }
-    // The camera starts by itself only when asked for on the command line and for runs
-    // without a window; otherwise the user turns it on.
-    if (replay || options->camera || options->autoSetup || options->headless)
-        model.startCamera(true);
+    if (!followsHandoff) {
+        if (replay) {
+            model.select(replay->deviceID());
+        } else {
+            const QString camera = initialCamera(model, *options);
+            if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
+                model.select(camera);
+        }
+        // The camera starts by itself only when asked for on the command line and for runs
+        // without a window; otherwise the user turns it on.
+        if (replay || options->camera || options->autoSetup || options->headless)
+            model.startCamera(true);
+    }
     const int status = QCoreApplication::exec();
     if (reporter && !replay)
         reporter->printSummary({});

@@ -32,6 +32,11 @@ public:
     virtual void setEdgeEffectStyle(EdgeEffectStyle style) = 0;
     // Run by the focus card's "Pause reminder" button.
     virtual void setPauseAction(std::function<void()> action) = 0;
+
+    // The diagnostic visual mode the reminders follow; full until one is given.
+    virtual void setVisualModeProvider(std::function<DiagnosticVisualMode()> mode) { (void)mode; }
+    // The diagnostic visual mode changed: present again under the new mode.
+    virtual void diagnosticVisualPolicyChanged() { presentCurrent(); }
 };
 
 } // namespace verticora

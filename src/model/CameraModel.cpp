@@ -8,11 +8,12 @@
 #include "model/ModelClock.h"
 #include "model/ModelTexts.h"
 #include "model/TaskQueue.h"
-#include "model/TrackingLease.h"
 #include "store/DailyProgressCalendar.h"
 #include "store/DataFolder.h"
+#include "store/DiagnosticVisualPolicy.h"
 #include "store/LiveScoreStore.h"
 #include "store/ProgressStore.h"
+#include "store/TrackingPerformance.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -22,6 +23,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+#include <unistd.h>
 
 namespace verticora {
 
@@ -34,6 +37,12 @@ constexpr int housekeepingMilliseconds = 300;
 constexpr double staleCameraSeconds = 0.65;
 constexpr double defaultSmokeDepth = 8;
 constexpr double maximumSmokeDepth = 10;
+
+std::shared_ptr<DiagnosticVisualPolicy> makeDiagnostics(const std::shared_ptr<const ModelClock>& clock)
+{
+    return std::make_shared<DiagnosticVisualPolicy>([clock] { return clock->wallTime(); },
+                                                    [clock] { return clock->uptime(); });
+}
 
 void registerMetaTypes()
 {
@@ -51,7 +60,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
                          QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_options(options),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
-      m_lease(services.lease ? std::move(services.lease) : std::make_shared<NoTrackingLease>()),
+      m_diagnostics(services.diagnostics ? std::move(services.diagnostics) : makeDiagnostics(m_clock)),
       m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
       m_alerts(std::move(services.alerts)), m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
@@ -66,6 +75,16 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     m_progressStore = std::make_unique<ProgressStore>(
         m_dataDirectory + QStringLiteral("/") + QString::fromLatin1(dailyProgressFileName),
         [clock] { return clock->wallTime(); }, maximumSampleGap, progressSaveInterval, progressPublishInterval);
+    m_updateResumeStore = std::make_unique<UpdateResumeStore>(
+        m_dataDirectory, m_options.updateBuild.isEmpty() ? QStringLiteral("development") : m_options.updateBuild,
+        m_options.processID.value_or(static_cast<qint32>(::getpid())), [clock] { return clock->wallTime(); });
+
+    // The reminders follow the diagnostic lease's visual mode and present again whenever
+    // it changes; the lease starts being read once the samples have their folder.
+    m_alerts->setVisualModeProvider([policy = m_diagnostics] { return policy->currentMode(); });
+    connect(m_diagnostics.get(), &DiagnosticVisualPolicy::modeChanged, this,
+            [this] { m_alerts->diagnosticVisualPolicyChanged(); });
+    m_performance = std::make_unique<TrackingPerformance>(m_dataDirectory, m_diagnostics);
 
     startCaptureThread(std::move(services.makeLandmarkRequest));
     loadPreferences();
@@ -108,7 +127,7 @@ void CameraModel::startCaptureThread(std::function<std::unique_ptr<FaceLandmarkR
                                                              bool running) {
         queue->post([this, generation, outcome, running] { sessionStarted(generation, outcome, running); });
     };
-    m_worker = new CaptureWorker(*m_session, m_runToken, m_clock, m_lease,
+    m_worker = new CaptureWorker(*m_session, m_runToken, m_clock, m_diagnostics,
                                  makeLandmarkRequest ? makeLandmarkRequest() : nullptr, std::move(callbacks));
     m_captureThread = std::make_unique<QThread>();
     m_captureThread->setObjectName(QStringLiteral("Verticora.camera"));
@@ -155,6 +174,11 @@ void CameraModel::openBatch()
     m_batchOpen = true;
     emit willChange();
     QMetaObject::invokeMethod(this, [this] { m_batchOpen = false; }, Qt::QueuedConnection);
+}
+
+const QVariantMap& CameraModel::captureInfo() const
+{
+    return m_performance->captureInfo();
 }
 
 QVariant CameraModel::scoreValue() const
@@ -352,11 +376,13 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    m_captureInfo.insert(QStringLiteral("stage"), m_stage);
-    m_captureInfo.insert(QStringLiteral("state"), m_state);
-    m_captureInfo.insert(QStringLiteral("alert"), m_engine.alert());
-    m_captureInfo.insert(QStringLiteral("bottom_exit_held"), m_bottomExitHeld);
-    m_captureInfo.insert(QStringLiteral("menu_style"), texts::text(rawName(m_menuBarStyle)));
+    QVariantMap& info = m_performance->captureInfo();
+    info.insert(QStringLiteral("stage"), m_stage);
+    info.insert(QStringLiteral("state"), m_state);
+    info.insert(QStringLiteral("alert"), m_engine.alert());
+    info.insert(QStringLiteral("bottom_exit_held"), m_bottomExitHeld);
+    info.insert(QStringLiteral("menu_style"), texts::text(rawName(m_menuBarStyle)));
+    m_performance->report(m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused);
 
     const QString today = DailyProgressCalendar::dateID(wallTime);
     if (today != m_displayedDay) {
@@ -379,10 +405,5 @@ void CameraModel::closeStoreIntervals(bool flush)
     m_liveScore->record(std::nullopt, 0.6, 1.0, wallTime, false);
 }
 
-void CameraModel::prepareForApplicationTermination()
-{
-    closeStoreIntervals(true);
-    hideAlerts();
-}
 
 } // namespace verticora

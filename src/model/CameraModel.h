@@ -6,6 +6,7 @@
 #include "model/SetupCheck.h"
 #include "store/PreferencesStore.h"
 #include "store/SettingsEnums.h"
+#include "store/UpdateResumeStore.h"
 
 #include <QList>
 #include <QMetaType>
@@ -27,12 +28,13 @@ namespace verticora {
 class AlertController;
 class CameraRunToken;
 class CaptureWorker;
+class DiagnosticVisualPolicy;
 class FaceLandmarkRequest;
 class LiveScoreStore;
 class ModelClock;
 class ProgressStore;
 class TaskQueue;
-class TrackingLease;
+class TrackingPerformance;
 struct FrameAnalysis;
 enum class SessionOutcome;
 
@@ -51,7 +53,8 @@ struct CameraModelServices {
     // Made once, on the capture thread, for the detector's full passes.
     std::function<std::unique_ptr<FaceLandmarkRequest>()> makeLandmarkRequest;
     std::shared_ptr<const ModelClock> clock;           // the system clocks when empty
-    std::shared_ptr<const TrackingLease> lease;        // no lease when empty
+    // The diagnostic lease; the model makes one on its own clocks when empty.
+    std::shared_ptr<DiagnosticVisualPolicy> diagnostics;
 };
 
 struct CameraModelOptions {
@@ -61,6 +64,17 @@ struct CameraModelOptions {
     bool presentsVisuals = true;
     // Tests drive housekeepingTick() themselves in virtual time.
     bool runsHousekeepingTimer = true;
+    // The running build, compared across an update handoff; "development" when empty.
+    QString updateBuild;
+    // This process's ID for the update handoff; tests play two instances in one process.
+    std::optional<qint32> processID;
+};
+
+// Where the controls window stands, for the update handoff: its page name and whether
+// it is open.
+struct UpdateWindowContext {
+    QString page;
+    bool visible = true;
 };
 
 // The one observable object of the application: owns the camera session, the frame
@@ -183,8 +197,28 @@ public:
     void setPreviewLayer(std::weak_ptr<PreviewSink> preview);
     // The workspace is about to sleep (the platform's notification).
     void systemWillSleep();
-    // The application is quitting: close the progress interval, write it, hide reminders.
+
+    // Update handoff. The application is quitting (runs once, whoever calls first):
+    // answers a pending update request with a receipt of what the camera was doing, then
+    // stops the camera, which writes the daily progress.
     void prepareForApplicationTermination();
+    // At launch: the receipt a previous build left, if it is genuine and fresh; otherwise
+    // none, with the reason in `message` when the user should know it.
+    [[nodiscard]] std::optional<UpdateResumeReceipt> consumeUpdateResume();
+    // Continues what the previous build was doing. The two overrides stand in for the
+    // permission and device queries, the action for the camera start (tests); the
+    // application passes none.
+    void resumeAfterUpdate(const UpdateSessionState& state, std::optional<bool> cameraAuthorized = {},
+                           std::optional<bool> cameraAvailable = {}, std::function<void()> startCameraAction = {});
+    // The shell tells the model where its controls window stands; without it the handoff
+    // records the current page as open.
+    void setUpdateWindowContext(std::function<UpdateWindowContext()> context);
+    // A sentence of the shell's own for the user, in the one status line.
+    void setMessage(const QString& message);
+    [[nodiscard]] UpdateResumeStore& updateResumeStore() { return *m_updateResumeStore; }
+    // Paused after an update until the user (or the pause's end) resumes: the camera is
+    // off though the model shows a paused session.
+    [[nodiscard]] bool pausedForUpdate() const { return m_updatePause.has_value(); }
 
     // Settings persistence.
     void persistSettings(bool includeConfirmedBaseline);
@@ -206,7 +240,10 @@ public:
     [[nodiscard]] const PosturePreferences& preferences() const { return m_preferences; }
     [[nodiscard]] const QString& trackingGuidance() const { return m_trackingGuidance; }
     // The diagnostics of the latest analysed frame.
-    [[nodiscard]] const QVariantMap& captureInfo() const { return m_captureInfo; }
+    [[nodiscard]] const QVariantMap& captureInfo() const;
+    // The diagnostic lease the visuals and the tracker follow, and its samples.
+    [[nodiscard]] DiagnosticVisualPolicy& diagnostics() const { return *m_diagnostics; }
+    [[nodiscard]] const TrackingPerformance& performance() const { return *m_performance; }
     [[nodiscard]] const QString& dataDirectory() const { return m_dataDirectory; }
 
 Q_SIGNALS:
@@ -282,8 +319,18 @@ private:
     void continueStart(std::int64_t generation, bool authorized);
     void sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running);
     bool restoreSavedCalibration();
+    // Gives the engine the calibration's baseline and levels with the current delay;
+    // false when the engine refuses them.
+    [[nodiscard]] bool restoreEngine(const SavedCalibration& calibration);
     void setCapturePaused(bool paused);
     [[nodiscard]] bool deviceAvailable(const QString& id) const;
+
+    // Update handoff.
+    [[nodiscard]] UpdateSessionState sessionStateForUpdate() const;
+    void resumePausedAfterUpdate(const UpdateSessionState& state, const SavedCalibration& calibration,
+                                 std::optional<bool> cameraAuthorized, std::optional<bool> cameraAvailable,
+                                 std::function<void()> startCameraAction);
+    void resumeFromUpdatePause(bool automatic);
 
     // Queues work onto the capture thread's worker.
     void onCaptureQueue(std::function<void(CaptureWorker&)> work);
@@ -291,7 +338,7 @@ private:
     PreferencesStore m_store;
     CameraModelOptions m_options;
     std::shared_ptr<const ModelClock> m_clock;
-    std::shared_ptr<const TrackingLease> m_lease;
+    std::shared_ptr<DiagnosticVisualPolicy> m_diagnostics;
     std::unique_ptr<LiveScoreStore> m_liveScore;
     std::unique_ptr<CaptureService> m_session;
     PostureEngine m_engine;
@@ -302,6 +349,8 @@ private:
     CaptureWorker* m_worker = nullptr; // deleted on the capture thread when that stops
     TaskQueue* m_fromCapture = nullptr; // results of the capture thread, run on the main thread
     std::unique_ptr<ProgressStore> m_progressStore;
+    std::unique_ptr<UpdateResumeStore> m_updateResumeStore;
+    std::unique_ptr<TrackingPerformance> m_performance;
     QTimer* m_housekeeping = nullptr;
     QString m_dataDirectory;
 
@@ -318,9 +367,19 @@ private:
     SetupCheck m_setupCheck;
     std::optional<std::pair<double, double>> m_reviewThresholds;
     std::optional<SavedCalibration> m_previousCalibration;
-    QVariantMap m_captureInfo;
     bool m_batchOpen = false;
     bool m_startResumesSaved = false;
+
+    // A paused session carried over an update: how to start the camera when the user
+    // resumes, and the permission and device answers that stand in for the queries.
+    struct UpdatePause {
+        std::function<void()> resumeAction;
+        std::optional<bool> cameraAuthorized;
+        std::optional<bool> cameraAvailable;
+    };
+    std::optional<UpdatePause> m_updatePause;
+    bool m_terminationHandled = false;
+    std::function<UpdateWindowContext()> m_updateWindowContext;
 
     ControlsPage m_controlsPage = ControlsPage::posture;
     QList<CameraChoice> m_cameras;

@@ -11,6 +11,7 @@
 #include "model/ZoneAppearance.h"
 #include "store/LiveScoreStore.h"
 #include "store/ProgressStore.h"
+#include "store/TrackingPerformance.h"
 
 #include <cmath>
 
@@ -55,7 +56,7 @@ void CameraModel::handleAnalysis(FrameAnalysis analysis)
     analysis.diagnostics.insert(QStringLiteral("reacquiring"), m_awaitingReacquisition);
     analysis.diagnostics.insert(QStringLiteral("analysis_age_seconds"), uptime - m_lastAnalysisTime);
     analysis.diagnostics.insert(QStringLiteral("pipeline_ms"), (uptime - analysis.time) * 1000.0);
-    m_captureInfo = std::move(analysis.diagnostics);
+    m_performance->captureInfo() = std::move(analysis.diagnostics);
     emit frameHandled();
 }
 
@@ -272,10 +273,11 @@ void CameraModel::hideAlerts()
     m_alerts->presentCurrent();
 }
 
-void CameraModel::recordReading(double)
+void CameraModel::recordReading(double time)
 {
     const bool eligible =
         m_active && m_stage == QLatin1String("monitoring") && !m_paused && m_hasPose && m_score.has_value();
+    m_performance->record(eligible, m_state, time);
     const double wallTime = m_clock->wallTime();
     m_progressStore->record(m_score, m_yellow, m_red, wallTime, eligible);
     m_liveScore->record(m_score, m_yellow, m_red, wallTime, eligible);

@@ -72,6 +72,7 @@ void CameraModel::startCamera(bool resumeSaved)
 {
     if (m_active || m_loading)
         return;
+    m_updatePause.reset();
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
@@ -151,21 +152,25 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
 bool CameraModel::restoreSavedCalibration()
 {
     const std::optional<SavedCalibration> saved = m_preferences.calibration(m_selectedID);
-    if (!saved)
-        return false;
-    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(saved->baseline);
-    if (!baseline)
-        return false;
-    baseline->landmarkHeight = saved->landmarkHeight;
-    if (!m_engine.restoreValidated(*baseline, saved->yellow, saved->red, m_delay))
+    if (!saved || !restoreEngine(*saved))
         return false;
     setYellow(saved->yellow);
     setRed(saved->red);
     return true;
 }
 
+bool CameraModel::restoreEngine(const SavedCalibration& calibration)
+{
+    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(calibration.baseline);
+    if (!baseline)
+        return false;
+    baseline->landmarkHeight = calibration.landmarkHeight;
+    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_delay);
+}
+
 void CameraModel::stop(const QString& message)
 {
+    m_updatePause.reset();
     closeStoreIntervals(true);
     resetSubject();
     m_generation = m_runToken->increment();
@@ -214,8 +219,12 @@ void CameraModel::pollPause(double wallTime)
         setPaused(false, true);
 }
 
-void CameraModel::setPaused(bool paused, bool)
+void CameraModel::setPaused(bool paused, bool automatic)
 {
+    if (!paused && m_updatePause) {
+        resumeFromUpdatePause(automatic);
+        return;
+    }
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
     publish(m_paused, paused, &CameraModel::pausedChanged);

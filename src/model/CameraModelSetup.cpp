@@ -119,6 +119,13 @@ void CameraModel::setForgiveness(double position)
 
 void CameraModel::restartSetup()
 {
+    // A session paused over an update has no camera running: the setup starts it.
+    std::optional<std::function<void()>> startAfterwards;
+    if (m_updatePause) {
+        startAfterwards = std::move(m_updatePause->resumeAction);
+        m_updatePause.reset();
+        publish(m_active, false, &CameraModel::activeChanged);
+    }
     closeStoreIntervals(true);
     setCapturePaused(false);
     if (!m_previousCalibration)
@@ -146,6 +153,13 @@ void CameraModel::restartSetup()
     restartSetupCheck();
     m_reviewThresholds.reset();
     publish(m_message, texts::text(texts::setHeightAgain), &CameraModel::messageChanged);
+
+    if (!startAfterwards)
+        return;
+    if (*startAfterwards)
+        (*startAfterwards)();
+    else
+        startCamera(false);
 }
 
 void CameraModel::undoHeightReset()
@@ -153,11 +167,7 @@ void CameraModel::undoHeightReset()
     if (!m_previousCalibration || m_previousCalibration->cameraID != m_selectedID)
         return;
     const SavedCalibration previous = *m_previousCalibration;
-    std::optional<PoseFeatures> baseline = PoseFeatures::fromCoreVector(previous.baseline);
-    if (!baseline)
-        return;
-    baseline->landmarkHeight = previous.landmarkHeight;
-    if (!m_engine.restoreValidated(*baseline, previous.yellow, previous.red, m_delay))
+    if (!restoreEngine(previous))
         return;
 
     resetSubject();

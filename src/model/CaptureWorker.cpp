@@ -8,7 +8,7 @@
 #include "model/CameraRunToken.h"
 #include "model/ModelClock.h"
 #include "model/ModelTexts.h"
-#include "model/TrackingLease.h"
+#include "store/TrackingLease.h"
 
 #include <QMetaObject>
 

@@ -55,6 +55,24 @@ inline constexpr std::string_view resuming = "Resuming your zones…";
 inline constexpr std::string_view stoppedBeforeSleep =
     "Camera stopped before sleep. Your saved zones are kept; start again when ready.";
 inline constexpr std::string_view interrupted = "Camera interrupted. Check the connection, then start again.";
+inline constexpr std::string_view couldNotResumeAfterPause =
+    "Camera could not resume after the pause. Check your selected camera and permission.";
+
+// Update handoff.
+inline constexpr std::string_view couldNotPrepareResume = "Could not prepare tracking to resume after update. ";
+inline constexpr std::string_view updateNotRestored =
+    "Update installed, but tracking could not be restored safely. Turn Camera on when ready.";
+inline constexpr std::string_view updateInstalled = "Update installed. ";
+inline constexpr std::string_view turnCameraOnWhenReady = " Turn Camera on when ready.";
+inline constexpr std::string_view setupKept = "Your saved setup is kept. Turn Camera on to finish setting your height.";
+inline constexpr std::string_view cameraSetupNotRestored =
+    "Update installed. Your saved camera setup could not be restored. Choose your camera and set your height.";
+inline constexpr std::string_view updateNeedsCameraAccess = platformTexts.updateInstalledAllowCamera;
+inline constexpr std::string_view updateCameraUnavailable =
+    "Update installed. Your selected camera is unavailable; reconnect it and turn Camera on.";
+inline constexpr std::string_view pausedAfterUpdate = "Camera paused. Resume when you’re ready.";
+inline constexpr std::string_view previousInstanceClosing =
+    "The previous Verticora instance is still closing. Turn Camera on when ready.";
 
 // One of the sentences above as the QString the published properties carry.
 [[nodiscard]] inline QString text(std::string_view sentence)

@@ -87,6 +87,7 @@ double ReplayCapture::activeFrameDuration() const
 
 void ReplayCapture::startRunning()
 {
+    std::lock_guard player(m_playerLock);
     if (m_running.load() || m_ended.load() || m_shutDown.load() || !m_reader)
         return;
     if (m_player.joinable())
@@ -107,6 +108,7 @@ void ReplayCapture::stopRunning()
         m_stopRequested = true;
     }
     m_stop.notify_all();
+    std::lock_guard player(m_playerLock);
     if (m_player.joinable() && m_player.get_id() != std::this_thread::get_id())
         m_player.join();
     m_running = false;

@@ -99,6 +99,9 @@ private:
     std::optional<QString> m_failure;
     bool m_stopRequested = false;
     std::condition_variable m_stop;
+    // Serialises starting and joining the player: the model's shutDown on the main thread
+    // may stop it while the capture thread is stopping it too.
+    std::mutex m_playerLock;
     std::thread m_player;
 };
 

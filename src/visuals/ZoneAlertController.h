@@ -36,7 +36,7 @@ public:
     void setEdgeEffectStyle(EdgeEffectStyle style) override;
     void setPauseAction(std::function<void()> action) override;
 
-    void setVisualModeProvider(VisualModeProvider mode) { m_mode = std::move(mode); }
+    void setVisualModeProvider(VisualModeProvider mode) override { m_mode = std::move(mode); }
 
     [[nodiscard]] ZoneAppearance appearance() const { return m_appearance; }
     [[nodiscard]] double severity() const { return m_severity; }
@@ -48,7 +48,7 @@ public:
 
 public slots:
     // The diagnostic visual policy changed: present again under the new mode.
-    void diagnosticVisualPolicyChanged();
+    void diagnosticVisualPolicyChanged() override;
 
 private:
     [[nodiscard]] DiagnosticVisualMode currentMode() const;

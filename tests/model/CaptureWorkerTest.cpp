@@ -4,7 +4,7 @@
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
-#include "model/TrackingLease.h"
+#include "store/TrackingLease.h"
 
 #include <gtest/gtest.h>
 

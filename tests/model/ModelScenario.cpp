@@ -1,5 +1,10 @@
 #include "ModelScenario.h"
 
+#include "store/UpdateResumeStore.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
 namespace verticora::testing {
 
 void ModelScenario::SetUp()
@@ -28,10 +33,30 @@ void ModelScenario::makeModel(const QString& preferencesPath)
     services.alerts = std::move(recording);
     services.clock = clock;
     services.makeLandmarkRequest = [script = faces] { return std::make_unique<ScriptedLandmarkRequest>(script); };
-    CameraModelOptions options;
+    CameraModelOptions options = modelOptions;
     options.runsHousekeepingTimer = false;
     const QString path = preferencesPath.isEmpty() ? dataFile("preferences.json") : preferencesPath;
     model = std::make_unique<CameraModel>(PreferencesStore(path), std::move(services), options);
+}
+
+bool ModelScenario::dataFileExists(const QString& name) const
+{
+    return QFile::exists(dataFile(name));
+}
+
+void ModelScenario::writeDataFile(const QString& name, const QByteArray& bytes)
+{
+    QFile file(dataFile(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void ModelScenario::requestUpdate(qint32 pid)
+{
+    const double now = clock->wallTime();
+    const UpdateResumeRequest request{1, QStringLiteral("7d444840-9dc0-11d1-b245-5ffdce74fad2"), QStringLiteral("41"),
+                                      QStringLiteral("42"), pid, now, now + 300};
+    writeDataFile("update-request.json", QJsonDocument(request.toJson()).toJson());
 }
 
 void ModelScenario::startCamera(bool resumeSaved)

@@ -33,6 +33,17 @@ protected:
     // Builds the model on `preferencesPath` (the temporary folder's preferences.json by default).
     void makeModel(const QString& preferencesPath = {});
     [[nodiscard]] QString dataFile(const QString& name) const { return m_folder.filePath(name); }
+    [[nodiscard]] bool dataFileExists(const QString& name) const;
+    void writeDataFile(const QString& name, const QByteArray& bytes);
+    // The updater's part of a handoff: a request from build 41 to build 42, addressed to
+    // process `pid`, made now and valid for five minutes.
+    void requestUpdate(qint32 pid);
+    // The next makeModel runs as build `build` in process `pid`.
+    void playBuild(const QString& build, qint32 pid)
+    {
+        modelOptions.updateBuild = build;
+        modelOptions.processID = pid;
+    }
 
     // Selects the scripted camera and starts it as the user would.
     void startCamera(bool resumeSaved = true);
@@ -44,6 +55,8 @@ protected:
     void calibrate();
     void showFaceAt(double noseY) { faces->show({faceWithNoseAt(noseY)}); }
 
+    // The options of the next makeModel; its housekeeping timer never runs.
+    CameraModelOptions modelOptions;
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<FaceScript> faces;
     FakeCaptureService* camera = nullptr;

@@ -18,7 +18,11 @@ public:
     void setAppearance(ZoneAppearance appearance) override { m_appearance = appearance; }
     void setSeverity(double severity) override { m_severity = severity; }
     void setProgress(double progress) override { m_progress = progress; }
-    void presentCurrent() override { lastPresented = Presentation{m_appearance, m_severity, m_progress}; }
+    void presentCurrent() override
+    {
+        lastPresented = Presentation{m_appearance, m_severity, m_progress};
+        ++presentations;
+    }
     [[nodiscard]] bool redAlertEnabled() const override { return m_redAlertEnabled; }
     void setRedAlertEnabled(bool enabled) override { m_redAlertEnabled = enabled; }
     void setSmokeDepthScale(double depth) override { smokeDepth = depth; }
@@ -31,6 +35,7 @@ public:
     }
 
     std::optional<Presentation> lastPresented; // only the latest, so a day of frames costs nothing
+    int presentations = 0;
     double smokeDepth = -1;
     EdgeEffectStyle edgeEffectStyle = EdgeEffectStyle::smoke;
     std::function<void()> pauseAction;

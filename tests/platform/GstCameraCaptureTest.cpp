@@ -7,7 +7,7 @@
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
-#include "model/TrackingLease.h"
+#include "store/TrackingLease.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -9,7 +9,7 @@
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
-#include "model/TrackingLease.h"
+#include "store/TrackingLease.h"
 #include "platform/GstCameraCapture.h"
 
 #include <QBuffer>

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace verticora {
+
+// Whether the process `pid` still runs: it exists and has not terminated. A process that
+// has exited but whose parent has not collected it yet (a zombie) no longer runs.
+[[nodiscard]] bool processRunning(qint64 pid);
+
+} // namespace verticora

@@ -1,0 +1,128 @@
+#include "app/UpdateHandoff.h"
+
+#include "app/RunningProcess.h"
+#include "app/SingleInstance.h"
+#include "model/CameraModel.h"
+#include "model/ModelTexts.h"
+#include "store/ControlFile.h"
+#include "store/DataFolder.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QUuid>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace verticora {
+
+namespace {
+
+constexpr int exitPollMilliseconds = 50;
+
+// Who answered the identify request.
+struct RunningInstance {
+    qint32 pid = 0;
+    QString build;
+};
+
+std::optional<RunningInstance> parseIdentity(const QByteArray& answer)
+{
+    const std::optional<QJsonObject> object = parseJsonObject(answer);
+    if (!object)
+        return std::nullopt;
+    const QJsonValue pid = object->value(QLatin1StringView("pid"));
+    const QJsonValue build = object->value(QLatin1StringView("build"));
+    const double number = pid.toDouble();
+    if (!pid.isDouble() || !build.isString() || build.toString().isEmpty() || number < 1 || number > 2147483647.0
+        || number != std::floor(number))
+        return std::nullopt;
+    return RunningInstance{static_cast<qint32>(number), build.toString()};
+}
+
+int fail(const QString& sentence, int status = 1)
+{
+    std::fprintf(stderr, "verticora: %s\n", qPrintable(sentence));
+    return status;
+}
+
+} // namespace
+
+LaunchHandoff takeUpdateHandoff(CameraModel& model)
+{
+    const std::optional<UpdateResumeReceipt> receipt = model.consumeUpdateResume();
+    if (!receipt) {
+        const bool refused = model.updateResumeStore().rejection().has_value();
+        return {refused ? LaunchHandoff::Kind::refused : LaunchHandoff::Kind::none, {}};
+    }
+    if (processRunning(receipt->request.sourcePID)) {
+        model.setMessage(texts::text(texts::previousInstanceClosing));
+        return {LaunchHandoff::Kind::stillClosing, {}};
+    }
+    return {LaunchHandoff::Kind::resume, receipt->state};
+}
+
+QByteArray instanceIdentity(const QString& build)
+{
+    const QJsonObject identity{
+        {QStringLiteral("pid"), static_cast<qint64>(::getpid())},
+        {QStringLiteral("build"), build},
+    };
+    return QJsonDocument(identity).toJson(QJsonDocument::Compact);
+}
+
+int handOverTo(const QString& dataFolder, const QString& build, int waitMilliseconds)
+{
+    if (build.isEmpty())
+        return fail(QStringLiteral("Name the build that takes over."));
+    QByteArray answer;
+    if (!SingleInstance(dataFolder).ask(identifyRequest, &answer))
+        return fail(QStringLiteral("No Verticora is running for the data folder %1.").arg(dataFolder), nothingRunning);
+    const std::optional<RunningInstance> running = parseIdentity(answer);
+    if (!running)
+        return fail(QStringLiteral("The running Verticora did not say which build it is."));
+    if (running->build == build)
+        return fail(QStringLiteral("Build %1 is already the one running.").arg(build));
+
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    const UpdateResumeRequest request{1, QUuid::createUuid().toString(QUuid::WithoutBraces), running->build, build,
+                                      running->pid, now, now + UpdateResumeRequest::maximumLifetime};
+    const QString requestPath = dataFolder + u'/' + QLatin1StringView(updateRequestFileName);
+    if (const std::optional<QString> error =
+            writeFileAtomically(requestPath, QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact)))
+        return fail(QStringLiteral("Could not write the update request. ") + *error);
+
+    // The way a session logout ends it: the instance answers the request as it quits.
+    if (::kill(running->pid, SIGTERM) != 0) {
+        const int error = errno;
+        QFile::remove(requestPath);
+        return fail(QStringLiteral("Could not ask Verticora (process %1) to quit: %2")
+                        .arg(running->pid)
+                        .arg(asSentence(qt_error_string(error))));
+    }
+    const QDeadlineTimer deadline(waitMilliseconds);
+    while (processRunning(running->pid)) {
+        if (deadline.hasExpired()) {
+            return fail(QStringLiteral("Verticora (process %1) did not quit within %2 seconds.")
+                            .arg(running->pid)
+                            .arg(waitMilliseconds / 1000));
+        }
+        QThread::msleep(exitPollMilliseconds);
+    }
+    if (!QFile::exists(dataFolder + u'/' + QLatin1StringView(updateResumeFileName)))
+        return fail(QStringLiteral("Verticora quit without preparing the handoff; start build %1 as usual.").arg(build));
+    std::printf("Verticora build %s (process %d) handed over to build %s; start it now.\n",
+                qPrintable(running->build), running->pid, qPrintable(build));
+    return 0;
+}
+
+} // namespace verticora
