@@ -53,7 +53,8 @@ test: build fuzz-build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 # program and its icons are built.
 package: deps
 	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
-	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+	  -DVERTICORA_INSTALLED_FACE_MODEL_FILE=/usr/share/verticora/face-models.bin >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target verticora verticora_icons
 	@rm -f $(PACKAGE_DIR)/verticora_*.deb
 	@cd $(PACKAGE_DIR) && cpack >/dev/null

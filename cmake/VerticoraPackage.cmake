@@ -1,6 +1,6 @@
 # `make package`: a Debian package of the installed files. Its dependencies are what the
-# binary links (found by dpkg-shlibdeps) and what it loads at run time: the landmark
-# model, the GStreamer elements of the camera pipeline and Qt's desktop platforms.
+# binary links (found by dpkg-shlibdeps) and what it loads at run time: the GStreamer
+# elements of the camera pipeline and Qt's desktop platforms. The face models it carries.
 include(GNUInstallDirs)
 
 set(CPACK_GENERATOR DEB)
@@ -21,7 +21,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libdlib-data, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, qt6-qpa-plugins, tzdata")
+    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, qt6-qpa-plugins, tzdata")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 
 set(VERTICORA_LIBEXEC ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/verticora)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "analysis/FaceObservation.h"
+#include "analysis/Geometry.h"
 #include "analysis/PixelBuffer.h"
 
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -12,6 +14,14 @@ namespace verticora {
 class LandmarkRequestError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// What the caller knows before a full pass: the time on its clock and, while a subject is
+// tracked, the subject's box (normalised, origin lower-left). A request may use it to skip
+// looking for faces too small to matter.
+struct FaceSearchHint {
+    double time = 0;
+    std::optional<Rect> subjectBox;
 };
 
 // Finds every face in a frame with its landmarks. One object is reused for every full
@@ -24,6 +34,8 @@ public:
     // Gets ready for the first perform (reads a model, say) ahead of time; a failure
     // is kept for perform to report.
     virtual void prepare() {}
+    // Applies to the following performs, until the next hint.
+    virtual void setSearchHint(const FaceSearchHint&) {}
 };
 
 } // namespace verticora

@@ -157,6 +157,8 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
     m_verifiedBand.reset();
     if (!m_request)
         throw LandmarkRequestError("No face landmark detector is available.");
+    const bool tracking = m_continuity.selectedBox && !m_continuity.needsReacquisition;
+    m_request->setSearchHint({time, tracking ? m_continuity.selectedBox : std::nullopt});
     const std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
 
     ++m_fullPasses;

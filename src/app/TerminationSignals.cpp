@@ -23,7 +23,7 @@ void onSignal(int)
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [] {

@@ -49,6 +49,14 @@ std::optional<RunningInstance> parseIdentity(const QByteArray& answer)
     return RunningInstance{static_cast<qint32>(number), build.toString()};
 }
 
+// A receipt left by an earlier handoff must not pass for the answer to this one.
+bool receiptAnswers(const QString& receiptPath, const UpdateResumeRequest& request)
+{
+    const std::optional<QByteArray> bytes = readControlFile(receiptPath);
+    const std::optional<UpdateResumeReceipt> receipt = bytes ? UpdateResumeReceipt::decode(*bytes) : std::nullopt;
+    return receipt && receipt->request == request;
+}
+
 int fail(const QString& sentence, int status = 1)
 {
     std::fprintf(stderr, "verticora: %s\n", qPrintable(sentence));
@@ -119,14 +127,18 @@ int handOverTo(const QString& dataFolder, const QString& build, int waitMillisec
     const QDeadlineTimer deadline(waitMilliseconds);
     while (processRunning(running->pid)) {
         if (deadline.hasExpired()) {
+            // Withdrawn, so that a late quit leaves no receipt that nobody is waiting for.
+            QFile::remove(requestPath);
             return fail(QStringLiteral("Verticora (process %1) did not quit within %2 seconds.")
                             .arg(running->pid)
                             .arg(waitMilliseconds / 1000));
         }
         QThread::msleep(exitPollMilliseconds);
     }
-    if (!QFile::exists(dataFolder + u'/' + QLatin1StringView(updateResumeFileName)))
+    if (!receiptAnswers(dataFolder + u'/' + QLatin1StringView(updateResumeFileName), request)) {
+        QFile::remove(requestPath);
         return fail(QStringLiteral("Verticora quit without preparing the handoff; start build %1 as usual.").arg(build));
+    }
     std::printf("Verticora build %s (process %d) handed over to build %s; start it now.\n",
                 qPrintable(running->build), running->pid, qPrintable(build));
     return 0;

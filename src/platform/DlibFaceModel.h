@@ -25,25 +25,53 @@ struct DetectedFace {
     std::array<Point, faceLandmarkCount> points{};
 };
 
-// A failure to load the landmark model, with the reason in one sentence.
+// A grey image owned by someone else.
+struct GreyView {
+    const std::uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    std::size_t bytesPerRow = 0;
+};
+
+// A failure to load the face models, with the reason in one sentence.
 class FaceModelError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The dlib face detector and 68-point shape predictor behind LandmarkDetector. dlib's
-// headers stay in DlibFaceModel.cpp, which is also built optimised in every build:
-// unoptimised, its templates take seconds per frame.
-class DlibFaceModel {
+// Finds faces with their 68 landmarks in a grey image.
+class FaceEngine {
 public:
-    // Reads the shape predictor (about 100 MB); throws FaceModelError.
-    explicit DlibFaceModel(const std::filesystem::path& shapeModelPath);
-    ~DlibFaceModel();
+    virtual ~FaceEngine() = default;
+    // Every face whose detection score reaches 0, best first, into `faces` (cleared
+    // first). The detector scans an image pyramid whose level l is the image shrunk l
+    // times by 5/6; `firstLevel` skips the finer levels, and with them the faces smaller
+    // than `levelFaceSide(firstLevel)` or so.
+    virtual void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) = 0;
+};
+
+// The side in pixels of the face box the detector reports for a face found on pyramid
+// level `level` (the finest level finds faces of about 73 pixels, each coarser one 6/5
+// times larger ones). A level also finds faces down to about 0.85 of its side.
+[[nodiscard]] double levelFaceSide(int level);
+
+// dlib's HOG frontal face detector and 68-point shape predictor, read from the file the
+// build prepares from them (platform/FaceModelFormat.h). Loading reads the file as it is
+// and checks it: some 40 ms of CPU, where dlib's own loading decodes for a second.
+//
+// The detector gives the faces, boxes and scores dlib's own gives (scores equal to the
+// last few bits), and the landmarks dlib's cascade gives for those boxes, exactly, except
+// that dlib rounds them to whole pixels and these are not rounded. Every buffer of a
+// detection is kept for the next one, so a pass over frames of an unchanged size
+// allocates nothing. Not thread-safe.
+class DlibFaceModel final : public FaceEngine {
+public:
+    // Reads and checks the prepared model file; throws FaceModelError.
+    explicit DlibFaceModel(const std::filesystem::path& modelPath);
+    ~DlibFaceModel() override;
     DlibFaceModel(const DlibFaceModel&) = delete;
     DlibFaceModel& operator=(const DlibFaceModel&) = delete;
 
-    // Every face whose detection score reaches 0, best first.
-    [[nodiscard]] std::vector<DetectedFace> detect(const std::uint8_t* grey, int width, int height,
-                                                   std::size_t bytesPerRow);
+    void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) override;
 
 private:
     struct Engine;

@@ -23,8 +23,8 @@ void copyLuma(const PixelBufferView& frame, std::uint8_t* out)
     const auto width = static_cast<std::size_t>(frame.width());
     for (int y = 0; y < frame.height(); ++y, out += width) {
         const std::uint8_t* in = frame.row(0, y);
-        if (isNV12(frame.format())) {
-            std::copy_n(in, width, out);
+        if (isNV12(frame.format()) || isI420(frame.format())) {
+            std::copy_n(in, width, out); // plane 0 is the luma plane
         } else if (frame.format() == pixelFormat::bgra) {
             for (std::size_t x = 0; x < width; ++x, in += 4)
                 out[x] = static_cast<std::uint8_t>((29 * in[0] + 150 * in[1] + 77 * in[2] + 128) >> 8);
@@ -36,12 +36,13 @@ void copyLuma(const PixelBufferView& frame, std::uint8_t* out)
     }
 }
 
-// Halves a grey image with 2x2 means (a lone last row or column is averaged with itself).
-void halve(std::vector<std::uint8_t>& pixels, int& width, int& height)
+// Halves a grey image with 2x2 means (a lone last row or column is averaged with itself),
+// through `scratch`.
+void halve(std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& scratch, int& width, int& height)
 {
     const int halfWidth = (width + 1) / 2;
     const int halfHeight = (height + 1) / 2;
-    std::vector<std::uint8_t> half(static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight));
+    scratch.resize(static_cast<std::size_t>(halfWidth) * static_cast<std::size_t>(halfHeight));
     const auto at = [&](int x, int y) {
         return pixels[static_cast<std::size_t>(std::min(y, height - 1)) * static_cast<std::size_t>(width)
                       + static_cast<std::size_t>(std::min(x, width - 1))];
@@ -49,11 +50,11 @@ void halve(std::vector<std::uint8_t>& pixels, int& width, int& height)
     for (int y = 0; y < halfHeight; ++y) {
         for (int x = 0; x < halfWidth; ++x) {
             const int sum = at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1);
-            half[static_cast<std::size_t>(y) * static_cast<std::size_t>(halfWidth) + static_cast<std::size_t>(x)] =
+            scratch[static_cast<std::size_t>(y) * static_cast<std::size_t>(halfWidth) + static_cast<std::size_t>(x)] =
                 static_cast<std::uint8_t>((sum + 2) / 4);
         }
     }
-    pixels = std::move(half);
+    pixels.swap(scratch);
     width = halfWidth;
     height = halfHeight;
 }
@@ -67,9 +68,9 @@ struct Tap {
 };
 
 // Pixel centres map to pixel centres, so normalised positions agree in both images.
-std::vector<Tap> bilinearTaps(int sourceSize, int targetSize)
+void bilinearTaps(int sourceSize, int targetSize, std::vector<Tap>& taps)
 {
-    std::vector<Tap> taps(static_cast<std::size_t>(targetSize));
+    taps.resize(static_cast<std::size_t>(targetSize));
     const double step = static_cast<double>(sourceSize) / targetSize;
     for (int i = 0; i < targetSize; ++i) {
         const double s = std::clamp((i + 0.5) * step - 0.5, 0.0, static_cast<double>(sourceSize - 1));
@@ -77,7 +78,6 @@ std::vector<Tap> bilinearTaps(int sourceSize, int targetSize)
         taps[static_cast<std::size_t>(i)] = {first, std::min(first + 1, sourceSize - 1),
                                              static_cast<int>(std::lround((s - first) * 256))};
     }
-    return taps;
 }
 
 // ---- head yaw ------------------------------------------------------------------------
@@ -254,9 +254,36 @@ FaceObservation observationOf(const DetectedFace& face, const Normaliser& image)
     return o;
 }
 
+// A pyramid level finds faces down to about this share of its face side.
+constexpr double levelReach = 0.85;
+
 } // namespace
 
-LandmarkDetector::LandmarkDetector(std::filesystem::path modelPath) : m_modelPath(std::move(modelPath)) {}
+struct LandmarkDetector::Taps {
+    int sourceWidth = 0;
+    int sourceHeight = 0;
+    int targetWidth = 0;
+    int targetHeight = 0;
+    std::vector<Tap> columns;
+    std::vector<Tap> rows;
+    std::vector<int> across; // two source rows interpolated across
+};
+
+std::filesystem::path LandmarkDetector::defaultModelPath()
+{
+    return VERTICORA_FACE_MODEL_FILE;
+}
+
+LandmarkDetector::LandmarkDetector(std::filesystem::path modelPath)
+    : m_modelPath(std::move(modelPath)), m_taps(std::make_unique<Taps>())
+{
+    m_load = [path = m_modelPath] { return std::make_unique<DlibFaceModel>(path); };
+}
+
+LandmarkDetector::LandmarkDetector(std::function<std::unique_ptr<detail::FaceEngine>()> load)
+    : m_load(std::move(load)), m_taps(std::make_unique<Taps>())
+{
+}
 
 LandmarkDetector::~LandmarkDetector() = default;
 LandmarkDetector::LandmarkDetector(LandmarkDetector&&) noexcept = default;
@@ -264,12 +291,12 @@ LandmarkDetector& LandmarkDetector::operator=(LandmarkDetector&&) noexcept = def
 
 void LandmarkDetector::loadModel()
 {
-    if (m_model)
+    if (m_engine)
         return;
     if (m_loadFailure)
         throw LandmarkDetectionError(*m_loadFailure);
     try {
-        m_model = std::make_unique<DlibFaceModel>(m_modelPath);
+        m_engine = m_load();
     } catch (const FaceModelError& error) {
         m_loadFailure = error.what();
         throw LandmarkDetectionError(*m_loadFailure);
@@ -285,6 +312,28 @@ void LandmarkDetector::prepare()
     }
 }
 
+void LandmarkDetector::setSearchHint(const FaceSearchHint& hint)
+{
+    m_hint = hint;
+}
+
+int LandmarkDetector::firstLevel()
+{
+    const bool recentWholeRange = m_hint && m_lastWholeRange && std::isfinite(m_hint->time)
+        && m_hint->time >= *m_lastWholeRange && m_hint->time - *m_lastWholeRange < wholeRangeInterval;
+    if (recentWholeRange && m_hint->subjectBox) {
+        const Rect& box = *m_hint->subjectBox;
+        const double subjectSide = std::max(box.width * m_workingWidth, box.height * m_workingHeight);
+        const double levels = std::log(smallestFaceShare * subjectSide / (levelReach * detail::levelFaceSide(0)))
+            / std::log(6.0 / 5.0);
+        if (std::isfinite(levels) && levels >= 1)
+            return static_cast<int>(std::min(levels, 32.0));
+    }
+    if (m_hint && std::isfinite(m_hint->time))
+        m_lastWholeRange = m_hint->time;
+    return 0;
+}
+
 void LandmarkDetector::readLuma(const PixelBufferView& frame)
 {
     m_lumaWidth = frame.width();
@@ -297,24 +346,51 @@ void LandmarkDetector::resampleToWorkingSize()
 {
     // Bilinear sampling aliases below half size, so large frames are halved first.
     while (std::max(m_lumaWidth, m_lumaHeight) > 2 * workingSide)
-        halve(m_luma, m_lumaWidth, m_lumaHeight);
+        halve(m_luma, m_halved, m_lumaWidth, m_lumaHeight);
     const double scale = static_cast<double>(workingSide) / std::max(m_lumaWidth, m_lumaHeight);
     m_workingWidth = std::max(1, static_cast<int>(std::lround(m_lumaWidth * scale)));
     m_workingHeight = std::max(1, static_cast<int>(std::lround(m_lumaHeight * scale)));
     m_working.resize(static_cast<std::size_t>(m_workingWidth) * static_cast<std::size_t>(m_workingHeight));
 
-    const std::vector<Tap> columns = bilinearTaps(m_lumaWidth, m_workingWidth);
-    const std::vector<Tap> rows = bilinearTaps(m_lumaHeight, m_workingHeight);
-    const auto sourceRow = [&](int y) { return m_luma.data() + static_cast<std::size_t>(y) * m_lumaWidth; };
-    std::uint8_t* out = m_working.data();
-    for (const Tap& row : rows) {
-        const std::uint8_t* upper = sourceRow(row.first);
-        const std::uint8_t* lower = sourceRow(row.second);
-        for (const Tap& column : columns) {
-            const int top = upper[column.first] * (256 - column.weight) + upper[column.second] * column.weight;
-            const int bottom = lower[column.first] * (256 - column.weight) + lower[column.second] * column.weight;
-            *out++ = static_cast<std::uint8_t>((top * (256 - row.weight) + bottom * row.weight + 32768) >> 16);
+    Taps& taps = *m_taps;
+    if (taps.sourceWidth != m_lumaWidth || taps.targetWidth != m_workingWidth) {
+        bilinearTaps(m_lumaWidth, m_workingWidth, taps.columns);
+        taps.sourceWidth = m_lumaWidth;
+        taps.targetWidth = m_workingWidth;
+    }
+    if (taps.sourceHeight != m_lumaHeight || taps.targetHeight != m_workingHeight) {
+        bilinearTaps(m_lumaHeight, m_workingHeight, taps.rows);
+        taps.sourceHeight = m_lumaHeight;
+        taps.targetHeight = m_workingHeight;
+    }
+    // Each source row is interpolated across once, into one of two row buffers, and each
+    // output row blends the two rows it lies between (the same sums as pixel by pixel).
+    const auto width = static_cast<std::size_t>(m_workingWidth);
+    taps.across.resize(2 * width);
+    std::array<int, 2> held{-1, -1}; // the source row in each buffer
+    // Source row y interpolated across, keeping the buffer that holds row `keep`.
+    const auto across = [&](int y, int keep) -> const int* {
+        for (std::size_t slot = 0; slot < 2; ++slot) {
+            if (held[slot] == y)
+                return taps.across.data() + slot * width;
         }
+        const std::size_t slot = held[0] == keep ? 1 : 0;
+        int* out = taps.across.data() + slot * width;
+        const std::uint8_t* in = m_luma.data() + static_cast<std::size_t>(y) * m_lumaWidth;
+        for (std::size_t c = 0; c < width; ++c) {
+            const Tap& column = taps.columns[c];
+            out[c] = in[column.first] * (256 - column.weight) + in[column.second] * column.weight;
+        }
+        held[slot] = y;
+        return out;
+    };
+    std::uint8_t* out = m_working.data();
+    for (const Tap& row : taps.rows) {
+        const int* upper = across(row.first, row.second);
+        const int* lower = across(row.second, row.first);
+        for (std::size_t c = 0; c < width; ++c)
+            out[c] = static_cast<std::uint8_t>((upper[c] * (256 - row.weight) + lower[c] * row.weight + 32768) >> 16);
+        out += width;
     }
 }
 
@@ -324,12 +400,14 @@ std::vector<FaceObservation> LandmarkDetector::perform(const PixelBufferView& fr
     readLuma(frame);
     resampleToWorkingSize();
 
-    const std::vector<DetectedFace> faces = m_model->detect(m_working.data(), m_workingWidth, m_workingHeight,
-                                                            static_cast<std::size_t>(m_workingWidth));
+    m_lastFirstLevel = firstLevel();
+    const detail::GreyView working{m_working.data(), m_workingWidth, m_workingHeight,
+                                   static_cast<std::size_t>(m_workingWidth)};
+    m_engine->detect(working, m_lastFirstLevel, m_faces);
     const Normaliser image{m_workingWidth, m_workingHeight};
     std::vector<FaceObservation> observations;
-    observations.reserve(faces.size());
-    for (const DetectedFace& face : faces)
+    observations.reserve(m_faces.size());
+    for (const DetectedFace& face : m_faces)
         observations.push_back(observationOf(face, image));
     return observations;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -15,10 +16,11 @@
 namespace verticora {
 
 namespace detail {
-class DlibFaceModel;
-}
+class FaceEngine;
+struct DetectedFace;
+} // namespace detail
 
-// The landmark model could not be loaded, or the frame cannot be analysed.
+// The face models could not be loaded, or the frame cannot be analysed.
 class LandmarkDetectionError : public LandmarkRequestError {
     using LandmarkRequestError::LandmarkRequestError;
 };
@@ -27,9 +29,17 @@ class LandmarkDetectionError : public LandmarkRequestError {
 // them: one reusable object, one perform() call per full pass.
 //
 // Faces are found with dlib's HOG face detector and measured with its 68-point shape
-// predictor. The frame is first resampled so that its longer side is `workingSide`
-// pixels (1.75 times a 384-pixel analysis frame), which lets faces from about 32 pixels
-// wide upwards be found in such a frame and keeps the cost the same for any frame size.
+// predictor, both read from the file the build prepares from dlib's models (read, not
+// decoded; see DlibFaceModel). The frame is first resampled so that its longer side is
+// `workingSide` pixels (1.75 times a 384-pixel analysis frame), which lets faces from
+// about 32 pixels wide upwards be found in such a frame and keeps the cost the same for
+// any frame size.
+//
+// The detector scans an image pyramid, finest level first. While the caller tracks a
+// subject (setSearchHint), a pass skips the fine levels that can only hold faces smaller
+// than `smallestFaceShare` of the subject: nobody that small can be taken for the subject
+// or stand in front of it. Every `wholeRangeInterval` seconds, and whenever no subject is
+// tracked, a pass scans the whole pyramid, so a newcomer of any size is still seen.
 //
 // Each observation carries:
 // - `boundingBox`: the detector's box in normalised image coordinates (origin
@@ -46,44 +56,64 @@ class LandmarkDetectionError : public LandmarkRequestError {
 //   left), rightEye (42-47), noseCrest (27-30) and nose (31-35), normalised to the box
 //   with the origin at its lower-left corner.
 //
-// The model (about 100 MB, 1 s to read) is loaded by the first perform(), never by the
-// constructor, so it is read on the thread that analyses frames. Not thread-safe.
+// The models are loaded by the first perform(), or by prepare(), never by the
+// constructor, so they are read on the thread that analyses frames. Not thread-safe.
 class LandmarkDetector final : public FaceLandmarkRequest {
 public:
-    static constexpr const char* defaultModelPath = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
     static constexpr int workingSide = 672;
+    static constexpr double smallestFaceShare = 0.6;
+    static constexpr double wholeRangeInterval = 3.0;
 
-    explicit LandmarkDetector(std::filesystem::path modelPath = defaultModelPath);
-    ~LandmarkDetector();
+    // The face model file this build prepared.
+    [[nodiscard]] static std::filesystem::path defaultModelPath();
+
+    explicit LandmarkDetector(std::filesystem::path modelPath = defaultModelPath());
+    // Uses the engine `load` makes (when the models are first needed) instead of the
+    // model file; for comparing detectors. `load` throws detail::FaceModelError.
+    explicit LandmarkDetector(std::function<std::unique_ptr<detail::FaceEngine>()> load);
+    ~LandmarkDetector() override;
     LandmarkDetector(LandmarkDetector&&) noexcept;
     LandmarkDetector& operator=(LandmarkDetector&&) noexcept;
 
     // Every face in the frame, surest first. Frames may be BGRA, NV12 ('420v', '420f'),
-    // UYVY or YUYV; only their luma is used. Throws LandmarkDetectionError when the model
-    // is missing or unreadable; a model that failed to load is not read again, so each
-    // later call fails at once with the same message.
+    // I420 ('y420', 'f420'), UYVY or YUYV; only their luma is used. Throws
+    // LandmarkDetectionError when the model is missing or unreadable; a model that failed
+    // to load is not read again, so each later call fails at once with the same message.
     [[nodiscard]] std::vector<FaceObservation> perform(const PixelBufferView& frame) override;
     // Reads the model now rather than on the first perform.
     void prepare() override;
+    void setSearchHint(const FaceSearchHint& hint) override;
 
     [[nodiscard]] const std::filesystem::path& modelPath() const { return m_modelPath; }
-    [[nodiscard]] bool modelLoaded() const { return m_model != nullptr; }
+    [[nodiscard]] bool modelLoaded() const { return m_engine != nullptr; }
+    // The pyramid level the last perform started at: 0 when it scanned them all.
+    [[nodiscard]] int lastFirstLevel() const { return m_lastFirstLevel; }
 
 private:
     void loadModel();
     void readLuma(const PixelBufferView& frame);
     void resampleToWorkingSize();
+    [[nodiscard]] int firstLevel();
 
     std::filesystem::path m_modelPath;
-    std::unique_ptr<detail::DlibFaceModel> m_model;
+    std::function<std::unique_ptr<detail::FaceEngine>()> m_load;
+    std::unique_ptr<detail::FaceEngine> m_engine;
     std::optional<std::string> m_loadFailure;
-    // Reused between frames: the frame's luma and its resampled copy.
+    std::optional<FaceSearchHint> m_hint;
+    std::optional<double> m_lastWholeRange; // caller's time of the last whole-pyramid pass
+    int m_lastFirstLevel = 0;
+    // Reused between frames: the frame's luma, its resampled copy, the resampling taps
+    // and the faces found.
     std::vector<std::uint8_t> m_luma;
+    std::vector<std::uint8_t> m_halved;
     int m_lumaWidth = 0;
     int m_lumaHeight = 0;
     std::vector<std::uint8_t> m_working;
     int m_workingWidth = 0;
     int m_workingHeight = 0;
+    struct Taps;
+    std::unique_ptr<Taps> m_taps;
+    std::vector<detail::DetectedFace> m_faces;
 };
 
 } // namespace verticora

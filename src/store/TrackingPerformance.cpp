@@ -24,6 +24,7 @@ TrackingPerformance::TrackingPerformance(const QString& directory, std::shared_p
     : m_output(directory + u'/' + QLatin1StringView(performanceSamplesFileName)), m_policy(std::move(policy))
 {
     m_policy->configure(directory);
+    removeAbandonedTemporaries(m_output);
 }
 
 void TrackingPerformance::record(bool valid, const QString& band, double at)
@@ -61,7 +62,8 @@ void TrackingPerformance::report(bool active, bool paused, bool valid)
     row.insert(QStringLiteral("paused"), paused);
     row.insert(QStringLiteral("valid"), valid);
     row.insert(QStringLiteral("capture"), m_captureInfo);
-    row.insert(QStringLiteral("visual_mode"), QString::fromUtf8(rawName(m_policy->currentMode()).data()));
+    const std::string_view mode = rawName(m_policy->currentMode());
+    row.insert(QStringLiteral("visual_mode"), QString::fromUtf8(mode.data(), qsizetype(mode.size())));
     if (m_rows.size() >= maximumRows)
         m_rows.removeFirst();
     m_rows.append(std::move(row));

@@ -185,6 +185,7 @@ std::optional<UpdateResumeReceipt> UpdateResumeReceipt::decode(const QByteArray&
 UpdateResumeStore::UpdateResumeStore(QString directory, QString build, qint32 processID, WallClock now)
     : m_directory(std::move(directory)), m_build(std::move(build)), m_processID(processID), m_now(std::move(now))
 {
+    removeAbandonedTemporaries(path(updateResumeFileName));
 }
 
 QString UpdateResumeStore::path(const char* name) const
@@ -230,6 +231,11 @@ UpdateResumeStore::Consumption UpdateResumeStore::consume()
     const QString receiptPath = path(updateResumeFileName);
     if (!QFileInfo::exists(receiptPath)) {
         removeQuietly(requestPath);
+        return {};
+    }
+    // Anything but a file (a folder, a device) would survive the claim's rename and stay.
+    if (!QFileInfo(receiptPath).isFile()) {
+        cancel();
         return {};
     }
 

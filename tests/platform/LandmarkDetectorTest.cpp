@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +173,41 @@ TEST(LandmarkDetector, readsNv12FramesLikeTheirBgraOriginals)
     EXPECT_NEAR(a.midX(), b.midX(), 0.01);
     EXPECT_NEAR(a.midY(), b.midY(), 0.02);
     EXPECT_NEAR(a.width, b.width, 0.02);
+}
+
+// The camera delivers I420; its luma plane must be read as such, with its own row stride.
+// A width that is not a multiple of 16 gives the buffers padded rows.
+TEST(LandmarkDetector, readsI420FramesLikeGreyBgraFramesOfTheSameLuma)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    const QImage grey = renderPortrait(390, 218, 60, 0.45, 0.5).convertToFormat(QImage::Format_Grayscale8);
+    PixelBuffer i420(grey.width(), grey.height(), pixelFormat::i420Video);
+    PixelBuffer bgra(grey.width(), grey.height(), pixelFormat::bgra);
+    ASSERT_GT(i420.bytesPerRow(0), static_cast<std::size_t>(grey.width()));
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar* in = grey.constScanLine(y);
+        std::copy_n(in, grey.width(), i420.row(0, y));
+        for (int x = 0; x < grey.width(); ++x)
+            std::fill_n(bgra.row(0, y) + 4 * x, 3, in[x]);
+    }
+    for (std::size_t plane = 1; plane < 3; ++plane)
+        std::fill_n(i420.planeData(plane),
+                    i420.bytesPerRow(plane) * static_cast<std::size_t>(PixelBufferView::planeRows(i420.format(), i420.height(), plane)),
+                    std::uint8_t{128});
+
+    LandmarkDetector detector;
+    const auto fromBgra = detector.perform(bgra.view());
+    const auto fromI420 = detector.perform(i420.view());
+    ASSERT_EQ(fromBgra.size(), 1u);
+    ASSERT_EQ(fromI420.size(), 1u);
+    const FaceObservation& a = fromBgra.front();
+    const FaceObservation& b = fromI420.front();
+    EXPECT_EQ(a.boundingBox.midX(), b.boundingBox.midX());
+    EXPECT_EQ(a.boundingBox.width, b.boundingBox.width);
+    for (const auto region : {&FaceObservation::faceContour, &FaceObservation::leftEye, &FaceObservation::nose}) {
+        ASSERT_TRUE(a.*region && b.*region);
+        EXPECT_EQ((a.*region)->normalizedPoints, (b.*region)->normalizedPoints);
+    }
 }
 
 TEST(LandmarkDetector, largeFramesAreReadAtTheSameRelativeFaceSize)

@@ -1,0 +1,105 @@
+#include "platform/ShapeCascade.h"
+
+#include <algorithm>
+#include <cmath>
+
+
+namespace verticora::detail {
+
+ShapeCascade::ShapeCascade(const ShapeModelSpec& spec)
+    : m_spec(spec),
+      m_shape(static_cast<std::size_t>(2 * spec.partCount)),
+      m_pixels(static_cast<std::size_t>(spec.featurePixels)),
+      m_leaves(static_cast<std::size_t>(spec.treesPerCascade))
+{
+}
+
+void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span<Point> points)
+{
+    const std::span<const float> initial = m_spec.initialShape;
+    std::copy(initial.begin(), initial.end(), m_shape.begin());
+    const std::size_t parts = static_cast<std::size_t>(m_spec.partCount);
+    const double left = static_cast<double>(box.left);
+    const double top = static_cast<double>(box.top);
+    const double width = static_cast<double>(box.right - box.left);
+    const double height = static_cast<double>(box.bottom - box.top);
+    const std::size_t leafSize = 2 * parts;
+    const std::size_t leavesPerTree = static_cast<std::size_t>(m_spec.splitsPerTree) + 1;
+
+    for (int stage = 0; stage < m_spec.cascadeCount; ++stage) {
+        // The similarity (rotation and scale) that best maps the mean shape onto the
+        // current one, by least squares; dlib finds the same through an SVD.
+        double meanFromX = 0;
+        double meanFromY = 0;
+        double meanToX = 0;
+        double meanToY = 0;
+        for (std::size_t i = 0; i < parts; ++i) {
+            meanFromX += initial[2 * i];
+            meanFromY += initial[2 * i + 1];
+            meanToX += m_shape[2 * i];
+            meanToY += m_shape[2 * i + 1];
+        }
+        const auto n = static_cast<double>(parts);
+        meanFromX /= n;
+        meanFromY /= n;
+        meanToX /= n;
+        meanToY /= n;
+        double spread = 0;
+        double along = 0;
+        double across = 0;
+        for (std::size_t i = 0; i < parts; ++i) {
+            const double fx = initial[2 * i] - meanFromX;
+            const double fy = initial[2 * i + 1] - meanFromY;
+            const double tx = m_shape[2 * i] - meanToX;
+            const double ty = m_shape[2 * i + 1] - meanToY;
+            spread += fx * fx + fy * fy;
+            along += tx * fx + ty * fy;
+            across += ty * fx - tx * fy;
+        }
+        const float a = spread != 0 ? static_cast<float>(along / spread) : 1.0f;
+        const float b = spread != 0 ? static_cast<float>(across / spread) : 0.0f;
+
+        const std::size_t pixelBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.featurePixels);
+        for (std::size_t i = 0; i < m_pixels.size(); ++i) {
+            const std::size_t anchor = m_spec.anchors[pixelBase + i];
+            const facemodel::Delta& d = m_spec.deltas[pixelBase + i];
+            const float sx = (a * d.x + -b * d.y) + m_shape[2 * anchor];
+            const float sy = (b * d.x + a * d.y) + m_shape[2 * anchor + 1];
+            const long px = static_cast<long>(std::floor(left + static_cast<double>(sx) * width + 0.5));
+            const long py = static_cast<long>(std::floor(top + static_cast<double>(sy) * height + 0.5));
+            const bool inside = px >= 0 && py >= 0 && px < image.width && py < image.height;
+            m_pixels[i] = inside ? static_cast<float>(image.pixels[static_cast<std::size_t>(py) * image.bytesPerRow
+                                                                   + static_cast<std::size_t>(px)])
+                                 : 0.0f;
+        }
+
+        // Every tree of a stage reads the same pixels, so all leaves are known before
+        // the first is added, and their memory can be fetched while the others are added.
+        const std::size_t treeBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.treesPerCascade);
+        const auto splitCount = static_cast<std::size_t>(m_spec.splitsPerTree);
+        for (std::size_t t = 0; t < m_leaves.size(); ++t) {
+            const facemodel::Split* nodes = m_spec.splits.data() + (treeBase + t) * splitCount;
+            std::size_t node = 0;
+            while (node < splitCount) {
+                const facemodel::Split& split = nodes[node];
+                node = m_pixels[split.first] - m_pixels[split.second] > split.threshold ? 2 * node + 1 : 2 * node + 2;
+            }
+            m_leaves[t] = m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafSize;
+        }
+        constexpr std::size_t ahead = 8;
+        for (std::size_t t = 0; t < m_leaves.size(); ++t) {
+            if (t + ahead < m_leaves.size()) {
+                for (std::size_t k = 0; k < leafSize; k += 16) // a cache line at a time
+                    __builtin_prefetch(m_leaves[t + ahead] + k);
+            }
+            const float* leaf = m_leaves[t];
+            for (std::size_t k = 0; k < leafSize; ++k)
+                m_shape[k] += leaf[k];
+        }
+    }
+
+    for (std::size_t i = 0; i < parts && i < points.size(); ++i)
+        points[i] = {left + static_cast<double>(m_shape[2 * i]) * width, top + static_cast<double>(m_shape[2 * i + 1]) * height};
+}
+
+} // namespace verticora::detail

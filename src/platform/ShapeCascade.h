@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/DlibFaceModel.h"
+#include "platform/FaceModelFormat.h"
+#include "platform/HogFaceScanner.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace verticora::detail {
+
+// The regression-tree cascade of the shape predictor, as the model file describes it.
+struct ShapeModelSpec {
+    int partCount = 0;
+    int cascadeCount = 0;
+    int treesPerCascade = 0;
+    int splitsPerTree = 0;
+    int featurePixels = 0;
+    std::span<const float> initialShape;        // x, y per part, in the unit face box
+    std::span<const std::uint8_t> anchors;      // per stage and feature pixel: the part it hangs on
+    std::span<const facemodel::Delta> deltas;   // and its offset from that part in the mean shape
+    std::span<const facemodel::Split> splits;   // per stage, tree and node
+    std::span<const float> leaves;              // per stage, tree and leaf: a shape step
+};
+
+// dlib's shape_predictor: from the mean shape placed in the face box, each stage reads
+// its feature pixels relative to the current shape and adds one leaf of every tree.
+// Computes what dlib computes, operation for operation, except that the result is not
+// rounded to whole pixels. The working buffers are kept between faces.
+class ShapeCascade {
+public:
+    explicit ShapeCascade(const ShapeModelSpec& spec);
+
+    // The landmarks of the face in `box`, in pixels of `image`.
+    void predict(const GreyView& image, const PixelBox& box, std::span<Point> points);
+
+private:
+
+    ShapeModelSpec m_spec;
+    std::vector<float> m_shape;
+    std::vector<float> m_pixels;
+    std::vector<const float*> m_leaves; // the leaf each tree of a stage reaches
+};
+
+} // namespace verticora::detail

@@ -1,0 +1,238 @@
+#include "PortraitScenes.h"
+
+#include "DlibFaceModels.h"
+#include "platform/DlibFaceModel.h"
+#include "platform/FaceModelFormat.h"
+#include "platform/LandmarkDetector.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace verticora;
+using namespace verticora::test;
+using detail::DetectedFace;
+using detail::GreyView;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int workingWidth = LandmarkDetector::workingSide;
+constexpr int workingHeight = workingWidth * 9 / 16;
+
+// A grey frame of the size the detector works at.
+struct GreyFrame {
+    std::vector<std::uint8_t> pixels;
+
+    explicit GreyFrame(const clip::Scene& scene, double t = 0)
+    {
+        const clip::SceneRenderer renderer(scene);
+        const QImage image = renderer.render(std::llround(t * scene.frameRate.framesPerSecond()));
+        pixels.resize(static_cast<std::size_t>(workingWidth) * workingHeight);
+        for (int y = 0; y < workingHeight; ++y) {
+            const auto* row = reinterpret_cast<const std::uint8_t*>(image.constScanLine(y));
+            for (int x = 0; x < workingWidth; ++x)
+                pixels[static_cast<std::size_t>(y) * workingWidth + x] =
+                    static_cast<std::uint8_t>((29 * row[4 * x] + 150 * row[4 * x + 1] + 77 * row[4 * x + 2] + 128) >> 8);
+        }
+    }
+    [[nodiscard]] GreyView view() const { return {pixels.data(), workingWidth, workingHeight, workingWidth}; }
+};
+
+clip::Scene portraitsAt(std::initializer_list<std::array<double, 3>> faces)
+{
+    clip::Scene scene = portraitScene(workingWidth, workingHeight, 1);
+    scene.faces.clear();
+    for (const auto& [side, x, y] : faces)
+        scene.faces.push_back(portraitScene(workingWidth, workingHeight, side, x, y).faces.front());
+    return scene;
+}
+
+clip::Scene sampleScene(const char* name)
+{
+    clip::Scene scene = clip::loadScene(QStringLiteral(VERTICORA_SCENE_DIR "/") + name, {testDataFolder()});
+    scene.width = workingWidth;
+    scene.height = workingHeight;
+    return scene;
+}
+
+// dlib's own models, loaded once for the whole suite (about two seconds).
+struct DlibModels {
+    facemodels::DlibReferenceEngine detector;
+    facemodels::DlibLandmarks landmarks;
+};
+
+DlibModels& dlibModels()
+{
+    static DlibModels models;
+    return models;
+}
+
+detail::DlibFaceModel& preparedModel()
+{
+    static detail::DlibFaceModel model(LandmarkDetector::defaultModelPath());
+    return model;
+}
+
+std::string failureOf(const fs::path& model)
+{
+    LandmarkDetector detector(model);
+    PixelBuffer frame(64, 36, pixelFormat::bgra);
+    try {
+        (void)detector.perform(frame.view());
+    } catch (const LandmarkDetectionError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+// The prepared detector is dlib's, computed over reused buffers: on portraits of every
+// size, alone, in pairs and in a crowd, it finds the faces dlib finds, with the same
+// boxes and scores, and the landmarks dlib's cascade gives for those boxes to well
+// within a tenth of a pixel.
+TEST(FaceModel, findsDlibsFacesAndLandmarks)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    std::vector<clip::Scene> scenes;
+    for (const double side : {60.0, 75.0, 100.0, 140.0, 200.0, 260.0})
+        scenes.push_back(portraitsAt({{side, 0.5, 0.5}}));
+    scenes.push_back(portraitsAt({{120, 0.3, 0.45}, {80, 0.75, 0.55}}));
+    scenes.push_back(portraitsAt({{90, 0.12, 0.5}, {160, 0.9, 0.35}}));
+    scenes.push_back(sampleScene("crowd-background.json"));
+    scenes.push_back(sampleScene("second-face-enters.json"));
+
+    double largestLandmarkError = 0;
+    int faces = 0;
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "scene " << i);
+        const GreyFrame frame(scenes[i], i + 1 == scenes.size() ? 9.0 : 0.0);
+        std::vector<DetectedFace> expected;
+        std::vector<DetectedFace> found;
+        dlibModels().detector.detect(frame.view(), 0, expected);
+        preparedModel().detect(frame.view(), 0, found);
+        ASSERT_EQ(found.size(), expected.size());
+        ASSERT_FALSE(found.empty());
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            const DetectedFace& a = found[f];
+            const DetectedFace& b = expected[f];
+            EXPECT_EQ(a.left, b.left);
+            EXPECT_EQ(a.top, b.top);
+            EXPECT_EQ(a.right, b.right);
+            EXPECT_EQ(a.bottom, b.bottom);
+            EXPECT_NEAR(a.score, b.score, 1e-5);
+            const auto reference = dlibModels().landmarks.predict(
+                frame.view(), std::lround(a.left + 0.5), std::lround(a.top + 0.5), std::lround(a.right - 0.5),
+                std::lround(a.bottom - 0.5));
+            for (std::size_t p = 0; p < reference.size(); ++p) {
+                const double error = std::hypot(a.points[p].x - reference[p].x, a.points[p].y - reference[p].y);
+                largestLandmarkError = std::max(largestLandmarkError, error);
+                // dlib itself reports the landmark rounded to a whole pixel.
+                EXPECT_LE(std::abs(a.points[p].x - b.points[p].x), 0.5 + 1e-6);
+                EXPECT_LE(std::abs(a.points[p].y - b.points[p].y), 0.5 + 1e-6);
+            }
+            ++faces;
+        }
+    }
+    EXPECT_LT(largestLandmarkError, 0.1);
+    EXPECT_GE(faces, 16);
+    std::printf("largest landmark difference from dlib's: %.4f px over %d faces\n", largestLandmarkError, faces);
+}
+
+// Every buffer of a pass is kept for the next. Frames of other sizes, and passes that
+// start at other pyramid levels, in between leave nothing behind that changes a result.
+TEST(FaceModel, reusedBuffersGiveWhatAFreshDetectorGives)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    struct Pass {
+        clip::Scene scene;
+        int firstLevel;
+    };
+    const std::vector<Pass> passes{
+        {portraitsAt({{120, 0.3, 0.45}, {80, 0.75, 0.55}}), 0}, {portraitsAt({{200, 0.6, 0.5}}), 3},
+        {portraitsAt({{75, 0.5, 0.5}}), 1},                      {sampleScene("crowd-background.json"), 0},
+        {portraitsAt({{120, 0.3, 0.45}, {80, 0.75, 0.55}}), 2},
+    };
+    std::vector<GreyFrame> frames;
+    for (const Pass& pass : passes)
+        frames.emplace_back(pass.scene);
+    // A small frame between the others: other level sizes, fewer levels.
+    std::vector<std::uint8_t> small(static_cast<std::size_t>(200) * 90, 90);
+    const GreyView smallView{small.data(), 200, 90, 200};
+
+    std::vector<DetectedFace> reused;
+    std::vector<DetectedFace> scratch;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "pass " << i);
+        preparedModel().detect(smallView, 0, scratch);
+        preparedModel().detect(frames[i].view(), passes[i].firstLevel, reused);
+        detail::DlibFaceModel fresh(LandmarkDetector::defaultModelPath());
+        std::vector<DetectedFace> expected;
+        fresh.detect(frames[i].view(), passes[i].firstLevel, expected);
+        ASSERT_EQ(reused.size(), expected.size());
+        ASSERT_FALSE(expected.empty());
+        for (std::size_t f = 0; f < expected.size(); ++f) {
+            EXPECT_EQ(reused[f].left, expected[f].left);
+            EXPECT_EQ(reused[f].top, expected[f].top);
+            EXPECT_EQ(reused[f].score, expected[f].score);
+            EXPECT_EQ(reused[f].points, expected[f].points);
+        }
+    }
+}
+
+TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
+{
+    const fs::path folder = fs::temp_directory_path() / ("verticora-face-models-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const fs::path good = LandmarkDetector::defaultModelPath();
+    const auto copy = [&](const char* name, auto&& damage) {
+        const fs::path path = folder / name;
+        fs::copy_file(good, path, fs::copy_options::overwrite_existing);
+        damage(path);
+        return path;
+    };
+    const auto startsWith = [](const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; };
+
+    const fs::path truncated = copy("truncated.bin", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) - 4096); });
+    const std::string truncation = failureOf(truncated);
+    EXPECT_TRUE(startsWith(truncation, "The face landmark model " + truncated.string() + " is damaged")) << truncation;
+
+    // One flipped bit deep in the leaves of the landmark trees.
+    const fs::path flipped = copy("flipped.bin", [](const fs::path& p) {
+        std::fstream file(p, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(static_cast<std::streamoff>(fs::file_size(p) / 2));
+        char byte = 0;
+        file.read(&byte, 1);
+        byte = static_cast<char>(byte ^ 0x10);
+        file.seekp(static_cast<std::streamoff>(fs::file_size(p) / 2));
+        file.write(&byte, 1);
+    });
+    EXPECT_EQ(failureOf(flipped),
+              "The face landmark model " + flipped.string()
+                  + " is damaged or not a prepared face model: it is not what was written (its checksum differs).");
+
+    const fs::path empty = copy("empty.bin", [](const fs::path& p) { fs::resize_file(p, 0); });
+    EXPECT_EQ(failureOf(empty), "The face landmark model " + empty.string() + " is damaged: it is empty.");
+
+    // dlib's own file is not the prepared one.
+    EXPECT_EQ(failureOf(facemodels::dlibShapePredictorPath),
+              std::string("The face landmark model ") + facemodels::dlibShapePredictorPath
+                  + " is damaged or not a prepared face model: it is not a face model file.");
+
+    // The converter refuses what is not a shape predictor, and leaves no file behind.
+    const fs::path output = folder / "converted.bin";
+    try {
+        facemodels::convertFaceModels(truncated, output);
+        ADD_FAILURE() << "converted a file that is no shape predictor";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "The shape predictor " + truncated.string() + " is damaged or not a dlib shape predictor.");
+    }
+    EXPECT_FALSE(fs::exists(output));
+    fs::remove_all(folder);
+}
