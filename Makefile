@@ -4,6 +4,7 @@
 BUILD_DIR    ?= build
 SANITIZE_DIR ?= build-sanitize
 TSAN_DIR     ?= build-tsan
+PACKAGE_DIR  ?= build-package
 FUZZ_DIR     ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS         ?= $(shell nproc)
@@ -14,7 +15,7 @@ CMAKE_FLAGS  := -DVERTICORA_WERROR=$(WERROR) -DVERTICORA_TEST_DATA_DIR=$(TEST_DA
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run demo test sanitize tsan bench fuzz fuzz-build clean
+.PHONY: all deps build run demo test package sanitize tsan bench fuzz fuzz-build clean
 
 all: build
 
@@ -46,6 +47,18 @@ demo: build $(TEST_DATA)/astronaut.png
 test: build fuzz-build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	@scripts/fuzz $(FUZZ_DIR) 5 smoke
+
+# The Debian package, from a build folder of its own: an optimised build without this
+# processor's vector instructions, so that it runs on any x86-64 machine. Only the
+# program and its icons are built.
+package: deps
+	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
+	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+	  -DVERTICORA_INSTALLED_FACE_MODEL_FILE=/usr/share/verticora/face-models.bin >/dev/null
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target verticora verticora_icons
+	@rm -f $(PACKAGE_DIR)/verticora_*.deb
+	@cd $(PACKAGE_DIR) && cpack >/dev/null
+	@ls $(PACKAGE_DIR)/verticora_*.deb
 
 # AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
 sanitize: deps $(TEST_DATA)/astronaut.png $(FOOTAGE)
@@ -81,4 +94,4 @@ fuzz: fuzz-build
 	@scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) $(PACKAGE_DIR)

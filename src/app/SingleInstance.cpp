@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
+
 namespace verticora {
 
 namespace {
@@ -75,17 +78,38 @@ SingleInstance::Role SingleInstance::claim(const QByteArray& request, QByteArray
         // Another launch holds the folder; it may not be listening yet.
         if (deliver(m_serverName, request, answer))
             return Role::secondary;
-        if (deadline.hasExpired()) {
-            m_failure = QStringLiteral("Another Verticora is running for this data folder but does not answer.");
+        if (!waitForListener(deadline))
             return Role::failed;
-        }
-        QThread::msleep(50);
     }
 }
 
-bool SingleInstance::ask(const QByteArray& request, QByteArray* answer) const
+SingleInstance::Reach SingleInstance::ask(const QByteArray& request, QByteArray* answer)
 {
-    return deliver(m_serverName, request, answer);
+    const QDeadlineTimer deadline(startupWaitMilliseconds);
+    while (true) {
+        if (deliver(m_serverName, request, answer))
+            return Reach::answered;
+        // Nobody listens: an instance may be starting, or there is none (its lock is free
+        // or was left by a process that is gone).
+        qint64 holder = 0;
+        QString host;
+        QString application;
+        if (!m_lock->getLockInfo(&holder, &host, &application) || holder <= 0
+            || (::kill(pid_t(holder), 0) != 0 && errno == ESRCH))
+            return Reach::notRunning;
+        if (!waitForListener(deadline))
+            return Reach::failed;
+    }
+}
+
+bool SingleInstance::waitForListener(const QDeadlineTimer& deadline)
+{
+    if (deadline.hasExpired()) {
+        m_failure = QStringLiteral("Another Verticora is running for this data folder but does not answer.");
+        return false;
+    }
+    QThread::msleep(50);
+    return true;
 }
 
 bool SingleInstance::listen()

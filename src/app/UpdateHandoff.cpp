@@ -93,13 +93,20 @@ int handOverTo(const QString& dataFolder, const QString& build, int waitMillisec
     if (build.isEmpty())
         return fail(QStringLiteral("Name the build that takes over."));
     QByteArray answer;
-    if (!SingleInstance(dataFolder).ask(identifyRequest, &answer))
+    SingleInstance instance(dataFolder);
+    switch (instance.ask(identifyRequest, &answer)) {
+    case SingleInstance::Reach::notRunning:
         return fail(QStringLiteral("No Verticora is running for the data folder %1.").arg(dataFolder), nothingRunning);
+    case SingleInstance::Reach::failed:
+        return fail(instance.failure());
+    case SingleInstance::Reach::answered:
+        break;
+    }
     const std::optional<RunningInstance> running = parseIdentity(answer);
     if (!running)
         return fail(QStringLiteral("The running Verticora did not say which build it is."));
     if (running->build == build)
-        return fail(QStringLiteral("Build %1 is already the one running.").arg(build));
+        return fail(QStringLiteral("Build %1 is already the one running.").arg(build), alreadyThatBuild);
 
     const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     const UpdateResumeRequest request{1, QUuid::createUuid().toString(QUuid::WithoutBraces), running->build, build,

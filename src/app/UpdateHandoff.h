@@ -40,9 +40,11 @@ inline constexpr char identifyRequest[] = "identify";
 // `dataFolder`, writes an update request from its build to `build` addressed to its
 // process, asks it to quit the way a session logout does (SIGTERM) and waits, at most
 // `waitMilliseconds`, for it to exit. Returns the exit status: 0 once the instance has
-// left a receipt for `build`; `nothingRunning` when no instance runs for the folder; 1
-// otherwise. Every status but 0 comes with a sentence on standard error.
+// left a receipt for `build`; `nothingRunning` when no instance runs for the folder;
+// `alreadyThatBuild` when the instance is `build` (nothing to hand over); 1 otherwise.
+// Every status but 0 comes with a sentence on standard error.
 inline constexpr int nothingRunning = 3;
+inline constexpr int alreadyThatBuild = 4;
 [[nodiscard]] int handOverTo(const QString& dataFolder, const QString& build, int waitMilliseconds = 30'000);
 
 } // namespace verticora

@@ -2,6 +2,8 @@
 
 #include "app/AutoSetup.h"
 #include "app/ModelFactory.h"
+#include "app/RemoteControl.h"
+#include "app/SessionBusControl.h"
 #include "app/SingleInstance.h"
 #include "app/StateReporter.h"
 #include "app/TerminationSignals.h"
@@ -13,11 +15,13 @@
 #include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
 #include "platform/SystemSleepWatcher.h"
+#include "store/ApplicationID.h"
 #include "store/DataFolder.h"
 #include "visuals/OverlayPlatform.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 
 #include <cstdio>
@@ -33,12 +37,14 @@ namespace {
 constexpr char usage[] =
     "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
     "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
+    "       verticora --status | --pause MINUTES | --resume [--data-dir DIR]\n"
     "       verticora --hand-over-to BUILD [--data-dir DIR]\n"
     "       verticora --list-cameras\n"
-    "       verticora --version\n"
+    "       verticora --version | --help\n"
     "Tests only: --as-build BUILD runs as that build, for the update handoff.\n";
 
 struct Options {
+    bool help = false;
     bool version = false;
     bool listCameras = false;
     bool headless = false;
@@ -46,6 +52,8 @@ struct Options {
     std::optional<std::string> replay;
     std::optional<std::string> camera;
     std::optional<std::string> dataDirectory;
+    // A request for the running instance: "status", "pause MINUTES" or "resume".
+    std::optional<QByteArray> control;
     std::optional<std::string> handOverTo;
     std::optional<std::string> asBuild; // tests only: the build string this run reports
 };
@@ -60,8 +68,23 @@ std::optional<Options> parse(int argc, char** argv)
                 return std::nullopt;
             return std::string(argv[++i]);
         };
-        if (argument == "--version") {
+        if (argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--status") {
+            options.control = QByteArrayLiteral("status");
+        } else if (argument == "--resume") {
+            options.control = QByteArrayLiteral("resume");
+        } else if (argument == "--pause") {
+            const std::optional<std::string> minutes = value();
+            if (!minutes)
+                return std::nullopt;
+            bool number = false;
+            (void)QByteArray::fromStdString(*minutes).toLongLong(&number);
+            if (!number)
+                return std::nullopt;
+            options.control = QByteArrayLiteral("pause ") + QByteArray::fromStdString(*minutes);
         } else if (argument == "--list-cameras") {
             options.listCameras = true;
         } else if (argument == "--headless") {
@@ -100,6 +123,42 @@ int listCameras(int argc, char** argv)
     GstCameraCapture cameras;
     for (const CameraDevice& device : cameras.discoverDevices())
         std::printf("%s | %s\n", qPrintable(device.localizedName), qPrintable(device.kind));
+    return 0;
+}
+
+QString folderOf(const Options& options)
+{
+    return options.dataDirectory ? QDir(QString::fromStdString(*options.dataDirectory)).absolutePath() : dataFolder();
+}
+
+// --status, --pause and --resume: the request goes to the instance for the data folder
+// and its answer comes back as the output and the exit status.
+int controlRunningInstance(int argc, char** argv, const Options& options)
+{
+    QCoreApplication application(argc, argv);
+    SingleInstance instance(folderOf(options));
+    QByteArray answer;
+    switch (instance.ask(*options.control, &answer)) {
+    case SingleInstance::Reach::notRunning:
+        std::fputs("Verticora is not running.\n", stderr);
+        return 1;
+    case SingleInstance::Reach::failed:
+        std::fprintf(stderr, "verticora: %s\n", qPrintable(instance.failure()));
+        return 1;
+    case SingleInstance::Reach::answered:
+        break;
+    }
+    if (answer.startsWith("error ")) {
+        std::fprintf(stderr, "%s\n", answer.mid(6).constData());
+        return 1;
+    }
+    const bool status = *options.control == "status";
+    if (status ? !answer.startsWith('{') : answer != "ok") {
+        std::fputs("The running Verticora is older and does not take this request; restart it first.\n", stderr);
+        return 1;
+    }
+    if (status)
+        std::printf("%s\n", answer.constData());
     return 0;
 }
 
@@ -142,19 +201,21 @@ int main(int argc, char** argv)
         std::fputs(usage, stderr);
         return 2;
     }
+    if (options->help) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
     if (options->version) {
         std::printf("Verticora %s (build %s)\n", versionString, buildString);
         return 0;
     }
     if (options->listCameras)
         return listCameras(argc, argv);
-    const auto folderOf = [&] {
-        return options->dataDirectory ? QDir(QString::fromStdString(*options->dataDirectory)).absolutePath()
-                                      : dataFolder();
-    };
+    if (options->control)
+        return controlRunningInstance(argc, argv, *options);
     if (options->handOverTo) {
         QCoreApplication application(argc, argv);
-        return handOverTo(folderOf(), QString::fromStdString(*options->handOverTo));
+        return handOverTo(folderOf(*options), QString::fromStdString(*options->handOverTo));
     }
     const QString build = QString::fromStdString(options->asBuild.value_or(buildString));
 
@@ -171,11 +232,13 @@ int main(int argc, char** argv)
         preferOverlayCapablePlatform(argc, argv);
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        // Ties the windows to the launcher entry (its name and icon) on Wayland and in docks.
+        QGuiApplication::setDesktopFileName(QString::fromLatin1(applicationID));
     }
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(versionString));
 
-    const QString folder = folderOf();
+    const QString folder = folderOf(*options);
     SingleInstance instance(folder);
     if (int status = 0; !claimDataFolder(instance, status))
         return status;
@@ -211,17 +274,6 @@ int main(int argc, char** argv)
     if (options->autoSetup)
         autoSetup = std::make_unique<AutoSetup>(model, *clock);
 
-    // Later launches for this data folder ask to see the window, or (a hand-over) who runs.
-    instance.setRequestHandler([&delegate, build](const QByteArray& request) {
-        if (request == identifyRequest)
-            return instanceIdentity(build);
-        if (request != "show")
-            return QByteArrayLiteral("unknown");
-        if (!delegate)
-            return QByteArrayLiteral("no window");
-        delegate->applicationShouldHandleReopen();
-        return QByteArrayLiteral("shown");
-    });
     // SIGTERM (a logout, `kill`, an update's hand-over) ends the application like the
     // session's end: an update request addressed to it is answered, then the camera stops.
 
@@ -234,6 +286,18 @@ int main(int argc, char** argv)
                 QCoreApplication::quit();
         });
     }
+
+    // Later launches and the session bus reach this instance through one control; a
+    // hand-over first asks who runs.
+    std::function<void()> showControls;
+    if (delegate)
+        showControls = [&delegate] { delegate->applicationShouldHandleReopen(); };
+    RemoteControl control(model, std::move(showControls));
+    instance.setRequestHandler([&control, build](const QByteArray& request) {
+        return request == identifyRequest ? instanceIdentity(build) : control.answer(request);
+    });
+    SessionBusControl bus(control);
+    bus.publish(QDBusConnection::sessionBus());
 
     // A launch that takes over from a previous build does what that build was doing, or
     // says why it cannot, instead of following its own options. The handoff is taken

@@ -192,6 +192,9 @@ public:
     void stop(const QString& message);
     void setCameraEnabled(bool on);
     void togglePause();
+    // A timed pause: pauses like togglePause (or keeps an existing pause) and ends by
+    // itself after `seconds`. False when nothing is being tracked that could pause.
+    bool pauseFor(double seconds);
     void setPaused(bool paused, bool automatic);
     void pollPause(double wallTime);
     void setPreviewLayer(std::weak_ptr<PreviewSink> preview);

@@ -213,6 +213,18 @@ void CameraModel::togglePause()
     setPaused(!m_paused, false);
 }
 
+bool CameraModel::pauseFor(double seconds)
+{
+    if (!m_active || (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review")) || !(seconds > 0))
+        return false;
+    publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds), &CameraModel::pauseUntilChanged);
+    if (m_paused)
+        publish(m_message, texts::text(texts::pausedForAWhile), &CameraModel::messageChanged);
+    else
+        setPaused(true, false);
+    return true;
+}
+
 void CameraModel::pollPause(double wallTime)
 {
     if (m_paused && m_pauseUntil && wallTime >= *m_pauseUntil)

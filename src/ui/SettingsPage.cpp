@@ -1,11 +1,15 @@
 #include "ui/SettingsPage.h"
 
 #include "model/CameraModel.h"
+#include "store/DataFolder.h"
 #include "store/PlatformTexts.h"
 #include "ui/Controls.h"
 #include "ui/Symbols.h"
 #include "ui/PageStyle.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -54,10 +58,20 @@ QHBoxLayout* titleRow(const QString& name, const QString& trailing, QWidget* par
     return row;
 }
 
+// Starts this program on this data folder: the default one needs no argument.
+AutostartEntry autostartEntryFor(const CameraModel& model)
+{
+    QStringList arguments;
+    const QString folder = QDir::cleanPath(model.dataDirectory());
+    if (!folder.isEmpty() && folder != QDir::cleanPath(dataFolder()))
+        arguments << QStringLiteral("--data-dir") << folder;
+    return AutostartEntry(QCoreApplication::applicationFilePath(), arguments);
+}
+
 } // namespace
 
 SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidget* parent)
-    : QWidget(parent), m_model(model)
+    : QWidget(parent), m_model(model), m_autostartEntry(autostartEntryFor(model))
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -144,10 +158,24 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     m_effectStrength->setValueText([](double v) { return QString::number(v, 'f', 1); });
     connect(m_effectStrength, &ValueSlider::realValueChanged, this, [this](double v) { m_model.setSmokeDepth(v); });
     cardLayout->addWidget(m_effectStrength);
+
+    cardLayout->addWidget(divider(card));
+
+    auto* autostartRow = new QHBoxLayout;
+    autostartRow->addWidget(title(QStringLiteral("Start Verticora when you log in"), card));
+    autostartRow->addStretch();
+    m_autostart = new ToggleSwitch(card);
+    m_autostart->setAccessibleName(QStringLiteral("Start Verticora when you log in"));
+    setHelp(m_autostart, QStringLiteral("Verticora opens when you log in; the camera stays off until you turn it on."));
+    connect(m_autostart, &QAbstractButton::clicked, this, &SettingsPage::setAutostart);
+    autostartRow->addWidget(m_autostart);
+    cardLayout->addLayout(autostartRow);
     column->addWidget(card);
 
     m_persistence = new WarningLine(page);
     column->addWidget(m_persistence);
+    m_autostartFailure = new WarningLine(page);
+    column->addWidget(m_autostartFailure);
 
     auto* quitRow = new QHBoxLayout;
     quitRow->addStretch();
@@ -162,7 +190,34 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     quitRow->addWidget(quitButton);
     column->addLayout(quitRow);
     column->addStretch();
+    readAutostart();
     refresh();
+}
+
+void SettingsPage::showEvent(QShowEvent* event)
+{
+    readAutostart();
+    QWidget::showEvent(event);
+}
+
+void SettingsPage::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible())
+        readAutostart();
+    QWidget::changeEvent(event);
+}
+
+void SettingsPage::readAutostart()
+{
+    const bool on = m_autostartEntry.enabled();
+    if (m_autostart->isChecked() != on)
+        m_autostart->setChecked(on);
+}
+
+void SettingsPage::setAutostart(bool on)
+{
+    m_autostartFailure->setMessage(m_autostartEntry.setEnabled(on));
+    readAutostart();
 }
 
 void SettingsPage::refresh()

@@ -1,9 +1,10 @@
+#include "PrivateBus.h"
+
 #include "platform/ReduceMotionSetting.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusVariant>
-#include <QProcess>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -42,30 +43,20 @@ Q_SIGNALS:
     void SettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
 };
 
-// A message bus of the test's own, so that the desktop's settings never leak in.
-class PrivateBus : public ::testing::Test {
+// The desktop's settings portal, served on a bus of the test's own.
+class SettingsPortalBus : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        if (!m_daemon.waitForStarted(5000) || !m_daemon.waitForReadyRead(5000))
+        if (!m_bus.start())
             GTEST_SKIP() << "no dbus-daemon to run a private bus";
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-        client = QDBusConnection::connectToBus(m_address, "reduce-motion-client");
+        client = m_bus.connect("reduce-motion-client");
         ASSERT_TRUE(client.isConnected());
-    }
-
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus("reduce-motion-client");
-        QDBusConnection::disconnectFromBus("reduce-motion-portal");
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     FakeSettingsPortal* startPortal()
     {
-        QDBusConnection service = QDBusConnection::connectToBus(m_address, "reduce-motion-portal");
+        QDBusConnection service = m_bus.connect("reduce-motion-portal");
         auto* portal = new FakeSettingsPortal(&m_portalObject);
         EXPECT_TRUE(service.registerObject("/org/freedesktop/portal/desktop", &m_portalObject));
         EXPECT_TRUE(service.registerService("org.freedesktop.portal.Desktop"));
@@ -75,14 +66,13 @@ protected:
     QDBusConnection client{QString()};
 
 private:
-    QProcess m_daemon;
-    QString m_address;
+    PrivateBus m_bus;
     QObject m_portalObject;
 };
 
 } // namespace
 
-TEST_F(PrivateBus, followsTheDesktopsAnimationsSwitchAndTheAppearanceKey)
+TEST_F(SettingsPortalBus, followsTheDesktopsAnimationsSwitchAndTheAppearanceKey)
 {
     FakeSettingsPortal* portal = startPortal();
     portal->values[{"org.gnome.desktop.interface", "enable-animations"}] = false;
@@ -103,7 +93,7 @@ TEST_F(PrivateBus, followsTheDesktopsAnimationsSwitchAndTheAppearanceKey)
     EXPECT_FALSE(setting.reduceMotion());
 }
 
-TEST_F(PrivateBus, staysOffWithoutAPortal)
+TEST_F(SettingsPortalBus, staysOffWithoutAPortal)
 {
     ReduceMotionSetting setting("reduce-motion-client");
     QSignalSpy changed(&setting, &ReduceMotionSetting::changed);

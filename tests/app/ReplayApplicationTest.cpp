@@ -1,56 +1,15 @@
+#include "ProcessRun.h"
+
 #include "store/PreferencesStore.h"
 #include "store/ProgressStore.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace verticora;
-
-namespace {
-
-struct ProcessRun {
-    std::vector<QJsonObject> states;
-    QJsonObject summary;
-    int exitCode = -1;
-    QString errors;
-
-    [[nodiscard]] bool sawState(const QString& state) const
-    {
-        return std::any_of(states.begin(), states.end(), [&](const QJsonObject& s) { return s["state"] == state; });
-    }
-};
-
-// Runs a program to its end and collects the JSON lines it writes.
-ProcessRun runToEnd(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    ProcessRun run;
-    if (!process.waitForFinished(120'000)) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("timed out");
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
-        const QJsonObject object = QJsonDocument::fromJson(line).object();
-        if (object.contains("summary"))
-            run.summary = object["summary"].toObject();
-        else if (!object.isEmpty())
-            run.states.push_back(object);
-    }
-    return run;
-}
-
-} // namespace
 
 // The shipped application on a rendered clip, in real time, as a user would meet it:
 // camera start, the height captured on its own, monitoring, and the reminders of a sink.
