@@ -19,11 +19,16 @@ std::function<double()> motion(double interval, int* calls = nullptr)
 
 } // namespace
 
-TEST(AnalysisCadence, setupCaptureAnalysesEveryFrameAtTheRequestedSpacing)
+TEST(AnalysisCadence, setupCaptureAnalysesEveryFrameAtTheRequestedSpacingAndBadNumbersSkipIt)
 {
     EXPECT_EQ(AnalysisCadence::dueInterval(0.1, 0.1, false, motion(0.53)), 0.1);
     EXPECT_EQ(AnalysisCadence::dueInterval(0.097, 0.1, false, motion(0.53)), 0.1);
     EXPECT_FALSE(AnalysisCadence::dueInterval(0.09, 0.1, false, motion(0.53)));
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(AnalysisCadence::dueInterval(nan, 0.1, false, motion(0.4))) << "bad numbers skip the frame";
+    EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, 0.0, false, motion(0.4)));
+    EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, nan, false, motion(0.4)));
 }
 
 TEST(AnalysisCadence, monitoringAsksTheMotionGateOnlyWhenTheNormalSpacingHasPassed)
@@ -46,14 +51,6 @@ TEST(AnalysisCadence, atTheTrackingRateEveryDeliveredFrameIsDue)
     EXPECT_FALSE(AnalysisCadence::dueInterval(0.0, 1.0 / 3, true, motion(0.53, &calls)));
     EXPECT_EQ(calls, 0);
     EXPECT_FALSE(AnalysisCadence::dueInterval(0.09, 0.1, true, motion(0.53))) << "setup spacing wins over the flag";
-}
-
-TEST(AnalysisCadence, badNumbersSkipTheFrame)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_FALSE(AnalysisCadence::dueInterval(nan, 0.1, false, motion(0.4)));
-    EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, 0.0, false, motion(0.4)));
-    EXPECT_FALSE(AnalysisCadence::dueInterval(1.0, nan, false, motion(0.4)));
 }
 
 TEST(AnalysisCadence, aFaceWellInsideGreenIsAnalysedLessOften)

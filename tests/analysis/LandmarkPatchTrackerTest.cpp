@@ -334,23 +334,10 @@ TEST(LandmarkPatchTracker, aRepeatingPatternIsAnAmbiguousMatch)
     EXPECT_EQ(tracker.lastFailure(), "no template");
 }
 
-TEST(LandmarkPatchTracker, acceptsOnlyTheThreeTemplateSizes)
+TEST_F(LandmarkPatchTrackerTest, largerTemplatesFollowTheHeadTooAndOtherSizesFallBackToTheSmallest)
 {
     EXPECT_EQ(LandmarkPatchTracker(9).radius(), 7);
     EXPECT_EQ(LandmarkPatchTracker(0).radius(), 7);
-    EXPECT_EQ(LandmarkPatchTracker(10).radius(), 10);
-    EXPECT_EQ(LandmarkPatchTracker(12).radius(), 12);
-
-    LandmarkPatchTracker fresh;
-    EXPECT_FALSE(fresh.lastFailure());
-    EXPECT_TRUE(std::isnan(fresh.rememberedAt()));
-    const PixelBuffer frame(64, 64, pixelFormat::bgra);
-    EXPECT_FALSE(fresh.track(frame.view(), 1));
-    EXPECT_EQ(fresh.lastFailure(), "no template");
-}
-
-TEST_F(LandmarkPatchTrackerTest, largerTemplatesFollowTheHeadToo)
-{
     for (int radius : {10, 12}) {
         LandmarkPatchTracker tracker = seeded(1.0, radius);
         const auto track = tracker.track(scene(1.3, -0.7).view(), 1.2);

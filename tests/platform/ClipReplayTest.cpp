@@ -129,15 +129,6 @@ TEST_F(ClipReplayTest, aSecondFaceEnteringFromTheSideNeverTakesOver)
     EXPECT_TRUE(sawTwo);
 }
 
-TEST_F(ClipReplayTest, aFaceLeavingThroughTheBottomIsReportedAsSuch)
-{
-    const Replayed run = replay(render("leaving-bottom.json"));
-    ASSERT_FALSE(run.summary.error);
-    const auto bottom = run.firstLossAtBottom();
-    ASSERT_TRUE(bottom);
-    EXPECT_GT(*bottom, 11.0);
-}
-
 TEST_F(ClipReplayTest, aDamagedClipIsReportedWithItsFileAndFrame)
 {
     const std::filesystem::path clip = render("seated-still.json");

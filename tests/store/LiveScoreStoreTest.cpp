@@ -27,15 +27,26 @@ void interrupted(LiveScoreStore& store, WallTime at)
 
 } // namespace
 
-TEST(LiveScoreStore, firstReadingIsOneOriginalPointWithoutGapMarker)
+TEST(LiveScoreStore, valueMapsDeviationToTheScoreAndRefusesBadInput)
 {
-    LiveScoreStore store;
-    EXPECT_TRUE(store.points().isEmpty());
-    EXPECT_FALSE(store.current());
-    tracked(store, start, 0.45);
-    ASSERT_EQ(store.points().size(), 1);
-    EXPECT_EQ(store.points()[0], (LiveScorePoint{start, 85.0, true}));
-    EXPECT_EQ(store.current(), 85.0);
+    struct Case {
+        double deviation;
+        double score;
+    };
+    const Case cases[] = {{0, 100}, {-0.3, 100}, {0.225, 92.5}, {0.45, 85}, {0.65, 67.5},
+                          {0.85, 50}, {1.275, 25}, {1.7, 0}, {5.0, 0}};
+    for (const Case& c : cases) {
+        const auto score = LiveScoreStore::value(c.deviation, 0.45, 0.85);
+        ASSERT_TRUE(score) << c.deviation;
+        EXPECT_NEAR(*score, c.score, 1e-9) << c.deviation;
+    }
+    // A small red boundary still takes at least 0.4 to fall from 50 to 0.
+    EXPECT_NEAR(*LiveScoreStore::value(0.5, 0.15, 0.3), 25, 1e-9);
+
+    EXPECT_FALSE(LiveScoreStore::value(std::nullopt, 0.45, 0.85));
+    EXPECT_FALSE(LiveScoreStore::value(std::numeric_limits<double>::infinity(), 0.45, 0.85));
+    EXPECT_FALSE(LiveScoreStore::value(0.2, 0.5, 0.6));
+    EXPECT_FALSE(LiveScoreStore::value(0.2, 0.1, 0.9)); // yellow below 0.15
 }
 
 TEST(LiveScoreStore, steadyReadingsAreThinnedButCurrentFollowsEveryOne)
@@ -58,10 +69,14 @@ TEST(LiveScoreStore, steadyReadingsAreThinnedButCurrentFollowsEveryOne)
     EXPECT_EQ(originals, (std::vector<int>{0, 4, 8})); // at 0, 1.2 and 2.4 s
 }
 
-TEST(LiveScoreStore, interruptionRightAfterAReadingIsAGapAtOnce)
+TEST(LiveScoreStore, theFirstReadingIsAPointAndAnInterruptionRightAfterItIsAGapAtOnce)
 {
     LiveScoreStore store;
-    tracked(store, start);
+    EXPECT_FALSE(store.current());
+    tracked(store, start, 0.45);
+    ASSERT_EQ(store.points().size(), 1);
+    EXPECT_EQ(store.points()[0], (LiveScorePoint{start, 85.0, true})) << "the first reading has no gap marker";
+    EXPECT_EQ(store.current(), 85.0);
     interrupted(store, start + 0.05);
     ASSERT_EQ(store.points().size(), 2);
     EXPECT_EQ(store.points()[1], (LiveScorePoint{start + 0.05, std::nullopt, true}));
@@ -131,19 +146,11 @@ TEST(LiveScoreStore, currentEndpointIsTheFreshValuedLastPoint)
     EXPECT_FALSE(store.currentEndpoint(start + 0.5));
 }
 
-TEST(LiveScoreStore, historyDescriptionWithoutReadings)
-{
-    LiveScoreStore store;
-    EXPECT_EQ(store.historyDescription(start, QStringLiteral("Camera off")),
-              QStringLiteral("Camera off. No readings in the last five minutes."));
-    interrupted(store, start);
-    EXPECT_EQ(store.historyDescription(start, QStringLiteral("Paused")),
-              QStringLiteral("Paused. No readings in the last five minutes."));
-}
-
 TEST(LiveScoreStore, historyDescriptionReportsTheRoundedRangeAndGaps)
 {
     LiveScoreStore store;
+    EXPECT_EQ(store.historyDescription(start, QStringLiteral("Paused")),
+              QStringLiteral("Paused. No readings in the last five minutes."));
     // 62.4 and 91.6 with a gap between them, then 91.6 again as the current value.
     const double d624 = yellow + (85 - 62.4) * (red - yellow) / 35;
     const double d916 = (100 - 91.6) * yellow / 15;
@@ -156,13 +163,9 @@ TEST(LiveScoreStore, historyDescriptionReportsTheRoundedRangeAndGaps)
     // Once the gap has left the five minutes and the endpoint is stale, only the range remains.
     EXPECT_EQ(store.historyDescription(start + 301.5, QStringLiteral("Camera off")),
               QStringLiteral("Camera off. Available readings in the last five minutes ranged from 92 to 92."));
-}
 
-TEST(LiveScoreStore, halvesRoundAwayFromZero)
-{
-    LiveScoreStore store;
-    store.record(0.25, 0.5, 1.0, start, true); // exactly 92.5
-    EXPECT_EQ(store.current(), 92.5);
-    EXPECT_EQ(store.historyDescription(start, QStringLiteral("Camera off")),
+    LiveScoreStore halves;
+    halves.record(0.25, 0.5, 1.0, start, true); // exactly 92.5: rounds away from zero
+    EXPECT_EQ(halves.historyDescription(start, QStringLiteral("Camera off")),
               QStringLiteral("Current 93 out of 100. Available readings in the last five minutes ranged from 93 to 93."));
 }

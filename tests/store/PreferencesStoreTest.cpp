@@ -230,18 +230,15 @@ TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
     }
     expectInvalid(loadBytes("not json"), "not json");
     expectInvalid(loadBytes("[1, 2]"), "an array");
-}
 
-TEST_F(PreferencesStoreTest, keyOrderDoesNotMatter)
-{
     const QByteArray reordered = R"({"calibrations":{},"red":0.85,"yellow":0.45,"delay":2,)"
                                  R"("featureSchema":"seated-height-v2","version":1.0})";
     const PreferencesLoad load = loadBytes(reordered);
-    ASSERT_TRUE(load.preferences);
+    ASSERT_TRUE(load.preferences) << "key order does not matter";
     EXPECT_EQ(*load.preferences, PosturePreferences{});
 }
 
-TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
+TEST_F(PreferencesStoreTest, aValidLegacyFileIsMigratedInMemoryOnly)
 {
     PosturePreferences legacy = samplePreferences();
     legacy.featureSchema = QString(legacyFeatureSchema);
@@ -258,17 +255,11 @@ TEST_F(PreferencesStoreTest, legacyFileIsMigratedInMemoryOnly)
     expected.calibrations.clear();
     EXPECT_EQ(*load.preferences, expected);
     EXPECT_EQ(readBytes(m_path), bytes);
-}
 
-TEST_F(PreferencesStoreTest, legacyFileMustBeValidForItsOwnSchema)
-{
-    PosturePreferences legacy = samplePreferences();
-    legacy.featureSchema = QString(legacyFeatureSchema);
+    // A legacy file must be valid for its own schema, its calibrations included.
     legacy.calibrations.clear();
     legacy.delay = 6.0;
     expectInvalid(loadBytes(encodePreferences(legacy)), "legacy delay 6");
-
-    // Its calibrations must carry the legacy schema too.
     legacy = samplePreferences();
     legacy.featureSchema = QString(legacyFeatureSchema);
     expectInvalid(loadBytes(encodePreferences(legacy)), "legacy record with current calibrations");

@@ -15,22 +15,22 @@ constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 
 } // namespace
 
-TEST(MenuBarGlowView, opacityRisesWithSeverityAndProgress)
+TEST(MenuBarGlowView, opacityRisesWithSeverityAndProgressAndPulsesFromSeverityTwo)
 {
-    for (double time : {0.0, 0.3, 1.7}) {
-        EXPECT_NEAR(MenuBarGlowView::opacity(1, 0.7, time, false), 0.255, 1e-12);
-        EXPECT_NEAR(MenuBarGlowView::opacity(1, 0.7, time, true), 0.255, 1e-12);
-    }
-    EXPECT_NEAR(MenuBarGlowView::opacity(2, 1, 0, false), 0.38, 1e-12);
-    EXPECT_NEAR(MenuBarGlowView::opacity(2, 0, 0, true), 0.33, 1e-12);
-    EXPECT_NEAR(MenuBarGlowView::opacity(3, 5, 0, true), 0.38, 1e-12);
-    EXPECT_NEAR(MenuBarGlowView::opacity(2, notANumber, 0, true), 0.33, 1e-12);
-    EXPECT_NEAR(MenuBarGlowView::opacity(0, 1, 0, false), 0.18 + 0.2 * 0.0, 1e-12);
-    EXPECT_DOUBLE_EQ(MenuBarGlowView::opacity(-1, 1, 0, false), 0.18);
-    EXPECT_DOUBLE_EQ(MenuBarGlowView::opacity(notANumber, 1, 0, false), 0.18);
-    // The pulse peaks a quarter period in, at full progress by 0.045.
-    EXPECT_NEAR(MenuBarGlowView::opacity(2, 1, 5.0 / 17.0, false), 0.38 + 0.045, 1e-12);
-    EXPECT_NEAR(MenuBarGlowView::opacity(2, 1, 5.0 / 17.0, true), 0.38, 1e-12);
+    const auto opacity = [](double severity, double progress, double time = 0, bool reduceMotion = true) {
+        return MenuBarGlowView::opacity(severity, progress, time, reduceMotion);
+    };
+    EXPECT_LT(opacity(1, 0.7), opacity(2, 0.7));
+    EXPECT_DOUBLE_EQ(opacity(1, 0.7), opacity(1, 0)) << "progress counts from severity two";
+    EXPECT_LT(opacity(2, 0), opacity(2, 1));
+    EXPECT_DOUBLE_EQ(opacity(3, 5), opacity(3, 1)) << "progress is capped";
+    EXPECT_DOUBLE_EQ(opacity(2, notANumber), opacity(2, 0));
+    EXPECT_DOUBLE_EQ(opacity(-1, 1), opacity(0, 0));
+    EXPECT_DOUBLE_EQ(opacity(notANumber, 1), opacity(0, 0));
+    const double peak = 5.0 / 17.0; // a quarter period in
+    EXPECT_DOUBLE_EQ(opacity(1, 0.7, peak, false), opacity(1, 0.7)) << "no pulse below severity two";
+    EXPECT_NEAR(opacity(2, 1, peak, false), opacity(2, 1) + 0.045, 1e-12);
+    EXPECT_DOUBLE_EQ(opacity(2, 1, peak, true), opacity(2, 1)) << "no pulse with reduced motion";
 }
 
 TEST(MenuBarGlowView, breathesFromSeverityTwoWhileShown)

@@ -117,16 +117,6 @@ TEST_F(ZoneAlertControllerTest, panelsForEveryAppearanceModeSwitchAndDepth)
     }
 }
 
-TEST_F(ZoneAlertControllerTest, greenHaloClearsEverythingLikeHidden)
-{
-    show(alerts, ZoneAppearance::redFocus);
-    EXPECT_EQ(panels(factory), (PanelCounts{2, 1, 2}));
-    show(alerts, ZoneAppearance::greenHalo);
-    EXPECT_EQ(panels(factory), (PanelCounts{0, 0, 0}));
-    EXPECT_EQ(alerts.live().appearance(), ZoneAppearance::hidden);
-    EXPECT_FALSE(alerts.live().menuGlow().visible());
-}
-
 TEST_F(ZoneAlertControllerTest, severityIsShownBetweenOneAndThree)
 {
     alerts.setEdgeEffectStyle(EdgeEffectStyle::tide);
@@ -271,7 +261,7 @@ TEST_F(ZoneAlertControllerTest, withoutAScreenOnlyTheGlowIsPresented)
     EXPECT_TRUE(alerts.live().menuGlow().visible());
 }
 
-TEST_F(ZoneAlertControllerTest, diagnosticModesWithdrawAndRestoreTheSmoke)
+TEST_F(ZoneAlertControllerTest, diagnosticModesWithdrawAndRestoreTheirVisuals)
 {
     show(alerts, ZoneAppearance::yellowHalo);
     mode = DiagnosticVisualMode::noSmoke;
@@ -286,10 +276,8 @@ TEST_F(ZoneAlertControllerTest, diagnosticModesWithdrawAndRestoreTheSmoke)
     mode = DiagnosticVisualMode::noGlow;
     alerts.diagnosticVisualPolicyChanged();
     EXPECT_EQ(panels(factory), (PanelCounts{2, 0, 0}));
-}
 
-TEST_F(ZoneAlertControllerTest, noVisualsKeepsEverythingHiddenUntilTheModeChanges)
-{
+    // No visuals keeps everything hidden until the mode changes.
     show(alerts, ZoneAppearance::redFocus);
     mode = DiagnosticVisualMode::noVisuals;
     alerts.diagnosticVisualPolicyChanged();
@@ -305,38 +293,25 @@ TEST_F(ZoneAlertControllerTest, noVisualsKeepsEverythingHiddenUntilTheModeChange
 
 TEST_F(ZoneAlertControllerTest, pauseButtonRunsThePauseActionThatTearsTheCardDown)
 {
-    int pauses = 0;
-    alerts.setPauseAction([&] {
-        ++pauses;
-        show(alerts, ZoneAppearance::hidden);
-    });
     show(alerts, ZoneAppearance::redFocus);
     QPointer<OverlayPanel> card = alerts.live().focusPanel();
     ASSERT_TRUE(card);
     auto* button = card->findChild<QPushButton*>();
     ASSERT_NE(button, nullptr);
     QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(panels(factory), (PanelCounts{2, 1, 2})) << "without a pause action the button does nothing";
+
+    int pauses = 0;
+    alerts.setPauseAction([&] {
+        ++pauses;
+        show(alerts, ZoneAppearance::hidden);
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(pauses, 1);
     EXPECT_EQ(panels(factory), (PanelCounts{0, 0, 0}));
     EXPECT_EQ(alerts.live().focusPanel(), nullptr);
     flushDeferredDeletes();
     EXPECT_TRUE(card.isNull());
-}
-
-TEST_F(ZoneAlertControllerTest, pauseButtonWithoutAnActionDoesNothing)
-{
-    show(alerts, ZoneAppearance::redFocus);
-    auto* button = alerts.live().focusPanel()->findChild<QPushButton*>();
-    QTest::mouseClick(button, Qt::LeftButton);
-    EXPECT_EQ(panels(factory), (PanelCounts{2, 1, 2}));
-}
-
-TEST_F(ZoneAlertControllerTest, terminationHidesEveryPanel)
-{
-    show(alerts, ZoneAppearance::redFocus);
-    emit factory.aboutToTerminate();
-    EXPECT_EQ(panels(factory), (PanelCounts{0, 0, 0}));
-    EXPECT_EQ(alerts.live().appearance(), ZoneAppearance::hidden);
 }
 
 TEST_F(ZoneAlertControllerTest, panelsStackHaloBelowCardBelowGlow)
@@ -353,10 +328,22 @@ TEST_F(ZoneAlertControllerTest, panelsStackHaloBelowCardBelowGlow)
                                         panelLevel::menuBarGlow, panelLevel::menuBarGlow}));
 }
 
-TEST_F(ZoneAlertControllerTest, hidingDropsTheHaloContentAtOnce)
+TEST_F(ZoneAlertControllerTest, greenHaloHidingAndTerminationClearEveryPanel)
 {
+    show(alerts, ZoneAppearance::redFocus);
+    EXPECT_EQ(panels(factory), (PanelCounts{2, 1, 2}));
+    show(alerts, ZoneAppearance::greenHalo);
+    EXPECT_EQ(panels(factory), (PanelCounts{0, 0, 0}));
+    EXPECT_EQ(alerts.live().appearance(), ZoneAppearance::hidden);
+    EXPECT_FALSE(alerts.live().menuGlow().visible());
+
     show(alerts, ZoneAppearance::yellowHalo);
     QPointer<WarningEntranceView> entrance = alerts.live().haloPanels()[0]->contentView();
     show(alerts, ZoneAppearance::hidden);
-    EXPECT_TRUE(entrance.isNull());
+    EXPECT_TRUE(entrance.isNull()) << "hiding drops the halo content at once";
+
+    show(alerts, ZoneAppearance::redFocus);
+    emit factory.aboutToTerminate();
+    EXPECT_EQ(panels(factory), (PanelCounts{0, 0, 0}));
+    EXPECT_EQ(alerts.live().appearance(), ZoneAppearance::hidden);
 }
