@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // A message bus of the test's own, so that the desktop's session never leaks in.
 class PrivateBus {
@@ -23,7 +24,11 @@ public:
     // False when no dbus-daemon could be started.
     bool start()
     {
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        // The socket goes into a folder of the test's own: killed, the daemon leaves it behind.
+        if (!m_socketFolder.isValid())
+            return false;
+        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
+                                       "--address=unix:dir=" + m_socketFolder.path()});
         if (!m_daemon.waitForStarted(5000) || !m_daemon.waitForReadyRead(5000))
             return false;
         m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
@@ -38,6 +43,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_socketFolder;
     QProcess m_daemon;
     QString m_address;
     QStringList m_connections;

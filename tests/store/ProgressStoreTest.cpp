@@ -424,7 +424,7 @@ namespace {
 // In a fresh process (the death test runs the test binary anew, so the calendar has not
 // looked for its zone yet): hides the system's zone database behind a private mount,
 // then checks that the store turns itself off without touching the file.
-[[noreturn]] void recordWithoutTheZoneDatabase(const QString& path, const QByteArray& bytes)
+[[noreturn]] void recordWithoutTheZoneDatabase(const QString& folder, const QString& path, const QByteArray& bytes)
 {
     QTemporaryDir empty;
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
@@ -444,6 +444,10 @@ namespace {
     checks.expect(readBytes(path) == bytes, "the file changed");
     checks.expect(fileNames(QFileInfo(path).path()) == QStringList{"daily-progress.json"}, "wrote beside the file");
     std::fputs(checks.failures().c_str(), stderr);
+    // _Exit runs no destructors: this process's own folders go by hand.
+    umount("/usr/share/zoneinfo");
+    empty.remove();
+    QDir(folder).removeRecursively();
     std::_Exit(checks.failures().empty() ? 0 : 1);
 }
 
@@ -472,5 +476,5 @@ TEST_F(ProgressStoreTest, missingTimeZoneTurnsRecordingOffInsteadOfAborting)
     QDir().mkpath(QFileInfo(m_path).path());
     const QByteArray bytes = fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, 60)});
     writeBytes(m_path, bytes);
-    EXPECT_EXIT(recordWithoutTheZoneDatabase(m_path, bytes), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(recordWithoutTheZoneDatabase(m_folder.path(), m_path, bytes), testing::ExitedWithCode(0), "");
 }
