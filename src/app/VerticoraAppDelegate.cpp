@@ -196,7 +196,8 @@ void VerticoraAppDelegate::quitVerticora()
 {
     cancelPendingUpdateHandoff();
     m_model->stop(texts::text(texts::cameraOff));
-    QCoreApplication::quit();
+    // Not quit(): that closes every window first and is dropped when one stays open.
+    QCoreApplication::exit(0);
 }
 
 void VerticoraAppDelegate::applicationWillTerminate()
