@@ -77,12 +77,6 @@ void preferOverlayCapablePlatform(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", *platform);
 }
 
-bool desktopComposites()
-{
-    xcb_connection_t* connection = x11Connection();
-    return !connection || x11CompositorRunning(connection);
-}
-
 CompositingWatch::CompositingWatch(QObject* parent) : QObject(parent)
 {
     xcb_connection_t* connection = x11Connection();
@@ -133,7 +127,7 @@ bool CompositingWatch::nativeEventFilter(const QByteArray& eventType, void* mess
         m_composites = composites;
         emit changed(composites);
     }
-    return false; // Qt follows the selection too
+    return false; // Qt's own handling of the event goes on
 }
 
 } // namespace verticora

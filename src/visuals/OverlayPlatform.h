@@ -29,13 +29,10 @@ struct SessionEnvironment {
 // is created.
 void preferOverlayCapablePlatform(int argc, char** argv);
 
-// Whether translucent windows are composited: false on X11 when nobody owns the
-// _NET_WM_CM_S0 selection; true on every other platform.
-[[nodiscard]] bool desktopComposites();
-
-// Follows desktopComposites() while the application runs: on X11 the server reports every
-// change of the _NET_WM_CM_S0 selection's owner (a compositing manager starting, being
-// replaced or going away), so nothing is polled. Main thread only.
+// Whether translucent windows are composited: false on X11 while nobody owns the
+// _NET_WM_CM_S0 selection, true on every other platform. Followed while the application
+// runs: the X server reports every change of the selection's owner (a compositing manager
+// starting, being replaced or going away), so nothing is polled. Main thread only.
 class CompositingWatch : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:

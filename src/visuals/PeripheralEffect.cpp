@@ -157,20 +157,12 @@ void PeripheralEffectView::update(bool animated)
         m_animationArea += before + after;
         runTicks(animationIntervalMs);
     }
-    const QRegion solidBefore = solidRegion();
+    const QRegion solidBefore = solid::regionOf(m_solidStrips);
     m_solidStrips = solid() ? solid::edgeStrips(m_style, m_severity, m_depthScale, *solidArea())
                             : std::vector<QRect>();
     m_solidColor = color;
-    QWidget::update(solid() ? solidBefore + solidRegion() : before + after);
+    QWidget::update(solid() ? solidBefore + solid::regionOf(m_solidStrips) : before + after);
     coverageChanged();
-}
-
-QRegion PeripheralEffectView::solidRegion() const
-{
-    QRegion region;
-    for (const QRect& strip : m_solidStrips)
-        region += strip;
-    return region;
 }
 
 bool PeripheralEffectView::animating(double now) const
@@ -184,7 +176,7 @@ bool PeripheralEffectView::animating(double now) const
 
 QRegion PeripheralEffectView::coverage() const
 {
-    return solid() ? solidRegion() : targetArea() + m_animationArea;
+    return solid() ? solid::regionOf(m_solidStrips) : targetArea() + m_animationArea;
 }
 
 QPainterPath PeripheralEffectView::cornerBrackets(const QSizeF& size, double length, double radius)

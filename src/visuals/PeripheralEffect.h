@@ -87,7 +87,6 @@ protected:
 
 private:
     [[nodiscard]] QRegion paintedArea(double now) const;
-    [[nodiscard]] QRegion solidRegion() const;
     [[nodiscard]] QRegion targetArea() const;
 
     EdgeEffectStyle m_style;

@@ -465,7 +465,7 @@ void SmokeHaloView::setDepthScale(double depthScale)
 QRegion SmokeHaloView::coverage() const
 {
     if (solid())
-        return solidRegion();
+        return solid::regionOf(m_solidStrips);
     QRegion region = m_animationArea;
     for (const CompositedSmoke::Strip& strip : m_live.strips()) {
         if (!m_live.size().isEmpty())
@@ -478,14 +478,6 @@ void SmokeHaloView::resizeEvent(QResizeEvent* event)
 {
     OverlayView::resizeEvent(event);
     refresh(false);
-}
-
-QRegion SmokeHaloView::solidRegion() const
-{
-    QRegion region;
-    for (const QRect& strip : m_solidStrips)
-        region += strip;
-    return region;
 }
 
 void SmokeHaloView::paintEvent(QPaintEvent* event)
@@ -544,10 +536,10 @@ void SmokeHaloView::refresh(bool animated)
 {
     const double now = mediaTime();
     if (solid()) {
-        const QRegion before = solidRegion();
+        const QRegion before = solid::regionOf(m_solidStrips);
         m_live.update(QSizeF(size()), m_target, m_depthScale, false);
         m_solidStrips = solid::edgeStrips(EdgeEffectStyle::smoke, m_target, m_depthScale, *solidArea());
-        update(before + solidRegion());
+        update(before + solid::regionOf(m_solidStrips));
         coverageChanged();
         scheduleFrames();
         return;

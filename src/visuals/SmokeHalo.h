@@ -176,7 +176,6 @@ protected:
 
 private:
     void refresh(bool animated);
-    [[nodiscard]] QRegion solidRegion() const;
     void scheduleFrames();
     [[nodiscard]] std::array<std::array<int, 2>, 4> phaseLevels(double now) const;
 

@@ -79,6 +79,14 @@ QRect glowLine(const ScreenGeometry& screen)
     return {area.left(), area.top(), area.width(), glowLineThickness};
 }
 
+QRegion regionOf(const std::vector<QRect>& strips)
+{
+    QRegion region;
+    for (const QRect& strip : strips)
+        region += strip;
+    return region;
+}
+
 QRegion roundedShape(const QRectF& rect, double radius)
 {
     QPainterPath path;

@@ -14,9 +14,9 @@
 // edges of the screen's work area (never over a panel or dock), a thin line under the
 // top panel instead of the glow over it, and a focus card without its soft shadow.
 //
-// Their windows still cover the whole screen: X servers leave a window that a window
-// manager has redirected unshaped on screen unless it covers the whole screen (seen with
-// xfwm4 without its compositor, where the rest of such a window shows black).
+// A window cut to less than its rectangle covers the whole screen: X servers have been
+// seen to show such a window unshaped, black beyond its shape, unless it covers the whole
+// screen (xfwm4 without its compositor, under Xvfb).
 namespace verticora::solid {
 
 // Pixels of a solid strip standing in for a translucent edge `depth` pixels deep: a
@@ -38,6 +38,9 @@ namespace verticora::solid {
 // Where the glow goes: a line along the top of the available geometry, under the top
 // panel instead of over it.
 [[nodiscard]] QRect glowLine(const ScreenGeometry& screen);
+
+// The strips as one region, for a window shape or a repaint.
+[[nodiscard]] QRegion regionOf(const std::vector<QRect>& strips);
 
 // A rounded rectangle as a window shape.
 [[nodiscard]] QRegion roundedShape(const QRectF& rect, double radius);
