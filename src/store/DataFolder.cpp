@@ -283,6 +283,10 @@ FileContent readDataFile(const QString& path, qint64 limit)
     // Replaced since it was looked at: judged again at the next load.
     if (!S_ISREG(opened.st_mode) || opened.st_dev != status.st_dev || opened.st_ino != status.st_ino)
         return unreadable(QStringLiteral("%1 changed while it was being read.").arg(fileName(path)));
+    // Tidied to what a save leaves; the private folder already keeps others out, so a
+    // file system that refuses is no reason not to read it.
+    if (opened.st_uid == ::geteuid() && (opened.st_mode & 077) != 0)
+        (void)::fchmod(file.get(), 0600);
     std::optional<QByteArray> bytes = readUpTo(file.get(), limit, opened.st_size);
     if (!bytes)
         return unreadable(systemError(errno));

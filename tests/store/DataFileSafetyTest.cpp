@@ -174,8 +174,12 @@ TEST(DataFileSafety, dataFolderIsMadePrivateOrRefused)
     const QString data = folder.file(QStringLiteral("Verticora"));
     ASSERT_TRUE(QDir().mkpath(data));
     ASSERT_EQ(::chmod(QFile::encodeName(data).constData(), 0777), 0);
-    EXPECT_EQ(writeDataFile(data + QStringLiteral("/preferences.json"), "{}"), std::nullopt);
+    const QString own = data + QStringLiteral("/preferences.json");
+    writeBytes(own, encodePreferences(samplePreferences()));
+    ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0666), 0);
+    EXPECT_FALSE(PreferencesStore(own).load().failure);
     EXPECT_EQ(permissionBits(data), 0700u);
+    EXPECT_EQ(permissionBits(own), 0600u);
 
     // As root a folder is given away; otherwise the root folder is someone else's already.
     QString foreign = QDir::rootPath();
