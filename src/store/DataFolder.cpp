@@ -268,11 +268,11 @@ FileContent readDataFile(const QString& path, qint64 limit)
     }
     // A pipe would block the open or the read for ever, a device (/dev/zero) never ends.
     if (!S_ISREG(status.st_mode))
-        return unreadable(QStringLiteral("%1 is not an ordinary file.").arg(fileName(path)));
+        return unreadable(QStringLiteral("The file %1 is not an ordinary file.").arg(fileName(path)));
     if (!ownFile(status))
-        return unreadable(QStringLiteral("%1 belongs to another user.").arg(fileName(path)));
+        return unreadable(QStringLiteral("The file %1 belongs to another user.").arg(fileName(path)));
     if (status.st_size > limit)
-        return unreadable(QStringLiteral("%1 is too large to be one of Verticora's files.").arg(fileName(path)));
+        return unreadable(QStringLiteral("The file %1 is too large to be one of Verticora's files.").arg(fileName(path)));
 
     Descriptor file(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0)
@@ -282,7 +282,7 @@ FileContent readDataFile(const QString& path, qint64 limit)
         return unreadable(systemError(errno));
     // Replaced since it was looked at: judged again at the next load.
     if (!S_ISREG(opened.st_mode) || opened.st_dev != status.st_dev || opened.st_ino != status.st_ino)
-        return unreadable(QStringLiteral("%1 changed while it was being read.").arg(fileName(path)));
+        return unreadable(QStringLiteral("The file %1 changed while it was being read.").arg(fileName(path)));
     // Tidied to what a save leaves; the private folder already keeps others out, so a
     // file system that refuses is no reason not to read it.
     if (opened.st_uid == ::geteuid() && (opened.st_mode & 077) != 0)
@@ -291,7 +291,7 @@ FileContent readDataFile(const QString& path, qint64 limit)
     if (!bytes)
         return unreadable(systemError(errno));
     if (bytes->size() > limit)
-        return unreadable(QStringLiteral("%1 is too large to be one of Verticora's files.").arg(fileName(path)));
+        return unreadable(QStringLiteral("The file %1 is too large to be one of Verticora's files.").arg(fileName(path)));
     return {FileContent::Status::read, std::move(*bytes), {}};
 }
 
