@@ -234,7 +234,7 @@ std::map<QString, double> UpdateResumeStore::consumedOperations(double now) cons
     for (auto entry = operations.begin(); entry != operations.end(); ++entry) {
         const double expiresAt = entry.value().toDouble(-1);
         if (std::isfinite(expiresAt) && expiresAt > now)
-            consumed.emplace(entry.key(), expiresAt);
+            consumed.emplace(entry.key().toLower(), expiresAt);
     }
     return consumed;
 }
@@ -242,7 +242,7 @@ std::map<QString, double> UpdateResumeStore::consumedOperations(double now) cons
 std::optional<QString> UpdateResumeStore::rememberConsumed(const UpdateResumeRequest& request, double now) const
 {
     std::map<QString, double> consumed = consumedOperations(now);
-    consumed.insert_or_assign(request.operationID, request.expiresAt);
+    consumed.insert_or_assign(request.operationID.toLower(), request.expiresAt);
     while (qsizetype(consumed.size()) > consumedLimit) {
         const auto soonest = std::min_element(consumed.begin(), consumed.end(),
                                               [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -262,7 +262,7 @@ UpdateResumeStore::Preparation UpdateResumeStore::prepareForTermination(const Up
     const std::optional<UpdateResumeRequest> request = bytes ? decodeRequest(*bytes) : std::nullopt;
     const bool answerable = request && request->valid(now) && request->fromBuild == m_build
         && request->sourcePID == m_processID && state.valid() && state.pauseWithinReach(now)
-        && !consumedOperations(now).contains(request->operationID)
+        && !consumedOperations(now).contains(request->operationID.toLower())
         && preferencesDigest(m_directory) == state.preferencesDigest;
     if (!answerable) {
         cancel();
@@ -316,7 +316,7 @@ UpdateResumeStore::Consumption UpdateResumeStore::consume()
     const bool genuine = request && receipt && receipt->schema == 1 && receipt->request == *request
         && request->valid(now) && request->toBuild == m_build && request->sourcePID != m_processID
         && receipt->state.valid() && receipt->state.pauseWithinReach(now)
-        && !consumedOperations(now).contains(request->operationID);
+        && !consumedOperations(now).contains(request->operationID.toLower());
     if (!genuine) {
         m_rejection = text(updateRejection::invalid);
         return {};

@@ -141,7 +141,8 @@ public:
 
 private:
     [[nodiscard]] QString path(const char* name) const;
-    // Operation IDs already resumed, with the expiry of their requests; expired ones dropped.
+    // Operation IDs already resumed (in lower case, as a UUID may be written in either),
+    // with the expiry of their requests; expired ones dropped.
     [[nodiscard]] std::map<QString, double> consumedOperations(double now) const;
     [[nodiscard]] std::optional<QString> rememberConsumed(const UpdateResumeRequest& request, double now) const;
 

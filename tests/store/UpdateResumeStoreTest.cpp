@@ -231,8 +231,12 @@ TEST_F(UpdateResumeStoreTest, anEndlessPauseOrAReplayedHandoffResumesNothing)
     const QByteArray receiptBytes = readBytes(m_folder.file(QStringLiteral("update-resume.json")));
     ASSERT_TRUE(m_new.consume().receipt);
 
-    writeBytes(m_folder.file(QStringLiteral("update-request.json")), requestBytes);
-    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), receiptBytes);
+    // Put back, with the operation ID written in the other case.
+    const auto recased = [&](QByteArray bytes) {
+        return bytes.replace(request.operationID.toLatin1(), request.operationID.toLower().toLatin1());
+    };
+    writeBytes(m_folder.file(QStringLiteral("update-request.json")), recased(requestBytes));
+    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), recased(receiptBytes));
     UpdateResumeStore later(m_folder.path(), QStringLiteral("42"), newPID + 1, m_clock.function());
     EXPECT_FALSE(later.consume().receipt);
     EXPECT_EQ(later.rejection(), invalid) << "the same handoff a second time";
