@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/UpdateResumeStore.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -36,7 +38,8 @@ class RemoteControl : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr qint64 maximumPauseMinutes = 720;
+    // An update handoff carries no pause beyond this either.
+    static constexpr qint64 maximumPauseMinutes = qint64(UpdateSessionState::longestPause / 60);
 
     // `showControls` opens the controls window; empty for an instance without one.
     RemoteControl(CameraModel& model, std::function<void()> showControls, QObject* parent = nullptr);

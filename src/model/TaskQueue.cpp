@@ -40,7 +40,12 @@ void TaskQueue::runPending()
             task = std::move(m_tasks.front());
             m_tasks.pop_front();
         }
-        task();
+        // An exception must not unwind into the event loop: the queue would stop for good,
+        // with its wake-up still marked pending. The failed task is dropped; the rest run.
+        try {
+            task();
+        } catch (...) {
+        }
     }
 }
 
