@@ -393,9 +393,15 @@ public:
         m_firstFrame = false;
         m_failure.reset();
         m_busy = false;
-        m_lent = false;
         m_watching = false;
         m_reported = false;
+    }
+
+    // The camera is to be taken again: a lend from now on stops the start.
+    void reclaim()
+    {
+        std::lock_guard guard(m_lock);
+        m_lent = false;
     }
 
     // From now on a failure is a runtime error; false (and nothing watched) when the
@@ -722,6 +728,8 @@ public:
                 failure = "The camera was shut down.";
                 return Stream::Start::failed;
             }
+            if (!m_playing && m_stream->released())
+                return Stream::Start::lent; // lent between the decision to start and now
             if (!m_playing) {
                 m_stream->restart();
                 m_playingSince = Clock::now();
@@ -891,6 +899,23 @@ SessionOrError buildPipeline(const std::string& source, const std::shared_ptr<St
 } // namespace
 
 // ---- The capture service ----------------------------------------------------------------
+
+namespace {
+
+// Capture thread, before a session starts: from now on another program's open halts it.
+// False when another program holds the camera already (it is then lent, untouched).
+// Whoever opens it between this look and the start is caught by the watcher, whose
+// lend stops the start.
+bool claim(Session& session, DeviceNodeWatcher* watcher)
+{
+    session.stream().reclaim();
+    if (!watcher)
+        return true;
+    watcher->stream();
+    return !watcher->lendIfHeld();
+}
+
+} // namespace
 
 struct GstCameraCapture::Impl {
     explicit Impl(GstCameraCapture& service) : owner(service), mainThread(new TaskQueue(&service))
@@ -1215,10 +1240,8 @@ std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
     // A busy camera, or one that refuses the format, fails only once it streams: the
     // session starts here, so that those failures are the opening's. A camera that stays
     // silent is left to startRunning, which then finds it not running.
-    if (watcher)
-        watcher->stream();
     std::string failure;
-    const Stream::Start started = session->start(failure);
+    const Stream::Start started = claim(*session, watcher.get()) ? session->start(failure) : Stream::Start::lent;
     if (started == Stream::Start::failed || started == Stream::Start::lent) {
         d.take();
         session->close();
@@ -1272,12 +1295,10 @@ void GstCameraCapture::startRunning()
         return;
     d.busy = false;
     const std::shared_ptr<DeviceNodeWatcher> watcher = d.currentWatcher();
-    if (watcher && !session->running() && watcher->lendIfHeld()) {
+    if (!session->running() && !claim(*session, watcher.get())) {
         d.busy = true;
         return;
     }
-    if (watcher)
-        watcher->stream();
     std::string failure;
     const Stream::Start started = session->start(failure);
     if (started == Stream::Start::firstFrame && session->markRunning())
