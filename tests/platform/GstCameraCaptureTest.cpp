@@ -63,27 +63,38 @@ struct Received {
     double presentationTime = 0;
 };
 
-class Collector {
+// What other threads handed over, in order.
+template <typename T>
+class Recording {
 public:
-    CaptureService::FrameReceiver receiver()
-    {
-        return [this](CapturedFrame frame) {
-            std::lock_guard guard(m_lock);
-            if (frame.image)
-                m_frames.push_back({frame.image->format(), frame.image->width(), frame.image->height(),
-                                    frame.presentationTime});
-        };
-    }
-
-    std::vector<Received> frames()
+    void add(T value)
     {
         std::lock_guard guard(m_lock);
-        return m_frames;
+        m_values.push_back(std::move(value));
+    }
+
+    std::vector<T> values()
+    {
+        std::lock_guard guard(m_lock);
+        return m_values;
     }
 
 private:
     std::mutex m_lock;
-    std::vector<Received> m_frames;
+    std::vector<T> m_values;
+};
+
+class Collector : public Recording<Received> {
+public:
+    CaptureService::FrameReceiver receiver()
+    {
+        return [this](CapturedFrame frame) {
+            if (frame.image)
+                add({frame.image->format(), frame.image->width(), frame.image->height(), frame.presentationTime});
+        };
+    }
+
+    std::vector<Received> frames() { return values(); }
 };
 
 // The real capture thread's consumer, run on the test thread.
@@ -158,25 +169,14 @@ bool waitFor(const std::function<bool()>& condition)
 }
 
 // What the service said about the camera's availability, in order.
-class AvailabilityLog {
+class AvailabilityLog : public Recording<CameraAvailability> {
 public:
     CaptureService::AvailabilityReceiver receiver()
     {
-        return [this](CameraAvailability availability, std::uint64_t) {
-            std::lock_guard guard(m_lock);
-            m_said.push_back(availability);
-        };
+        return [this](CameraAvailability availability, std::uint64_t) { add(availability); };
     }
 
-    std::vector<CameraAvailability> said()
-    {
-        std::lock_guard guard(m_lock);
-        return m_said;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<CameraAvailability> m_said;
+    std::vector<CameraAvailability> said() { return values(); }
 };
 
 double monotonicNow()
@@ -212,6 +212,23 @@ struct CameraWithNode {
 
     QTemporaryDir folder;
     QString node = folder.filePath("video0");
+};
+
+// That camera streaming, with a second's quiet period, and what it said about lending.
+struct StreamingWithNode {
+    StreamingWithNode() { camera.setAvailabilityReceiver(log.receiver()); }
+
+    bool start()
+    {
+        if (camera.openSession(standInDevice.uniqueID))
+            return false;
+        camera.startRunning();
+        return camera.isRunning();
+    }
+
+    CameraWithNode stand;
+    GstCameraCapture camera{stand.standIn(1.0)};
+    AvailabilityLog log;
 };
 
 } // namespace
@@ -413,13 +430,11 @@ TEST(GstCameraCapture, shuttingDownEndsAWaitOnTheCaptureThreadAtOnce)
 
 TEST(GstCameraCapture, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBeenClosedAWhile)
 {
-    CameraWithNode stand;
-    GstCameraCapture camera(stand.standIn(1.0));
-    AvailabilityLog log;
-    camera.setAvailabilityReceiver(log.receiver());
-    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
-    camera.startRunning();
-    ASSERT_TRUE(camera.isRunning());
+    StreamingWithNode streaming;
+    ASSERT_TRUE(streaming.start());
+    CameraWithNode& stand = streaming.stand;
+    GstCameraCapture& camera = streaming.camera;
+    AvailabilityLog& log = streaming.log;
 
     // This process opening the node, as GStreamer's device probing does, lends nothing.
     QFile own(stand.node);
@@ -480,13 +495,11 @@ TEST(GstCameraCapture, aCameraHeldAtOpeningIsBusyAndOpenedOnceItIsFree)
 
 TEST(GstCameraCapture, aNodeMadeAnewIsWatchedAgain)
 {
-    CameraWithNode stand;
-    GstCameraCapture camera(stand.standIn(1.0));
-    AvailabilityLog log;
-    camera.setAvailabilityReceiver(log.receiver());
-    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
-    camera.startRunning();
-    ASSERT_TRUE(camera.isRunning());
+    StreamingWithNode streaming;
+    ASSERT_TRUE(streaming.start());
+    CameraWithNode& stand = streaming.stand;
+    GstCameraCapture& camera = streaming.camera;
+    AvailabilityLog& log = streaming.log;
 
     // Unplugged and plugged in again: a new node under the same name.
     ASSERT_TRUE(QFile::remove(stand.node));
