@@ -111,7 +111,7 @@ void CaptureWorker::startSession(std::int64_t generation, const QString& deviceI
         m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
         return;
     }
-    const bool free = run(generation);
+    const bool free = run();
     m_callbacks.sessionStarted(generation, free ? SessionOutcome::configured : SessionOutcome::busy,
                                m_session.isRunning());
 }
@@ -147,16 +147,12 @@ SessionOutcome CaptureWorker::open(std::int64_t generation, const QString& devic
     return SessionOutcome::configured;
 }
 
-bool CaptureWorker::run(std::int64_t generation)
+bool CaptureWorker::run()
 {
     m_lastInference = 0;
     m_session.startRunning();
     configureCaptureRate(false);
     m_cameraLent = !m_session.isRunning() && m_session.cameraBusy();
-    if (m_cameraLent) {
-        m_analysisPaused = true;
-        m_captureGeneration = generation;
-    }
     return !m_cameraLent;
 }
 
@@ -202,13 +198,13 @@ void CaptureWorker::resumeCapture(std::int64_t generation)
             reportLent(generation);
         else if (outcome == SessionOutcome::openFailed)
             m_callbacks.sessionStarted(generation, SessionOutcome::openFailed, false);
-        else if (!run(generation))
+        else if (!run())
             reportLent(generation);
         return;
     }
     if (!m_currentVideoOutput || m_session.isRunning())
         return;
-    if (!run(generation))
+    if (!run())
         reportLent(generation);
 }
 

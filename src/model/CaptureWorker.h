@@ -104,7 +104,7 @@ private:
     // Opens the device and prepares the session; `busy` leaves the device pending.
     SessionOutcome open(std::int64_t generation, const QString& deviceID);
     // Starts the opened session; false when another program holds the camera.
-    bool run(std::int64_t generation);
+    bool run();
     void resumeCapture(std::int64_t generation);
     void availabilityChanged(CameraAvailability availability, std::uint64_t output);
     void reportLent(std::int64_t generation);

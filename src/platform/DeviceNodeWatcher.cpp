@@ -251,7 +251,7 @@ void DeviceNodeWatcher::run()
         const CameraCourtesy::Phase phase = m_courtesy.phase();
         const bool due = m_courtesy.deadline() && now() >= *m_courtesy.deadline();
         const bool look = phase == CameraCourtesy::Phase::streaming ? events.opened
-            : phase == CameraCourtesy::Phase::lent                  ? events.opened || events.closed || due
+            : phase == CameraCourtesy::Phase::lent ? events.opened || events.closed || events.moved || due
                                                                     : false;
         if (!look)
             continue;

@@ -86,7 +86,7 @@ TEST_F(ScreenLockScenario, theCameraRestsWhileTheScreenIsLockedUnlessTheUserPaus
     ASSERT_TRUE(setScreenSaverActive(true));
     EXPECT_TRUE(model->paused());
     EXPECT_FALSE(camera->isRunning()) << "the camera light is off";
-    EXPECT_EQ(model->message(), "Paused while your screen is locked. Tracking resumes when you unlock it.");
+    EXPECT_EQ(model->message(), "Your screen is locked. Tracking resumes when you unlock it.");
     EXPECT_EQ(control.status().toJson()["pauseReason"], "locked");
     EXPECT_TRUE(eventually([&] { return item.lastStatus() == "Paused while the screen is locked"; }));
 
