@@ -61,8 +61,9 @@ std::optional<FileIdentity> identityOf(const std::string& path)
     return identityFrom(status);
 }
 
-std::vector<OpenFile> openFilesOn(const FileIdentity& node)
+std::vector<OpenFile> openFilesOn(const std::string& path, const FileIdentity& node)
 {
+    const std::string devices = "/dev/";
     std::vector<OpenFile> found;
     const DirectoryPtr processes(opendir("/proc"));
     if (!processes)
@@ -78,9 +79,20 @@ std::vector<OpenFile> openFilesOn(const FileIdentity& node)
         const int folderFd = dirfd(descriptors.get());
         while (const dirent* descriptor = readdir(descriptors.get())) {
             const int fd = numberNamed(descriptor->d_name);
+            if (fd < 0)
+                continue;
+            // The link's text costs no file system a question (a stat of a file on a hung
+            // network mount would block): only devices and the node's own path go on.
+            std::array<char, 256> target{};
+            const ssize_t length = readlinkat(folderFd, descriptor->d_name, target.data(), target.size() - 1);
+            if (length <= 0)
+                continue;
+            const std::string_view text(target.data(), static_cast<std::size_t>(length));
+            if (text != path && !text.starts_with(devices))
+                continue;
             struct stat status {};
             // Follows the descriptor's link to the open file itself, whatever its name now.
-            if (fd < 0 || fstatat(folderFd, descriptor->d_name, &status, 0) != 0)
+            if (fstatat(folderFd, descriptor->d_name, &status, 0) != 0)
                 continue;
             const FileIdentity file = identityFrom(status);
             if (sameFile(file, node))
@@ -162,13 +174,15 @@ void DeviceNodeWatcher::lend()
 std::size_t DeviceNodeWatcher::othersHolding()
 {
     std::optional<FileIdentity> node;
+    std::string path;
     {
         std::lock_guard guard(m_lock);
         node = m_node;
+        path = m_nodePath;
     }
     if (!node)
         return 0;
-    return otherHolders(openFilesOn(*node), *node, static_cast<int>(::getpid())).size();
+    return otherHolders(openFilesOn(path, *node), *node, static_cast<int>(::getpid())).size();
 }
 
 void DeviceNodeWatcher::wake()
@@ -182,12 +196,15 @@ void DeviceNodeWatcher::wake()
 // Watcher thread (and the constructor, before it starts).
 void DeviceNodeWatcher::watchNode()
 {
-    const std::string path = m_locate();
-    const std::optional<FileIdentity> identity = identityOf(path);
+    std::error_code error;
+    const std::string path = std::filesystem::canonical(m_locate(), error).string(); // as /proc shows it
+    const std::optional<FileIdentity> identity = error ? std::nullopt : identityOf(path);
     {
         std::lock_guard guard(m_lock);
-        if (identity)
+        if (identity) {
             m_node = identity;
+            m_nodePath = path;
+        }
     }
     if (!identity)
         return; // gone for now; its folder tells when it is back

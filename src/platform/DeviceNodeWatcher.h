@@ -16,8 +16,9 @@ namespace verticora {
 [[nodiscard]] std::optional<FileIdentity> identityOf(const std::string& path);
 
 // Every open file of every process this user may look at (other users' processes hide
-// their files) that is `node`.
-[[nodiscard]] std::vector<OpenFile> openFilesOn(const FileIdentity& node);
+// their files) that is `node`, whose path is `path`. Only descriptors that name a device
+// or that path are looked at closer.
+[[nodiscard]] std::vector<OpenFile> openFilesOn(const std::string& path, const FileIdentity& node);
 
 // Watches one camera's device node, on a thread of its own, and lends the camera to any
 // other program that opens it: inotify wakes the thread at every open and close of the
@@ -70,6 +71,7 @@ private:
     std::mutex m_lock; // guards everything below
     CameraCourtesy m_courtesy;
     std::optional<FileIdentity> m_node;
+    std::string m_nodePath;
     bool m_stopping = false;
     std::thread m_thread;
 };

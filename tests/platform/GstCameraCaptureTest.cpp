@@ -14,6 +14,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -206,15 +207,16 @@ struct CameraWithNode {
     // Whether a process other than this one holds the node now.
     [[nodiscard]] bool heldElsewhere() const
     {
-        const std::optional<FileIdentity> identity = identityOf(node.toStdString());
-        return identity && !otherHolders(openFilesOn(*identity), *identity, static_cast<int>(::getpid())).empty();
+        const std::string path = QFileInfo(node).canonicalFilePath().toStdString(); // as /proc shows it
+        const std::optional<FileIdentity> identity = identityOf(path);
+        return identity && !otherHolders(openFilesOn(path, *identity), *identity, static_cast<int>(::getpid())).empty();
     }
 
     QTemporaryDir folder;
     QString node = folder.filePath("video0");
 };
 
-// That camera streaming, with a second's quiet period, and what it said about lending.
+// That camera streaming, with a quiet period of two seconds, and what it said about lending.
 struct StreamingWithNode {
     StreamingWithNode() { camera.setAvailabilityReceiver(log.receiver()); }
 
@@ -227,7 +229,7 @@ struct StreamingWithNode {
     }
 
     CameraWithNode stand;
-    GstCameraCapture camera{stand.standIn(1.0)};
+    GstCameraCapture camera{stand.standIn(2.0)};
     AvailabilityLog log;
 };
 
@@ -458,9 +460,10 @@ TEST(GstCameraCapture, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBee
 
     // The call ends; a page then lists the cameras, which opens the node for a moment.
     call.reset();
-    NodeHolder listing(stand.node, 0.2);
+    NodeHolder listing(stand.node);
     ASSERT_TRUE(listing.started());
     ASSERT_TRUE(waitFor([&] { return stand.heldElsewhere(); }));
+    listing.close();
     ASSERT_TRUE(waitFor([&] { return !stand.heldElsewhere(); }));
     EXPECT_EQ(log.said().size(), 1u) << "not free before a quiet period after the last close";
     ASSERT_TRUE(waitFor([&] { return log.said().size() == 2; }));
@@ -507,7 +510,7 @@ TEST(GstCameraCapture, aNodeMadeAnewIsWatchedAgain)
     // Other programs open it until the watcher has found the new node.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            NodeHolder glance(stand.node, 0.1);
+            NodeHolder glance(stand.node);
             return glance.started() && QTest::qWaitFor([&] { return !log.said().empty(); }, 300);
         },
         5000));

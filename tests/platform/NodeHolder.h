@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,18 +11,17 @@
 extern char** environ;
 
 // Another program that opens a file standing in for a camera's device node: a shell that
-// holds it as its descriptor 3 until told to close it, or for `seconds` when given.
+// holds it as its descriptor 3 until told to close it.
 // Spawned rather than forked, which ThreadSanitizer allows in a process with threads.
 class NodeHolder {
 public:
-    explicit NodeHolder(const QString& node, std::optional<double> seconds = std::nullopt)
+    explicit NodeHolder(const QString& node)
     {
         int input[2];
         if (::pipe2(input, O_CLOEXEC) != 0)
             return;
         m_input = input[1];
-        const QByteArray wait = seconds ? "sleep " + QByteArray::number(*seconds) : QByteArray("read line");
-        const QByteArray script = "exec 3<\"$0\"; " + wait;
+        const QByteArray script = "exec 3<\"$0\"; read line";
         const QByteArray path = node.toLocal8Bit();
         char shell[] = "sh";
         char option[] = "-c";
