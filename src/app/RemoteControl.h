@@ -22,6 +22,7 @@ struct InstanceStatus {
     QString message;                  // the model's message to the user
     QString status;                   // the tray's short status ("Reminders paused", …)
     std::optional<double> pauseUntil; // seconds since 1970, while a timed pause runs
+    QString pauseReason;              // while paused: "user", "lent" (another app has the camera) or "locked"
 
     [[nodiscard]] QJsonObject toJson() const;
 };

@@ -15,6 +15,7 @@
 #include "platform/GstCameraCapture.h"
 #include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
+#include "platform/ScreenLockWatcher.h"
 #include "platform/SystemSleepWatcher.h"
 #include "platform/Y4mClip.h"
 #include "store/ApplicationID.h"
@@ -220,6 +221,12 @@ int main(int argc, char** argv)
 
     SystemSleepWatcher sleep;
     QObject::connect(&sleep, &SystemSleepWatcher::aboutToSleep, &model, &CameraModel::systemWillSleep);
+    // A camera rests while the screen is locked; a replayed clip plays on.
+    std::unique_ptr<ScreenLockWatcher> screenLock;
+    if (!replay) {
+        screenLock = std::make_unique<ScreenLockWatcher>();
+        QObject::connect(screenLock.get(), &ScreenLockWatcher::lockedChanged, &model, &CameraModel::setScreenLocked);
+    }
     // Replays and runs without a display report their state as JSON lines.
     std::unique_ptr<StateReporter> reporter;
     if (replay || options.headless)

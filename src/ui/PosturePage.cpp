@@ -296,11 +296,14 @@ void PosturePage::refreshHeightBlock()
 
     m_pausedHeader->setVisible(paused);
 
-    const bool showMessage = !paused
-        && (loading || error
-            || (active
-                && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
-                    || state == QLatin1String("lost"))));
+    // A pause the user did not make says why it happened and when it ends.
+    const bool pausedForThem = paused && model.pauseReason() && *model.pauseReason() != PauseReason::user;
+    const bool showMessage = pausedForThem
+        || (!paused
+            && (loading || error
+                || (active
+                    && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
+                        || state == QLatin1String("lost")))));
     style::setTextIfChanged(*m_message, model.message());
     m_message->setVisible(showMessage && !model.message().isEmpty());
 
