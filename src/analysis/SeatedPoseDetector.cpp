@@ -159,17 +159,32 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
         throw LandmarkRequestError("No face landmark detector is available.");
     const bool tracking = m_continuity.selectedBox && !m_continuity.needsReacquisition;
     m_request->setSearchHint({time, tracking ? m_continuity.selectedBox : std::nullopt});
-    const std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
+    std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
 
     ++m_fullPasses;
     m_lastPath = "full";
-    m_lastFaceCount = static_cast<int>(faces.size());
     std::vector<SeatedDetection> detections;
     detections.reserve(faces.size());
     for (const FaceObservation& face : faces)
         detections.push_back(landmarks(face, aspect));
 
-    SeatedDetection result = select(faces, detections, time);
+    // The second face finder looks only where the first found nobody to measure, so a
+    // well-lit user never pays for it; its faces then compete with the first one's.
+    FaceContinuity continuity = m_continuity;
+    SeatedDetection result = select(continuity, faces, detections, time);
+    if (!result.features) {
+        std::vector<FaceObservation> missed = confidentFaces(m_request->findMissedFaces(frame));
+        if (!missed.empty()) {
+            for (FaceObservation& face : missed) {
+                detections.push_back(landmarks(face, aspect));
+                faces.push_back(std::move(face));
+            }
+            continuity = m_continuity;
+            result = select(continuity, faces, detections, time);
+        }
+    }
+    m_continuity = std::move(continuity);
+    m_lastFaceCount = static_cast<int>(faces.size());
     m_verifiedBand = band(result.features);
 
     const bool seedable = patchAllowed && m_reference && faces.size() == 1 && result.features
@@ -188,7 +203,7 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
     return result;
 }
 
-SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& faces,
+SeatedDetection SeatedPoseDetector::select(FaceContinuity& continuity, const std::vector<FaceObservation>& faces,
                                            const std::vector<SeatedDetection>& detections, double time)
 {
     std::vector<FaceCandidate> candidates;
@@ -199,7 +214,7 @@ SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& f
                               band(detections[i].features) == std::optional(0),
                               chinOnBottomEdge(detections[i].points)});
     }
-    const FaceSelection selection = m_continuity.select(candidates, time);
+    const FaceSelection selection = continuity.select(candidates, time);
     if (selection.index) {
         SeatedDetection result = detections[*selection.index];
         result.loss = selection.loss;
