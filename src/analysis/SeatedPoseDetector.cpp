@@ -66,6 +66,19 @@ std::vector<FaceObservation> confidentFaces(std::vector<FaceObservation> results
     return results;
 }
 
+// Whether a face the second finder saw at `box` is one the first already measured.
+bool measuredAlready(const Rect& box, const std::vector<FaceObservation>& faces,
+                     const std::vector<SeatedDetection>& detections)
+{
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const Rect& b = faces[i].boundingBox;
+        if (detections[i].features && box.midX() > b.minX && box.midX() < b.maxX() && box.midY() > b.minY
+            && box.midY() < b.maxY())
+            return true;
+    }
+    return false;
+}
+
 bool touchesEdge(const Rect& box)
 {
     return box.minX <= edgeMarginX || box.maxX() >= 1 - edgeMarginX || box.minY <= edgeMarginBottom
@@ -173,12 +186,15 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
     FaceContinuity continuity = m_continuity;
     SeatedDetection result = select(continuity, faces, detections, time);
     if (!result.features) {
-        std::vector<FaceObservation> missed = confidentFaces(m_request->findMissedFaces(frame));
-        if (!missed.empty()) {
-            for (FaceObservation& face : missed) {
-                detections.push_back(landmarks(face, aspect));
-                faces.push_back(std::move(face));
-            }
+        bool added = false;
+        for (FaceObservation& face : confidentFaces(m_request->findMissedFaces(frame))) {
+            if (measuredAlready(face.boundingBox, faces, detections))
+                continue;
+            detections.push_back(landmarks(face, aspect));
+            faces.push_back(std::move(face));
+            added = true;
+        }
+        if (added) {
             continuity = m_continuity;
             result = select(continuity, faces, detections, time);
         }

@@ -631,12 +631,6 @@ std::optional<DetectedFace> LandmarkDetector::measureFound(const BlazeFace& foun
     const double down = hogCenterBelowEyes * side;
     const Point center{eyes.x + std::cos(roll) * across - std::sin(roll) * down,
                        eyes.y + std::sin(roll) * across + std::cos(roll) * down};
-    // A face HOG already reported is not repeated.
-    for (const DetectedFace& hog : m_faces) {
-        if (center.x > hog.left && center.x < hog.right && center.y > hog.top && center.y < hog.bottom)
-            return std::nullopt;
-    }
-
     DetectedFace face;
     face.left = center.x - side / 2;
     face.right = center.x + side / 2;

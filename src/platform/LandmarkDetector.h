@@ -100,9 +100,10 @@ public:
     // Reads the model now rather than on the first perform.
     void prepare() override;
     void setSearchHint(const FaceSearchHint& hint) override;
-    // The faces of the last perform's frame that the second finder sees and perform did
-    // not report, measured like perform's. `frame` must be that frame. Empty when the
-    // second finder's model cannot be read (finderLoadFailure says why).
+    // The faces the second finder sees in the last perform's frame, measured like
+    // perform's (a face perform reported may come again, with other landmarks). `frame`
+    // must be that frame. Empty when the second finder's model cannot be read
+    // (finderLoadFailure says why).
     [[nodiscard]] std::vector<FaceObservation> findMissedFaces(const PixelBufferView& frame) override;
 
     // On by default; off analyses every frame as it comes (for comparisons).

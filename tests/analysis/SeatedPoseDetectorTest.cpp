@@ -231,11 +231,17 @@ TEST_F(SeatedPoseDetectorTest, theSecondFinderLooksOnlyWhereTheFirstFindsNobodyT
     EXPECT_NEAR(found.features->centerX, 0.52 * 16.0 / 9.0, 1e-9) << "the second finder's face is the subject";
     EXPECT_EQ(detector->lastFaceCount(), 2);
 
+    // A face the first finder measured is not taken twice.
+    faces = {face(0.9), face(0.15)};
+    script.missed = {face(0.9), face(0.15)};
+    EXPECT_FALSE(detect(0.6).features);
+    EXPECT_EQ(detector->lastFaceCount(), 2);
+
     faces.clear();
     script.missed.clear();
     const SeatedDetection lost = detect(0.8);
     EXPECT_FALSE(lost.features);
-    EXPECT_EQ(script.secondLooks, 2);
+    EXPECT_EQ(script.secondLooks, 3);
     EXPECT_EQ(detector->continuity().selectedBox, face(0.52).boundingBox) << "a look that finds nobody changes nothing";
 }
 

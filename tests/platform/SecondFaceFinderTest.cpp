@@ -126,7 +126,6 @@ TEST(LandmarkDetector, measuresARolledFaceThatHogMissesWithItsUprightProportions
     const QImage upright = portrait(80);
     const std::vector<FaceObservation> straight = detector.perform(clip::bgraView(upright));
     ASSERT_EQ(straight.size(), 1u);
-    EXPECT_TRUE(detector.findMissedFaces(clip::bgraView(upright)).empty()) << "a face HOG found is not repeated";
     const SeatedDetection reference = SeatedPoseDetector::landmarks(straight.front(), aspect);
     ASSERT_TRUE(reference.features);
     const std::vector<double> proportions = candidateSignature(straight.front().boundingBox, reference.points);
