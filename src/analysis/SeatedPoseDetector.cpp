@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <optional>
+#include <span>
 
 namespace verticora {
 
@@ -66,17 +67,15 @@ std::vector<FaceObservation> confidentFaces(std::vector<FaceObservation> results
     return results;
 }
 
-// Whether a face the second finder saw at `box` is one the first already measured.
-bool measuredAlready(const Rect& box, const std::vector<FaceObservation>& faces,
-                     const std::vector<SeatedDetection>& detections)
+// The face among `faces` whose box holds the centre of `box`.
+std::optional<std::size_t> sameFace(const Rect& box, std::span<const FaceObservation> faces)
 {
     for (std::size_t i = 0; i < faces.size(); ++i) {
         const Rect& b = faces[i].boundingBox;
-        if (detections[i].features && box.midX() > b.minX && box.midX() < b.maxX() && box.midY() > b.minY
-            && box.midY() < b.maxY())
-            return true;
+        if (box.midX() > b.minX && box.midX() < b.maxX() && box.midY() > b.minY && box.midY() < b.maxY())
+            return i;
     }
-    return false;
+    return std::nullopt;
 }
 
 bool touchesEdge(const Rect& box)
@@ -187,11 +186,21 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
     SeatedDetection result = select(continuity, faces, detections, time);
     if (!result.features) {
         bool added = false;
+        const std::size_t firstFound = faces.size();
         for (FaceObservation& face : confidentFaces(m_request->findMissedFaces(frame))) {
-            if (measuredAlready(face.boundingBox, faces, detections))
+            // A face the first finder found but could not measure is replaced, so that one
+            // person still counts once.
+            const std::optional<std::size_t> same = sameFace(face.boundingBox, std::span(faces).first(firstFound));
+            if (same && detections[*same].features)
                 continue;
-            detections.push_back(landmarks(face, aspect));
-            faces.push_back(std::move(face));
+            SeatedDetection detection = landmarks(face, aspect);
+            if (same) {
+                faces[*same] = std::move(face);
+                detections[*same] = std::move(detection);
+            } else {
+                faces.push_back(std::move(face));
+                detections.push_back(std::move(detection));
+            }
             added = true;
         }
         if (added) {

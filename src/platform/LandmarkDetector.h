@@ -65,7 +65,8 @@ class LandmarkDetectionError : public LandmarkRequestError {
 // steep enough to make sensor noise count. Well-lit frames are analysed as they are.
 //
 // findMissedFaces() looks again with a second face finder (BlazeFaceFinder) for faces
-// HOG missed: dark, rolled past its reach, or cut by the bottom edge. Each face it finds
+// HOG missed or could not measure: dark, rolled past its reach, or cut by the bottom
+// edge. Each face it finds
 // gets a box in HOG's convention (where HOG would have put it, fitted on faces both
 // find) and the landmarks the cascade gives for that box; a face rolled by more than a
 // few degrees is first turned upright, measured, and its landmarks turned back. A face
@@ -110,7 +111,6 @@ public:
     void setNormalisesLight(bool on) { m_normalisesLight = on; }
     // Whether the last perform brightened its frame.
     [[nodiscard]] bool lastToned() const { return m_toned; }
-    [[nodiscard]] bool finderLoaded() const { return m_finder && m_finder->loaded(); }
     [[nodiscard]] std::optional<std::string> finderLoadFailure() const;
 
     [[nodiscard]] const std::filesystem::path& modelPath() const { return m_modelPath; }

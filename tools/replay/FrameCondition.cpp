@@ -1,5 +1,7 @@
 #include "FrameCondition.h"
 
+#include "PictureMove.h"
+
 #include "analysis/AnalysisFrames.h"
 #include "platform/LandmarkDetector.h"
 #include "platform/Y4mClip.h"
@@ -44,22 +46,6 @@ std::optional<FaceReference> referenceOf(const FaceObservation& face, int width,
 std::uint8_t clampLevel(double v)
 {
     return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
-}
-
-// Bilinear sample of one byte channel at (x, y), the edge repeated outside.
-double sample(const PixelBufferView& frame, std::size_t plane, int width, int height, int channels, int channel,
-              double x, double y)
-{
-    x = std::clamp(x, 0.0, static_cast<double>(width - 1));
-    y = std::clamp(y, 0.0, static_cast<double>(height - 1));
-    const int x0 = static_cast<int>(x);
-    const int y0 = static_cast<int>(y);
-    const int x1 = std::min(x0 + 1, width - 1);
-    const int y1 = std::min(y0 + 1, height - 1);
-    const auto at = [&](int px, int py) { return static_cast<double>(frame.row(plane, py)[px * channels + channel]); };
-    const double top = at(x0, y0) + (x - x0) * (at(x1, y0) - at(x0, y0));
-    const double bottom = at(x0, y1) + (x - x0) * (at(x1, y1) - at(x0, y1));
-    return top + (y - y0) * (bottom - top);
 }
 
 } // namespace
@@ -152,7 +138,7 @@ std::optional<PixelBuffer> alteredFrame(const PixelBufferView& frame, double t, 
                 const double sx = (pivot.x + cosine * px + sine * py) / scale - 0.5;
                 const double sy = (pivot.y - sine * px + cosine * py - shift) / scale - 0.5;
                 for (int c = 0; c < channels; ++c) {
-                    double v = geometric ? sample(frame, plane, width, height, channels, c, sx, sy)
+                    double v = geometric ? bilinearSample(frame, plane, width, height, channels, c, sx, sy)
                                          : frame.row(plane, y)[x * channels + c];
                     if (tonal) {
                         const double zero = plane == 0 ? black : 128;
