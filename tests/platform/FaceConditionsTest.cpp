@@ -68,13 +68,14 @@ FrameCondition evening(double light)
 
 } // namespace
 
-// In the evening light, with the sensor's noise, the face stays measured, the person
-// sitting at the chosen height is never red, and a sink still turns red and alerts.
+// Dusk falls after the height was set in daylight: with the sensor's noise the face stays
+// measured, the person sitting at the chosen height never turns red as the picture is
+// brightened, and a sink still turns red and alerts.
 TEST(FaceConditions, eveningLightKeepsTheFaceMeasuredAndASinkAlerting)
 {
     const ClipReplaySettings defaults;
-    const PictureMove sinking{12, 24, 0.2, 1, 0.6};
-    const Outcome run = replayUnder(evening(0.2), {sinking});
+    const PictureMove sinking{14, 26, 0.2, 1, 0.6};
+    const Outcome run = replayUnder({"dusk", 0.2, 4, 0, FrameCondition::Cut::none, 8, 2}, {sinking});
     EXPECT_GE(run.measured, 0.9);
     for (const double t : run.redAt)
         EXPECT_TRUE(t >= sinking.start && t < sinking.end + 1) << "red while seated at " << t;

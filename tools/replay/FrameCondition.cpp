@@ -105,7 +105,7 @@ std::optional<PixelBuffer> alteredFrame(const PixelBufferView& frame, double t, 
                                             : (t >= condition.from ? 1.0 : 0.0);
     const double weight = eased * eased * (3 - 2 * eased);
     const bool geometric = weight > 0 && (condition.roll != 0 || condition.cut != FrameCondition::Cut::none);
-    const bool tonal = condition.light != 1 || condition.noise > 0;
+    const bool tonal = weight > 0 && (condition.light != 1 || condition.noise > 0);
     if (!isNV12(frame.format()) || (!geometric && !tonal) || (geometric && !reference))
         return std::nullopt;
 
@@ -123,9 +123,10 @@ std::optional<PixelBuffer> alteredFrame(const PixelBufferView& frame, double t, 
     const double angle = weight * condition.roll * std::numbers::pi / 180;
     const double cosine = std::cos(angle);
     const double sine = std::sin(angle);
-    const double levelScale = condition.light;
-    std::normal_distribution<double> lumaNoise(0, std::max(condition.noise, 1e-9));
-    std::normal_distribution<double> chromaNoise(0, std::max(condition.noise / 2, 1e-9));
+    const double levelScale = 1 + weight * (condition.light - 1);
+    const double noise = weight * condition.noise;
+    std::normal_distribution<double> lumaNoise(0, std::max(noise, 1e-9));
+    std::normal_distribution<double> chromaNoise(0, std::max(noise / 2, 1e-9));
 
     PixelBuffer altered(frame.width(), frame.height(), frame.format());
     const double black = isFullRange(frame.format()) ? 0 : 16;
@@ -143,7 +144,7 @@ std::optional<PixelBuffer> alteredFrame(const PixelBufferView& frame, double t, 
                     if (tonal) {
                         const double zero = plane == 0 ? black : 128;
                         v = zero + (v - zero) * levelScale;
-                        if (condition.noise > 0)
+                        if (noise > 0)
                             v += plane == 0 ? lumaNoise(random) : chromaNoise(random);
                     }
                     out[x * channels + c] = clampLevel(v);

@@ -38,10 +38,10 @@ struct ClipReferences {
 // How a frame is made harder for the detector, standing in for the evening, a tilted
 // head or a deep slouch: its levels scaled by `light` (the chroma towards grey alike)
 // with Gaussian sensor noise of `noise` grey levels on the luma and half that on the
-// chroma, throughout; the picture turned by `roll` degrees about the face (clockwise on
-// screen) and shifted down until the bottom edge cuts the face at its chin or its mouth,
-// eased in over `ramp` seconds from clip time `from` (the person tilts or slouches after
-// sitting down).
+// chroma; the picture turned by `roll` degrees about the face (clockwise on screen) and
+// shifted down until the bottom edge cuts the face at its chin or its mouth. All of it
+// eases in over `ramp` seconds from clip time `from` (dusk falls, or the person tilts
+// or slouches, after the height was set).
 struct FrameCondition {
     enum class Cut { none, chin, mouth };
 
