@@ -32,17 +32,20 @@ bool usable(const FaceCandidate& c)
         return false;
     if (!(b.width > 0 && b.height > 0))
         return false;
-    if (b.minX < -0.05 || b.maxX() > 1.05 || b.minY < -0.05 || b.maxY() > 1.05)
+    // A face cut by the bottom edge in a deep slouch reaches below the picture; its eyes
+    // and nose still measure it.
+    if (b.minX < -0.05 || b.maxX() > 1.05 || b.minY < -0.05 - 0.5 * b.height || b.maxY() > 1.05)
         return false;
     return std::all_of(c.signature.begin(), c.signature.end(), finite);
 }
 
 // Score of a complete face as the first subject: central and reasonably large; none
-// for a face too small, too far to the side, or too high or low.
+// for a face cut deep by the bottom edge, too small, too far to the side, or too high or
+// low.
 std::optional<double> acquisitionScore(const FaceCandidate& c)
 {
     const Rect& b = c.box;
-    if (c.signature.empty() || b.width < 0.075 || b.height < 0.1 || std::abs(b.midX() - 0.5) > 0.3
+    if (c.signature.empty() || b.minY < -0.05 || b.width < 0.075 || b.height < 0.1 || std::abs(b.midX() - 0.5) > 0.3
         || b.midY() < 0.15 || b.midY() > 0.9) {
         return std::nullopt;
     }

@@ -47,6 +47,9 @@ public:
     // times by 5/6; `firstLevel` skips the finer levels, and with them the faces smaller
     // than `levelFaceSide(firstLevel)` or so.
     virtual void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) = 0;
+    // The 68 landmarks of the face whose box `face` holds (its edges, as detect gives
+    // them), for a face another finder found.
+    virtual void measure(const GreyView& image, DetectedFace& face) = 0;
 };
 
 // The side in pixels of the face box the detector reports for a face found on pyramid
@@ -72,6 +75,7 @@ public:
     DlibFaceModel& operator=(const DlibFaceModel&) = delete;
 
     void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) override;
+    void measure(const GreyView& image, DetectedFace& face) override;
 
 private:
     struct Engine;

@@ -265,6 +265,15 @@ TEST(FaceContinuity, aChinCutByTheBottomEdgeOnlyBoundsTheEyeToChinHeight)
 
     // The same shortened height with the chin in view is another face.
     EXPECT_FALSE(selectOne(continuity, face(boxAt(0.5, 0.18), {0.4, 0.5}), 0.4).index);
+
+    // Cut at the mouth, the box reaches a third of its height below the picture: still
+    // followed, but never taken as a new subject.
+    FaceCandidate deep = cut({0.4, 0.3});
+    deep.box = boxAt(0.5, 0.04);
+    EXPECT_EQ(selectOne(continuity, deep, 0.6).index, 0u) << continuity.lastDecision;
+    FaceContinuity fresh;
+    EXPECT_FALSE(selectOne(fresh, deep, 0).index);
+    EXPECT_EQ(fresh.lastDecision, "no complete initial face");
 }
 
 TEST(FaceContinuity, learnsTheProportionsOnlyFromAFaceWithItsChinInView)
