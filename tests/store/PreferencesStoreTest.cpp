@@ -103,6 +103,30 @@ TEST_F(PreferencesStoreTest, saveAndLoadRoundTripEveryField)
                      .contains(QStringLiteral("landmarkHeight")));
 }
 
+// The names in the file are the enumerators' names: renaming one must not go unnoticed.
+TEST_F(PreferencesStoreTest, everyModeAndStyleIsWrittenAndReadByItsStoredName)
+{
+    const std::pair<ReminderMode, const char*> modes[] = {
+        {ReminderMode::smoke, "smoke"},     {ReminderMode::smoke2, "smoke2"},   {ReminderMode::smokeWide, "smokeWide"},
+        {ReminderMode::smoke8, "smoke8"},   {ReminderMode::smoke20, "smoke20"}, {ReminderMode::menuBar, "menuBar"}};
+    const std::pair<EdgeEffectStyle, const char*> styles[] = {
+        {EdgeEffectStyle::smoke, "smoke"},     {EdgeEffectStyle::vignette, "vignette"}, {EdgeEffectStyle::glow, "glow"},
+        {EdgeEffectStyle::corners, "corners"}, {EdgeEffectStyle::tide, "tide"},         {EdgeEffectStyle::horizon, "horizon"}};
+    for (std::size_t i = 0; i < std::size(modes); ++i) {
+        PosturePreferences preferences = samplePreferences();
+        preferences.reminderMode = modes[i].first;
+        preferences.edgeEffectStyle = styles[i].first;
+        ASSERT_FALSE(m_store.save(preferences));
+        const QJsonObject root = QJsonDocument::fromJson(readBytes(m_path)).object();
+        EXPECT_EQ(root[QStringLiteral("reminderMode")].toString(), QLatin1StringView(modes[i].second));
+        EXPECT_EQ(root[QStringLiteral("edgeEffectStyle")].toString(), QLatin1StringView(styles[i].second));
+        const PreferencesLoad load = m_store.read();
+        ASSERT_TRUE(load.preferences) << modes[i].second;
+        EXPECT_EQ(load.preferences->reminderMode, modes[i].first);
+        EXPECT_EQ(load.preferences->edgeEffectStyle, styles[i].first);
+    }
+}
+
 TEST_F(PreferencesStoreTest, recordRulesAcceptAndRefuseTheBoundaries)
 {
     struct Case {
@@ -196,6 +220,11 @@ TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
         {"null required", [](auto& r) { r[QStringLiteral("delay")] = QJsonValue(); }, false},
         {"unknown reminder mode", [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("smoke3"); }, false},
         {"unknown edge style", [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("Tide"); }, false},
+        {"scoped reminder mode",
+         [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("verticora::settings::smoke20"); }, false},
+        {"edge style cut by a NUL",
+         [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("tide") + QChar(0) + QStringLiteral("x"); },
+         false},
         {"free chart motion", [](auto& r) { r[QStringLiteral("liveChartMotion")] = QStringLiteral("bouncy"); }, true},
         {"extra keys", [](auto& r) { r[QStringLiteral("futureSetting")] = QJsonObject{{QStringLiteral("x"), 1}}; }, true},
         {"calibrations as array", [](auto& r) { r[QStringLiteral("calibrations")] = QJsonArray(); }, false},
