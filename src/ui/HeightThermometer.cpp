@@ -3,6 +3,7 @@
 #include "ui/AccessibleValue.h"
 #include "ui/Symbols.h"
 #include "ui/UiStyle.h"
+#include "visuals/VisualPalette.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -43,12 +44,6 @@ constexpr double dotDiameter = 18;
 constexpr double dotOutline = 3;
 constexpr int dotMargin = 4; // room for the shadow
 
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(static_cast<float>(alpha));
-    return color;
-}
-
 enum class Band { green, yellow, red };
 
 Band bandOf(double score, double yellow, double red)
@@ -64,13 +59,13 @@ QColor bandColour(Band band)
 {
     switch (band) {
     case Band::green:
-        return HeightThermometer::green();
+        return VisualPalette::greenZone();
     case Band::yellow:
-        return HeightThermometer::amber();
+        return VisualPalette::yellowZone();
     case Band::red:
         break;
     }
-    return HeightThermometer::coral();
+    return VisualPalette::redZone();
 }
 
 } // namespace
@@ -113,7 +108,7 @@ public:
 
     [[nodiscard]] QString label() const { return m_isRed ? redLabel : yellowLabel; }
     [[nodiscard]] double value() const { return m_isRed ? m_meter->red() : m_meter->yellow(); }
-    [[nodiscard]] QColor colour() const { return m_isRed ? coral() : amber(); }
+    [[nodiscard]] QColor colour() const { return m_isRed ? VisualPalette::redZone() : VisualPalette::yellowZone(); }
 
     QAccessible::Role accessibleRole() const override { return QAccessible::Slider; }
     std::optional<QString> accessibleText(QAccessible::Text kind) const override
@@ -158,7 +153,7 @@ protected:
         painter.drawRoundedRect(handle, 5, 5);
         drawSymbol(painter, Symbol::grip, handle.adjusted(0, 1, 0, -1), colour);
 
-        painter.setPen(m_isRed ? coral() : ochreText());
+        painter.setPen(m_isRed ? VisualPalette::redZone() : VisualPalette::ochreText());
         painter.setFont(font());
         const QRectF text(labelLeft, 0, handle.left() - labelLeft - 4, height());
         painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
@@ -446,7 +441,7 @@ void HeightThermometer::refreshStatus()
     m_status->setText(QString::fromUtf8(texts[static_cast<int>(band)]));
     m_status->setDotColor(bandColour(band));
     QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, band == Band::yellow ? ochreText() : bandColour(band));
+    palette.setColor(QPalette::WindowText, band == Band::yellow ? VisualPalette::ochreText() : bandColour(band));
     m_status->setPalette(palette);
     m_status->setFont(uiFont(11, QFont::DemiBold));
     m_current->setBand(band);
@@ -540,15 +535,15 @@ void HeightThermometer::renderBackground()
     const double yellowEnd = HeightMeterScale::top + m_yellow * travel / HeightMeterScale::range;
     const double redEnd = yellowEnd + (m_red - m_yellow) * travel / HeightMeterScale::range;
     painter.fillRect(QRectF(bar.left(), bar.top(), barWidth, std::max(0.0, yellowEnd - bar.top())),
-                     withAlpha(green(), 0.38));
+                     withAlpha(VisualPalette::greenZone(), 0.38));
     painter.fillRect(QRectF(bar.left(), yellowEnd, barWidth, std::max(0.0, redEnd - yellowEnd)),
-                     withAlpha(amber(), 0.38));
+                     withAlpha(VisualPalette::yellowZone(), 0.38));
     painter.fillRect(QRectF(bar.left(), redEnd, barWidth, std::max(0.0, bar.bottom() - redEnd)),
-                     withAlpha(coral(), 0.38));
+                     withAlpha(VisualPalette::redZone(), 0.38));
     painter.restore();
 
     // The chosen height: a dashed line across the top of the bar, captioned above it.
-    QPen dashed(green(), 1, Qt::CustomDashLine, Qt::FlatCap);
+    QPen dashed(VisualPalette::greenZone(), 1, Qt::CustomDashLine, Qt::FlatCap);
     dashed.setDashPattern({3, 3});
     painter.setPen(dashed);
     const double top = scale.position(0) + 0.5;
@@ -556,7 +551,7 @@ void HeightThermometer::renderBackground()
     QFont caption = uiFont(8, QFont::Bold);
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
     painter.setFont(caption);
-    painter.setPen(green());
+    painter.setPen(VisualPalette::greenZone());
     // Clear of the current-height circle (9 points and its outline) that sits on the line at the chosen height.
     painter.drawText(QRectF(chosenLineLeft, 0, meter.width() - chosenLineLeft, top - 12),
                      Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("CHOSEN HEIGHT"));

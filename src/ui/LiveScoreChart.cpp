@@ -2,6 +2,7 @@
 
 #include "ui/AccessibleValue.h"
 #include "ui/UiStyle.h"
+#include "visuals/VisualPalette.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -57,15 +58,15 @@ QColor liveScoreColor(LiveScoreStroke stroke)
 {
     switch (stroke) {
     case LiveScoreStroke::link:
-        return QColor::fromRgbF(0.13f, 0.25f, 0.19f, 0.34f);
+        return withAlpha(VisualPalette::ink(), 0.34);
     case LiveScoreStroke::green:
-        return QColor::fromRgbF(0.2f, 0.52f, 0.34f);
+        return VisualPalette::greenZone();
     case LiveScoreStroke::yellow:
-        return QColor::fromRgbF(0.76f, 0.49f, 0.1f);
+        return VisualPalette::yellowZone();
     case LiveScoreStroke::red:
         break;
     }
-    return QColor::fromRgbF(0.8f, 0.25f, 0.22f);
+    return VisualPalette::redZone();
 }
 
 QPointF LiveScoreDrawing::position(WallTime date, double score, WallTime now, QSizeF size)
