@@ -1,5 +1,6 @@
 #include "ui/HeightThermometer.h"
 
+#include "analysis/PostureBand.h"
 #include "ui/AccessibleValue.h"
 #include "ui/Symbols.h"
 #include "ui/UiStyle.h"
@@ -44,25 +45,14 @@ constexpr double dotDiameter = 18;
 constexpr double dotOutline = 3;
 constexpr int dotMargin = 4; // room for the shadow
 
-enum class Band { green, yellow, red };
-
-Band bandOf(double score, double yellow, double red)
-{
-    if (score < yellow)
-        return Band::green;
-    if (score < red)
-        return Band::yellow;
-    return Band::red;
-}
-
-QColor bandColour(Band band)
+QColor bandColour(PostureBand band)
 {
     switch (band) {
-    case Band::green:
+    case PostureBand::green:
         return VisualPalette::greenZone();
-    case Band::yellow:
+    case PostureBand::yellow:
         return VisualPalette::yellowZone();
-    case Band::red:
+    case PostureBand::red:
         break;
     }
     return VisualPalette::redZone();
@@ -239,7 +229,7 @@ public:
         setFixedSize(side, side);
     }
 
-    void setBand(Band band)
+    void setBand(PostureBand band)
     {
         if (band == m_band)
             return;
@@ -252,11 +242,11 @@ public:
     [[nodiscard]] QString bandName() const
     {
         switch (m_band) {
-        case Band::green:
+        case PostureBand::green:
             return QStringLiteral("Green");
-        case Band::yellow:
+        case PostureBand::yellow:
             return QStringLiteral("Yellow");
-        case Band::red:
+        case PostureBand::red:
             break;
         }
         return QStringLiteral("Red");
@@ -304,7 +294,7 @@ private:
         return sprite;
     }
 
-    Band m_band = Band::green;
+    PostureBand m_band = PostureBand::green;
     QPixmap m_sprite;
 };
 
@@ -436,12 +426,12 @@ void HeightThermometer::refreshStatus()
         m_status->setFont(uiFont(11));
         return;
     }
-    const Band band = bandOf(*m_score, m_yellow, m_red);
+    const PostureBand band = bandOf(*m_score, m_yellow, m_red);
     static constexpr const char* texts[] = {"You’re in green", "You’re in yellow", "You’re in red"};
     m_status->setText(QString::fromUtf8(texts[static_cast<int>(band)]));
     m_status->setDotColor(bandColour(band));
     QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, band == Band::yellow ? VisualPalette::ochreText() : bandColour(band));
+    palette.setColor(QPalette::WindowText, band == PostureBand::yellow ? VisualPalette::ochreText() : bandColour(band));
     m_status->setPalette(palette);
     m_status->setFont(uiFont(11, QFont::DemiBold));
     m_current->setBand(band);

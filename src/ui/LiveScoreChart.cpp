@@ -1,5 +1,6 @@
 #include "ui/LiveScoreChart.h"
 
+#include "analysis/ThresholdRules.h"
 #include "ui/AccessibleValue.h"
 #include "ui/UiStyle.h"
 #include "visuals/VisualPalette.h"
@@ -20,7 +21,6 @@ namespace verticora {
 namespace {
 
 constexpr double window = LiveScoreStore::window;
-constexpr double linkThreshold = 1.5; // seconds between readings drawn as one line
 constexpr double insetLeft = 4;
 constexpr double insetRight = 6;
 constexpr double insetTop = 6;
@@ -90,7 +90,7 @@ LiveScoreDrawing LiveScoreDrawing::of(const QList<LiveScorePoint>& points, std::
             continue;
         }
         if (previous) {
-            const bool link = gapBefore || point.date - previous->date > linkThreshold;
+            const bool link = gapBefore || point.date - previous->date > maximumTrackingGap;
             drawing.segments.append({position(previous->date, *previous->value, now, size),
                                      position(point.date, *point.value, now, size),
                                      link ? LiveScoreStroke::link : liveScoreBand(*point.value)});
