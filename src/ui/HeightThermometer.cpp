@@ -45,19 +45,6 @@ constexpr double dotDiameter = 18;
 constexpr double dotOutline = 3;
 constexpr int dotMargin = 4; // room for the shadow
 
-QColor bandColour(PostureBand band)
-{
-    switch (band) {
-    case PostureBand::green:
-        return VisualPalette::greenZone();
-    case PostureBand::yellow:
-        return VisualPalette::yellowZone();
-    case PostureBand::red:
-        break;
-    }
-    return VisualPalette::redZone();
-}
-
 } // namespace
 
 double HeightMeterScale::position(double value) const
@@ -289,7 +276,7 @@ private:
         painter.drawEllipse(centre + QPointF(0, 1), radius + dotMargin, radius + dotMargin);
         painter.setBrush(Qt::white);
         painter.drawEllipse(centre, radius, radius);
-        painter.setBrush(bandColour(m_band));
+        painter.setBrush(VisualPalette::zone(m_band));
         painter.drawEllipse(centre, radius - dotOutline, radius - dotOutline);
         return sprite;
     }
@@ -429,9 +416,9 @@ void HeightThermometer::refreshStatus()
     const PostureBand band = bandOf(*m_score, m_yellow, m_red);
     static constexpr const char* texts[] = {"You’re in green", "You’re in yellow", "You’re in red"};
     m_status->setText(QString::fromUtf8(texts[static_cast<int>(band)]));
-    m_status->setDotColor(bandColour(band));
+    m_status->setDotColor(VisualPalette::zone(band));
     QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, band == PostureBand::yellow ? VisualPalette::ochreText() : bandColour(band));
+    palette.setColor(QPalette::WindowText, band == PostureBand::yellow ? VisualPalette::ochreText() : VisualPalette::zone(band));
     m_status->setPalette(palette);
     m_status->setFont(uiFont(11, QFont::DemiBold));
     m_current->setBand(band);

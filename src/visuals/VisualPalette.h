@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/PostureBand.h"
+
 #include <QColor>
 #include <QString>
 
@@ -21,6 +23,18 @@ struct VisualPalette {
     static QColor greenZone() { return QColor::fromRgbF(0.25f, 0.56f, 0.40f); }
     static QColor yellowZone() { return QColor::fromRgbF(0.80f, 0.53f, 0.16f); }
     static QColor redZone() { return QColor::fromRgbF(0.78f, 0.28f, 0.24f); }
+    static QColor zone(PostureBand band)
+    {
+        switch (band) {
+        case PostureBand::green:
+            return greenZone();
+        case PostureBand::yellow:
+            return yellowZone();
+        case PostureBand::red:
+            break;
+        }
+        return redZone();
+    }
     // Text in the yellow zone's colour, dark enough to read on the window's background.
     static QColor ochreText() { return QColor::fromRgbF(0.52f, 0.31f, 0.04f); }
 
