@@ -186,19 +186,24 @@ struct DlibFaceModel::Engine {
     ShapeCascade shapes;
     std::vector<PixelBox> boxes;
 
-    Engine(const std::filesystem::path& path, const std::string& name)
-        : file(path, name), model(parse(file.bytes(), name)), scanner(model.detector), shapes(model.shape)
+    Engine(const std::filesystem::path& path, const std::string& name, const HogKernels& kernels)
+        : file(path, name), model(parse(file.bytes(), name)), scanner(model.detector, kernels), shapes(model.shape)
     {
     }
 };
 
 DlibFaceModel::DlibFaceModel(const std::filesystem::path& modelPath)
+    : DlibFaceModel(modelPath, fastestHogKernels())
+{
+}
+
+DlibFaceModel::DlibFaceModel(const std::filesystem::path& modelPath, const HogKernels& kernels)
 {
     const std::string name = modelPath.string();
     std::error_code ignored;
     if (std::filesystem::is_directory(modelPath, ignored))
         throw FaceModelError("The face landmark model " + name + " is a folder, not a file.");
-    m_engine = std::make_unique<Engine>(modelPath, name);
+    m_engine = std::make_unique<Engine>(modelPath, name, kernels);
 }
 
 DlibFaceModel::~DlibFaceModel() = default;

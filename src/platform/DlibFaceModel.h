@@ -33,6 +33,8 @@ struct GreyView {
     std::size_t bytesPerRow = 0;
 };
 
+struct HogKernels;
+
 // A failure to load the face models, with the reason in one sentence.
 class FaceModelError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -65,8 +67,10 @@ public:
 // allocates nothing. Not thread-safe.
 class DlibFaceModel final : public FaceEngine {
 public:
-    // Reads and checks the prepared model file; throws FaceModelError.
+    // Reads and checks the prepared model file; throws FaceModelError. The scan runs the
+    // fastest kernels this processor has, or those given.
     explicit DlibFaceModel(const std::filesystem::path& modelPath);
+    DlibFaceModel(const std::filesystem::path& modelPath, const HogKernels& kernels);
     ~DlibFaceModel() override;
     DlibFaceModel(const DlibFaceModel&) = delete;
     DlibFaceModel& operator=(const DlibFaceModel&) = delete;

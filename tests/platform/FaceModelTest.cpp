@@ -3,7 +3,9 @@
 #include "DlibFaceModels.h"
 #include "platform/DlibFaceModel.h"
 #include "platform/FaceModelFormat.h"
+#include "platform/HogFaceScanner.h"
 #include "platform/LandmarkDetector.h"
+#include "platform/Y4mClip.h"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +185,65 @@ TEST(FaceModel, reusedBuffersGiveWhatAFreshDetectorGives)
             EXPECT_EQ(reused[f].points, expected[f].points);
         }
     }
+}
+
+// The scan's kernels for any x86-64 processor and those for AVX2 processors find the same
+// faces with the same boxes, scores and landmarks, to the last bit: on portraits of every
+// size, alone and in a crowd, and on real webcam footage at its own odd size.
+TEST(FaceModel, everyProcessorFindsTheSameFaces)
+{
+    const detail::HogKernels* avx2 = detail::avx2HogKernels();
+    if (!avx2)
+        GTEST_SKIP() << "this processor has no AVX2";
+    VERTICORA_REQUIRE_PORTRAIT();
+    detail::DlibFaceModel baseline(LandmarkDetector::defaultModelPath(), detail::baselineHogKernels());
+    detail::DlibFaceModel vector(LandmarkDetector::defaultModelPath(), *avx2);
+
+    std::vector<GreyFrame> portraits;
+    for (const double side : {60.0, 140.0, 260.0})
+        portraits.emplace_back(portraitsAt({{side, 0.5, 0.5}}));
+    portraits.emplace_back(sampleScene("crowd-background.json"));
+    std::vector<GreyView> views;
+    for (const GreyFrame& frame : portraits)
+        views.push_back(frame.view());
+    // Every second of the footage, its luma plane as it is (400x300).
+    std::vector<ClipFrame> footage;
+    for (const char* name : {"desk-a", "desk-b"}) {
+        const fs::path clip = fs::path(testDataFolder().toStdString()) / (std::string(name) + ".y4m");
+        if (!fs::exists(clip)) {
+            ADD_FAILURE() << clip << " is missing; `make test` fetches it with scripts/fetch-test-footage";
+            continue;
+        }
+        Y4mReader reader(clip);
+        while (std::optional<ClipFrame> frame = reader.next()) {
+            if (frame->index % 25 == 0)
+                footage.push_back(std::move(*frame));
+        }
+    }
+    for (const ClipFrame& frame : footage) {
+        const PixelBufferView view = frame.buffer.view();
+        views.push_back({view.plane(0).base, view.width(), view.height(), view.plane(0).bytesPerRow});
+    }
+
+    int faces = 0;
+    std::vector<DetectedFace> expected;
+    std::vector<DetectedFace> found;
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "frame " << i);
+        baseline.detect(views[i], 0, expected);
+        vector.detect(views[i], 0, found);
+        ASSERT_EQ(found.size(), expected.size());
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            EXPECT_EQ(found[f].left, expected[f].left);
+            EXPECT_EQ(found[f].top, expected[f].top);
+            EXPECT_EQ(found[f].right, expected[f].right);
+            EXPECT_EQ(found[f].bottom, expected[f].bottom);
+            EXPECT_EQ(found[f].score, expected[f].score);
+            EXPECT_EQ(found[f].points, expected[f].points);
+        }
+        faces += static_cast<int>(found.size());
+    }
+    EXPECT_GE(faces, 60);
 }
 
 TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
