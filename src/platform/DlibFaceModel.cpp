@@ -97,7 +97,8 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
     const std::uint32_t leaves = facemodel::leavesPerTree(h);
     const bool predictorSane = h.partCount == faceLandmarkCount && h.cascadeCount >= 1 && h.cascadeCount <= 100
         && h.treesPerCascade >= 1 && h.treesPerCascade <= 10000 && h.splitsPerTree >= 1 && h.splitsPerTree < 1024
-        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535;
+        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535
+        && (h.leafBits == facemodel::exactLeafBits || h.leafBits == facemodel::compactLeafBits);
     if (!detectorSane || !predictorSane)
         return "not a model of the expected shape";
     facemodel::Header laidOut = h;
@@ -105,7 +106,8 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
     if (laidOut.fileBytes != h.fileBytes || laidOut.detectorsOffset != h.detectorsOffset
         || laidOut.filtersOffset != h.filtersOffset || laidOut.initialShapeOffset != h.initialShapeOffset
         || laidOut.anchorsOffset != h.anchorsOffset || laidOut.deltasOffset != h.deltasOffset
-        || laidOut.splitsOffset != h.splitsOffset || laidOut.leavesOffset != h.leavesOffset)
+        || laidOut.splitsOffset != h.splitsOffset || laidOut.leafScalesOffset != h.leafScalesOffset
+        || laidOut.leavesOffset != h.leavesOffset)
         return "not laid out as its header says";
     return nullptr;
 }
@@ -160,13 +162,21 @@ ParsedModel parse(std::span<const std::byte> file, const std::string& name)
     shape.anchors = section<std::uint8_t>(file, h.anchorsOffset, sizes.anchors);
     shape.deltas = section<facemodel::Delta>(file, h.deltasOffset, sizes.deltas / sizeof(facemodel::Delta));
     shape.splits = section<facemodel::Split>(file, h.splitsOffset, sizes.splits / sizeof(facemodel::Split));
-    shape.leaves = section<float>(file, h.leavesOffset, sizes.leaves / sizeof(float));
+    shape.leafBits = static_cast<int>(h.leafBits);
+    if (h.leafBits == facemodel::exactLeafBits) {
+        shape.leaves = section<float>(file, h.leavesOffset, sizes.leaves / sizeof(float));
+    } else {
+        shape.compactLeaves = section<facemodel::CompactLeaf>(file, h.leavesOffset, sizes.leaves / sizeof(facemodel::CompactLeaf));
+        shape.leafScales = section<float>(file, h.leafScalesOffset, sizes.leafScales / sizeof(float));
+    }
+    const bool scalesValid = std::all_of(shape.leafScales.begin(), shape.leafScales.end(),
+                                         [](float scale) { return std::isfinite(scale) && scale >= 0; });
     const bool anchorsValid =
         std::all_of(shape.anchors.begin(), shape.anchors.end(), [&](std::uint8_t a) { return a < h.partCount; });
     const bool splitsValid = std::all_of(shape.splits.begin(), shape.splits.end(), [&](const facemodel::Split& s) {
         return s.first < h.featurePixels && s.second < h.featurePixels;
     });
-    if (!anchorsValid || !splitsValid)
+    if (!scalesValid || !anchorsValid || !splitsValid)
         throw damaged("not a model of the expected shape");
     return model;
 }

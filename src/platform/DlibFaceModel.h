@@ -58,11 +58,12 @@ public:
 
 // dlib's HOG frontal face detector and 68-point shape predictor, read from the file the
 // build prepares from them (platform/FaceModelFormat.h). Loading reads the file as it is
-// and checks it: some 40 ms of CPU, where dlib's own loading decodes for a second.
+// and checks it: some 20 ms of CPU, where dlib's own loading decodes for a second.
 //
 // The detector gives the faces, boxes and scores dlib's own gives (scores equal to the
-// last few bits), and the landmarks dlib's cascade gives for those boxes, exactly, except
-// that dlib rounds them to whole pixels and these are not rounded. Every buffer of a
+// last few bits), and the landmarks dlib's cascade gives for those boxes: exactly from a
+// file with dlib's leaves, nearly from one with the compact leaves the build prepares
+// (FaceModelFormat.h); dlib rounds them to whole pixels, these are not rounded. Every buffer of a
 // detection is kept for the next one, so a pass over frames of an unchanged size
 // allocates nothing. Not thread-safe.
 class DlibFaceModel final : public FaceEngine {
