@@ -24,8 +24,12 @@ namespace {
 
 // The bytes of the model file, read into memory that the system may back with huge
 // pages: the landmark cascade reads one leaf from a different 4-KB page for each of its
-// 7,500 trees, and with 2-MB pages those reads cost a third less. (Mapping the file
-// would save the copy, about 10 ms once, but gives only small pages.)
+// 7,500 trees, and with 2-MB pages those reads cost a third less. The hint is given once
+// the bytes are in, so the kernel's khugepaged gathers them into huge pages in the
+// background (within half a minute); given before, each first touch of a 2-MB page waits
+// for the kernel to find and clear one, at times tens of milliseconds of start-up on a
+// busy machine. (Mapping the file would save the copy but gives only small pages, and a
+// file rewritten in place would change under the checks made when it was read.)
 class ModelBytes {
 public:
     ModelBytes(const std::filesystem::path& path, const std::string& name)
@@ -50,7 +54,6 @@ public:
         m_data.reset(static_cast<std::byte*>(std::aligned_alloc(hugePage, reserved)));
         if (!m_data)
             throw fail(ENOMEM);
-        ::madvise(m_data.get(), reserved, MADV_HUGEPAGE); // a hint; small pages work too
         std::size_t done = 0;
         while (done < m_size) {
             const ::ssize_t got = ::read(fd, m_data.get() + done, m_size - done);
@@ -63,6 +66,7 @@ public:
             done += static_cast<std::size_t>(got);
         }
         ::close(fd);
+        ::madvise(m_data.get(), reserved, MADV_HUGEPAGE); // a hint; small pages work too
     }
 
     [[nodiscard]] std::span<const std::byte> bytes() const { return {m_data.get(), m_size}; }
