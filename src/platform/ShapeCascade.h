@@ -31,8 +31,9 @@ struct ShapeModelSpec {
 
 // dlib's shape_predictor: from the mean shape placed in the face box, each stage reads
 // its feature pixels relative to the current shape and adds one leaf of every tree.
-// Computes what dlib computes, operation for operation, except that the result is not
-// rounded to whole pixels. The working buffers are kept between faces.
+// With dlib's float leaves it computes what dlib computes, operation for operation,
+// except that the result is not rounded to whole pixels; with compact leaves, each leaf
+// is its integers times the tree's scale. The working buffers are kept between faces.
 class ShapeCascade {
 public:
     explicit ShapeCascade(const ShapeModelSpec& spec);
