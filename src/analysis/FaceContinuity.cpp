@@ -1,6 +1,7 @@
 #include "analysis/FaceContinuity.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -15,6 +16,9 @@ constexpr double recentWindow = 1.0;
 constexpr std::size_t recentLimit = 8;
 constexpr double seatedWindow = 1.6;
 constexpr std::size_t seatedLimit = 6;
+constexpr double settlingSeconds = 2.0;
+constexpr int settlingSightings = 4;
+constexpr double settlingMaximumGap = 1.5;
 
 bool finite(double v)
 {
@@ -28,17 +32,20 @@ bool usable(const FaceCandidate& c)
         return false;
     if (!(b.width > 0 && b.height > 0))
         return false;
-    if (b.minX < -0.05 || b.maxX() > 1.05 || b.minY < -0.05 || b.maxY() > 1.05)
+    // A face cut by the bottom edge in a deep slouch reaches below the picture; its eyes
+    // and nose still measure it.
+    if (b.minX < -0.05 || b.maxX() > 1.05 || b.minY < -0.05 - 0.5 * b.height || b.maxY() > 1.05)
         return false;
     return std::all_of(c.signature.begin(), c.signature.end(), finite);
 }
 
 // Score of a complete face as the first subject: central and reasonably large; none
-// for a face too small, too far to the side, or too high or low.
+// for a face cut deep by the bottom edge, too small, too far to the side, or too high or
+// low.
 std::optional<double> acquisitionScore(const FaceCandidate& c)
 {
     const Rect& b = c.box;
-    if (c.signature.empty() || b.width < 0.075 || b.height < 0.1 || std::abs(b.midX() - 0.5) > 0.3
+    if (c.signature.empty() || b.minY < -0.05 || b.width < 0.075 || b.height < 0.1 || std::abs(b.midX() - 0.5) > 0.3
         || b.midY() < 0.15 || b.midY() > 0.9) {
         return std::nullopt;
     }
@@ -85,6 +92,24 @@ bool seatedCentral(const Rect& b)
     return b.minX > 0.08 && b.maxX() < 0.92 && b.minY > 0.12 && b.maxY() < 0.98 && std::abs(b.midX() - 0.5) <= 0.3;
 }
 
+// Whether `s` is where a face first seen at `first` has stayed, give or take the moves of
+// a seated person talking and turning; somebody walking past leaves it within a second.
+bool stayedPut(const Rect& s, const Rect& first)
+{
+    return std::abs(s.midX() - first.midX()) <= 0.5 * first.width
+        && std::abs(s.midY() - first.midY()) <= 0.5 * first.height && within(s.width / first.width, 0.75, 1.33)
+        && within(s.height / first.height, 0.75, 1.33);
+}
+
+// Whether `c` lies where a subject last seen at `seat` may have sunk to: no higher than a
+// third of its box above, in its column, and about its size (leaning back or forward).
+bool settlesBelow(const Rect& c, const Rect& seat)
+{
+    return c.midY() <= seat.midY() + 0.35 * seat.height
+        && std::abs(c.midX() - seat.midX()) <= std::clamp(seat.width * 0.65, 0.065, 0.18)
+        && within(c.width / seat.width, 0.65, 1.55) && within(c.height / seat.height, 0.65, 1.55);
+}
+
 } // namespace
 
 FaceSelection FaceContinuity::select(std::span<const FaceCandidate> candidates, double t)
@@ -113,6 +138,7 @@ FaceSelection FaceContinuity::select(std::span<const FaceCandidate> candidates, 
     }
 
     if (!matches.empty()) {
+        settlingFace.reset();
         std::stable_sort(matches.begin(), matches.end(),
                          [](const Match& a, const Match& b) { return a.cost < b.cost; });
         if (matches.size() >= 2 && matches[1].cost - matches[0].cost < ambiguousMatchMargin) {
@@ -130,6 +156,11 @@ FaceSelection FaceContinuity::select(std::span<const FaceCandidate> candidates, 
 
     needsReacquisition = true;
     seatedSamples.clear();
+    if (const std::optional<std::size_t> settled = settledLoneFace(candidates, usableIndices, t)) {
+        accept(candidates[*settled], t);
+        lastDecision = "settled lone face";
+        return {*settled, FaceLossReason::unknown};
+    }
     if (inferredLoss != FaceLossReason::unknown)
         return {std::nullopt, inferredLoss};
     inferredLoss = directionalLoss(t);
@@ -166,15 +197,7 @@ std::optional<double> FaceContinuity::matchCost(const FaceCandidate& candidate)
     const Rect& c = candidate.box;
     const Rect& s = *selectedBox;
 
-    const bool cutChin = candidate.chinOnBottomEdge;
-    std::optional<double> distance = signatureDistance(signature, candidate.signature, cutChin);
-    const auto storedFacing = facingSignature(signature, signatureYaw);
-    const auto candidateFacing = facingSignature(candidate.signature, candidate.yaw);
-    if (storedFacing && candidateFacing) {
-        // A head turned since the signature was learnt narrows the eye distance.
-        if (const auto facing = signatureDistance(*storedFacing, *candidateFacing, cutChin))
-            distance = std::min(distance.value_or(std::numeric_limits<double>::infinity()), *facing);
-    }
+    const std::optional<double> distance = distanceFromSignature(candidate);
     if (!signature.empty()) {
         if (!distance) {
             lastDecision = "incomplete returning landmarks";
@@ -213,6 +236,61 @@ std::optional<double> FaceContinuity::matchCost(const FaceCandidate& candidate)
     return cost;
 }
 
+std::optional<double> FaceContinuity::distanceFromSignature(const FaceCandidate& candidate) const
+{
+    const bool cutChin = candidate.chinOnBottomEdge;
+    std::optional<double> distance = signatureDistance(signature, candidate.signature, cutChin);
+    const auto storedFacing = facingSignature(signature, signatureYaw);
+    const auto candidateFacing = facingSignature(candidate.signature, candidate.yaw);
+    if (storedFacing && candidateFacing) {
+        // A head turned since the signature was learnt narrows the eye distance.
+        if (const auto facing = signatureDistance(*storedFacing, *candidateFacing, cutChin))
+            distance = std::min(distance.value_or(std::numeric_limits<double>::infinity()), *facing);
+    }
+    return distance;
+}
+
+// Where a lost subject may settle without having been followed there: a face of its
+// proportions, about its size, in its column and no higher than it sat. A passer-by who
+// stops stands higher, and a face in the background is smaller.
+bool FaceContinuity::couldBeSettledSubject(const FaceCandidate& candidate) const
+{
+    if (signature.empty() || candidate.signature.empty())
+        return false;
+    const std::optional<double> distance = distanceFromSignature(candidate);
+    if (!distance || *distance > signatureGate)
+        return false;
+    const Rect& c = candidate.box;
+    const std::array seats{selectedBox, anchorBox, seatedReturnBox};
+    return std::ranges::any_of(seats, [&c](const std::optional<Rect>& seat) { return seat && settlesBelow(c, *seat); });
+}
+
+// Takes back the one face in view once it has stayed put for a while where the subject
+// could have sunk to; any second face in view ends the wait.
+std::optional<std::size_t> FaceContinuity::settledLoneFace(std::span<const FaceCandidate> candidates,
+                                                           std::span<const std::size_t> usable, double t)
+{
+    if (candidates.size() > 1) {
+        settlingFace.reset();
+        return std::nullopt;
+    }
+    if (usable.empty())
+        return std::nullopt; // a frame in which the detector missed the face does not start the wait over
+    const FaceCandidate& candidate = candidates[usable.front()];
+    if (!couldBeSettledSubject(candidate)) {
+        settlingFace.reset();
+        return std::nullopt;
+    }
+    if (!settlingFace || t - settlingFace->seenAt > settlingMaximumGap || !stayedPut(candidate.box, settlingFace->box))
+        settlingFace = SettlingFace{candidate.box, t, t, 0};
+    settlingFace->seenAt = t;
+    ++settlingFace->sightings;
+    lastDecision = "settling lone face";
+    if (t - settlingFace->since < settlingSeconds || settlingFace->sightings < settlingSightings)
+        return std::nullopt;
+    return usable.front();
+}
+
 void FaceContinuity::accept(const FaceCandidate& candidate, double t)
 {
     recentBoxes.push_back({candidate.box, t});
@@ -235,6 +313,7 @@ void FaceContinuity::accept(const FaceCandidate& candidate, double t)
     inferredLoss = FaceLossReason::unknown;
     unresolvedAmbiguity = false;
     needsReacquisition = false;
+    settlingFace.reset();
 }
 
 void FaceContinuity::noteSeatedSample(const FaceCandidate& candidate, double t)

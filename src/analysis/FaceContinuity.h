@@ -24,6 +24,8 @@ struct FaceSelection {
 // central, reasonably large complete face when it clearly beats the runner-up, follows
 // it by position, size and face proportions, infers whether a lost subject left through
 // the bottom or a side, and lets it return near where it first sat or last sat still.
+// A subject that dropped too fast to follow, or sat down lower after a break, is taken
+// back once it is the one face in view and has stayed put at or below its seat.
 // A plain value: the detector tries a selection on a copy and keeps it only on success.
 // Boxes are normalised image coordinates (origin lower-left); times are seconds.
 struct FaceContinuity {
@@ -32,6 +34,16 @@ struct FaceContinuity {
         double at = 0;
 
         friend bool operator==(const TimedBox&, const TimedBox&) = default;
+    };
+
+    // A lone face watched while the subject is lost, until it has stayed put long enough.
+    struct SettlingFace {
+        Rect box;        // where it was first seen
+        double since = 0;
+        double seenAt = 0;
+        int sightings = 0;
+
+        friend bool operator==(const SettlingFace&, const SettlingFace&) = default;
     };
 
     std::optional<Rect> selectedBox;  // most recently accepted face
@@ -47,6 +59,7 @@ struct FaceContinuity {
     FaceLossReason inferredLoss = FaceLossReason::unknown;
     bool unresolvedAmbiguity = false;
     bool needsReacquisition = false;
+    std::optional<SettlingFace> settlingFace;
 
     // Picks the tracked face among `candidates` at time `t` and updates the record.
     [[nodiscard]] FaceSelection select(std::span<const FaceCandidate> candidates, double t);
@@ -61,6 +74,10 @@ private:
 
     FaceSelection acquire(std::span<const FaceCandidate> candidates, std::span<const std::size_t> usable, double t);
     std::optional<double> matchCost(const FaceCandidate& candidate);
+    [[nodiscard]] std::optional<double> distanceFromSignature(const FaceCandidate& candidate) const;
+    [[nodiscard]] bool couldBeSettledSubject(const FaceCandidate& candidate) const;
+    std::optional<std::size_t> settledLoneFace(std::span<const FaceCandidate> candidates,
+                                               std::span<const std::size_t> usable, double t);
     void accept(const FaceCandidate& candidate, double t);
     void noteSeatedSample(const FaceCandidate& candidate, double t);
     [[nodiscard]] FaceLossReason directionalLoss(double t) const;

@@ -36,6 +36,11 @@ public:
     virtual void prepare() {}
     // Applies to the following performs, until the next hint.
     virtual void setSearchHint(const FaceSearchHint&) {}
+    // Looks again, with a second face finder, at the frame of the last perform, for the
+    // faces it missed or could not measure (a dark, rolled or cut face); a face perform
+    // reported may come again. Costs a few milliseconds more, so it is for frames where
+    // perform found nobody usable. None by default.
+    [[nodiscard]] virtual std::vector<FaceObservation> findMissedFaces(const PixelBufferView&) { return {}; }
 };
 
 } // namespace verticora

@@ -119,11 +119,21 @@ std::vector<double> candidateSignature(const Rect& box, std::span<const Point> p
 {
     if (points.size() != 4)
         return {};
+    // In units of the box's sides (a face box is square in pixels), and along the face's
+    // own axes, so that a rolled head keeps the proportions it has upright.
     const Point& leftEye = points[0];
     const Point& rightEye = points[1];
     const Point& chin = points[3];
-    const double eyeDistance = std::abs(leftEye.x - rightEye.x) / box.width;
-    const double eyeToChin = ((leftEye.y + rightEye.y) / 2 - chin.y) / box.height;
+    double acrossX = (rightEye.x - leftEye.x) / box.width;
+    double acrossY = (rightEye.y - leftEye.y) / box.height;
+    if (acrossX < 0) { // whichever eye is on the image's left
+        acrossX = -acrossX;
+        acrossY = -acrossY;
+    }
+    const double eyeDistance = std::hypot(acrossX, acrossY);
+    const double chinX = ((leftEye.x + rightEye.x) / 2 - chin.x) / box.width;
+    const double chinY = ((leftEye.y + rightEye.y) / 2 - chin.y) / box.height;
+    const double eyeToChin = (acrossX * chinY - acrossY * chinX) / eyeDistance; // across the eye line
     if (!std::isfinite(eyeDistance) || !std::isfinite(eyeToChin))
         return {};
     return {eyeDistance, eyeToChin};

@@ -104,7 +104,8 @@ struct FaceCandidate {
 
 // Eye distance and eye-to-chin height relative to the box, from the four points in the
 // order left eye, right eye, nose, chin; empty unless there are exactly four points and
-// the ratios are finite.
+// the ratios are finite. Both are measured along the face's own axes (the eye line and
+// across it), so a rolled head has the proportions it has upright.
 [[nodiscard]] std::vector<double> candidateSignature(const Rect& box, std::span<const Point> points);
 // Whether the chin of the four points lies on the picture's bottom edge.
 [[nodiscard]] bool chinOnBottomEdge(std::span<const Point> points);

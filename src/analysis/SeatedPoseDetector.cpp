@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <optional>
+#include <span>
 
 namespace verticora {
 
@@ -64,6 +65,17 @@ std::vector<FaceObservation> confidentFaces(std::vector<FaceObservation> results
 {
     std::erase_if(results, [](const FaceObservation& o) { return !(o.confidence >= minimumConfidence); });
     return results;
+}
+
+// The face among `faces` whose box holds the centre of `box`.
+std::optional<std::size_t> sameFace(const Rect& box, std::span<const FaceObservation> faces)
+{
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const Rect& b = faces[i].boundingBox;
+        if (box.midX() > b.minX && box.midX() < b.maxX() && box.midY() > b.minY && box.midY() < b.maxY())
+            return i;
+    }
+    return std::nullopt;
 }
 
 bool touchesEdge(const Rect& box)
@@ -159,17 +171,45 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
         throw LandmarkRequestError("No face landmark detector is available.");
     const bool tracking = m_continuity.selectedBox && !m_continuity.needsReacquisition;
     m_request->setSearchHint({time, tracking ? m_continuity.selectedBox : std::nullopt});
-    const std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
+    std::vector<FaceObservation> faces = confidentFaces(m_request->perform(frame));
 
     ++m_fullPasses;
     m_lastPath = "full";
-    m_lastFaceCount = static_cast<int>(faces.size());
     std::vector<SeatedDetection> detections;
     detections.reserve(faces.size());
     for (const FaceObservation& face : faces)
         detections.push_back(landmarks(face, aspect));
 
-    SeatedDetection result = select(faces, detections, time);
+    // The second face finder looks only where the first found nobody to measure, so a
+    // well-lit user never pays for it; its faces then compete with the first one's.
+    FaceContinuity continuity = m_continuity;
+    SeatedDetection result = select(continuity, faces, detections, time);
+    if (!result.features) {
+        bool added = false;
+        const std::size_t firstFound = faces.size();
+        for (FaceObservation& face : confidentFaces(m_request->findMissedFaces(frame))) {
+            // A face the first finder found but could not measure is replaced, so that one
+            // person still counts once.
+            const std::optional<std::size_t> same = sameFace(face.boundingBox, std::span(faces).first(firstFound));
+            if (same && detections[*same].features)
+                continue;
+            SeatedDetection detection = landmarks(face, aspect);
+            if (same) {
+                faces[*same] = std::move(face);
+                detections[*same] = std::move(detection);
+            } else {
+                faces.push_back(std::move(face));
+                detections.push_back(std::move(detection));
+            }
+            added = true;
+        }
+        if (added) {
+            continuity = m_continuity;
+            result = select(continuity, faces, detections, time);
+        }
+    }
+    m_continuity = std::move(continuity);
+    m_lastFaceCount = static_cast<int>(faces.size());
     m_verifiedBand = band(result.features);
 
     const bool seedable = patchAllowed && m_reference && faces.size() == 1 && result.features
@@ -188,7 +228,7 @@ SeatedDetection SeatedPoseDetector::fullPass(const PixelBufferView& frame, doubl
     return result;
 }
 
-SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& faces,
+SeatedDetection SeatedPoseDetector::select(FaceContinuity& continuity, const std::vector<FaceObservation>& faces,
                                            const std::vector<SeatedDetection>& detections, double time)
 {
     std::vector<FaceCandidate> candidates;
@@ -199,7 +239,7 @@ SeatedDetection SeatedPoseDetector::select(const std::vector<FaceObservation>& f
                               band(detections[i].features) == std::optional(0),
                               chinOnBottomEdge(detections[i].points)});
     }
-    const FaceSelection selection = m_continuity.select(candidates, time);
+    const FaceSelection selection = continuity.select(candidates, time);
     if (selection.index) {
         SeatedDetection result = detections[*selection.index];
         result.loss = selection.loss;

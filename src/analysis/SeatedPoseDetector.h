@@ -84,8 +84,8 @@ private:
                                              std::string& fallback);
     SeatedDetection fullPass(const PixelBufferView& frame, double aspect, double time, bool patchAllowed,
                              const std::string& fallback);
-    SeatedDetection select(const std::vector<FaceObservation>& faces, const std::vector<SeatedDetection>& detections,
-                           double time);
+    SeatedDetection select(FaceContinuity& continuity, const std::vector<FaceObservation>& faces,
+                           const std::vector<SeatedDetection>& detections, double time);
 
     std::unique_ptr<FaceLandmarkRequest> m_request;
     FaceContinuity m_continuity;

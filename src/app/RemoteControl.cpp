@@ -43,6 +43,7 @@ QJsonObject InstanceStatus::toJson() const
         {QStringLiteral("message"), message},
         {QStringLiteral("status"), status},
         {QStringLiteral("pauseUntil"), until},
+        {QStringLiteral("pauseReason"), pauseReason.isEmpty() ? QJsonValue() : QJsonValue(pauseReason)},
     };
 }
 
@@ -95,6 +96,7 @@ InstanceStatus RemoteControl::status() const
     status.status = statusText(inputs);
     if (m_model.paused())
         status.pauseUntil = m_model.pauseUntil();
+    status.pauseReason = m_model.pauseReasonValue();
     return status;
 }
 

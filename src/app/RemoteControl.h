@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/UpdateResumeStore.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -20,6 +22,7 @@ struct InstanceStatus {
     QString message;                  // the model's message to the user
     QString status;                   // the tray's short status ("Reminders paused", …)
     std::optional<double> pauseUntil; // seconds since 1970, while a timed pause runs
+    QString pauseReason;              // while paused: "user", "lent" (another app has the camera) or "locked"
 
     [[nodiscard]] QJsonObject toJson() const;
 };
@@ -36,7 +39,8 @@ class RemoteControl : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr qint64 maximumPauseMinutes = 720;
+    // An update handoff carries no pause beyond this either.
+    static constexpr qint64 maximumPauseMinutes = qint64(UpdateSessionState::longestPause / 60);
 
     // `showControls` opens the controls window; empty for an instance without one.
     RemoteControl(CameraModel& model, std::function<void()> showControls, QObject* parent = nullptr);

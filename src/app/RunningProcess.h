@@ -8,4 +8,8 @@ namespace verticora {
 // has exited but whose parent has not collected it yet (a zombie) no longer runs.
 [[nodiscard]] bool processRunning(qint64 pid);
 
+// Whether `pid` is a Verticora of this user: it runs as this user, from a program of the
+// same name as this one (an older build replaced on disk included).
+[[nodiscard]] bool isOwnVerticora(qint64 pid);
+
 } // namespace verticora

@@ -53,12 +53,13 @@ void SessionBusControl::Resume()
         refuse(*refused);
 }
 
-QString SessionBusControl::Status(QString& zone, double& score, QString& message)
+QString SessionBusControl::Status(QString& zone, double& score, QString& message, QString& pauseReason)
 {
     const InstanceStatus status = m_control.status();
     zone = status.zone;
     score = status.score.value_or(-1);
     message = status.message;
+    pauseReason = status.pauseReason;
     return status.state;
 }
 

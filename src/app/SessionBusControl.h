@@ -31,6 +31,7 @@ class SessionBusControl : public QObject, protected QDBusContext {
                 "      <arg name=\"zone\" type=\"s\" direction=\"out\"/>\n"
                 "      <arg name=\"score\" type=\"d\" direction=\"out\"/>\n"
                 "      <arg name=\"message\" type=\"s\" direction=\"out\"/>\n"
+                "      <arg name=\"pauseReason\" type=\"s\" direction=\"out\"/>\n"
                 "    </method>\n"
                 "    <signal name=\"StatusChanged\">\n"
                 "      <arg name=\"state\" type=\"s\"/>\n"
@@ -51,8 +52,10 @@ public Q_SLOTS:
     Q_SCRIPTABLE void ShowControls();
     Q_SCRIPTABLE void Pause(uint minutes);
     Q_SCRIPTABLE void Resume();
-    // (state, zone, score, message); the score is -1 while there is none.
-    Q_SCRIPTABLE QString Status(QString& zone, double& score, QString& message);
+    // (state, zone, score, message, pauseReason); the score is -1 while there is none,
+    // the reason empty while not paused. The reason came last, so older callers that read
+    // four values still get theirs.
+    Q_SCRIPTABLE QString Status(QString& zone, double& score, QString& message, QString& pauseReason);
 
 Q_SIGNALS:
     Q_SCRIPTABLE void StatusChanged(const QString& state, const QString& zone);

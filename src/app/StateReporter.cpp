@@ -67,6 +67,7 @@ void StateReporter::report()
         {QStringLiteral("hasPose"), m_model.hasPose()},
         {QStringLiteral("warningProgress"), m_model.warningProgress()},
         {QStringLiteral("paused"), m_model.paused()},
+        {QStringLiteral("pauseReason"), m_model.paused() ? QJsonValue(m_model.pauseReasonValue()) : QJsonValue()},
         {QStringLiteral("active"), m_model.active()},
     };
     m_scheduled = false;

@@ -12,6 +12,7 @@ StatusInputs StatusInputs::of(const CameraModel& model)
     inputs.loading = model.loading();
     inputs.active = model.active();
     inputs.paused = model.paused();
+    inputs.pauseReason = model.pauseReasonValue();
     inputs.state = model.state();
     inputs.stage = model.stage();
     inputs.hasPersistenceMessage = model.persistenceMessage().has_value();
@@ -29,6 +30,10 @@ QString statusText(const StatusInputs& in)
         return QStringLiteral("Starting camera");
     if (!in.active)
         return QStringLiteral("Camera off");
+    if (in.paused && in.pauseReason == QLatin1String("lent"))
+        return QStringLiteral("Camera lent to another app");
+    if (in.paused && in.pauseReason == QLatin1String("locked"))
+        return QStringLiteral("Paused while the screen is locked");
     if (in.paused)
         return QStringLiteral("Reminders paused");
     if (in.state == QLatin1String("lost"))

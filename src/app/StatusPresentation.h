@@ -13,6 +13,7 @@ struct StatusInputs {
     bool loading = false;
     bool active = false;
     bool paused = false;
+    QString pauseReason; // "user", "lent" or "locked" while paused
     QString state;
     QString stage;
     bool hasPersistenceMessage = false;

@@ -105,6 +105,9 @@ int handOverTo(const QString& dataFolder, const QString& build, int waitMillisec
     const std::optional<RunningInstance> running = parseIdentity(answer);
     if (!running)
         return fail(QStringLiteral("The running Verticora did not say which build it is."));
+    // The PID goes to kill(): only the process that answered, and only a Verticora of this user.
+    if (running->pid != instance.answeringProcess() || !isOwnVerticora(running->pid))
+        return fail(QStringLiteral("The program that answers for the data folder is not this user's Verticora."));
     if (running->build == build)
         return fail(QStringLiteral("Build %1 is already the one running.").arg(build), alreadyThatBuild);
 
@@ -113,7 +116,7 @@ int handOverTo(const QString& dataFolder, const QString& build, int waitMillisec
                                       running->pid, now, now + UpdateResumeRequest::maximumLifetime};
     const QString requestPath = dataFolder + u'/' + QLatin1StringView(updateRequestFileName);
     if (const std::optional<QString> error =
-            writeFileAtomically(requestPath, QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact)))
+            writeDataFile(requestPath, QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact)))
         return fail(QStringLiteral("Could not write the update request. ") + *error);
 
     // The way a session logout ends it: the instance answers the request as it quits.

@@ -15,6 +15,13 @@
 #include <QScreen>
 #include <QTimer>
 
+// The window icon is a resource of this static library, and nothing else refers to it: the
+// linker would leave it out unless it is registered by hand.
+static void registerIconResource()
+{
+    Q_INIT_RESOURCE(verticora);
+}
+
 namespace verticora {
 
 namespace {
@@ -196,7 +203,8 @@ void VerticoraAppDelegate::quitVerticora()
 {
     cancelPendingUpdateHandoff();
     m_model->stop(texts::text(texts::cameraOff));
-    QCoreApplication::quit();
+    // Not quit(): that closes every window first and is dropped when one stays open.
+    QCoreApplication::exit(0);
 }
 
 void VerticoraAppDelegate::applicationWillTerminate()
@@ -223,6 +231,7 @@ void VerticoraAppDelegate::setReduceMotion(bool on)
 
 void VerticoraAppDelegate::applyApplicationIcon()
 {
+    registerIconResource();
     if (!QFile::exists(applicationIconResource))
         return;
     const QIcon icon(applicationIconResource);

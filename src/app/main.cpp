@@ -1,6 +1,7 @@
 #include "BuildInfo.h"
 
 #include "app/AutoSetup.h"
+#include "app/CommandLine.h"
 #include "app/ModelFactory.h"
 #include "app/RemoteControl.h"
 #include "app/SessionBusControl.h"
@@ -14,7 +15,9 @@
 #include "platform/GstCameraCapture.h"
 #include "platform/ReduceMotionSetting.h"
 #include "platform/ReplayCapture.h"
+#include "platform/ScreenLockWatcher.h"
 #include "platform/SystemSleepWatcher.h"
+#include "platform/Y4mClip.h"
 #include "store/ApplicationID.h"
 #include "store/DataFolder.h"
 #include "visuals/OverlayPlatform.h"
@@ -23,9 +26,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFile>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,86 +37,28 @@ using namespace verticora;
 
 namespace {
 
-constexpr char usage[] =
-    "usage: verticora [--data-dir DIR] [--camera ID] [--auto-setup] [--headless]\n"
-    "       verticora --replay CLIP.y4m [--data-dir DIR] [--auto-setup] [--headless]\n"
-    "       verticora --status | --pause MINUTES | --resume [--data-dir DIR]\n"
-    "       verticora --hand-over-to BUILD [--data-dir DIR]\n"
-    "       verticora --list-cameras\n"
-    "       verticora --version | --help\n"
-    "Tests only: --as-build BUILD runs as that build, for the update handoff.\n";
-
-struct Options {
-    bool help = false;
-    bool version = false;
-    bool listCameras = false;
-    bool headless = false;
-    bool autoSetup = false;
-    std::optional<std::string> replay;
-    std::optional<std::string> camera;
-    std::optional<std::string> dataDirectory;
-    // A request for the running instance: "status", "pause MINUTES" or "resume".
-    std::optional<QByteArray> control;
-    std::optional<std::string> handOverTo;
-    std::optional<std::string> asBuild; // tests only: the build string this run reports
-};
-
-std::optional<Options> parse(int argc, char** argv)
+QStringList argumentList(int argc, char** argv)
 {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc)
-                return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (argument == "--help") {
-            options.help = true;
-        } else if (argument == "--version") {
-            options.version = true;
-        } else if (argument == "--status") {
-            options.control = QByteArrayLiteral("status");
-        } else if (argument == "--resume") {
-            options.control = QByteArrayLiteral("resume");
-        } else if (argument == "--pause") {
-            const std::optional<std::string> minutes = value();
-            if (!minutes)
-                return std::nullopt;
-            bool number = false;
-            (void)QByteArray::fromStdString(*minutes).toLongLong(&number);
-            if (!number)
-                return std::nullopt;
-            options.control = QByteArrayLiteral("pause ") + QByteArray::fromStdString(*minutes);
-        } else if (argument == "--list-cameras") {
-            options.listCameras = true;
-        } else if (argument == "--headless") {
-            options.headless = true;
-        } else if (argument == "--auto-setup") {
-            options.autoSetup = true;
-        } else if (argument == "--replay") {
-            if (!(options.replay = value()))
-                return std::nullopt;
-        } else if (argument == "--camera") {
-            if (!(options.camera = value()))
-                return std::nullopt;
-        } else if (argument == "--data-dir") {
-            if (!(options.dataDirectory = value()))
-                return std::nullopt;
-        } else if (argument == "--hand-over-to") {
-            if (!(options.handOverTo = value()))
-                return std::nullopt;
-        } else if (argument == "--as-build") {
-            if (!(options.asBuild = value()))
-                return std::nullopt;
-        } else if (argument.rfind("-platform", 0) == 0 || argument.rfind("--platform", 0) == 0) {
-            ++i; // Qt's own option, handled by QApplication
-        } else {
-            std::fprintf(stderr, "verticora: unknown option %s\n", argument.c_str());
-            return std::nullopt;
-        }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+std::filesystem::path clipPath(const QString& clip)
+{
+    return QFile::encodeName(clip).toStdString();
+}
+
+// Why a clip cannot be replayed (its name and the reason), or none when it opens.
+std::optional<std::string> unplayableClip(const QString& clip)
+{
+    try {
+        Y4mReader reader(clipPath(clip));
+    } catch (const ClipError& error) {
+        return std::string(error.what());
     }
-    return options;
+    return std::nullopt;
 }
 
 int listCameras(int argc, char** argv)
@@ -126,14 +71,14 @@ int listCameras(int argc, char** argv)
     return 0;
 }
 
-QString folderOf(const Options& options)
+QString folderOf(const CommandLineOptions& options)
 {
-    return options.dataDirectory ? QDir(QString::fromStdString(*options.dataDirectory)).absolutePath() : dataFolder();
+    return options.dataDirectory ? QDir(*options.dataDirectory).absolutePath() : dataFolder();
 }
 
 // --status, --pause and --resume: the request goes to the instance for the data folder
 // and its answer comes back as the output and the exit status.
-int controlRunningInstance(int argc, char** argv, const Options& options)
+int controlRunningInstance(int argc, char** argv, const CommandLineOptions& options)
 {
     QCoreApplication application(argc, argv);
     SingleInstance instance(folderOf(options));
@@ -162,10 +107,10 @@ int controlRunningInstance(int argc, char** argv, const Options& options)
     return 0;
 }
 
-QString initialCamera(const CameraModel& model, const Options& options)
+QString initialCamera(const CameraModel& model, const CommandLineOptions& options)
 {
     if (options.camera)
-        return QString::fromStdString(*options.camera);
+        return *options.camera;
     if (!model.selectedID().isEmpty())
         return model.selectedID();
     return model.cameras().isEmpty() ? QString() : model.cameras().front().id;
@@ -196,37 +141,44 @@ bool claimDataFolder(SingleInstance& instance, int& status)
 
 int main(int argc, char** argv)
 {
-    std::optional<Options> options = parse(argc, argv);
-    if (!options) {
-        std::fputs(usage, stderr);
+    const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
+    if (!commandLine.options) {
+        std::fprintf(stderr, "verticora: %s\n", qPrintable(commandLine.mistake));
         return 2;
     }
-    if (options->help) {
-        std::fputs(usage, stdout);
+    CommandLineOptions options = *commandLine.options;
+    if (options.help) {
+        std::fputs(commandLineUsage(), stdout);
         return 0;
     }
-    if (options->version) {
+    if (options.version) {
         std::printf("Verticora %s (build %s)\n", versionString, buildString);
         return 0;
     }
-    if (options->listCameras)
+    if (options.listCameras)
         return listCameras(argc, argv);
-    if (options->control)
-        return controlRunningInstance(argc, argv, *options);
-    if (options->handOverTo) {
+    if (options.control)
+        return controlRunningInstance(argc, argv, options);
+    if (options.handOverTo) {
         QCoreApplication application(argc, argv);
-        return handOverTo(folderOf(*options), QString::fromStdString(*options->handOverTo));
+        return handOverTo(folderOf(options), *options.handOverTo);
     }
-    const QString build = QString::fromStdString(options->asBuild.value_or(buildString));
+    if (options.replay) {
+        if (const std::optional<std::string> problem = unplayableClip(*options.replay)) {
+            std::fprintf(stderr, "verticora: %s\n", problem->c_str());
+            return 1;
+        }
+    }
+    const QString build = options.asBuild.value_or(QString::fromLatin1(buildString));
 
     std::unique_ptr<QCoreApplication> application;
     const bool displayKnown = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
         || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
-    if (!options->headless && !displayKnown) {
+    if (!options.headless && !displayKnown) {
         std::fprintf(stderr, "verticora: no display found; running without a window or reminders.\n");
-        options->headless = true;
+        options.headless = true;
     }
-    if (options->headless) {
+    if (options.headless) {
         application = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         preferOverlayCapablePlatform(argc, argv);
@@ -238,48 +190,54 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Verticora"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(versionString));
 
-    const QString folder = folderOf(*options);
+    const QString folder = folderOf(options);
     SingleInstance instance(folder);
     if (int status = 0; !claimDataFolder(instance, status))
         return status;
+    // SIGTERM (a logout, `kill`, an update's hand-over), SIGINT, SIGHUP and the session's
+    // end all end the application the same way: an update request addressed to it is
+    // answered, the camera stops and the day's progress is written, the reminders go.
     TerminationSignals termination;
     auto clock = std::make_shared<SystemClock>();
 
     ReplayCapture* replay = nullptr;
     std::unique_ptr<CaptureService> capture;
-    if (options->replay) {
-        auto clip = std::make_unique<ReplayCapture>(std::filesystem::path(*options->replay));
+    if (options.replay) {
+        auto clip = std::make_unique<ReplayCapture>(clipPath(*options.replay));
         replay = clip.get();
         capture = std::move(clip);
     } else {
         capture = std::make_unique<GstCameraCapture>();
     }
     std::unique_ptr<DesktopSession> desktop;
-    if (!options->headless)
+    if (!options.headless)
         desktop = std::make_unique<DesktopSession>();
     auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock, build);
     CameraModel& model = *ownModel;
     // The window and the tray own the model; a run without a display keeps it here.
     std::unique_ptr<VerticoraAppDelegate> delegate;
-    if (!options->headless)
+    if (!options.headless)
         delegate = std::make_unique<VerticoraAppDelegate>(std::move(ownModel));
 
     SystemSleepWatcher sleep;
     QObject::connect(&sleep, &SystemSleepWatcher::aboutToSleep, &model, &CameraModel::systemWillSleep);
+    // A camera rests while the screen is locked; a replayed clip plays on.
+    std::unique_ptr<ScreenLockWatcher> screenLock;
+    if (!replay) {
+        screenLock = std::make_unique<ScreenLockWatcher>();
+        QObject::connect(screenLock.get(), &ScreenLockWatcher::lockedChanged, &model, &CameraModel::setScreenLocked);
+    }
     // Replays and runs without a display report their state as JSON lines.
     std::unique_ptr<StateReporter> reporter;
-    if (replay || options->headless)
+    if (replay || options.headless)
         reporter = std::make_unique<StateReporter>(model, *clock);
     std::unique_ptr<AutoSetup> autoSetup;
-    if (options->autoSetup)
+    if (options.autoSetup)
         autoSetup = std::make_unique<AutoSetup>(model, *clock);
-
-    // SIGTERM (a logout, `kill`, an update's hand-over) ends the application like the
-    // session's end: an update request addressed to it is answered, then the camera stops.
 
     if (replay) {
         // Without a window the run ends with the clip; with one, the window stays for a look.
-        const bool quitAtEnd = options->headless;
+        const bool quitAtEnd = options.headless;
         QObject::connect(replay, &ReplayCapture::clipEnded, reporter.get(), [&, quitAtEnd] {
             reporter->printSummary(replay->failure().value_or(QString()));
             if (quitAtEnd)
@@ -319,13 +277,13 @@ int main(int argc, char** argv)
         if (replay) {
             model.select(replay->deviceID());
         } else {
-            const QString camera = initialCamera(model, *options);
-            if (!camera.isEmpty() && (options->camera || options->autoSetup || options->headless))
+            const QString camera = initialCamera(model, options);
+            if (!camera.isEmpty() && (options.camera || options.autoSetup || options.headless))
                 model.select(camera);
         }
         // The camera starts by itself only when asked for on the command line and for runs
         // without a window; otherwise the user turns it on.
-        if (replay || options->camera || options->autoSetup || options->headless)
+        if (replay || options.camera || options.autoSetup || options.headless)
             model.startCamera(true);
     }
     const int status = QCoreApplication::exec();

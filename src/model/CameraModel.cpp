@@ -56,6 +56,19 @@ void registerMetaTypes()
 
 } // namespace
 
+QString pauseReasonName(PauseReason reason)
+{
+    switch (reason) {
+    case PauseReason::lent:
+        return QStringLiteral("lent");
+    case PauseReason::locked:
+        return QStringLiteral("locked");
+    case PauseReason::user:
+        break;
+    }
+    return QStringLiteral("user");
+}
+
 CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options,
                          QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_options(options),
@@ -127,6 +140,9 @@ void CameraModel::startCaptureThread(std::function<std::unique_ptr<FaceLandmarkR
                                                              bool running) {
         queue->post([this, generation, outcome, running] { sessionStarted(generation, outcome, running); });
     };
+    callbacks.availability = [this, queue = m_fromCapture](std::int64_t generation, CameraAvailability availability) {
+        queue->post([this, generation, availability] { cameraAvailabilityChanged(generation, availability); });
+    };
     m_worker = new CaptureWorker(*m_session, m_runToken, m_clock, m_diagnostics,
                                  makeLandmarkRequest ? makeLandmarkRequest() : nullptr, std::move(callbacks));
     m_captureThread = std::make_unique<QThread>();
@@ -189,6 +205,11 @@ QVariant CameraModel::scoreValue() const
 QVariant CameraModel::pauseUntilValue() const
 {
     return m_pauseUntil ? QVariant(*m_pauseUntil) : QVariant();
+}
+
+QString CameraModel::pauseReasonValue() const
+{
+    return m_pauseReason ? pauseReasonName(*m_pauseReason) : QString();
 }
 
 QVariant CameraModel::persistenceMessageValue() const

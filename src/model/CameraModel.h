@@ -46,6 +46,13 @@ struct CameraChoice {
     friend bool operator==(const CameraChoice&, const CameraChoice&) = default;
 };
 
+// Why tracking is paused: the user paused it (by hand, for a while, or across an update),
+// another app borrowed the camera, or the screen is locked.
+enum class PauseReason { user, lent, locked };
+
+// "user", "lent" or "locked": the reason as scripts read it.
+[[nodiscard]] QString pauseReasonName(PauseReason reason);
+
 // The services the model drives; the application hands in the real ones, tests fakes.
 struct CameraModelServices {
     std::unique_ptr<CaptureService> capture;
@@ -110,6 +117,7 @@ class CameraModel : public QObject {
     Q_PROPERTY(double delay READ delay WRITE setDelay NOTIFY delayChanged FINAL)
     Q_PROPERTY(bool paused READ paused NOTIFY pausedChanged FINAL)
     Q_PROPERTY(QVariant pauseUntil READ pauseUntilValue NOTIFY pauseUntilChanged FINAL)
+    Q_PROPERTY(QString pauseReason READ pauseReasonValue NOTIFY pauseReasonChanged FINAL)
     Q_PROPERTY(QString setupCheckPhase READ setupCheckPhase NOTIFY setupCheckPhaseChanged FINAL)
     Q_PROPERTY(bool canUndoHeightReset READ canUndoHeightReset NOTIFY canUndoHeightResetChanged FINAL)
     Q_PROPERTY(bool hasSavedCalibration READ hasSavedCalibration NOTIFY hasSavedCalibrationChanged FINAL)
@@ -154,6 +162,10 @@ public:
     [[nodiscard]] bool paused() const { return m_paused; }
     [[nodiscard]] std::optional<double> pauseUntil() const { return m_pauseUntil; }
     [[nodiscard]] QVariant pauseUntilValue() const;
+    // Why tracking is paused; none while it is not.
+    [[nodiscard]] std::optional<PauseReason> pauseReason() const { return m_pauseReason; }
+    // The reason's name, empty while not paused.
+    [[nodiscard]] QString pauseReasonValue() const;
     [[nodiscard]] const QString& setupCheckPhase() const { return m_setupCheckPhase; }
     [[nodiscard]] bool canUndoHeightReset() const { return m_canUndoHeightReset; }
     [[nodiscard]] bool hasSavedCalibration() const { return m_hasSavedCalibration; }
@@ -200,6 +212,9 @@ public:
     void setPreviewLayer(std::weak_ptr<PreviewSink> preview);
     // The workspace is about to sleep (the platform's notification).
     void systemWillSleep();
+    // The user's session was locked or unlocked. Tracking rests while it is locked and
+    // resumes on unlocking, unless the user paused it themselves.
+    void setScreenLocked(bool locked);
 
     // Update handoff. The application is quitting (runs once, whoever calls first):
     // answers a pending update request with a receipt of what the camera was doing, then
@@ -282,6 +297,7 @@ Q_SIGNALS:
     void delayChanged();
     void pausedChanged();
     void pauseUntilChanged();
+    void pauseReasonChanged();
     void setupCheckPhaseChanged();
     void canUndoHeightResetChanged();
     void hasSavedCalibrationChanged();
@@ -325,8 +341,14 @@ private:
     // Gives the engine the calibration's baseline and levels with the current delay;
     // false when the engine refuses them.
     [[nodiscard]] bool restoreEngine(const SavedCalibration& calibration);
-    void setCapturePaused(bool paused);
+    void setCapturePaused(bool paused, bool halt = true);
     [[nodiscard]] bool deviceAvailable(const QString& id) const;
+    void publishPaused(bool paused, PauseReason reason = PauseReason::user);
+    void pauseTracking(PauseReason reason);
+    void resumeTracking();
+    // A locked screen pauses a running camera, or takes over a lent camera's pause.
+    void restWhileLocked();
+    void cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability);
 
     // Update handoff.
     [[nodiscard]] UpdateSessionState sessionStateForUpdate() const;
@@ -411,6 +433,8 @@ private:
     double m_delay = 2.0;
     bool m_paused = false;
     std::optional<double> m_pauseUntil;
+    std::optional<PauseReason> m_pauseReason; // set while paused
+    bool m_screenLocked = false;
     QString m_setupCheckPhase = QStringLiteral("lower");
     bool m_canUndoHeightReset = false;
     bool m_hasSavedCalibration = false;

@@ -125,7 +125,10 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
         return;
     }
-    if (!running) {
+    // A camera busy in another app is no error: the session counts as started and waits,
+    // paused, for the camera to be free.
+    const bool busy = outcome == SessionOutcome::busy;
+    if (!running && !busy) {
         stop(texts::text(texts::didNotStart));
         publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
         return;
@@ -138,15 +141,19 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
         publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
-        publish(m_paused, false, &CameraModel::pausedChanged);
+        publishPaused(false);
         publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
         hideAlerts();
         publish(m_message, texts::text(texts::resumedSavedZones), &CameraModel::messageChanged);
-        return;
+    } else {
+        setYellow(defaultYellowThreshold);
+        setRed(defaultRedThreshold);
+        publish(m_message, texts::text(texts::sitComfortably), &CameraModel::messageChanged);
     }
-    setYellow(defaultYellowThreshold);
-    setRed(defaultRedThreshold);
-    publish(m_message, texts::text(texts::sitComfortably), &CameraModel::messageChanged);
+    if (busy)
+        pauseTracking(PauseReason::lent);
+    if (m_screenLocked)
+        restWhileLocked();
 }
 
 bool CameraModel::restoreSavedCalibration()
@@ -195,7 +202,7 @@ void CameraModel::stop(const QString& message)
     publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
     publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
     publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_paused, false, &CameraModel::pausedChanged);
+    publishPaused(false);
     publish(m_capturing, false, &CameraModel::capturingChanged);
     publish(m_progress, 0.0, &CameraModel::progressChanged);
     publish(m_stage, QStringLiteral("idle"), &CameraModel::stageChanged);
@@ -207,7 +214,8 @@ void CameraModel::stop(const QString& message)
 
 void CameraModel::togglePause()
 {
-    if (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
+    // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
+    if (!m_paused && m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
         return;
     publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
     setPaused(!m_paused, false);
@@ -218,10 +226,13 @@ bool CameraModel::pauseFor(double seconds)
     if (!m_active || (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review")) || !(seconds > 0))
         return false;
     publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds), &CameraModel::pauseUntilChanged);
-    if (m_paused)
+    if (m_paused) {
+        // The user's own pause from now on: an unlock or a free camera no longer ends it.
+        publishPaused(true, PauseReason::user);
         publish(m_message, texts::text(texts::pausedForAWhile), &CameraModel::messageChanged);
-    else
+    } else {
         setPaused(true, false);
+    }
     return true;
 }
 
@@ -237,23 +248,58 @@ void CameraModel::setPaused(bool paused, bool automatic)
         resumeFromUpdatePause(automatic);
         return;
     }
+    if (paused)
+        pauseTracking(PauseReason::user);
+    else
+        resumeTracking();
+}
+
+void CameraModel::publishPaused(bool paused, PauseReason reason)
+{
+    publish(m_paused, paused, &CameraModel::pausedChanged);
+    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt, &CameraModel::pauseReasonChanged);
+}
+
+void CameraModel::pauseTracking(PauseReason reason)
+{
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
-    publish(m_paused, paused, &CameraModel::pausedChanged);
+    publishPaused(true, reason);
+    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    m_pose.reset();
+    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    hideAlerts();
+    if (m_capturing) {
+        // A height capture cannot go on without the camera; it starts again afterwards.
+        m_engine.reset();
+        publish(m_capturing, false, &CameraModel::capturingChanged);
+        publish(m_progress, 0.0, &CameraModel::progressChanged);
+    }
+
+    // A lent camera was halted by the service, which keeps watching for it to be free.
+    setCapturePaused(true, reason != PauseReason::lent);
+    m_engine.setPaused(true);
+    m_engine.clearTiming();
+    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+    publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
+    std::string_view message = m_pauseUntil ? texts::pausedForAWhile : texts::paused;
+    if (reason == PauseReason::lent)
+        message = texts::cameraLent;
+    else if (reason == PauseReason::locked)
+        message = texts::screenLocked;
+    publish(m_message, texts::text(message), &CameraModel::messageChanged);
+}
+
+void CameraModel::resumeTracking()
+{
+    closeStoreIntervals(true);
+    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publishPaused(false);
     publish(m_hasPose, false, &CameraModel::hasPoseChanged);
     m_pose.reset();
     publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
     hideAlerts();
 
-    if (paused) {
-        setCapturePaused(true);
-        m_engine.setPaused(true);
-        m_engine.clearTiming();
-        publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-        publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(m_pauseUntil ? texts::pausedForAWhile : texts::paused), &CameraModel::messageChanged);
-        return;
-    }
     setCapturePaused(false);
     publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
     m_engine.setPaused(false);
@@ -265,11 +311,52 @@ void CameraModel::setPaused(bool paused, bool automatic)
     publish(m_message, texts::text(texts::resuming), &CameraModel::messageChanged);
 }
 
-void CameraModel::setCapturePaused(bool paused)
+void CameraModel::setCapturePaused(bool paused, bool halt)
 {
-    onCaptureQueue([generation = m_generation, paused](CaptureWorker& worker) {
-        worker.setCapturePaused(generation, paused);
+    onCaptureQueue([generation = m_generation, paused, halt](CaptureWorker& worker) {
+        worker.setCapturePaused(generation, paused, halt);
     });
+}
+
+void CameraModel::cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability)
+{
+    if (generation != m_generation || !m_active || m_updatePause)
+        return;
+    if (availability == CameraAvailability::lent) {
+        // Already paused (by the user, or a resume that found the camera taken): the
+        // camera is closed either way, and a manual resume tries it again.
+        if (!m_paused)
+            pauseTracking(PauseReason::lent);
+        return;
+    }
+    if (m_paused && m_pauseReason == PauseReason::lent)
+        resumeTracking();
+}
+
+void CameraModel::setScreenLocked(bool locked)
+{
+    if (locked == m_screenLocked)
+        return;
+    m_screenLocked = locked;
+    if (locked) {
+        restWhileLocked();
+        return;
+    }
+    if (m_active && m_paused && m_pauseReason == PauseReason::locked && !m_updatePause)
+        resumeTracking();
+}
+
+void CameraModel::restWhileLocked()
+{
+    if (!m_active || m_loading || m_updatePause)
+        return;
+    if (!m_paused) {
+        pauseTracking(PauseReason::locked);
+    } else if (m_pauseReason == PauseReason::lent) {
+        // The camera is closed already; the unlock, not the other app's end, resumes.
+        publishPaused(true, PauseReason::locked);
+        publish(m_message, texts::text(texts::screenLocked), &CameraModel::messageChanged);
+    }
 }
 
 void CameraModel::setPreviewLayer(std::weak_ptr<PreviewSink> preview)

@@ -51,7 +51,7 @@ void CameraModel::confirm()
     m_engine.clearTiming();
     publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
     publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
-    publish(m_paused, false, &CameraModel::pausedChanged);
+    publishPaused(false);
     persistSettings(true);
 
     if (!m_persistenceMessage) {
@@ -146,7 +146,7 @@ void CameraModel::restartSetup()
     publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
     publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
     publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_paused, false, &CameraModel::pausedChanged);
+    publishPaused(false);
     publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
     publish(m_progress, 0.0, &CameraModel::progressChanged);
     publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
@@ -179,7 +179,7 @@ void CameraModel::undoHeightReset()
     publish(m_progress, 0.0, &CameraModel::progressChanged);
     publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
     publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_paused, false, &CameraModel::pausedChanged);
+    publishPaused(false);
     publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
     publish(m_stage, m_active ? QStringLiteral("monitoring") : QStringLiteral("idle"), &CameraModel::stageChanged);
     publish(m_state, m_active ? QStringLiteral("ready") : QStringLiteral("idle"), &CameraModel::stateChanged);

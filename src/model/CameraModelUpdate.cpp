@@ -32,7 +32,9 @@ UpdateSessionState CameraModel::sessionStateForUpdate() const
         state.controlsVisible = true;
     }
     if (m_stage == QLatin1String("monitoring") && m_active)
-        state.mode = m_paused ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
+        // A borrowed camera or a locked screen is no pause of the user's: the new build
+        // starts tracking and finds the camera or the screen as they are then.
+        state.mode = m_pauseReason == PauseReason::user ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
     else
         state.mode = m_active || m_loading ? UpdateSessionMode::setup : UpdateSessionMode::off;
     state.cameraID = m_selectedID;
@@ -121,7 +123,7 @@ void CameraModel::resumePausedAfterUpdate(const UpdateSessionState& state, const
     setYellow(calibration.yellow);
     setRed(calibration.red);
     publish(m_active, true, &CameraModel::activeChanged);
-    publish(m_paused, true, &CameraModel::pausedChanged);
+    publishPaused(true);
     publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
     publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
     m_engine.setPaused(true);
@@ -140,7 +142,7 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
     const bool available = pause.cameraAvailable.value_or(deviceAvailable(m_selectedID));
 
     publish(m_active, false, &CameraModel::activeChanged);
-    publish(m_paused, false, &CameraModel::pausedChanged);
+    publishPaused(false);
     publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
     m_engine.reset();
     publish(m_hasPose, false, &CameraModel::hasPoseChanged);

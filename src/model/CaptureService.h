@@ -37,6 +37,12 @@ struct CapturedFrame {
     std::uint64_t output = 0;             // which configured output delivered it
 };
 
+// What the service says about a camera another program wants.
+enum class CameraAvailability {
+    lent, // another program took the camera; the service has let it go already
+    free, // nobody else has held it for a while: it may be started again
+};
+
 // Shows frames to the user (the preview in the controls window); fed on the capture
 // thread with every accepted frame.
 class PreviewSink {
@@ -54,6 +60,8 @@ class CaptureService : public QObject {
 
 public:
     using FrameReceiver = std::function<void(CapturedFrame)>;
+    // Told on any thread; `output` is the identifier of the opening it concerns.
+    using AvailabilityReceiver = std::function<void(CameraAvailability, std::uint64_t output)>;
 
     using QObject::QObject;
 
@@ -76,6 +84,12 @@ public:
     virtual void startRunning() = 0;
     virtual void stopRunning() = 0;
     [[nodiscard]] virtual bool isRunning() const = 0;
+    // Whether the last openSession or startRunning found the camera held by another
+    // program. The service then tells the availability receiver when it is free.
+    [[nodiscard]] virtual bool cameraBusy() const { return false; }
+    // Where the service reports that another program took the camera or that it is free.
+    // A service whose cameras no other program can open never reports.
+    virtual void setAvailabilityReceiver(AvailabilityReceiver) {}
 
     // Capture thread: frame-rate control of the open device.
     [[nodiscard]] virtual bool lockForConfiguration() = 0;

@@ -76,7 +76,10 @@ CaptureWorker::CaptureWorker(CaptureService& session, std::shared_ptr<CameraRunT
 {
 }
 
-CaptureWorker::~CaptureWorker() = default;
+CaptureWorker::~CaptureWorker()
+{
+    m_session.setAvailabilityReceiver({});
+}
 
 void CaptureWorker::offerFrame(CapturedFrame frame)
 {
@@ -96,9 +99,37 @@ void CaptureWorker::startSession(std::int64_t generation, const QString& deviceI
         m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
         return;
     }
-    if (m_session.openSession(deviceID)) {
-        m_callbacks.sessionStarted(generation, SessionOutcome::openFailed, false);
+    m_session.setAvailabilityReceiver([tasks = m_tasks, this](CameraAvailability availability, std::uint64_t output) {
+        tasks->post([this, availability, output] { availabilityChanged(availability, output); });
+    });
+    const SessionOutcome outcome = open(generation, deviceID);
+    if (outcome != SessionOutcome::configured) {
+        m_callbacks.sessionStarted(generation, outcome, false);
         return;
+    }
+    if (m_runToken->value() != generation) {
+        m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
+        return;
+    }
+    const bool free = run();
+    m_callbacks.sessionStarted(generation, free ? SessionOutcome::configured : SessionOutcome::busy,
+                               m_session.isRunning());
+}
+
+SessionOutcome CaptureWorker::open(std::int64_t generation, const QString& deviceID)
+{
+    m_pendingDevice.reset();
+    m_currentVideoOutput.reset();
+    m_cameraLent = false;
+    if (m_session.openSession(deviceID)) {
+        if (!m_session.cameraBusy())
+            return SessionOutcome::openFailed;
+        m_pendingDevice = deviceID;
+        m_pendingOutput = m_session.currentOutput();
+        m_captureGeneration = generation;
+        m_analysisPaused = true;
+        m_cameraLent = true;
+        return SessionOutcome::busy;
     }
     m_session.setPixelFormat(choosePixelFormat(m_session.activeFormatSubtype(), m_session.offeredPixelFormats()));
     m_session.setFrameReceiver([this](CapturedFrame frame) { offerFrame(std::move(frame)); });
@@ -113,41 +144,91 @@ void CaptureWorker::startSession(std::int64_t generation, const QString& deviceI
     // The landmark model is read now, while the user sees "Opening…", so the first frames
     // are analysed without a second's pause.
     m_detector->prepare();
-    if (m_runToken->value() != generation) {
-        m_callbacks.sessionStarted(generation, SessionOutcome::abandoned, false);
-        return;
-    }
+    return SessionOutcome::configured;
+}
+
+bool CaptureWorker::run()
+{
+    m_lastInference = 0;
     m_session.startRunning();
     configureCaptureRate(false);
-    m_callbacks.sessionStarted(generation, SessionOutcome::configured, m_session.isRunning());
+    m_cameraLent = !m_session.isRunning() && m_session.cameraBusy();
+    return !m_cameraLent;
 }
 
 void CaptureWorker::stopSession()
 {
     m_currentVideoOutput.reset();
+    m_pendingDevice.reset();
     invalidateResizer();
     clearMotionGate();
     m_detector->reset();
-    if (m_session.isRunning())
+    // A lent camera is not running, yet the service still waits for it to be free.
+    if (m_session.isRunning() || m_cameraLent)
         m_session.stopRunning();
+    m_cameraLent = false;
 }
 
-void CaptureWorker::setCapturePaused(std::int64_t generation, bool paused)
+void CaptureWorker::setCapturePaused(std::int64_t generation, bool paused, bool halt)
 {
     if (m_runToken->value() != generation)
         return;
     m_analysisPaused = paused;
     m_analysisInterval = monitoringInterval;
+    if (!paused) {
+        resumeCapture(generation);
+        return;
+    }
     if (!m_currentVideoOutput)
         return;
-    if (paused) {
+    if (halt) {
         m_session.stopRunning();
-        invalidateResizer();
-    } else if (!m_session.isRunning()) {
-        m_lastInference = 0;
-        m_session.startRunning();
-        configureCaptureRate(false);
+        m_cameraLent = false;
     }
+    invalidateResizer();
+}
+
+void CaptureWorker::resumeCapture(std::int64_t generation)
+{
+    if (!m_currentVideoOutput && m_pendingDevice) {
+        // Busy when the camera was turned on: this is its first real opening.
+        const QString device = *m_pendingDevice;
+        const SessionOutcome outcome = open(generation, device);
+        if (outcome == SessionOutcome::busy)
+            reportLent(generation);
+        else if (outcome == SessionOutcome::openFailed)
+            m_callbacks.sessionStarted(generation, SessionOutcome::openFailed, false);
+        else if (!run())
+            reportLent(generation);
+        return;
+    }
+    if (!m_currentVideoOutput || m_session.isRunning())
+        return;
+    if (!run())
+        reportLent(generation);
+}
+
+void CaptureWorker::availabilityChanged(CameraAvailability availability, std::uint64_t output)
+{
+    const bool ours = (m_currentVideoOutput && *m_currentVideoOutput == output)
+        || (m_pendingDevice && m_pendingOutput == output);
+    if (!ours || m_captureGeneration != m_runToken->value())
+        return;
+    if (availability == CameraAvailability::lent) {
+        reportLent(m_captureGeneration);
+        return;
+    }
+    if (m_callbacks.availability)
+        m_callbacks.availability(m_captureGeneration, availability);
+}
+
+void CaptureWorker::reportLent(std::int64_t generation)
+{
+    m_cameraLent = true;
+    m_analysisPaused = true;
+    invalidateResizer();
+    if (m_callbacks.availability)
+        m_callbacks.availability(generation, CameraAvailability::lent);
 }
 
 void CaptureWorker::setAnalysisInterval(double interval)

@@ -43,8 +43,9 @@ struct FrameAnalysis {
 // offers it, else NV12 full range when offered, else BGRA.
 [[nodiscard]] std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered);
 
-// How a session start on the capture thread ended.
-enum class SessionOutcome { abandoned, openFailed, configured };
+// How a session start on the capture thread ended. `busy`: another program has the
+// camera; the session is taken once the service says it is free and the model resumes.
+enum class SessionOutcome { abandoned, openFailed, configured, busy };
 
 // Keeps only the newest camera frame that the capture thread has not picked up yet, so
 // a slow analysis drops late frames instead of queueing them.
@@ -69,6 +70,8 @@ public:
     struct Callbacks {
         std::function<void(FrameAnalysis)> analysed;
         std::function<void(std::int64_t generation, SessionOutcome outcome, bool running)> sessionStarted;
+        // Another program took the camera (or held it when a resume tried), or it is free again.
+        std::function<void(std::int64_t generation, CameraAvailability availability)> availability;
     };
 
     CaptureWorker(CaptureService& session, std::shared_ptr<CameraRunToken> runToken,
@@ -79,7 +82,9 @@ public:
     // All of these run on the capture thread.
     void startSession(std::int64_t generation, const QString& deviceID);
     void stopSession();
-    void setCapturePaused(std::int64_t generation, bool paused);
+    // Pausing halts the camera unless `halt` is false: a camera lent to another program
+    // was halted by the service, which keeps watching for it to be free.
+    void setCapturePaused(std::int64_t generation, bool paused, bool halt = true);
     void setAnalysisInterval(double interval);
     // The monitoring block: the next spacing and the detector's reference.
     void applyMonitoring(double interval, const std::optional<PoseFeatures>& baseline, double yellow, double red);
@@ -96,6 +101,13 @@ public:
     [[nodiscard]] TaskQueue& tasks() { return *m_tasks; }
 
 private:
+    // Opens the device and prepares the session; `busy` leaves the device pending.
+    SessionOutcome open(std::int64_t generation, const QString& deviceID);
+    // Starts the opened session; false when another program holds the camera.
+    bool run();
+    void resumeCapture(std::int64_t generation);
+    void availabilityChanged(CameraAvailability availability, std::uint64_t output);
+    void reportLent(std::int64_t generation);
     void processPendingFrame();
     void analyse(const CapturedFrame& frame);
     void clearMotionGate();
@@ -114,6 +126,10 @@ private:
     std::unique_ptr<FaceMotionGate> m_motionGate;
 
     std::optional<std::uint64_t> m_currentVideoOutput;
+    // A camera that was busy when opened: opened again when the model resumes.
+    std::optional<QString> m_pendingDevice;
+    std::uint64_t m_pendingOutput = 0;
+    bool m_cameraLent = false;
     std::int64_t m_captureGeneration = 0;
     std::int64_t m_captureSubject = 0;
     bool m_analysisPaused = false;

@@ -52,6 +52,8 @@ inline constexpr std::string_view sitComfortably =
 inline constexpr std::string_view paused = "Camera and reminders paused. Resume whenever you’re ready.";
 inline constexpr std::string_view pausedForAWhile = "Camera and reminders paused for a little while.";
 inline constexpr std::string_view resuming = "Resuming your zones…";
+inline constexpr std::string_view cameraLent = "Camera lent to another app. Tracking resumes when it’s free.";
+inline constexpr std::string_view screenLocked = "Your screen is locked. Tracking resumes when you unlock it.";
 inline constexpr std::string_view stoppedBeforeSleep =
     "Camera stopped before sleep. Your saved zones are kept; start again when ready.";
 inline constexpr std::string_view interrupted = "Camera interrupted. Check the connection, then start again.";

@@ -16,15 +16,15 @@ TaskQueue::~TaskQueue()
 
 void TaskQueue::post(std::function<void()> task)
 {
-    bool wakeUp = false;
-    {
-        std::lock_guard lock(m_lock);
-        m_tasks.push_back(std::move(task));
-        wakeUp = !m_wakeUpPending;
-        m_wakeUpPending = true;
-    }
-    if (wakeUp)
-        QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
+    std::lock_guard lock(m_lock);
+    m_tasks.push_back(std::move(task));
+    if (m_wakeUpPending)
+        return;
+    m_wakeUpPending = true;
+    // Under the lock, so that the wake-up's event, made here and deleted on the queue's
+    // thread once run, is ordered by this lock too: Qt's own event queue is invisible to
+    // ThreadSanitizer.
+    QMetaObject::invokeMethod(this, "runPending", Qt::QueuedConnection);
 }
 
 void TaskQueue::runPending()
@@ -40,7 +40,12 @@ void TaskQueue::runPending()
             task = std::move(m_tasks.front());
             m_tasks.pop_front();
         }
-        task();
+        // An exception must not unwind into the event loop: the queue would stop for good,
+        // with its wake-up still marked pending. The failed task is dropped; the rest run.
+        try {
+            task();
+        } catch (...) {
+        }
     }
 }
 

@@ -11,7 +11,7 @@ namespace verticora {
 // Work handed to the thread this object lives on, run in order from its event loop.
 // The tasks travel through this queue's own lock rather than through Qt's event queue,
 // so tools such as ThreadSanitizer see every hand-over; Qt only carries the wake-up.
-// Pending tasks are dropped with the queue.
+// Pending tasks are dropped with the queue; a task that throws is dropped alone.
 class TaskQueue : public QObject {
     Q_OBJECT
 

@@ -237,4 +237,12 @@ void DlibFaceModel::detect(const GreyView& image, int firstLevel, std::vector<De
     }
 }
 
+void DlibFaceModel::measure(const GreyView& image, DetectedFace& face)
+{
+    // The edges lie half a pixel outside the box's outermost whole pixels.
+    const PixelBox box{std::lround(face.left + 0.5), std::lround(face.top + 0.5), std::lround(face.right - 0.5),
+                       std::lround(face.bottom - 0.5), face.score};
+    m_engine->shapes.predict(image, box, face.points);
+}
+
 } // namespace verticora::detail

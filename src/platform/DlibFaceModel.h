@@ -49,6 +49,9 @@ public:
     // times by 5/6; `firstLevel` skips the finer levels, and with them the faces smaller
     // than `levelFaceSide(firstLevel)` or so.
     virtual void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) = 0;
+    // The 68 landmarks of the face whose box `face` holds (its edges, as detect gives
+    // them), for a face another finder found.
+    virtual void measure(const GreyView& image, DetectedFace& face) = 0;
 };
 
 // The side in pixels of the face box the detector reports for a face found on pyramid
@@ -63,9 +66,9 @@ public:
 // The detector gives the faces, boxes and scores dlib's own gives (scores equal to the
 // last few bits), and the landmarks dlib's cascade gives for those boxes: exactly from a
 // file with dlib's leaves, nearly from one with the compact leaves the build prepares
-// (FaceModelFormat.h); dlib rounds them to whole pixels, these are not rounded. Every buffer of a
-// detection is kept for the next one, so a pass over frames of an unchanged size
-// allocates nothing. Not thread-safe.
+// (FaceModelFormat.h); dlib rounds them to whole pixels, these are not rounded. Every
+// buffer of a detection is kept for the next one, so a pass over frames of an unchanged
+// size allocates nothing. Not thread-safe.
 class DlibFaceModel final : public FaceEngine {
 public:
     // Reads and checks the prepared model file; throws FaceModelError. The scan runs the
@@ -77,6 +80,7 @@ public:
     DlibFaceModel& operator=(const DlibFaceModel&) = delete;
 
     void detect(const GreyView& image, int firstLevel, std::vector<DetectedFace>& faces) override;
+    void measure(const GreyView& image, DetectedFace& face) override;
 
 private:
     struct Engine;

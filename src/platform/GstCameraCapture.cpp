@@ -4,6 +4,7 @@
 #include "model/TaskQueue.h"
 #include "platform/CameraIdentity.h"
 #include "platform/CaptureModes.h"
+#include "platform/DeviceNodeWatcher.h"
 #include "platform/JpegDecoder.h"
 
 #include <gst/app/gstappsink.h>
@@ -367,7 +368,7 @@ struct Delivery {
 // waits on it, bounded, for the first frame or a failure.
 class Stream {
 public:
-    enum class Start { firstFrame, failed, timedOut };
+    enum class Start { firstFrame, failed, timedOut, lent };
     // Called on a GStreamer thread when a running camera fails; `deviceGone` when its
     // device node disappeared, which is an unplug rather than an error.
     using FailureReport = std::function<void(bool deviceGone)>;
@@ -391,8 +392,16 @@ public:
         std::lock_guard guard(m_lock);
         m_firstFrame = false;
         m_failure.reset();
+        m_busy = false;
         m_watching = false;
         m_reported = false;
+    }
+
+    // The camera is to be taken again: a lend from now on stops the start.
+    void reclaim()
+    {
+        std::lock_guard guard(m_lock);
+        m_lent = false;
     }
 
     // From now on a failure is a runtime error; false (and nothing watched) when the
@@ -400,7 +409,7 @@ public:
     bool watch()
     {
         std::lock_guard guard(m_lock);
-        m_watching = !m_failure && !m_abandoned;
+        m_watching = !m_failure && !m_abandoned && !m_lent;
         return m_watching;
     }
 
@@ -408,6 +417,18 @@ public:
     {
         std::lock_guard guard(m_lock);
         m_watching = false;
+    }
+
+    // Another program takes the camera: a wait for the first frame ends now, and the halt
+    // that follows is no failure.
+    void lend()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_lent = true;
+            m_watching = false;
+        }
+        m_changed.notify_all();
     }
 
     // Ends every wait at once, for good.
@@ -424,7 +445,9 @@ public:
     Start waitForFirstFrame(Clock::time_point deadline, std::string& failure)
     {
         std::unique_lock guard(m_lock);
-        m_changed.wait_until(guard, deadline, [&] { return m_firstFrame || m_failure || m_abandoned; });
+        m_changed.wait_until(guard, deadline, [&] { return m_firstFrame || m_failure || m_abandoned || m_lent; });
+        if (m_lent && !m_abandoned)
+            return Start::lent;
         if (m_firstFrame && !m_abandoned)
             return Start::firstFrame;
         if (m_failure || m_abandoned) {
@@ -440,14 +463,30 @@ public:
         return m_failure;
     }
 
+    // Whether the failure was the device being busy: another program streams from it.
+    [[nodiscard]] bool busy()
+    {
+        std::lock_guard guard(m_lock);
+        return m_busy;
+    }
+
+    // Whether another program was given the camera since the last start.
+    [[nodiscard]] bool released()
+    {
+        std::lock_guard guard(m_lock);
+        return m_lent;
+    }
+
     // Bus thread: an error or the end of the stream.
-    void fail(std::string text)
+    void fail(std::string text, bool busy = false)
     {
         bool report = false;
         {
             std::lock_guard guard(m_lock);
-            if (!m_failure)
+            if (!m_failure) {
                 m_failure = std::move(text);
+                m_busy = busy;
+            }
             report = m_watching && !m_reported;
             m_reported = m_reported || report;
         }
@@ -547,6 +586,8 @@ private:
     std::condition_variable m_changed;
     bool m_firstFrame = false;
     std::optional<std::string> m_failure;
+    bool m_busy = false;
+    bool m_lent = false;
     bool m_watching = false;
     bool m_reported = false;
     bool m_abandoned = false;
@@ -578,7 +619,8 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
         gst_message_parse_error(message, &raw, &details);
         const ErrorPtr error(raw);
         const TextPtr debug(details);
-        streamOf(data)->fail(errorText(error.get(), "The camera reported an error."));
+        const bool busy = error && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_BUSY;
+        streamOf(data)->fail(errorText(error.get(), "The camera reported an error."), busy);
         break;
     }
     case GST_MESSAGE_EOS:
@@ -686,6 +728,8 @@ public:
                 failure = "The camera was shut down.";
                 return Stream::Start::failed;
             }
+            if (!m_playing && m_stream->released())
+                return Stream::Start::lent; // lent between the decision to start and now
             if (!m_playing) {
                 m_stream->restart();
                 m_playingSince = Clock::now();
@@ -710,6 +754,15 @@ public:
     void halt()
     {
         m_stream->unwatch();
+        std::lock_guard guard(m_stateLock);
+        haltLocked();
+    }
+
+    // Any thread: lets another program have the camera. The pipeline goes to NULL, which
+    // closes the device and gives up its exclusive rights; a later start() takes it again.
+    void lend()
+    {
+        m_stream->lend();
         std::lock_guard guard(m_stateLock);
         haltLocked();
     }
@@ -847,6 +900,23 @@ SessionOrError buildPipeline(const std::string& source, const std::shared_ptr<St
 
 // ---- The capture service ----------------------------------------------------------------
 
+namespace {
+
+// Capture thread, before a session starts: from now on another program's open halts it.
+// False when another program holds the camera already (it is then lent, untouched).
+// Whoever opens it between this look and the start is caught by the watcher, whose
+// lend stops the start.
+bool claim(Session& session, DeviceNodeWatcher* watcher)
+{
+    session.stream().reclaim();
+    if (!watcher)
+        return true;
+    watcher->stream();
+    return !watcher->lendIfHeld();
+}
+
+} // namespace
+
 struct GstCameraCapture::Impl {
     explicit Impl(GstCameraCapture& service) : owner(service), mainThread(new TaskQueue(&service))
     {
@@ -912,7 +982,7 @@ struct GstCameraCapture::Impl {
     {
         std::vector<Found> found;
         if (standIn) {
-            found.push_back({standIn->device, {}});
+            found.push_back({standIn->device, standIn->node});
             return found;
         }
         if (!monitor)
@@ -985,6 +1055,65 @@ struct GstCameraCapture::Impl {
         return std::exchange(session, nullptr);
     }
 
+    std::shared_ptr<DeviceNodeWatcher> currentWatcher() const
+    {
+        std::lock_guard guard(sessionLock);
+        return watcher;
+    }
+
+    // Capture thread: watches the node of the camera this opening attempt is for. The
+    // watcher it replaces is returned, to be let go outside the lock: its thread may be
+    // waiting for the lock in a release.
+    std::shared_ptr<DeviceNodeWatcher> watchFor(const QString& deviceID, const std::string& node,
+                                                std::uint64_t attempt)
+    {
+        std::shared_ptr<DeviceNodeWatcher> fresh;
+        if (!node.empty()) {
+            // A by-id link follows its camera to whatever node a replug gives it.
+            const bool byID = deviceID.startsWith(QLatin1String("/dev/v4l/by-id/"));
+            const std::string link = byID ? deviceID.toStdString() : std::string();
+            std::vector<std::string> folders;
+            if (byID)
+                folders.push_back(std::filesystem::path(link).parent_path().string());
+            auto locate = [link, node] {
+                std::error_code error;
+                const std::filesystem::path resolved = link.empty() ? std::filesystem::path(node)
+                                                                    : std::filesystem::canonical(link, error);
+                return error ? std::string() : resolved.string();
+            };
+            const double quiet = standIn ? standIn->quietSeconds : CameraCourtesy::defaultQuietSeconds;
+            fresh = std::make_shared<DeviceNodeWatcher>(
+                std::move(locate), std::move(folders), quiet,
+                DeviceNodeWatcher::Callbacks{[this, attempt] { lendCamera(attempt); },
+                                             [this, attempt] { announce(CameraAvailability::free, attempt); }});
+        }
+        std::lock_guard guard(sessionLock);
+        if (shutDown)
+            return fresh; // no watch after the end
+        return std::exchange(watcher, std::move(fresh));
+    }
+
+    // Watcher thread: another program opened the camera's node. Halting here, rather
+    // than on a thread with an event loop, gives the camera up before the other program
+    // gets from opening it to setting its format.
+    void lendCamera(std::uint64_t attempt)
+    {
+        if (const std::shared_ptr<Session> s = current(); s && s->stream().output == attempt) {
+            s->lend();
+            lastRelease.store(std::chrono::duration<double>(Clock::now().time_since_epoch()).count());
+            ++releases;
+        }
+        announce(CameraAvailability::lent, attempt);
+    }
+
+    // Called under the lock, so that a receiver replaced or cleared is never called again.
+    void announce(CameraAvailability availability, std::uint64_t attempt)
+    {
+        std::lock_guard guard(availabilityLock);
+        if (availabilityReceiver)
+            availabilityReceiver(availability, attempt);
+    }
+
     GstCameraCapture& owner;
     TaskQueue* mainThread; // a child of the service: announcements for the main thread
     std::optional<StandIn> standIn;
@@ -995,8 +1124,16 @@ struct GstCameraCapture::Impl {
     std::shared_ptr<Delivery> delivery = std::make_shared<Delivery>();
     std::atomic<std::uint64_t> output{0};
 
-    mutable std::mutex sessionLock; // guards the two below
+    std::atomic<bool> busy{false}; // the last opening or start found the camera held elsewhere
+    std::atomic<std::uint64_t> releases{0};
+    std::atomic<double> lastRelease{0};
+
+    std::mutex availabilityLock;
+    AvailabilityReceiver availabilityReceiver;
+
+    mutable std::mutex sessionLock; // guards the three below
     std::shared_ptr<Session> session;
+    std::shared_ptr<DeviceNodeWatcher> watcher;
     bool shutDown = false;
 };
 
@@ -1054,6 +1191,8 @@ std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
     }
     if (const std::shared_ptr<Session> previous = d.take())
         previous->close();
+    d.busy = false;
+    const std::uint64_t attempt = ++d.output;
 
     std::string source;
     std::string node;
@@ -1063,11 +1202,19 @@ std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
             return QStringLiteral("The camera is not connected.");
         source = d.standIn->source;
         feed = d.standIn->feed;
+        node = d.standIn->node;
     } else {
         node = d.nodeOf(deviceID);
         if (node.empty())
             return QStringLiteral("The camera is not connected.");
         source = "v4l2src device=\"" + node + "\"";
+    }
+    d.watchFor(deviceID, node, attempt); // the previous watcher ends here, outside the lock
+    const std::shared_ptr<DeviceNodeWatcher> watcher = d.currentWatcher();
+    // Never taken from a program that holds it: not even opened, so its format stays its own.
+    if (watcher && watcher->lendIfHeld()) {
+        d.busy = true;
+        return QStringLiteral("Another app is using the camera.");
     }
 
     auto stream = std::make_shared<Stream>(d.delivery, node, [queue = d.mainThread, service = this](bool deviceGone) {
@@ -1076,6 +1223,7 @@ std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
         else
             queue->post([service] { emit service->runtimeError(); });
     });
+    stream->output = attempt;
     SessionOrError built = buildPipeline(source, stream, feed, d.startTimeout);
     if (!built.session)
         return QString::fromStdString(built.error);
@@ -1088,16 +1236,21 @@ std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
         }
         d.session = session;
     }
-    stream->output = ++d.output;
 
     // A busy camera, or one that refuses the format, fails only once it streams: the
     // session starts here, so that those failures are the opening's. A camera that stays
     // silent is left to startRunning, which then finds it not running.
     std::string failure;
-    if (session->start(failure) == Stream::Start::failed) {
+    const Stream::Start started = claim(*session, watcher.get()) ? session->start(failure) : Stream::Start::lent;
+    if (started == Stream::Start::failed || started == Stream::Start::lent) {
         d.take();
         session->close();
-        return QString::fromStdString(failure);
+        d.busy = started == Stream::Start::lent || stream->busy();
+        if (watcher && stream->busy())
+            watcher->lend();
+        else if (watcher && !d.busy)
+            watcher->rest();
+        return d.busy ? QStringLiteral("Another app is using the camera.") : QString::fromStdString(failure);
     }
     return std::nullopt;
 }
@@ -1136,18 +1289,49 @@ void GstCameraCapture::setFrameReceiver(FrameReceiver receiver)
 
 void GstCameraCapture::startRunning()
 {
-    const std::shared_ptr<Session> session = m_impl->current();
+    Impl& d = *m_impl;
+    const std::shared_ptr<Session> session = d.current();
     if (!session)
         return;
+    d.busy = false;
+    const std::shared_ptr<DeviceNodeWatcher> watcher = d.currentWatcher();
+    if (!session->running() && !claim(*session, watcher.get())) {
+        d.busy = true;
+        return;
+    }
     std::string failure;
-    if (session->start(failure) != Stream::Start::firstFrame || !session->markRunning())
-        session->halt(); // no picture in time, or a failure: not running, and the camera off
+    const Stream::Start started = session->start(failure);
+    if (started == Stream::Start::firstFrame && session->markRunning())
+        return;
+    if (started == Stream::Start::lent || session->stream().released()) {
+        d.busy = true; // the watcher halted it and waits for the camera to be free
+        return;
+    }
+    session->halt(); // no picture in time, or a failure: not running, and the camera off
+    d.busy = session->stream().busy();
+    if (watcher && d.busy)
+        watcher->lend();
+    else if (watcher)
+        watcher->rest();
 }
 
 void GstCameraCapture::stopRunning()
 {
     if (const std::shared_ptr<Session> session = m_impl->current())
         session->halt();
+    if (const std::shared_ptr<DeviceNodeWatcher> watcher = m_impl->currentWatcher())
+        watcher->rest();
+}
+
+bool GstCameraCapture::cameraBusy() const
+{
+    return m_impl->busy.load();
+}
+
+void GstCameraCapture::setAvailabilityReceiver(AvailabilityReceiver receiver)
+{
+    std::lock_guard guard(m_impl->availabilityLock);
+    m_impl->availabilityReceiver = std::move(receiver);
 }
 
 bool GstCameraCapture::isRunning() const
@@ -1195,12 +1379,16 @@ double GstCameraCapture::activeMaxFrameDuration() const
 void GstCameraCapture::shutDown()
 {
     setFrameReceiver({});
+    setAvailabilityReceiver({});
     std::shared_ptr<Session> session;
+    std::shared_ptr<DeviceNodeWatcher> watcher;
     {
         std::lock_guard guard(m_impl->sessionLock);
         m_impl->shutDown = true;
         session = std::exchange(m_impl->session, nullptr);
+        watcher = std::exchange(m_impl->watcher, nullptr);
     }
+    watcher.reset(); // its thread ends before the session it might halt
     // Stopping joins the streaming threads, so no frame reaches the old receiver afterwards.
     if (session)
         session->close();
@@ -1208,12 +1396,18 @@ void GstCameraCapture::shutDown()
 
 GstCameraCapture::Statistics GstCameraCapture::statistics() const
 {
+    Statistics statistics;
+    statistics.releases = m_impl->releases.load();
+    statistics.lastRelease = m_impl->lastRelease.load();
     const std::shared_ptr<Session> session = m_impl->current();
     if (!session)
-        return {};
+        return statistics;
     Stream& stream = session->stream();
-    return {stream.framesIn.load(), stream.framesDecoded.load(), stream.framesDelivered.load(),
-            session->negotiatedRate()};
+    statistics.framesIn = stream.framesIn.load();
+    statistics.framesDecoded = stream.framesDecoded.load();
+    statistics.framesDelivered = stream.framesDelivered.load();
+    statistics.negotiatedRate = session->negotiatedRate();
+    return statistics;
 }
 
 } // namespace verticora

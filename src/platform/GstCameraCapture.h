@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/CaptureService.h"
+#include "platform/CameraCourtesy.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,11 @@ namespace verticora {
 // and MJPEG frames are decoded, at reduced size, only once they reach the sink. Frames
 // reach the receiver on GStreamer's streaming thread; nothing here waits on the main
 // thread, and every wait on the capture thread has a bound.
+//
+// While it streams, the camera is lent to any other program that opens its device node:
+// the pipeline is halted at once, on a watcher thread of its own, and the availability
+// receiver hears of it; once nobody else has held the node for the quiet period it hears
+// that the camera is free, and the next startRunning takes it again.
 class GstCameraCapture final : public CaptureService {
     Q_OBJECT
 
@@ -40,6 +46,10 @@ public:
         std::string source; // e.g. "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180"
         Feed feed;          // feeds an element "appsrc name=feed" of `source`, when given
         std::chrono::milliseconds startTimeout{3000};
+        // A file watched as the camera's device node is: another process that opens it
+        // borrows the camera. None when empty.
+        std::string node;
+        double quietSeconds = CameraCourtesy::defaultQuietSeconds;
     };
 
     // What the current session's pipeline has done so far.
@@ -48,6 +58,8 @@ public:
         std::uint64_t framesDecoded = 0;   // JPEG frames the decoder was given
         std::uint64_t framesDelivered = 0; // frames that reached the receiver's side
         double negotiatedRate = 0;         // frames a second agreed with the receiver's side
+        std::uint64_t releases = 0;        // times the camera was lent to another program
+        double lastRelease = 0;            // when the last lend had the pipeline halted (monotonic seconds)
     };
 
     // The system's cameras.
@@ -68,6 +80,8 @@ public:
     void startRunning() override;
     void stopRunning() override;
     [[nodiscard]] bool isRunning() const override;
+    [[nodiscard]] bool cameraBusy() const override;
+    void setAvailabilityReceiver(AvailabilityReceiver receiver) override;
 
     [[nodiscard]] bool lockForConfiguration() override;
     void unlockForConfiguration() override {}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <span>
 #include <utility>
 
@@ -257,6 +258,111 @@ FaceObservation observationOf(const DetectedFace& face, const Normaliser& image)
 // A pyramid level finds faces down to about this share of its face side.
 constexpr double levelReach = 0.85;
 
+// ---- light ---------------------------------------------------------------------------
+
+// A face area whose brightest percent stays below this, or whose levels span less than
+// `flatSpan`, is brightened; any other is analysed as it is.
+constexpr int dimHighlights = 150;
+constexpr int flatSpan = 70;
+constexpr double toneWhite = 235;
+constexpr double toneMidtone = 0.45; // where the median lands, as a share of white
+constexpr double maximumStretch = 12;
+// From this stretch on, sensor noise would dominate the gradients: smooth first.
+constexpr double noisyStretch = 3;
+
+struct ToneCurve {
+    std::array<std::uint8_t, 256> levels{};
+    double stretch = 1; // output levels per input level, before the midtones are lifted
+};
+
+// The tone curve for grey levels whose histogram is `counts`, or none when they are
+// bright and contrasty enough as they are.
+std::optional<ToneCurve> toneCurve(const std::array<int, 256>& counts)
+{
+    const long total = std::accumulate(counts.begin(), counts.end(), 0L);
+    if (total < 64)
+        return std::nullopt;
+    const auto percentile = [&](double share) {
+        const auto wanted = static_cast<long>(share * static_cast<double>(total));
+        long seen = 0;
+        for (int v = 0; v < 256; ++v) {
+            seen += counts[static_cast<std::size_t>(v)];
+            if (seen > wanted)
+                return v;
+        }
+        return 255;
+    };
+    const int low = percentile(0.01);
+    const int median = percentile(0.5);
+    const int high = percentile(0.99);
+    if (high >= dimHighlights && high - low >= flatSpan)
+        return std::nullopt;
+    const double span = std::max(high - low, static_cast<int>(toneWhite / maximumStretch));
+    const double middle = std::clamp((median - low) / span, 0.02, 0.98);
+    const double gamma = std::clamp(std::log(toneMidtone) / std::log(middle), 0.4, 1.0);
+    ToneCurve curve;
+    curve.stretch = toneWhite / span;
+    for (int v = 0; v < 256; ++v) {
+        const double x = std::clamp((v - low) / span, 0.0, 1.0);
+        curve.levels[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(std::lround(toneWhite * std::pow(x, gamma)));
+    }
+    return curve;
+}
+
+// A 1-2-1 binomial smoothing of a grey image, through `scratch`; edges repeat.
+void smooth(std::vector<std::uint8_t>& pixels, std::vector<std::uint8_t>& scratch, int width, int height)
+{
+    scratch.resize(pixels.size());
+    const auto w = static_cast<std::size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = pixels.data() + static_cast<std::size_t>(y) * w;
+        std::uint8_t* out = scratch.data() + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < width; ++x) {
+            const int left = in[std::max(x - 1, 0)];
+            const int right = in[std::min(x + 1, width - 1)];
+            out[x] = static_cast<std::uint8_t>((left + 2 * in[x] + right + 2) / 4);
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* up = scratch.data() + static_cast<std::size_t>(std::max(y - 1, 0)) * w;
+        const std::uint8_t* in = scratch.data() + static_cast<std::size_t>(y) * w;
+        const std::uint8_t* down = scratch.data() + static_cast<std::size_t>(std::min(y + 1, height - 1)) * w;
+        std::uint8_t* out = pixels.data() + static_cast<std::size_t>(y) * w;
+        for (std::size_t x = 0; x < w; ++x)
+            out[x] = static_cast<std::uint8_t>((up[x] + 2 * in[x] + down[x] + 2) / 4);
+    }
+}
+
+// ---- the second finder's faces -------------------------------------------------------
+
+// Where HOG puts the box of a face the second finder found, fitted on faces both find
+// (`verticora-face-conditions --fit-box` over the desk footage and the portrait): its
+// side in units of the finder's box side, and its centre from the finder's eye midpoint,
+// along the face's own axes, in units of its side.
+constexpr double hogSidePerFinderSide = 1.06;
+constexpr double hogCenterRightOfEyes = 0.01;
+constexpr double hogCenterBelowEyes = 0.19;
+// A face rolled by more than this is turned upright before the cascade measures it.
+constexpr double uprightRoll = 0.17; // radians, about 10 degrees
+// The cascade's eyes must lie this close to the finder's, in finder eye distances.
+constexpr double eyeAgreement = 0.4;
+
+Point meanOf(std::span<const Point> points)
+{
+    Point sum;
+    for (const Point& p : points)
+        sum = {sum.x + p.x, sum.y + p.y};
+    const auto n = static_cast<double>(points.size());
+    return {sum.x / n, sum.y / n};
+}
+
+float finderConfidence(float score)
+{
+    // The finder's threshold lands a little above the measurable 0.7.
+    const float share = (score - BlazeFaceFinder::minimumScore) / (1.0f - BlazeFaceFinder::minimumScore);
+    return 0.72f + 0.27f * std::clamp(share, 0.0f, 1.0f);
+}
+
 } // namespace
 
 struct LandmarkDetector::Taps {
@@ -274,14 +380,16 @@ std::filesystem::path LandmarkDetector::defaultModelPath()
     return VERTICORA_FACE_MODEL_FILE;
 }
 
-LandmarkDetector::LandmarkDetector(std::filesystem::path modelPath)
-    : m_modelPath(std::move(modelPath)), m_taps(std::make_unique<Taps>())
+LandmarkDetector::LandmarkDetector(std::filesystem::path modelPath, std::filesystem::path finderModelPath)
+    : m_modelPath(std::move(modelPath)), m_taps(std::make_unique<Taps>()),
+      m_finderModelPath(std::move(finderModelPath))
 {
     m_load = [path = m_modelPath] { return std::make_unique<DlibFaceModel>(path); };
 }
 
 LandmarkDetector::LandmarkDetector(std::function<std::unique_ptr<detail::FaceEngine>()> load)
-    : m_load(std::move(load)), m_taps(std::make_unique<Taps>())
+    : m_load(std::move(load)), m_taps(std::make_unique<Taps>()),
+      m_finderModelPath(BlazeFaceFinder::defaultModelPath())
 {
 }
 
@@ -394,11 +502,55 @@ void LandmarkDetector::resampleToWorkingSize()
     }
 }
 
+void LandmarkDetector::normaliseLight()
+{
+    m_toned = false;
+    if (!m_normalisesLight)
+        return;
+    // The subject's face, with some margin, when one is followed; else the whole frame.
+    int left = 0;
+    int top = 0;
+    int right = m_workingWidth;
+    int bottom = m_workingHeight;
+    if (m_hint && m_hint->subjectBox) {
+        const Rect& box = *m_hint->subjectBox;
+        const double margin = 0.15;
+        left = std::max(0, static_cast<int>((box.minX - margin * box.width) * m_workingWidth));
+        right = std::min(m_workingWidth, static_cast<int>(std::ceil((box.maxX() + margin * box.width) * m_workingWidth)));
+        top = std::max(0, static_cast<int>((1 - box.maxY() - margin * box.height) * m_workingHeight));
+        bottom = std::min(m_workingHeight,
+                          static_cast<int>(std::ceil((1 - box.minY + margin * box.height) * m_workingHeight)));
+        if (right - left < 16 || bottom - top < 16) {
+            left = 0;
+            top = 0;
+            right = m_workingWidth;
+            bottom = m_workingHeight;
+        }
+    }
+    std::array<int, 256> counts{};
+    const auto width = static_cast<std::size_t>(m_workingWidth);
+    for (int y = top; y < bottom; y += 2) {
+        const std::uint8_t* row = m_working.data() + static_cast<std::size_t>(y) * width;
+        for (int x = left; x < right; x += 2)
+            ++counts[row[x]];
+    }
+    const std::optional<ToneCurve> curve = toneCurve(counts);
+    if (!curve)
+        return;
+    m_tone = curve->levels;
+    m_toned = true;
+    if (curve->stretch >= noisyStretch)
+        smooth(m_working, m_smoothed, m_workingWidth, m_workingHeight);
+    for (std::uint8_t& v : m_working)
+        v = m_tone[v];
+}
+
 std::vector<FaceObservation> LandmarkDetector::perform(const PixelBufferView& frame)
 {
     loadModel();
     readLuma(frame);
     resampleToWorkingSize();
+    normaliseLight();
 
     m_lastFirstLevel = firstLevel();
     const detail::GreyView working{m_working.data(), m_workingWidth, m_workingHeight,
@@ -409,6 +561,115 @@ std::vector<FaceObservation> LandmarkDetector::perform(const PixelBufferView& fr
     observations.reserve(m_faces.size());
     for (const DetectedFace& face : m_faces)
         observations.push_back(observationOf(face, image));
+    return observations;
+}
+
+std::optional<std::string> LandmarkDetector::finderLoadFailure() const
+{
+    return m_finder ? m_finder->loadFailure() : std::nullopt;
+}
+
+void LandmarkDetector::measureUpright(DetectedFace& face, Point center, double roll)
+{
+    // The patch's x axis runs along the eye line: patch pixel (u, v) lies at
+    // center + (u - c) * (cos, sin) + (v - c) * (-sin, cos) in the working image.
+    const double side = face.right - face.left;
+    const int patchSide = std::clamp(static_cast<int>(std::ceil(2 * side)), 16, 2 * workingSide);
+    const double c = (patchSide - 1) / 2.0;
+    const double cosine = std::cos(roll);
+    const double sine = std::sin(roll);
+    m_upright.resize(static_cast<std::size_t>(patchSide) * static_cast<std::size_t>(patchSide));
+    const auto width = static_cast<std::size_t>(m_workingWidth);
+    for (int v = 0; v < patchSide; ++v) {
+        for (int u = 0; u < patchSide; ++u) {
+            const double x = center.x + (u - c) * cosine - (v - c) * sine;
+            const double y = center.y + (u - c) * sine + (v - c) * cosine;
+            std::uint8_t value = 0; // outside the picture, as the cascade reads it
+            if (x >= 0 && y >= 0 && x <= m_workingWidth - 1 && y <= m_workingHeight - 1) {
+                const int x0 = static_cast<int>(x);
+                const int y0 = static_cast<int>(y);
+                const int x1 = std::min(x0 + 1, m_workingWidth - 1);
+                const int y1 = std::min(y0 + 1, m_workingHeight - 1);
+                const double ax = x - x0;
+                const double ay = y - y0;
+                const auto at = [&](int px, int py) {
+                    return static_cast<double>(m_working[static_cast<std::size_t>(py) * width + static_cast<std::size_t>(px)]);
+                };
+                const double upper = at(x0, y0) + ax * (at(x1, y0) - at(x0, y0));
+                const double lower = at(x0, y1) + ax * (at(x1, y1) - at(x0, y1));
+                value = static_cast<std::uint8_t>(std::lround(upper + ay * (lower - upper)));
+            }
+            m_upright[static_cast<std::size_t>(v) * static_cast<std::size_t>(patchSide) + static_cast<std::size_t>(u)] = value;
+        }
+    }
+    DetectedFace upright = face;
+    upright.left = c - side / 2;
+    upright.right = c + side / 2;
+    upright.top = c - side / 2;
+    upright.bottom = c + side / 2;
+    const detail::GreyView patch{m_upright.data(), patchSide, patchSide, static_cast<std::size_t>(patchSide)};
+    m_engine->measure(patch, upright);
+    for (std::size_t i = 0; i < face.points.size(); ++i) {
+        const double u = upright.points[i].x - c;
+        const double v = upright.points[i].y - c;
+        face.points[i] = {center.x + u * cosine - v * sine, center.y + u * sine + v * cosine};
+    }
+}
+
+std::optional<DetectedFace> LandmarkDetector::measureFound(const BlazeFace& found, double toWorking)
+{
+    const auto working = [&](Point p) { return Point{p.x * toWorking, p.y * toWorking}; };
+    const Point rightEye = working(found.keypoints[BlazeFace::rightEye]); // on the image's left
+    const Point leftEye = working(found.keypoints[BlazeFace::leftEye]);
+    const double eyeDistance = std::hypot(leftEye.x - rightEye.x, leftEye.y - rightEye.y);
+    if (!(eyeDistance > 2))
+        return std::nullopt;
+    const double roll = std::atan2(leftEye.y - rightEye.y, leftEye.x - rightEye.x);
+    const double side = hogSidePerFinderSide * found.side * toWorking;
+    const Point eyes{(leftEye.x + rightEye.x) / 2, (leftEye.y + rightEye.y) / 2};
+    const double across = hogCenterRightOfEyes * side;
+    const double down = hogCenterBelowEyes * side;
+    const Point center{eyes.x + std::cos(roll) * across - std::sin(roll) * down,
+                       eyes.y + std::sin(roll) * across + std::cos(roll) * down};
+    DetectedFace face;
+    face.left = center.x - side / 2;
+    face.right = center.x + side / 2;
+    face.top = center.y - side / 2;
+    face.bottom = center.y + side / 2;
+    if (std::abs(roll) > uprightRoll)
+        measureUpright(face, center, roll);
+    else
+        m_engine->measure({m_working.data(), m_workingWidth, m_workingHeight, static_cast<std::size_t>(m_workingWidth)},
+                          face);
+
+    // dlib's 36-41 are the eye on the image's left, the finder's "right eye".
+    const Point imageLeftEye = meanOf(std::span(face.points).subspan(36, 6));
+    const Point imageRightEye = meanOf(std::span(face.points).subspan(42, 6));
+    const double limit = eyeAgreement * eyeDistance;
+    if (std::hypot(imageLeftEye.x - rightEye.x, imageLeftEye.y - rightEye.y) > limit
+        || std::hypot(imageRightEye.x - leftEye.x, imageRightEye.y - leftEye.y) > limit)
+        return std::nullopt;
+    return face;
+}
+
+std::vector<FaceObservation> LandmarkDetector::findMissedFaces(const PixelBufferView& frame)
+{
+    if (!m_engine || m_working.empty() || frame.width() <= 0)
+        return {};
+    if (!m_finder)
+        m_finder = std::make_unique<BlazeFaceFinder>(m_finderModelPath);
+    const std::vector<BlazeFace> found =
+        m_finder->find(frame, m_toned ? std::span<const std::uint8_t>(m_tone) : std::span<const std::uint8_t>());
+    const double toWorking = static_cast<double>(m_workingWidth) / frame.width();
+    const Normaliser image{m_workingWidth, m_workingHeight};
+    std::vector<FaceObservation> observations;
+    for (const BlazeFace& face : found) {
+        if (const std::optional<DetectedFace> measured = measureFound(face, toWorking)) {
+            FaceObservation o = observationOf(*measured, image);
+            o.confidence = finderConfidence(face.score);
+            observations.push_back(std::move(o));
+        }
+    }
     return observations;
 }
 

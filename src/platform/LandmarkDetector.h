@@ -3,7 +3,9 @@
 #include "analysis/FaceLandmarkRequest.h"
 #include "analysis/FaceObservation.h"
 #include "analysis/PixelBuffer.h"
+#include "platform/BlazeFaceFinder.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -56,8 +58,23 @@ class LandmarkDetectionError : public LandmarkRequestError {
 //   left), rightEye (42-47), noseCrest (27-30) and nose (31-35), normalised to the box
 //   with the origin at its lower-left corner.
 //
+// Dark or flat frames are brightened before the detector and the landmark cascade see
+// them: when the subject's face (or, with no subject, the whole frame) has dim highlights
+// or little contrast, a tone curve stretches its grey levels from its darkest to its
+// brightest percent and lifts its midtones, after a light smoothing where the stretch is
+// steep enough to make sensor noise count. Well-lit frames are analysed as they are.
+//
+// findMissedFaces() looks again with a second face finder (BlazeFaceFinder) for faces
+// HOG missed or could not measure: dark, rolled past its reach, or cut by the bottom
+// edge. Each face it finds
+// gets a box in HOG's convention (where HOG would have put it, fitted on faces both
+// find) and the landmarks the cascade gives for that box; a face rolled by more than a
+// few degrees is first turned upright, measured, and its landmarks turned back. A face
+// whose landmark eyes do not lie near the finder's eyes is dropped.
+//
 // The models are loaded by the first perform(), or by prepare(), never by the
-// constructor, so they are read on the thread that analyses frames. Not thread-safe.
+// constructor, so they are read on the thread that analyses frames; the second finder's
+// model by the first findMissedFaces(). Not thread-safe.
 class LandmarkDetector final : public FaceLandmarkRequest {
 public:
     static constexpr int workingSide = 672;
@@ -67,7 +84,8 @@ public:
     // The face model file this build prepared.
     [[nodiscard]] static std::filesystem::path defaultModelPath();
 
-    explicit LandmarkDetector(std::filesystem::path modelPath = defaultModelPath());
+    explicit LandmarkDetector(std::filesystem::path modelPath = defaultModelPath(),
+                              std::filesystem::path finderModelPath = BlazeFaceFinder::defaultModelPath());
     // Uses the engine `load` makes (when the models are first needed) instead of the
     // model file; for comparing detectors. `load` throws detail::FaceModelError.
     explicit LandmarkDetector(std::function<std::unique_ptr<detail::FaceEngine>()> load);
@@ -83,6 +101,17 @@ public:
     // Reads the model now rather than on the first perform.
     void prepare() override;
     void setSearchHint(const FaceSearchHint& hint) override;
+    // The faces the second finder sees in the last perform's frame, measured like
+    // perform's (a face perform reported may come again, with other landmarks). `frame`
+    // must be that frame. Empty when the second finder's model cannot be read
+    // (finderLoadFailure says why).
+    [[nodiscard]] std::vector<FaceObservation> findMissedFaces(const PixelBufferView& frame) override;
+
+    // On by default; off analyses every frame as it comes (for comparisons).
+    void setNormalisesLight(bool on) { m_normalisesLight = on; }
+    // Whether the last perform brightened its frame.
+    [[nodiscard]] bool lastToned() const { return m_toned; }
+    [[nodiscard]] std::optional<std::string> finderLoadFailure() const;
 
     [[nodiscard]] const std::filesystem::path& modelPath() const { return m_modelPath; }
     [[nodiscard]] bool modelLoaded() const { return m_engine != nullptr; }
@@ -94,6 +123,9 @@ private:
     void readLuma(const PixelBufferView& frame);
     void resampleToWorkingSize();
     [[nodiscard]] int firstLevel();
+    void normaliseLight();
+    [[nodiscard]] std::optional<detail::DetectedFace> measureFound(const BlazeFace& found, double toWorking);
+    void measureUpright(detail::DetectedFace& face, Point center, double roll);
 
     std::filesystem::path m_modelPath;
     std::function<std::unique_ptr<detail::FaceEngine>()> m_load;
@@ -114,6 +146,13 @@ private:
     struct Taps;
     std::unique_ptr<Taps> m_taps;
     std::vector<detail::DetectedFace> m_faces;
+    bool m_normalisesLight = true;
+    bool m_toned = false;
+    std::array<std::uint8_t, 256> m_tone{};
+    std::vector<std::uint8_t> m_smoothed;
+    std::filesystem::path m_finderModelPath;
+    std::unique_ptr<BlazeFaceFinder> m_finder;
+    std::vector<std::uint8_t> m_upright; // a rolled face turned upright
 };
 
 } // namespace verticora

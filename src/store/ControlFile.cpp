@@ -1,23 +1,17 @@
 #include "store/ControlFile.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "store/DataFolder.h"
+
 #include <QJsonDocument>
 
 namespace verticora {
 
 std::optional<QByteArray> readControlFile(const QString& path)
 {
-    if (!QFileInfo(path).isFile())
+    FileContent content = readDataFile(path, controlFileLimit);
+    if (content.status != FileContent::Status::read)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    // One byte more than allowed tells an oversized file from one of exactly the limit.
-    QByteArray bytes = file.read(controlFileLimit + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > controlFileLimit)
-        return std::nullopt;
-    return bytes;
+    return std::move(content.bytes);
 }
 
 std::optional<QJsonObject> parseJsonObject(const QByteArray& bytes)

@@ -14,7 +14,8 @@ namespace verticora {
 inline constexpr qint64 controlFileLimit = 64 * 1024;
 
 // The content of the control file at `path`; none when it is missing, unreadable, not a
-// regular file or larger than `controlFileLimit`.
+// regular file of the user's own, larger than `controlFileLimit`, or in a data folder
+// that may not be used (see readDataFile).
 [[nodiscard]] std::optional<QByteArray> readControlFile(const QString& path);
 
 // The JSON object `bytes` hold; none for anything else.

@@ -10,10 +10,16 @@ namespace verticora {
 // A strict single-pass JSON reader (RFC 8259: UTF-8 text, no comments, no trailing
 // commas, nothing after the value) that hands values to the caller as it meets them,
 // without building a tree. Large files read this way cost a fraction of a document
-// parse. Every method returns false at the first mistake; the caller then gives up.
+// parse. Every method returns false at the first mistake; the caller then gives up. A
+// byte-order mark in front of the text is skipped, as the document parser of the other
+// files does: an editor that adds one must not make a file unreadable.
 class JsonScanner {
 public:
-    explicit JsonScanner(QByteArrayView text) : m_at(text.data()), m_end(text.data() + text.size()) {}
+    explicit JsonScanner(QByteArrayView text) : m_at(text.data()), m_end(text.data() + text.size())
+    {
+        if (text.startsWith(QByteArrayView("\xEF\xBB\xBF")))
+            m_at += 3;
+    }
 
     // Only white space remains.
     [[nodiscard]] bool finished();

@@ -44,10 +44,13 @@ PreferencesStore::PreferencesStore(QString path, WallClock now) : m_path(std::mo
 PreferencesLoad PreferencesStore::load()
 {
     removeAbandonedTemporaries(m_path);
-    PreferencesLoad loaded = read();
+    FileContent::Status status = FileContent::Status::read;
+    PreferencesLoad loaded = read(&status);
     m_access = Access::writable;
     if (loaded.failure) {
-        m_setAsideName = setAsideUnreadable(m_path, m_now());
+        // Nothing in a folder that may not be used is touched, nor written over later.
+        if (status != FileContent::Status::refusedFolder)
+            m_setAsideName = setAsideUnreadable(m_path, m_now());
         if (!m_setAsideName)
             m_access = Access::blocked;
     }
@@ -56,11 +59,18 @@ PreferencesLoad PreferencesStore::load()
 
 PreferencesLoad PreferencesStore::read() const
 {
-    if (!somethingAt(m_path))
+    return read(nullptr);
+}
+
+PreferencesLoad PreferencesStore::read(FileContent::Status* status) const
+{
+    const FileContent content = readDataFile(m_path, preferencesFileLimit);
+    if (status)
+        *status = content.status;
+    if (content.status == FileContent::Status::missing)
         return {};
-    const FileContent content = readWholeFile(m_path);
-    if (content.error)
-        return {std::nullopt, PreferencesFailure{std::nullopt, *content.error}};
+    if (content.status != FileContent::Status::read)
+        return {std::nullopt, PreferencesFailure{std::nullopt, content.error}};
 
     auto decoded = decodePreferences(content.bytes);
     if (!decoded)
@@ -84,7 +94,7 @@ std::optional<PreferencesFailure> PreferencesStore::save(const PosturePreference
                                       ? QStringLiteral("Saved settings could not be read and will not be overwritten.")
                                       : QStringLiteral("Saved settings have not been read yet.")};
     }
-    if (auto reason = writeFileAtomically(m_path, encodePreferences(preferences)))
+    if (auto reason = writeDataFile(m_path, encodePreferences(preferences)))
         return PreferencesFailure{std::nullopt, *reason};
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/DataFolder.h"
 #include "store/PosturePreferences.h"
 #include "store/WallClock.h"
 
@@ -50,7 +51,8 @@ public:
     // The application's load, once, before any save: deletes the temporary files of
     // saves that were killed, then reads. A file that does not load is first set aside
     // beside it as "preferences.unreadable-<seconds>.json", so the next save cannot
-    // replace it; when it can be neither loaded nor moved, saves stay refused.
+    // replace it; when it can be neither loaded nor moved, or the folder may not be used,
+    // saves stay refused.
     [[nodiscard]] PreferencesLoad load();
 
     // Refuses an invalid record before touching the disk, and any record until `load`
@@ -67,6 +69,8 @@ public:
 
 private:
     enum class Access { unchecked, writable, blocked };
+
+    [[nodiscard]] PreferencesLoad read(FileContent::Status* status) const;
 
     QString m_path;
     WallClock m_now;

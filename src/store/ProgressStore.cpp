@@ -72,12 +72,18 @@ void ProgressStore::load()
         return;
     }
     removeAbandonedTemporaries(m_path);
-    if (!somethingAt(m_path))
+    const FileContent content = readDataFile(m_path, dailyProgressFileLimit);
+    switch (content.status) {
+    case FileContent::Status::missing:
         return;
-    const FileContent content = readWholeFile(m_path);
-    if (content.error) {
-        setAside(*content.error);
+    case FileContent::Status::refusedFolder:
+        blockWriting(content.error);
         return;
+    case FileContent::Status::unreadable:
+        setAside(content.error);
+        return;
+    case FileContent::Status::read:
+        break;
     }
     const auto decoded = decodeDailyProgress(content.bytes);
     if (!decoded || !decoded->acceptable()) {
@@ -98,9 +104,14 @@ void ProgressStore::setAside(const QString& reason)
         setErrorMessage(QStringLiteral("Daily progress was unreadable and was set aside at %1. Starting a new history.")
                             .arg(*asideName));
     } else {
-        m_writeBlocked = true;
-        setErrorMessage(QStringLiteral("Daily progress could not be read and will not be overwritten: ") + reason);
+        blockWriting(reason);
     }
+}
+
+void ProgressStore::blockWriting(const QString& reason)
+{
+    m_writeBlocked = true;
+    setErrorMessage(QStringLiteral("Daily progress could not be read and will not be overwritten: ") + reason);
 }
 
 void ProgressStore::record(std::optional<double> score, double yellow, double red, WallTime at, bool eligible)
@@ -224,7 +235,7 @@ void ProgressStore::save()
     file.days.reserve(qsizetype(m_storage.size()));
     for (const auto& entry : m_storage)
         file.days.append(entry.second);
-    if (auto reason = writeFileAtomically(m_path, encodeDailyProgress(file))) {
+    if (auto reason = writeDataFile(m_path, encodeDailyProgress(file))) {
         setErrorMessage(QStringLiteral("Could not save daily progress: ") + *reason);
         return;
     }

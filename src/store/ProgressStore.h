@@ -76,6 +76,7 @@ private:
 
     void load();
     void setAside(const QString& reason);
+    void blockWriting(const QString& reason);
     void integrate(WallTime start, WallTime end, PostureBand band);
     void credit(PostureBand band, double seconds);
     void maybePersist(WallTime now);

@@ -72,7 +72,7 @@ void TrackingPerformance::report(bool active, bool paused, bool valid)
     for (const QVariantMap& each : std::as_const(m_rows))
         array.append(QJsonObject::fromVariantMap(each)); // QJsonObject keeps its keys sorted
     // A sample that cannot be written is simply missing from the file.
-    (void)writeFileAtomically(m_output, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    (void)writeDataFile(m_output, QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
 } // namespace verticora

@@ -10,10 +10,14 @@
 #include <QJsonDocument>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace verticora {
 
@@ -66,11 +70,15 @@ std::optional<UpdateResumeRequest> decodeRequest(const QByteArray& bytes)
     return object ? UpdateResumeRequest::fromJson(*object) : std::nullopt;
 }
 
-// Deletes a file, ignoring every error (for instance that it does not exist).
+// Deletes a file (a link itself, never what it points to), ignoring every error (for
+// instance that it does not exist).
 void removeQuietly(const QString& path)
 {
-    QFile::remove(path);
+    (void)::unlink(QFile::encodeName(path).constData());
 }
+
+// Handoffs remembered at most; each lives five minutes, so more is never needed.
+constexpr qsizetype consumedLimit = 256;
 
 } // namespace
 
@@ -117,6 +125,11 @@ bool UpdateSessionState::valid() const
     const bool needsCamera = mode == UpdateSessionMode::tracking || mode == UpdateSessionMode::paused;
     return isPageName(page) && (!pauseUntilUnix || std::isfinite(*pauseUntilUnix)) && isDigest(preferencesDigest)
         && (!needsCamera || !cameraID.trimmed().isEmpty());
+}
+
+bool UpdateSessionState::pauseWithinReach(double now) const
+{
+    return !pauseUntilUnix || *pauseUntilUnix <= now + longestPause + UpdateResumeRequest::maximumLifetime;
 }
 
 QJsonObject UpdateSessionState::toJson() const
@@ -186,6 +199,7 @@ UpdateResumeStore::UpdateResumeStore(QString directory, QString build, qint32 pr
     : m_directory(std::move(directory)), m_build(std::move(build)), m_processID(processID), m_now(std::move(now))
 {
     removeAbandonedTemporaries(path(updateResumeFileName));
+    removeAbandonedTemporaries(path(updateConsumedFileName));
 }
 
 QString UpdateResumeStore::path(const char* name) const
@@ -195,31 +209,67 @@ QString UpdateResumeStore::path(const char* name) const
 
 QString UpdateResumeStore::preferencesDigest(const QString& directory)
 {
-    const QString path = directory + u'/' + QLatin1StringView(preferencesFileName);
-    QFile file(path);
-    if (!file.exists())
+    const FileContent content =
+        readDataFile(directory + u'/' + QLatin1StringView(preferencesFileName), preferencesFileLimit);
+    switch (content.status) {
+    case FileContent::Status::missing:
         return UpdateSessionState::absentDigest;
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file) || file.error() != QFileDevice::NoError)
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
+    case FileContent::Status::read:
+        return QString::fromLatin1(QCryptographicHash::hash(content.bytes, QCryptographicHash::Sha256).toHex());
+    case FileContent::Status::unreadable:
+    case FileContent::Status::refusedFolder:
+        break;
+    }
+    return {};
+}
+
+std::map<QString, double> UpdateResumeStore::consumedOperations(double now) const
+{
+    std::map<QString, double> consumed;
+    const std::optional<QByteArray> bytes = readControlFile(path(updateConsumedFileName));
+    const std::optional<QJsonObject> object = bytes ? parseJsonObject(*bytes) : std::nullopt;
+    if (!object)
+        return consumed;
+    const QJsonObject operations = object->value(QLatin1StringView("operations")).toObject();
+    for (auto entry = operations.begin(); entry != operations.end(); ++entry) {
+        const double expiresAt = entry.value().toDouble(-1);
+        if (std::isfinite(expiresAt) && expiresAt > now)
+            consumed.emplace(entry.key().toLower(), expiresAt);
+    }
+    return consumed;
+}
+
+std::optional<QString> UpdateResumeStore::rememberConsumed(const UpdateResumeRequest& request, double now) const
+{
+    std::map<QString, double> consumed = consumedOperations(now);
+    consumed.insert_or_assign(request.operationID.toLower(), request.expiresAt);
+    while (qsizetype(consumed.size()) > consumedLimit) {
+        const auto soonest = std::min_element(consumed.begin(), consumed.end(),
+                                              [](const auto& a, const auto& b) { return a.second < b.second; });
+        consumed.erase(soonest);
+    }
+    QJsonObject operations;
+    for (const auto& [id, expiresAt] : consumed)
+        operations.insert(id, expiresAt);
+    const QJsonObject file{{QStringLiteral("schema"), 1}, {QStringLiteral("operations"), operations}};
+    return writeDataFile(path(updateConsumedFileName), QJsonDocument(file).toJson(QJsonDocument::Compact));
 }
 
 UpdateResumeStore::Preparation UpdateResumeStore::prepareForTermination(const UpdateSessionState& state)
 {
+    const double now = m_now();
     const std::optional<QByteArray> bytes = readControlFile(path(updateRequestFileName));
     const std::optional<UpdateResumeRequest> request = bytes ? decodeRequest(*bytes) : std::nullopt;
-    const bool answerable = request && request->valid(m_now()) && request->fromBuild == m_build
-        && request->sourcePID == m_processID && state.valid()
+    const bool answerable = request && request->valid(now) && request->fromBuild == m_build
+        && request->sourcePID == m_processID && state.valid() && state.pauseWithinReach(now)
+        && !consumedOperations(now).contains(request->operationID.toLower())
         && preferencesDigest(m_directory) == state.preferencesDigest;
     if (!answerable) {
         cancel();
         return {};
     }
     const UpdateResumeReceipt receipt{1, *request, state};
-    if (std::optional<QString> error = writeFileAtomically(path(updateResumeFileName), receipt.encode()))
+    if (std::optional<QString> error = writeDataFile(path(updateResumeFileName), receipt.encode()))
         return {false, std::move(error)};
     return {true, std::nullopt};
 }
@@ -229,12 +279,14 @@ UpdateResumeStore::Consumption UpdateResumeStore::consume()
     m_rejection.reset();
     const QString requestPath = path(updateRequestFileName);
     const QString receiptPath = path(updateResumeFileName);
-    if (!QFileInfo::exists(receiptPath)) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(receiptPath).constData(), &status) != 0) {
         removeQuietly(requestPath);
         return {};
     }
-    // Anything but a file (a folder, a device) would survive the claim's rename and stay.
-    if (!QFileInfo(receiptPath).isFile()) {
+    // Anything but a file (a folder, a link, a pipe) is no receipt; a folder would
+    // survive the claim's rename and stay.
+    if (!S_ISREG(status.st_mode)) {
         cancel();
         return {};
     }
@@ -260,9 +312,11 @@ UpdateResumeStore::Consumption UpdateResumeStore::consume()
     const std::optional<UpdateResumeRequest> request = requestBytes ? decodeRequest(*requestBytes) : std::nullopt;
     const std::optional<UpdateResumeReceipt> receipt =
         receiptBytes ? UpdateResumeReceipt::decode(*receiptBytes) : std::nullopt;
+    const double now = m_now();
     const bool genuine = request && receipt && receipt->schema == 1 && receipt->request == *request
-        && request->valid(m_now()) && request->toBuild == m_build && request->sourcePID != m_processID
-        && receipt->state.valid();
+        && request->valid(now) && request->toBuild == m_build && request->sourcePID != m_processID
+        && receipt->state.valid() && receipt->state.pauseWithinReach(now)
+        && !consumedOperations(now).contains(request->operationID.toLower());
     if (!genuine) {
         m_rejection = text(updateRejection::invalid);
         return {};
@@ -270,6 +324,11 @@ UpdateResumeStore::Consumption UpdateResumeStore::consume()
     if (preferencesDigest(m_directory) != receipt->state.preferencesDigest) {
         m_rejection = text(updateRejection::settingsChanged);
         return {};
+    }
+    // Not resumed unless it can never be resumed again.
+    if (std::optional<QString> error = rememberConsumed(*request, now)) {
+        m_rejection = text(updateRejection::claimFailed);
+        return {std::nullopt, std::move(error)};
     }
     return {receipt, std::nullopt};
 }

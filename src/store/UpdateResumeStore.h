@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -14,6 +15,8 @@ namespace verticora {
 
 inline constexpr char updateRequestFileName[] = "update-request.json";
 inline constexpr char updateResumeFileName[] = "update-resume.json";
+// The operation IDs of handoffs already resumed, until their requests expire.
+inline constexpr char updateConsumedFileName[] = "update-consumed.json";
 
 // Why a new instance resumed nothing, in the words the user sees (between "Update
 // installed. " and " Turn Camera on when ready.").
@@ -60,6 +63,7 @@ struct RawNames<UpdateSessionMode> {
 // What the old instance was doing when it quit for an update.
 struct UpdateSessionState {
     inline static const QString absentDigest = QStringLiteral("absent");
+    static constexpr double longestPause = 720 * 60; // seconds; the longest pause one can ask for
 
     UpdateSessionMode mode = UpdateSessionMode::off;
     QString cameraID;
@@ -69,6 +73,9 @@ struct UpdateSessionState {
     QString preferencesDigest = absentDigest; // SHA-256 of preferences.json, or "absent"
 
     [[nodiscard]] bool valid() const;
+    // A pause that could have been asked for before a handoff still alive at `now`: it
+    // ends within the longest pause plus a request's lifetime.
+    [[nodiscard]] bool pauseWithinReach(double now) const;
     [[nodiscard]] QJsonObject toJson() const;
     [[nodiscard]] static std::optional<UpdateSessionState> fromJson(const QJsonObject& object);
 
@@ -114,8 +121,10 @@ public:
     // writes none.
     [[nodiscard]] Preparation prepareForTermination(const UpdateSessionState& state);
     // The new instance, at launch: claims the receipt by renaming it, checks it against the
-    // request and the preferences, and deletes both files whatever the outcome. Sets
-    // `rejection` when it resumes nothing for a reason the user should see.
+    // request and the preferences, and deletes both files whatever the outcome. A handoff
+    // is resumed once: its operation ID is remembered until the request expires, so a copy
+    // of it put back resumes nothing. Sets `rejection` when it resumes nothing for a reason
+    // the user should see.
     [[nodiscard]] Consumption consume();
     // Deletes both files; a quit the user asked for never leaves a handoff behind.
     void cancel();
@@ -132,6 +141,10 @@ public:
 
 private:
     [[nodiscard]] QString path(const char* name) const;
+    // Operation IDs already resumed (in lower case, as a UUID may be written in either),
+    // with the expiry of their requests; expired ones dropped.
+    [[nodiscard]] std::map<QString, double> consumedOperations(double now) const;
+    [[nodiscard]] std::optional<QString> rememberConsumed(const UpdateResumeRequest& request, double now) const;
 
     QString m_directory;
     QString m_build;

@@ -14,6 +14,8 @@
 #include "ui/Symbols.h"
 #include "ui/PageStyle.h"
 
+#include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -146,6 +148,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
 
     // Right column: the height block.
     auto* right = new QWidget(this);
+    m_heightBlock = right;
     auto* block = new QVBoxLayout(right);
     block->setContentsMargins(0, 0, 0, 0);
     block->setSpacing(8);
@@ -180,15 +183,15 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     connect(m_goBack, &QPushButton::clicked, this, [this] { m_model.undoHeightReset(); });
     block->addWidget(m_goBack);
 
-    auto* actions = new QHBoxLayout;
-    actions->setSpacing(8);
+    m_actions = new QBoxLayout(QBoxLayout::LeftToRight);
+    m_actions->setSpacing(8);
     m_primary = new QPushButton(right);
     m_primary->setStyleSheet(style::primaryButton);
     m_secondary = new QPushButton(right);
     m_secondary->setStyleSheet(style::secondaryButton);
-    actions->addWidget(m_primary, 1);
-    actions->addWidget(m_secondary, 1);
-    block->addLayout(actions);
+    m_actions->addWidget(m_primary, 1);
+    m_actions->addWidget(m_secondary, 1);
+    block->addLayout(m_actions);
     connect(m_primary, &QPushButton::clicked, this, [this] {
         const QString& stage = m_model.stage();
         if (stage == QLatin1String("green"))
@@ -212,6 +215,18 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
 }
 
 PosturePage::~PosturePage() = default;
+
+void PosturePage::fitActions()
+{
+    // Side by side when both texts fit the height column, one above the other when not
+    // (longer texts, a larger font).
+    const int needed = m_primary->sizeHint().width() + m_actions->spacing() + m_secondary->sizeHint().width();
+    const bool sideBySide =
+        !m_secondary->isVisibleTo(m_heightBlock) || needed <= VerticoraWindowLayout::heightColumnWidth;
+    const QBoxLayout::Direction direction = sideBySide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (m_actions->direction() != direction)
+        m_actions->setDirection(direction);
+}
 
 void PosturePage::setReduceMotion(bool on)
 {
@@ -251,6 +266,11 @@ void PosturePage::refreshCameraColumn()
     const int selected = m_cameraChooser->findData(model.selectedID());
     if (m_cameraChooser->currentIndex() != selected)
         m_cameraChooser->setCurrentIndex(selected);
+    // Without any camera the picker says so instead of showing an empty box; the refresh
+    // button next to it stays.
+    const bool none = model.cameras().isEmpty();
+    m_cameraChooser->setPlaceholderText(none ? QStringLiteral("No camera found") : QString());
+    m_cameraChooser->setEnabled(!none);
 
     style::setTextIfChanged(*m_caption, cameraCaption(model));
 
@@ -276,11 +296,14 @@ void PosturePage::refreshHeightBlock()
 
     m_pausedHeader->setVisible(paused);
 
-    const bool showMessage = !paused
-        && (loading || error
-            || (active
-                && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
-                    || state == QLatin1String("lost"))));
+    // A pause the user did not make says why it happened and when it ends.
+    const bool pausedForThem = paused && model.pauseReason() && *model.pauseReason() != PauseReason::user;
+    const bool showMessage = pausedForThem
+        || (!paused
+            && (loading || error
+                || (active
+                    && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
+                        || state == QLatin1String("lost")))));
     style::setTextIfChanged(*m_message, model.message());
     m_message->setVisible(showMessage && !model.message().isEmpty());
 
@@ -305,20 +328,19 @@ void PosturePage::refreshHeightBlock()
         m_meter->setInactiveStatus(inactiveTrackingStatus(model));
     }
 
-    m_goBack->setVisible(model.canUndoHeightReset());
-
     bool primaryShown = false;
+    bool primaryEnabled = true;
     bool secondaryShown = false;
     if (active && stage == QLatin1String("green")) {
         primaryShown = true;
         style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
         setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
-        m_primary->setEnabled(model.hasPose() && !model.capturing());
+        primaryEnabled = model.hasPose() && !model.capturing();
     } else if (active && stage == QLatin1String("review")) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
         setHelp(m_primary, QStringLiteral("Save your height and levels."));
-        m_primary->setEnabled(model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red()));
+        primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red());
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
         setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
     } else if (active && stage == QLatin1String("monitoring")) {
@@ -326,12 +348,34 @@ void PosturePage::refreshHeightBlock()
         style::setTextIfChanged(*m_primary, paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
         setHelp(m_primary, paused ? QStringLiteral("Turn the camera and reminders back on.")
                                      : QStringLiteral("Pause the camera and reminders."));
-        m_primary->setEnabled(true);
         style::setTextIfChanged(*m_secondary, QStringLiteral("Reset height"));
         setHelp(m_secondary, QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
     }
+    const bool goBackShown = model.canUndoHeightReset();
+
+    // A button that goes away or greys out under the keyboard focus would send it to the
+    // page switcher at the top of the window: it stays in the height block instead, on the
+    // first button still usable once the block has changed.
+    QWidget* const focused = QApplication::focusWidget();
+    const bool focusLost = (focused == m_primary && (!primaryShown || !primaryEnabled))
+        || (focused == m_secondary && !secondaryShown) || (focused == m_goBack && !goBackShown);
+    if (focusLost)
+        m_heightBlock->setFocus(Qt::OtherFocusReason);
+
+    m_goBack->setVisible(goBackShown);
+    m_primary->setEnabled(primaryEnabled);
     m_primary->setVisible(primaryShown);
     m_secondary->setVisible(secondaryShown);
+    fitActions();
+
+    if (focusLost || QApplication::focusWidget() == m_heightBlock) {
+        for (QPushButton* button : {m_primary, m_secondary, m_goBack}) {
+            if (button->isVisibleTo(m_heightBlock) && button->isEnabled()) {
+                button->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
 
     const std::optional<double> pauseUntil = model.pauseUntil();
     const bool showResume = active && stage == QLatin1String("monitoring") && pauseUntil.has_value();

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+class QBoxLayout;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -42,6 +43,7 @@ public:
 private:
     void refreshCameraColumn();
     void refreshHeightBlock();
+    void fitActions();
 
     CameraModel& m_model;
     LiveScoreChart* m_chart = nullptr;
@@ -52,6 +54,7 @@ private:
     QToolButton* m_refreshCameras = nullptr;
     QLabel* m_caption = nullptr;
 
+    QWidget* m_heightBlock = nullptr;
     QLabel* m_pausedHeader = nullptr;
     QLabel* m_message = nullptr;
     QLabel* m_inactiveHint = nullptr;
@@ -61,6 +64,7 @@ private:
     QPushButton* m_goBack = nullptr;
     QPushButton* m_primary = nullptr;   // Set my height / Try saving again / Pause, Resume
     QPushButton* m_secondary = nullptr; // Set my height again / Reset height
+    QBoxLayout* m_actions = nullptr;
     QLabel* m_resumesAt = nullptr;
 };
 

@@ -1,7 +1,5 @@
 #include "visuals/DesktopPanelFactory.h"
 
-#include "visuals/OverlayPlatform.h"
-
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -13,6 +11,7 @@ DesktopPanelFactory::DesktopPanelFactory(QObject* parent) : OverlayPanelFactory(
     m_screenChange.setSingleShot(true);
     m_screenChange.setInterval(0);
     connect(&m_screenChange, &QTimer::timeout, this, &OverlayPanelFactory::screensChanged);
+    connect(&m_compositing, &CompositingWatch::changed, this, &OverlayPanelFactory::compositingChanged);
 
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!application)
@@ -48,11 +47,6 @@ std::optional<std::size_t> DesktopPanelFactory::mainScreenIndex() const
 bool DesktopPanelFactory::reduceMotion() const
 {
     return reduceMotionEnabled(m_reduceMotion);
-}
-
-bool DesktopPanelFactory::needsShapedPanels() const
-{
-    return !desktopComposites();
 }
 
 void DesktopPanelFactory::watchScreen(QScreen* screen)

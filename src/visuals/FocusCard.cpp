@@ -1,6 +1,7 @@
 #include "visuals/FocusCard.h"
 
 #include "visuals/OverlayPanel.h"
+#include "visuals/SolidShapes.h"
 #include "visuals/VisualPalette.h"
 
 #include <QHBoxLayout>
@@ -246,11 +247,31 @@ QRectF DesktopFocusCard::cardRect() const
     return QRectF(rect()).adjusted(outerMargin, outerMargin, -outerMargin, -outerMargin);
 }
 
+void DesktopFocusCard::setSolid(bool solid)
+{
+    if (solid == m_solid)
+        return;
+    m_solid = solid;
+    update();
+    reportShape();
+}
+
 void DesktopFocusCard::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = cardRect();
+    QPainterPath shape;
+    shape.addRoundedRect(card, cornerRadius, cornerRadius);
+    QColor tint = cardTint();
+    tint.setAlphaF(0.72f);
+    if (m_solid) {
+        // The window is cut to the card; everything inside it is opaque, even the edge
+        // pixels an antialiased fill would leave half transparent (they would show dark).
+        painter.fillRect(rect(), QColor(246, 244, 242));
+        painter.fillRect(rect(), tint);
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
 
     // A soft shadow inside the outer margin: the panel is the card's size.
     painter.setPen(Qt::NoPen);
@@ -259,12 +280,8 @@ void DesktopFocusCard::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(card.adjusted(-step, -step + 2, step, step + 2), cornerRadius + step, cornerRadius + step);
     }
 
-    QPainterPath shape;
-    shape.addRoundedRect(card, cornerRadius, cornerRadius);
     // The platform's translucent material, then the card tint above it.
     painter.fillPath(shape, QColor(246, 244, 242, 230));
-    QColor tint = cardTint();
-    tint.setAlphaF(0.72f);
     painter.fillPath(shape, tint);
     painter.setPen(QPen(QColor(255, 255, 255, 153), 1));
     painter.setBrush(Qt::NoBrush);
@@ -283,12 +300,17 @@ void DesktopFocusCard::showEvent(QShowEvent* event)
     reportShape();
 }
 
+QRegion DesktopFocusCard::shape() const
+{
+    if (m_solid)
+        return solid::roundedShape(cardRect(), cornerRadius);
+    return solid::roundedShape(cardRect().adjusted(-outerMargin, -outerMargin, outerMargin, outerMargin),
+                               cornerRadius + outerMargin);
+}
+
 void DesktopFocusCard::reportShape()
 {
-    QPainterPath shape;
-    shape.addRoundedRect(cardRect().adjusted(-outerMargin, -outerMargin, outerMargin, outerMargin),
-                         cornerRadius + outerMargin, cornerRadius + outerMargin);
-    OverlayPanel::reportCoverage(*this, QRegion(shape.toFillPolygon().toPolygon()));
+    OverlayPanel::reportCoverage(*this, shape());
 }
 
 } // namespace verticora

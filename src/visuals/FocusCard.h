@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -32,6 +33,12 @@ public:
     explicit DesktopFocusCard(std::function<void()> close, QWidget* parent = nullptr);
 
     [[nodiscard]] QPushButton* pauseButton() const { return m_button; }
+    // Drawn opaque, without the soft shadow, and cut to its rounded shape: for a desktop
+    // without a compositing manager.
+    [[nodiscard]] bool solid() const { return m_solid; }
+    void setSolid(bool solid);
+    // The part of the card that paints, in its own coordinates.
+    [[nodiscard]] QRegion shape() const;
     // The title's font size after fitting it to the card's width on one line.
     [[nodiscard]] double titleFontSize() const;
 
@@ -45,6 +52,7 @@ private:
     void reportShape();
 
     std::function<void()> m_close;
+    bool m_solid = false;
     QWidget* m_title = nullptr;
     QPushButton* m_button = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "visuals/PeripheralEffect.h"
 #include "visuals/SmokeGeometry.h"
 #include "visuals/SmokeHalo.h"
+#include "visuals/SolidShapes.h"
 #include "visuals/WarningEntrance.h"
 
 #include <QPointer>
@@ -39,7 +40,8 @@ LiveZoneVisualsController::LiveZoneVisualsController(OverlayPanelFactory& factor
 {
     connect(&m_factory, &OverlayPanelFactory::aboutToTerminate, this,
             [this] { present(ZoneAppearance::hidden, 0, 0); });
-    connect(&m_factory, &OverlayPanelFactory::screensChanged, this, &LiveZoneVisualsController::screensChanged);
+    connect(&m_factory, &OverlayPanelFactory::screensChanged, this, &LiveZoneVisualsController::rebuildPanels);
+    connect(&m_factory, &OverlayPanelFactory::compositingChanged, this, &LiveZoneVisualsController::rebuildPanels);
 }
 
 LiveZoneVisualsController::~LiveZoneVisualsController()
@@ -128,7 +130,9 @@ void LiveZoneVisualsController::createSmoke()
 {
     if (!(std::isfinite(m_smokeDepthScale) && m_smokeDepthScale > 0))
         return;
-    const bool reduceMotion = m_factory.reduceMotion();
+    // Without compositing nothing fades: a half-transparent window shows dark.
+    const bool drawsSolid = !m_factory.composites();
+    const bool reduceMotion = m_factory.reduceMotion() || drawsSolid;
     ReduceMotionSource reduceMotionSource = [factory = &m_factory] { return factory->reduceMotion(); };
     for (const ScreenGeometry& screen : m_factory.screens()) {
         OverlayPanelOptions options;
@@ -137,7 +141,7 @@ void LiveZoneVisualsController::createSmoke()
         options.identifier = QStringLiteral("zone-halo");
         std::unique_ptr<OverlayPanel> panel = m_factory.createPanel(options);
 
-        std::unique_ptr<QWidget> effect;
+        std::unique_ptr<OverlayView> effect;
         if (m_edgeEffectStyle == EdgeEffectStyle::smoke) {
             auto view = std::make_unique<SmokeHaloView>(m_severity, m_smokeDepthScale, reduceMotionSource);
             m_haloViews.push_back(view.get());
@@ -148,7 +152,9 @@ void LiveZoneVisualsController::createSmoke()
             m_edgeViews.push_back(view.get());
             effect = std::move(view);
         }
-        auto entrance = std::make_unique<WarningEntranceView>(std::move(effect), QRect(QPoint(), screen.frame.size()));
+        if (drawsSolid)
+            effect->setSolidArea(solid::workArea(screen).translated(-screen.frame.topLeft()));
+        auto entrance = std::make_unique<WarningEntranceView>(std::move(effect), QRect(QPoint(), options.rect.size()));
         WarningEntranceView* wrapper = entrance.get();
         panel->setContentView(std::move(entrance));
         m_haloPanels.push_back(std::move(panel));
@@ -179,9 +185,15 @@ void LiveZoneVisualsController::createFocus()
     const double w = std::min(focusWidthShare * visible.width(), focusMaximumWidth);
     const double h = std::min(focusHeightShare * visible.height(), focusMaximumHeight);
     const QRectF frame(visible.center().x() - w / 2, visible.center().y() - h / 2, w, h);
+    const bool drawsSolid = !m_factory.composites();
 
     OverlayPanelOptions options;
     options.rect = frame.toRect();
+    if (drawsSolid) {
+        // The card cut out of a panel over the whole screen (see SolidShapes.h).
+        options.rect = screens[index].frame;
+        options.contentRect = frame.toRect().translated(-options.rect.topLeft());
+    }
     options.level = panelLevel::focusCard;
     options.acceptsMouse = true;
     options.castsShadow = true;
@@ -192,11 +204,12 @@ void LiveZoneVisualsController::createFocus()
         if (controller)
             controller->runPauseAction();
     });
-    auto entrance = std::make_unique<WarningEntranceView>(std::move(card), QRect(QPoint(), options.rect.size()));
+    card->setSolid(drawsSolid);
+    auto entrance = std::make_unique<WarningEntranceView>(std::move(card), QRect(QPoint(), frame.toRect().size()));
     WarningEntranceView* wrapper = entrance.get();
     panel->setContentView(std::move(entrance));
     m_focusPanel.reset(panel.release());
-    wrapper->appear(m_factory.reduceMotion());
+    wrapper->appear(m_factory.reduceMotion() || drawsSolid);
     m_focusPanel->orderFront();
 }
 
@@ -210,7 +223,7 @@ void LiveZoneVisualsController::clearFocus()
     m_focusPanel.reset();
 }
 
-void LiveZoneVisualsController::screensChanged()
+void LiveZoneVisualsController::rebuildPanels()
 {
     clearSmoke();
     clearFocus();

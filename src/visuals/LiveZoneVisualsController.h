@@ -18,8 +18,8 @@ class SmokeHaloView;
 
 // Owns the alert panels: the halo (smoke or another edge effect) on every screen, the
 // focus card on the main screen and, through its MenuBarGlowController, the glow under
-// the top panel. Rebuilds them when the screens change and hides everything when the
-// application quits. The factory must outlive it. Main thread only.
+// the top panel. Rebuilds them when the screens change or a compositing manager starts or
+// stops, and hides everything when the application quits. The factory must outlive it. Main thread only.
 class LiveZoneVisualsController : public QObject {
     Q_OBJECT
 public:
@@ -66,7 +66,7 @@ private:
     };
 
     void smokeDepthChanged(double old, double depth);
-    void screensChanged();
+    void rebuildPanels();
     void runPauseAction();
     static void tearDown(OverlayPanel& panel, bool dropContent);
 

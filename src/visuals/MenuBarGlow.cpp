@@ -1,6 +1,7 @@
 #include "visuals/MenuBarGlow.h"
 
 #include "visuals/SmokeGeometry.h"
+#include "visuals/SolidShapes.h"
 #include "visuals/WarningEntrance.h"
 
 #include <QLinearGradient>
@@ -62,7 +63,7 @@ void MenuBarGlowView::refreshLayer()
     m_opacity = a0;
     QWidget::update();
 
-    if (attached() && m_severity >= 2 && !reduceMotion()) {
+    if (attached() && m_severity >= 2 && !reduceMotion() && !solid()) {
         const double a1 = opacity(m_severity, m_progress, pulsePeakTime, false);
         const std::pair<double, double> signature{a0, a1 - a0};
         // Unchanged breathing keeps running rather than restarting mid-breath.
@@ -87,6 +88,12 @@ void MenuBarGlowView::paintEvent(QPaintEvent*)
 {
     const double now = mediaTime();
     QPainter painter(this);
+    if (solid()) {
+        // A line under the top panel in the band's colour, without breathing.
+        if (entranceOpacity() > 0)
+            painter.fillRect(rect(), m_colors[1]);
+        return;
+    }
     painter.setOpacity(entranceOpacity() * presentationOpacity(now));
     QLinearGradient gradient(QPointF(0, height()), QPointF(0, 0));
     gradient.setColorAt(0, m_colors[0]);
@@ -107,6 +114,11 @@ void MenuBarGlowView::attachedChanged()
     refreshLayer();
 }
 
+void MenuBarGlowView::solidChanged()
+{
+    refreshLayer();
+}
+
 int MenuBarGlowView::opacityLevel(double now) const
 {
     return static_cast<int>(std::lround(presentationOpacity(now) * 255));
@@ -117,11 +129,13 @@ int MenuBarGlowView::opacityLevel(double now) const
 MenuBarGlowController::MenuBarGlowController(OverlayPanelFactory& factory, QObject* parent)
     : QObject(parent), m_factory(factory)
 {
-    connect(&m_factory, &OverlayPanelFactory::screensChanged, this, [this] {
+    const auto rebuild = [this] {
         clear();
         if (m_visible)
             create();
-    });
+    };
+    connect(&m_factory, &OverlayPanelFactory::screensChanged, this, rebuild);
+    connect(&m_factory, &OverlayPanelFactory::compositingChanged, this, rebuild);
 }
 
 MenuBarGlowController::~MenuBarGlowController()
@@ -155,8 +169,10 @@ void MenuBarGlowController::present(bool visible, double severity, double progre
 
 void MenuBarGlowController::create()
 {
+    // Without compositing the band would hide the panel under it: a line below it instead.
+    const bool drawsSolid = !m_factory.composites();
     for (const ScreenGeometry& screen : m_factory.screens()) {
-        const QRect band = bandRect(screen);
+        const QRect band = drawsSolid ? solid::glowLine(screen) : bandRect(screen);
         OverlayPanelOptions options;
         options.rect = band;
         options.level = panelLevel::menuBarGlow;
@@ -166,10 +182,12 @@ void MenuBarGlowController::create()
         auto view = std::make_unique<MenuBarGlowView>(m_severity, m_progress,
                                                       [factory = &m_factory] { return factory->reduceMotion(); });
         MenuBarGlowView* glow = view.get();
+        if (drawsSolid)
+            glow->setSolidArea(QRect(QPoint(), band.size()));
         auto entrance = std::make_unique<WarningEntranceView>(std::move(view), QRect(QPoint(), band.size()));
         WarningEntranceView* wrapper = entrance.get();
         panel->setContentView(std::move(entrance));
-        wrapper->appear(m_factory.reduceMotion());
+        wrapper->appear(m_factory.reduceMotion() || drawsSolid);
         panel->orderFront();
         m_views.push_back(glow);
         m_panels.push_back(std::move(panel));

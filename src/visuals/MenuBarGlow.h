@@ -50,6 +50,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void tick() override;
     void attachedChanged() override;
+    void solidChanged() override;
 
 private:
     [[nodiscard]] int opacityLevel(double now) const;

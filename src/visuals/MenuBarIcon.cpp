@@ -10,12 +10,19 @@ namespace verticora {
 namespace {
 
 const QString neutralKey = QStringLiteral("neutral");
+constexpr double rimWidth = 1.6; // points; 0.8 of it shows around each bar
 
 QString statusKey(const QString& zone)
 {
     if (zone == QLatin1String("green") || zone == QLatin1String("yellow") || zone == QLatin1String("red"))
         return zone;
     return neutralKey;
+}
+
+// Light around dark bars, dark around light ones.
+QColor contrastingRim(const QColor& fill)
+{
+    return fill.lightnessF() < 0.5 ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 200);
 }
 
 QColor zoneColor(const QString& key)
@@ -49,7 +56,7 @@ QImage MenuBarIcon::statusImage(const QString& zone, const QColor& neutralColor)
     if (const QImage* cached = m_statusCache.object(key))
         return *cached;
 
-    QImage image = draw(key == neutralKey ? neutralColor : zoneColor(key));
+    QImage image = key == neutralKey ? draw(neutralColor, contrastingRim(neutralColor)) : draw(zoneColor(key));
     if (image.isNull()) {
         QImage empty(colorStatusSize, colorStatusSize, QImage::Format_ARGB32_Premultiplied);
         empty.fill(Qt::transparent);
@@ -62,7 +69,7 @@ QImage MenuBarIcon::statusImage(const QString& zone, const QColor& neutralColor)
     return image;
 }
 
-QImage MenuBarIcon::draw(const QColor& fill)
+QImage MenuBarIcon::draw(const QColor& fill, const QColor& rim)
 {
     const int pixels = colorStatusSize * scale;
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
@@ -75,16 +82,16 @@ QImage MenuBarIcon::draw(const QColor& fill)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(scale, scale);
     painter.translate(colorStatusSize / 2.0, colorStatusSize / 2.0);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
     QPainterPath bar;
     bar.addRoundedRect(QRectF(5.0, -0.9, 3.4, 1.8), 0.4, 0.4);
-    for (int i = 0; i < 12; ++i) {
-        painter.save();
-        painter.rotate(360.0 * i / 12);
-        painter.drawPath(bar);
-        painter.restore();
+    QPainterPath ring;
+    for (int i = 0; i < 12; ++i)
+        ring.addPath(QTransform().rotate(360.0 * i / 12).map(bar));
+    if (rim.isValid()) {
+        // Half of the stroke lies outside the bars; the fill covers the inner half.
+        painter.strokePath(ring, QPen(rim, rimWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
+    painter.fillPath(ring, fill);
     painter.end();
     image.setDevicePixelRatio(scale);
     return image;

@@ -9,8 +9,10 @@ namespace verticora {
 
 // The tray icon's picture: a ring of twelve short bars in the colour of the current zone,
 // or in the desktop's text colour when there is no zone to show (Linux trays do not tint
-// template images, so the neutral image is drawn in that colour instead). Each picture is
-// drawn once and then served from a small cache. Main thread only.
+// template images, so the neutral image is drawn in that colour instead). Many panels are
+// dark while the desktop's text colour is dark too, so the neutral bars carry a rim in
+// the opposite lightness: whichever of the two the panel hides, the other shows the
+// ring. Each picture is drawn once and then served from a small cache. Main thread only.
 class MenuBarIcon {
 public:
     static constexpr int colorStatusSize = 20; // points
@@ -28,7 +30,8 @@ public:
     [[nodiscard]] static bool isTemplate(const QString& zone);
 
 private:
-    [[nodiscard]] static QImage draw(const QColor& fill);
+    // `rim`: an outline around each bar, when it is valid.
+    [[nodiscard]] static QImage draw(const QColor& fill, const QColor& rim = {});
 
     QCache<QString, QImage> m_statusCache;
     QColor m_cachedNeutralColor;

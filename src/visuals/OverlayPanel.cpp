@@ -54,12 +54,12 @@ void OverlayPanel::setContentView(std::unique_ptr<WarningEntranceView> content)
     if (!m_content)
         return;
     m_content->setParent(this);
-    applyGeometryNow(*m_content, rect());
+    applyGeometryNow(*m_content, contentGeometry());
     m_content->show();
     if (auto* view = qobject_cast<OverlayView*>(m_content->content()))
         reportCoverage(*view, view->coverage());
     else
-        setCoverage(rect());
+        setCoverage(contentGeometry());
 }
 
 std::unique_ptr<WarningEntranceView> OverlayPanel::takeContentView()
@@ -115,7 +115,12 @@ void OverlayPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     if (m_content)
-        applyGeometryNow(*m_content, rect());
+        applyGeometryNow(*m_content, contentGeometry());
+}
+
+QRect OverlayPanel::contentGeometry() const
+{
+    return m_options.contentRect.isEmpty() ? rect() : m_options.contentRect;
 }
 
 OverlayPanelFactory::OverlayPanelFactory(QObject* parent) : QObject(parent) {}
@@ -124,7 +129,7 @@ OverlayPanelFactory::~OverlayPanelFactory() = default;
 
 std::unique_ptr<OverlayPanel> OverlayPanelFactory::createPanel(const OverlayPanelOptions& options)
 {
-    auto panel = std::make_unique<OverlayPanel>(options, this, needsShapedPanels());
+    auto panel = std::make_unique<OverlayPanel>(options, this, !composites());
     m_panels.push_back(panel.get());
     return panel;
 }

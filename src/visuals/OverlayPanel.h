@@ -25,6 +25,7 @@ inline constexpr int menuBarGlow = 26;
 
 struct OverlayPanelOptions {
     QRect rect;                  // global, top-left origin
+    QRect contentRect;           // where the content goes in the panel; empty: all of it
     int level = panelLevel::halo;
     bool acceptsMouse = false;   // the focus card alone takes clicks
     bool castsShadow = false;
@@ -74,6 +75,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    [[nodiscard]] QRect contentGeometry() const;
+
     OverlayPanelOptions m_options;
     QPointer<OverlayPanelFactory> m_factory;
     bool m_shaped = false;
@@ -83,8 +86,9 @@ private:
 
 // Where panels come from: the screens, the reduce-motion setting, and the panels
 // themselves, kept in stacking order. The desktop implementation is DesktopPanelFactory;
-// tests substitute screens. Emits screensChanged when screens come, go or change shape and
-// aboutToTerminate when the application quits.
+// tests substitute screens. Emits screensChanged when screens come, go or change shape,
+// compositingChanged when a compositing manager starts or stops, and aboutToTerminate when
+// the application quits; panels are to be rebuilt on the first two.
 class OverlayPanelFactory : public QObject {
     Q_OBJECT
 public:
@@ -96,6 +100,9 @@ public:
     // Index into screens() of the main screen; none without a screen.
     [[nodiscard]] virtual std::optional<std::size_t> mainScreenIndex() const = 0;
     [[nodiscard]] virtual bool reduceMotion() const = 0;
+    // Whether translucent windows are composited. Without, new panels are shaped to what
+    // they paint and the reminders draw only solid shapes (see SolidShapes.h).
+    [[nodiscard]] virtual bool composites() const { return true; }
 
     std::unique_ptr<OverlayPanel> createPanel(const OverlayPanelOptions& options);
     // Panels that exist and are not closed, bottom to top.
@@ -103,11 +110,8 @@ public:
 
 signals:
     void screensChanged();
+    void compositingChanged();
     void aboutToTerminate();
-
-protected:
-    // Whether new panels must be shaped to what they paint.
-    [[nodiscard]] virtual bool needsShapedPanels() const { return false; }
 
 private:
     friend class OverlayPanel;

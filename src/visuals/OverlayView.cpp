@@ -28,6 +28,16 @@ void OverlayView::setEntranceOpacity(double opacity)
     update();
 }
 
+void OverlayView::setSolidArea(std::optional<QRect> area)
+{
+    if (area == m_solidArea)
+        return;
+    m_solidArea = area;
+    solidChanged();
+    update();
+    coverageChanged();
+}
+
 void OverlayView::coverageChanged()
 {
     OverlayPanel::reportCoverage(*this, coverage());

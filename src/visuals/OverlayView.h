@@ -5,6 +5,8 @@
 #include <QBasicTimer>
 #include <QWidget>
 
+#include <optional>
+
 namespace verticora {
 
 // A custom-painted view on an overlay panel: transparent, never takes a click, and faded
@@ -25,6 +27,13 @@ public:
     // The part of the view that paints, in its own coordinates.
     [[nodiscard]] virtual QRegion coverage() const { return rect(); }
 
+    // Drawn without translucency, for a desktop without a compositing manager: only solid
+    // shapes within `area` (own coordinates), no drift or breathing (see SolidShapes.h).
+    // None: translucent, as usual.
+    [[nodiscard]] bool solid() const { return m_solidArea.has_value(); }
+    [[nodiscard]] const std::optional<QRect>& solidArea() const { return m_solidArea; }
+    void setSolidArea(std::optional<QRect> area);
+
 protected:
     [[nodiscard]] bool reduceMotion() const { return reduceMotionEnabled(m_reduceMotion); }
     // Tells a shaped panel (X11 without a compositing manager) that coverage() changed.
@@ -36,6 +45,7 @@ protected:
     [[nodiscard]] bool ticking() const { return m_ticks.isActive(); }
     virtual void tick() {}
     virtual void attachedChanged() {}
+    virtual void solidChanged() {}
 
     void timerEvent(QTimerEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -47,6 +57,7 @@ private:
     ReduceMotionSource m_reduceMotion;
     double m_entranceOpacity = 1;
     bool m_attached = false;
+    std::optional<QRect> m_solidArea;
     QBasicTimer m_ticks;
     int m_tickInterval = 0;
 };

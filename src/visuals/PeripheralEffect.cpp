@@ -1,6 +1,7 @@
 #include "visuals/PeripheralEffect.h"
 
 #include "visuals/SmokeGeometry.h"
+#include "visuals/SolidShapes.h"
 
 #include <QLinearGradient>
 #include <QPaintEvent>
@@ -116,7 +117,7 @@ void PeripheralEffectView::update(bool animated)
     const double a = constants.edgeAlpha;
     const std::array<QColor, 4> colors{withAlpha(deep, a), withAlpha(color, 0.59 * a), withAlpha(color, 0.18 * a),
                                        withAlpha(color, 0)};
-    const bool animate = animated && !reduceMotion();
+    const bool animate = animated && !reduceMotion() && !solid();
 
     for (std::size_t i = 0; i < m_gradients.size(); ++i) {
         Gradient& gradient = m_gradients[i];
@@ -156,7 +157,11 @@ void PeripheralEffectView::update(bool animated)
         m_animationArea += before + after;
         runTicks(animationIntervalMs);
     }
-    QWidget::update(before + after);
+    const QRegion solidBefore = solid::regionOf(m_solidStrips);
+    m_solidStrips = solid() ? solid::edgeStrips(m_style, m_severity, m_depthScale, *solidArea())
+                            : std::vector<QRect>();
+    m_solidColor = color;
+    QWidget::update(solid() ? solidBefore + solid::regionOf(m_solidStrips) : before + after);
     coverageChanged();
 }
 
@@ -171,7 +176,7 @@ bool PeripheralEffectView::animating(double now) const
 
 QRegion PeripheralEffectView::coverage() const
 {
-    return targetArea() + m_animationArea;
+    return solid() ? solid::regionOf(m_solidStrips) : targetArea() + m_animationArea;
 }
 
 QPainterPath PeripheralEffectView::cornerBrackets(const QSizeF& size, double length, double radius)
@@ -199,10 +204,22 @@ void PeripheralEffectView::resizeEvent(QResizeEvent* event)
         update(false);
 }
 
+void PeripheralEffectView::solidChanged()
+{
+    update(false);
+}
+
 void PeripheralEffectView::paintEvent(QPaintEvent* event)
 {
     const double now = mediaTime();
     QPainter painter(this);
+    if (solid()) {
+        if (entranceOpacity() > 0) {
+            for (const QRect& strip : m_solidStrips)
+                painter.fillRect(strip, m_solidColor);
+        }
+        return;
+    }
     painter.setOpacity(entranceOpacity());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

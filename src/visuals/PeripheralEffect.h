@@ -9,6 +9,7 @@
 #include <QRegion>
 
 #include <array>
+#include <vector>
 
 namespace verticora {
 
@@ -71,6 +72,8 @@ public:
     [[nodiscard]] bool animating(double now) const;
 
     [[nodiscard]] QRegion coverage() const override;
+    // What the view draws when solid().
+    [[nodiscard]] const std::vector<QRect>& solidStrips() const { return m_solidStrips; }
 
     // Four brackets of arm length `length` and corner radius `radius`, 3 points inside the
     // corners of a `size` rectangle.
@@ -80,6 +83,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void tick() override;
+    void solidChanged() override;
 
 private:
     [[nodiscard]] QRegion paintedArea(double now) const;
@@ -92,6 +96,8 @@ private:
     Outline m_outline;
     QSizeF m_lastSize;
     QRegion m_animationArea;
+    std::vector<QRect> m_solidStrips;
+    QColor m_solidColor;
 };
 
 } // namespace verticora

@@ -1,6 +1,7 @@
 #include "visuals/SmokeHalo.h"
 
 #include "visuals/SmokeGeometry.h"
+#include "visuals/SolidShapes.h"
 
 #include <QLinearGradient>
 #include <QPaintEvent>
@@ -463,6 +464,8 @@ void SmokeHaloView::setDepthScale(double depthScale)
 
 QRegion SmokeHaloView::coverage() const
 {
+    if (solid())
+        return solid::regionOf(m_solidStrips);
     QRegion region = m_animationArea;
     for (const CompositedSmoke::Strip& strip : m_live.strips()) {
         if (!m_live.size().isEmpty())
@@ -481,6 +484,14 @@ void SmokeHaloView::paintEvent(QPaintEvent* event)
 {
     const double now = mediaTime();
     QPainter painter(this);
+    if (solid()) {
+        if (entranceOpacity() > 0) {
+            const QColor color = SmokeGeometry::color(std::max(m_target, 1.0));
+            for (const QRect& strip : m_solidStrips)
+                painter.fillRect(strip, color);
+        }
+        return;
+    }
     m_live.paint(painter, event->rect(), now, entranceOpacity());
     m_paintedLevels = phaseLevels(now);
 }
@@ -511,13 +522,28 @@ void SmokeHaloView::tick()
 
 void SmokeHaloView::attachedChanged()
 {
-    m_live.setDriftEnabled(attached() && !reduceMotion());
+    m_live.setDriftEnabled(attached() && !reduceMotion() && !solid());
     scheduleFrames();
+}
+
+void SmokeHaloView::solidChanged()
+{
+    attachedChanged();
+    refresh(false);
 }
 
 void SmokeHaloView::refresh(bool animated)
 {
     const double now = mediaTime();
+    if (solid()) {
+        const QRegion before = solid::regionOf(m_solidStrips);
+        m_live.update(QSizeF(size()), m_target, m_depthScale, false);
+        m_solidStrips = solid::edgeStrips(EdgeEffectStyle::smoke, m_target, m_depthScale, *solidArea());
+        update(before + solid::regionOf(m_solidStrips));
+        coverageChanged();
+        scheduleFrames();
+        return;
+    }
     QRegion before;
     for (const QRect& frame : m_live.pixelFrames(now))
         before += frame;

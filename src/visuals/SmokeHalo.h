@@ -12,6 +12,7 @@
 #include <list>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace verticora {
 
@@ -163,12 +164,15 @@ public:
     [[nodiscard]] const CompositedSmoke& live() const { return m_live; }
 
     [[nodiscard]] QRegion coverage() const override;
+    // What the view draws when solid().
+    [[nodiscard]] const std::vector<QRect>& solidStrips() const { return m_solidStrips; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void tick() override;
     void attachedChanged() override;
+    void solidChanged() override;
 
 private:
     void refresh(bool animated);
@@ -180,6 +184,7 @@ private:
     double m_target = 0;
     QRegion m_animationArea; // everything a running depth or ink change touches
     std::array<std::array<int, 2>, 4> m_paintedLevels{};
+    std::vector<QRect> m_solidStrips;
 };
 
 } // namespace verticora

@@ -265,6 +265,15 @@ TEST(FaceContinuity, aChinCutByTheBottomEdgeOnlyBoundsTheEyeToChinHeight)
 
     // The same shortened height with the chin in view is another face.
     EXPECT_FALSE(selectOne(continuity, face(boxAt(0.5, 0.18), {0.4, 0.5}), 0.4).index);
+
+    // Cut at the mouth, the box reaches a third of its height below the picture: still
+    // followed, but never taken as a new subject.
+    FaceCandidate deep = cut({0.4, 0.3});
+    deep.box = boxAt(0.5, 0.04);
+    EXPECT_EQ(selectOne(continuity, deep, 0.6).index, 0u) << continuity.lastDecision;
+    FaceContinuity fresh;
+    EXPECT_FALSE(selectOne(fresh, deep, 0).index);
+    EXPECT_EQ(fresh.lastDecision, "no complete initial face");
 }
 
 TEST(FaceContinuity, learnsTheProportionsOnlyFromAFaceWithItsChinInView)
@@ -276,4 +285,96 @@ TEST(FaceContinuity, learnsTheProportionsOnlyFromAFaceWithItsChinInView)
     EXPECT_TRUE(continuity.signature.empty());
     ASSERT_EQ(selectOne(continuity, face(boxAt(0.5, 0.5)), 0.1).index, 0u);
     EXPECT_EQ(continuity.signature, proportions);
+}
+
+namespace {
+
+// A subject seated at (0.5, 0.6) and lost at t = 0.2 when it dropped by 0.3 at once, too
+// far for its last box (0.21 high) and for the place it was acquired (0.14).
+FaceContinuity lostAfterAQuickDrop()
+{
+    FaceContinuity continuity = trackingAt(boxAt(0.5, 0.6));
+    EXPECT_EQ(selectOne(continuity, face(boxAt(0.5, 0.6)), 0.1).index, 0u);
+    EXPECT_FALSE(selectOne(continuity, face(boxAt(0.5, 0.3)), 0.2).index);
+    return continuity;
+}
+
+} // namespace
+
+TEST(FaceContinuity, theOneFaceThatStaysPutBelowALostSubjectIsTakenBackAfterTwoSeconds)
+{
+    // Seen first on the frame that lost it; talking and turning move the box a little.
+    FaceContinuity continuity = lostAfterAQuickDrop();
+    for (const double t : {0.6, 1.0, 1.4, 1.8, 2.19}) {
+        const double jitter = t < 1.2 ? 0.04 : -0.04;
+        EXPECT_EQ(selectOne(continuity, face(boxAt(0.5 + jitter, 0.3 + jitter / 2)), t),
+                  (FaceSelection{std::nullopt, FaceLossReason::unknown}))
+            << t;
+        EXPECT_EQ(continuity.lastDecision, "settling lone face");
+    }
+    EXPECT_EQ(selectOne(continuity, face(boxAt(0.5, 0.3)), 2.2), (FaceSelection{0, FaceLossReason::unknown}));
+    EXPECT_EQ(continuity.lastDecision, "settled lone face");
+    EXPECT_EQ(continuity.selectedBox, boxAt(0.5, 0.3));
+    EXPECT_FALSE(continuity.needsReacquisition);
+    EXPECT_EQ(continuity.anchorBox, boxAt(0.5, 0.6)) << "the first seat is still where it may return";
+    EXPECT_EQ(selectOne(continuity, face(boxAt(0.5, 0.3)), 2.5).index, 0u);
+}
+
+TEST(FaceContinuity, aSecondFaceAMoveOrALongAbsenceStartsTheWaitOver)
+{
+    const FaceCandidate slumped = face(boxAt(0.5, 0.3));
+    // Offers the slumped face from `from` on: refused for two seconds, then taken back.
+    const auto expectTakenBackTwoSecondsAfter = [&](FaceContinuity continuity, double from) {
+        for (const double dt : {0.0, 0.5, 1.0, 1.5, 1.9})
+            EXPECT_FALSE(selectOne(continuity, slumped, from + dt).index) << from + dt;
+        EXPECT_EQ(selectOne(continuity, slumped, from + 2.1).index, 0u) << from + 2.1;
+    };
+
+    // A visitor in view, even one whose landmarks are hidden, keeps the subject refused.
+    FaceContinuity visited = lostAfterAQuickDrop();
+    ASSERT_FALSE(selectOne(visited, slumped, 0.4).index);
+    const std::vector<FaceCandidate> withVisitor = {slumped, face(boxAt(0.15, 0.6), {})};
+    for (double t = 0.8; t < 4; t += 0.4)
+        EXPECT_FALSE(visited.select(withVisitor, t).index) << t;
+    expectTakenBackTwoSecondsAfter(visited, 4.0);
+
+    // A missed frame or two is no reason to start over; 1.6 s without the face is.
+    FaceContinuity missed = lostAfterAQuickDrop();
+    ASSERT_FALSE(selectOne(missed, slumped, 0.4).index);
+    EXPECT_FALSE(selectNone(missed, 1.0).index);
+    EXPECT_FALSE(selectOne(missed, slumped, 1.8).index);
+    EXPECT_EQ(selectOne(missed, slumped, 2.3).index, 0u);
+    FaceContinuity away = lostAfterAQuickDrop();
+    ASSERT_FALSE(selectOne(away, slumped, 0.4).index);
+    expectTakenBackTwoSecondsAfter(away, 2.0);
+
+    // Moving by more than half its box is walking, not sitting.
+    FaceContinuity moving = lostAfterAQuickDrop();
+    ASSERT_FALSE(selectOne(moving, face(boxAt(0.39, 0.3)), 0.4).index);
+    expectTakenBackTwoSecondsAfter(moving, 0.8);
+}
+
+TEST(FaceContinuity, onlyAFaceWhereTheSubjectCouldHaveSunkIsTakenBack)
+{
+    const FaceCandidate refused[] = {
+        face(boxAt(0.5, 0.9)),             // above the seat: somebody standing
+        face(boxAt(0.8, 0.3)),             // lower, but off to the side
+        face(boxAt(0.5, 0.3, 0.12, 0.15)), // lower, but a face further back
+        face(boxAt(0.5, 0.3), signatureAtDistance(0.23)),
+        face(boxAt(0.5, 0.3), {}),
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        SCOPED_TRACE(i);
+        FaceContinuity continuity = lostAfterAQuickDrop();
+        for (double t = 0.4; t < 5; t += 0.4)
+            EXPECT_FALSE(selectOne(continuity, refused[i], t).index) << t;
+    }
+
+    // Without proportions learnt from a whole face there is nothing to check it against.
+    FaceCandidate cut = face(boxAt(0.5, 0.6));
+    cut.chinOnBottomEdge = true;
+    FaceContinuity unlearnt;
+    ASSERT_EQ(selectOne(unlearnt, cut, 0).index, 0u);
+    for (double t = 0.4; t < 5; t += 0.4)
+        EXPECT_FALSE(selectOne(unlearnt, face(boxAt(0.5, 0.3)), t).index);
 }

@@ -106,6 +106,19 @@ TEST(CandidateSignature, eyeDistanceAndEyeToChinRelativeToTheBox)
     const Rect box{0.25, 0.25, 0.5, 0.5};
     const std::vector<Point> points{{0.375, 0.625}, {0.625, 0.625}, {0.5, 0.5}, {0.5, 0.375}};
     EXPECT_EQ(candidateSignature(box, points), (std::vector<double>{0.5, 0.5}));
+    // The same face rolled 45 degrees about the box centre, either way.
+    for (const double roll : {0.785398, -0.785398}) {
+        std::vector<Point> rolled;
+        for (const Point& p : points) {
+            const double x = p.x - 0.5;
+            const double y = p.y - 0.5;
+            rolled.push_back({0.5 + x * std::cos(roll) - y * std::sin(roll), 0.5 + x * std::sin(roll) + y * std::cos(roll)});
+        }
+        const std::vector<double> signature = candidateSignature(box, rolled);
+        ASSERT_EQ(signature.size(), 2u);
+        EXPECT_NEAR(signature[0], 0.5, 1e-6);
+        EXPECT_NEAR(signature[1], 0.5, 1e-6);
+    }
     EXPECT_TRUE(candidateSignature(box, std::span(points).first(3)).empty());
     EXPECT_TRUE(candidateSignature(Rect{0, 0, 0, 0.5}, points).empty());
 }

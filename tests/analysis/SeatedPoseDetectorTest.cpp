@@ -30,25 +30,34 @@ FaceObservation face(double centerX = 0.5, double noseY = 0.5)
     return o;
 }
 
+// What the scripted request returns and how often it was asked.
+struct Script {
+    std::vector<FaceObservation> faces;
+    std::vector<FaceObservation> missed; // what the second face finder sees besides
+    int requests = 0;
+    int secondLooks = 0;
+    bool fail = false;
+};
+
 // Returns the faces the test sets, counting the requests.
 class ScriptedRequest final : public FaceLandmarkRequest {
 public:
-    explicit ScriptedRequest(std::vector<FaceObservation>& faces, int& requests, bool& fail)
-        : m_faces(faces), m_requests(requests), m_fail(fail)
-    {
-    }
+    explicit ScriptedRequest(Script& script) : m_script(script) {}
     std::vector<FaceObservation> perform(const PixelBufferView&) override
     {
-        if (m_fail)
+        if (m_script.fail)
             throw LandmarkRequestError("The landmark model could not be read.");
-        ++m_requests;
-        return m_faces;
+        ++m_script.requests;
+        return m_script.faces;
+    }
+    std::vector<FaceObservation> findMissedFaces(const PixelBufferView&) override
+    {
+        ++m_script.secondLooks;
+        return m_script.missed;
     }
 
 private:
-    std::vector<FaceObservation>& m_faces;
-    int& m_requests;
-    bool& m_fail;
+    Script& m_script;
 };
 
 class SeatedPoseDetectorTest : public ::testing::Test {
@@ -64,7 +73,7 @@ protected:
             constexpr double scale = 45.0 / 30.8;
             return portrait->sample(222.5 + (x - 192) * scale, 112 + (y - 101.7) * scale);
         }));
-        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<ScriptedRequest>(faces, requests, fail));
+        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<ScriptedRequest>(script));
     }
 
     SeatedDetection detect(double time, bool allowLightweight = true)
@@ -82,9 +91,10 @@ protected:
         detector->setReference(baseline, yellow, red);
     }
 
-    std::vector<FaceObservation> faces{face()};
-    int requests = 0;
-    bool fail = false;
+    Script script{{face()}, {}, 0, 0, false};
+    std::vector<FaceObservation>& faces = script.faces;
+    int& requests = script.requests;
+    bool& fail = script.fail;
     std::unique_ptr<SeatedPoseDetector> detector;
 
 private:
@@ -208,11 +218,42 @@ TEST_F(SeatedPoseDetectorTest, resetForgetsTheSubjectButKeepsTheCounters)
     EXPECT_EQ(detector->fullPasses(), 1);
 }
 
+TEST_F(SeatedPoseDetectorTest, theSecondFinderLooksOnlyWhereTheFirstFindsNobodyToMeasure)
+{
+    script.missed = {face(0.52)};
+    EXPECT_TRUE(detect(0.0).features);
+    EXPECT_EQ(script.secondLooks, 0) << "a measured face costs no second look";
+
+    faces = {face(0.9)}; // only a face too far to the side: nobody to measure
+    const SeatedDetection found = detect(0.4);
+    EXPECT_EQ(script.secondLooks, 1);
+    ASSERT_TRUE(found.features) << detector->continuity().lastDecision;
+    EXPECT_NEAR(found.features->centerX, 0.52 * 16.0 / 9.0, 1e-9) << "the second finder's face is the subject";
+    EXPECT_EQ(detector->lastFaceCount(), 2);
+
+    // A face the first finder measured is not taken twice; one it could not measure is
+    // replaced by the second finder's.
+    FaceObservation unmeasurable = face(0.52);
+    unmeasurable.leftEye.reset();
+    faces = {face(0.9), unmeasurable};
+    script.missed = {face(0.9), face(0.52)};
+    EXPECT_TRUE(detect(0.6).features);
+    EXPECT_EQ(detector->lastFaceCount(), 2);
+
+    faces.clear();
+    script.missed.clear();
+    const SeatedDetection lost = detect(0.8);
+    EXPECT_FALSE(lost.features);
+    EXPECT_EQ(script.secondLooks, 3);
+    EXPECT_EQ(detector->continuity().selectedBox, face(0.52).boundingBox) << "a look that finds nobody changes nothing";
+}
+
 TEST_F(SeatedPoseDetectorTest, aSubjectSinkingUntilItsChinLeavesThePictureStaysMeasured)
 {
     // The landmark model puts the chin of a face at the bottom of the picture a little
-    // below it; the face is still measured by its eyes and nose, and stays the subject.
-    for (const double noseY : {0.5, 0.62, 0.74, 0.86, 0.9, 0.92}) {
+    // below it; the face is still measured by its eyes and nose, and stays the subject,
+    // also when its box reaches well below the picture (cut at the mouth).
+    for (const double noseY : {0.5, 0.62, 0.74, 0.86, 0.9, 0.92, 0.96}) {
         faces = {face(0.5, noseY)};
         const SeatedDetection d = detect(noseY);
         ASSERT_TRUE(d.features) << "nose at " << noseY << ": " << detector->continuity().lastDecision;

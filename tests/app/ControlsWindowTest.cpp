@@ -15,10 +15,11 @@ using namespace verticora::testing;
 TEST_F(ShellScenario, theCloseButtonHidesTheWindowAndReopeningRestoresItsFrame)
 {
     makeDelegate();
-    delegate->showControls();
+    delegate->applicationDidFinishLaunching();
     ControlsWindow* window = delegate->controlsWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Verticora");
+    EXPECT_FALSE(window->windowIcon().availableSizes().isEmpty()) << "the application icon, not a generic one";
     EXPECT_EQ(window->size(), QSize(960, 720));
     window->move(40, 30);
     QCoreApplication::processEvents();

@@ -6,6 +6,9 @@
 #include "ui/PosturePage.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QToolButton>
 #include <QLabel>
 
 using namespace verticora;
@@ -28,9 +31,9 @@ QStringList shownTexts(const QWidget& page)
     return texts;
 }
 
-const QAbstractButton* buttonNamed(const QWidget& page, const QString& text)
+QAbstractButton* buttonNamed(const QWidget& page, const QString& text)
 {
-    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
+    for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
         if (button->isVisibleTo(&page) && button->text() == text)
             return button;
     }
@@ -81,6 +84,84 @@ TEST_F(ShellScenario, theHeightBlockFollowsTheCameraThroughSetupMonitoringAndPau
     page.refresh();
     EXPECT_TRUE(shownTexts(page).contains("Turn Camera on to resume."));
     EXPECT_TRUE(page.findChild<HeightThermometer*>()->isVisibleTo(&page)) << "a saved height keeps the meter";
+}
+
+// The buttons under the keyboard focus grey out or go away while the height is set and
+// reset: the focus stays in the height block instead of jumping to the top of the window.
+TEST_F(ShellScenario, keyboardFocusStaysInTheHeightBlockWhileTheHeightIsSetAndReset)
+{
+    makeModel();
+    PosturePage page(*model);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    const QWidget* block = page.findChild<HeightThermometer*>()->parentWidget();
+    const auto focusInBlock = [block] {
+        const QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == block || block->isAncestorOf(focus));
+    };
+    startCamera();
+    showFaceAt(0.5);
+    frames(0.5);
+    page.refresh();
+
+    QAbstractButton* setHeight = buttonNamed(page, "Set my height");
+    ASSERT_NE(setHeight, nullptr);
+    setHeight->setFocus();
+    QTest::keyClick(setHeight, Qt::Key_Space);
+    page.refresh();
+    ASSERT_TRUE(model->capturing());
+    EXPECT_TRUE(focusInBlock()) << "not on the camera controls or the top of the window";
+
+    frames(3.5);
+    page.refresh();
+    ASSERT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(QApplication::focusWidget(), buttonNamed(page, "Pause")) << "back on the first button";
+
+    QAbstractButton* reset = buttonNamed(page, "Reset height");
+    reset->setFocus();
+    QTest::keyClick(reset, Qt::Key_Space);
+    page.refresh();
+    ASSERT_FALSE(buttonNamed(page, "Set my height")->isEnabled()) << "the face is measured anew";
+    EXPECT_EQ(QApplication::focusWidget(), buttonNamed(page, "Go back"));
+}
+
+// A data folder that cannot be written keeps the height in review, with two long button
+// texts: they go one above the other rather than be cut.
+TEST_F(ShellScenario, theReviewButtonsAreNeverCut)
+{
+    makeModel("/proc/verticora-unwritable/preferences.json");
+    PosturePage page(*model);
+    page.resize(VerticoraWindowLayout::size);
+    page.show();
+    startCamera();
+    showFaceAt(0.5);
+    frames(0.5);
+    model->capture();
+    frames(3.5);
+    ASSERT_EQ(model->stage(), "review");
+    page.refresh();
+    QCoreApplication::processEvents();
+    for (const char* text : {"Try saving again", "Set my height again"}) {
+        const QAbstractButton* button = buttonNamed(page, text);
+        ASSERT_NE(button, nullptr) << text;
+        EXPECT_GE(button->width(), button->sizeHint().width()) << text;
+    }
+}
+
+TEST_F(ShellScenario, theCameraPickerSaysWhenThereIsNoCamera)
+{
+    makeModel();
+    camera->unplug();
+    PosturePage page(*model);
+    page.show();
+    auto* picker = page.findChild<QComboBox*>();
+    ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(picker->count(), 0);
+    EXPECT_EQ(picker->placeholderText(), "No camera found");
+    auto* refresh = page.findChild<QToolButton*>();
+    ASSERT_NE(refresh, nullptr);
+    EXPECT_EQ(refresh->accessibleName(), "Refresh available cameras");
+    EXPECT_TRUE(refresh->isVisibleTo(&page) && refresh->isEnabled()) << "the refresh button stays";
 }
 
 TEST_F(ShellScenario, thePreviewShowsTheCameraPictureMirrored)

@@ -86,7 +86,7 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     frames(1.0);
     QDBusMessage status = call("Status");
     ASSERT_EQ(status.type(), QDBusMessage::ReplyMessage) << status.errorMessage().toStdString();
-    ASSERT_EQ(status.arguments().size(), 4);
+    ASSERT_EQ(status.arguments().size(), 5);
     EXPECT_EQ(status.arguments()[0].toString(), "inside");
     EXPECT_EQ(status.arguments()[1].toString(), "green");
     EXPECT_NEAR(status.arguments()[2].toDouble(), 100, 1);
@@ -103,6 +103,7 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     EXPECT_EQ(status.arguments()[1].toString(), "neutral");
     EXPECT_EQ(status.arguments()[2].toDouble(), -1) << "no score while paused";
     EXPECT_EQ(status.arguments()[3].toString(), "Camera and reminders paused for a little while.");
+    EXPECT_EQ(status.arguments()[4].toString(), "user") << "why it is paused";
     settle();
     EXPECT_EQ(listener.changes, (QList<QStringList>{{"paused", "neutral"}}));
 
@@ -118,6 +119,7 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     // The line the command line prints carries the end too (the scenario began at noon UTC).
     const QJsonObject line = QJsonDocument::fromJson(control->answer("status")).object();
     EXPECT_EQ(line["pauseUntil"].toString(), "2026-06-01T12:01:05Z");
+    EXPECT_EQ(line["pauseReason"], "user");
 
     clock->advance(59.7);
     model->housekeepingTick();

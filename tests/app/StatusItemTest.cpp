@@ -33,6 +33,12 @@ QRgb pixelOfFirstBar(const QImage& image)
     return image.pixel(int(2 * 16.5), 20);
 }
 
+// Just above that bar, 0.6 points off its edge.
+QRgb pixelBesideFirstBar(const QImage& image)
+{
+    return image.pixel(int(2 * 16.5), 17);
+}
+
 } // namespace
 
 TEST(StatusPresentation, aDeviationOnABoundaryCountsAsTheZoneBelowIt)
@@ -92,7 +98,7 @@ TEST(StatusPresentation, theFirstMatchingRowNamesTheStatus)
     EXPECT_EQ(statusText(in), "Finding your position");
 }
 
-TEST(MenuBarIcon, drawsEachPictureOnceAndTheNeutralOneInTheTextColour)
+TEST(MenuBarIcon, drawsEachPictureOnceAndTheNeutralOneInTheTextColourWithAContrastingRim)
 {
     MenuBarIcon icon;
     const QImage green = icon.statusImage("green", Qt::black);
@@ -108,9 +114,13 @@ TEST(MenuBarIcon, drawsEachPictureOnceAndTheNeutralOneInTheTextColour)
     EXPECT_TRUE(MenuBarIcon::isTemplate("lost"));
     EXPECT_FALSE(MenuBarIcon::isTemplate("yellow"));
     EXPECT_LT(qRed(pixelOfFirstBar(neutral)), 40);
+    EXPECT_GT(qRed(pixelBesideFirstBar(neutral)), 200) << "dark bars show on a dark panel by their light rim";
+    EXPECT_EQ(qAlpha(pixelBesideFirstBar(green)), 0) << "coloured bars need no rim";
     const QImage light = icon.statusImage("neutral", Qt::white);
     EXPECT_NE(light.cacheKey(), neutral.cacheKey()) << "a new desktop text colour redraws the neutral picture";
     EXPECT_GT(qRed(pixelOfFirstBar(light)), 200);
+    EXPECT_GT(qAlpha(pixelBesideFirstBar(light)), 150);
+    EXPECT_LT(qRed(pixelBesideFirstBar(light)), 40) << "light bars show on a light panel by their dark rim";
 }
 
 TEST_F(ShellScenario, withTheCameraOffTheTrayShowsTheNeutralIconAndTheClickHint)

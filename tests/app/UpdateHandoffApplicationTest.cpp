@@ -1,82 +1,34 @@
+#include "ProcessRun.h"
+
 #include "store/PreferencesStore.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <functional>
-#include <vector>
 
 using namespace verticora;
 
 namespace {
 
-constexpr int waitMilliseconds = 90'000;
+constexpr int waitMilliseconds = RunningApplication::waitMilliseconds;
 
-// One running build of the application on a replayed clip, read line by line.
-class Instance {
+// One running build of the application on a replayed clip.
+class Instance : public RunningApplication {
 public:
     Instance(const QString& clip, const QString& data, const QString& build, bool autoSetup = false)
+        : RunningApplication(arguments(clip, data, build, autoSetup))
+    {
+    }
+
+private:
+    static QStringList arguments(const QString& clip, const QString& data, const QString& build, bool autoSetup)
     {
         QStringList arguments{"--replay", clip, "--headless", "--data-dir", data, "--as-build", build};
         if (autoSetup)
             arguments << "--auto-setup";
-        m_process.start(VERTICORA_APPLICATION, arguments);
-        m_process.waitForStarted(waitMilliseconds);
+        return arguments;
     }
-    ~Instance() { terminate(); }
-
-    // Reads state lines until one satisfies `match`; false when none did in time.
-    bool waitFor(const std::function<bool(const QJsonObject&)>& match)
-    {
-        const QDeadlineTimer deadline(waitMilliseconds);
-        for (;;) {
-            while (m_process.canReadLine()) {
-                lines.push_back(QJsonDocument::fromJson(m_process.readLine()).object());
-                if (match(lines.back()))
-                    return true;
-            }
-            if (deadline.hasExpired() || m_process.state() != QProcess::Running
-                || !m_process.waitForReadyRead(int(deadline.remainingTime())))
-                return false;
-        }
-    }
-    bool waitForMessage(const QString& message)
-    {
-        return waitFor([&](const QJsonObject& line) { return line["message"] == message; });
-    }
-    [[nodiscard]] bool sawStage(const QString& stage) const
-    {
-        return std::any_of(lines.begin(), lines.end(), [&](const QJsonObject& line) { return line["stage"] == stage; });
-    }
-    // Ends the run as a session logout would; true when it quit by itself and cleanly.
-    bool terminate()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
-        return finished();
-    }
-    bool finished()
-    {
-        if (m_process.waitForFinished(waitMilliseconds))
-            return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-        m_process.kill();
-        m_process.waitForFinished();
-        return false;
-    }
-    [[nodiscard]] std::string errors() { return m_process.readAllStandardError().toStdString(); }
-
-    std::vector<QJsonObject> lines;
-
-private:
-    QProcess m_process;
 };
 
 class UpdateHandoffApplication : public ::testing::Test {
@@ -113,15 +65,14 @@ protected:
 TEST_F(UpdateHandoffApplication, theNextBuildCarriesOnTrackingWithTheSavedHeight)
 {
     Instance build41(clip, data, "41", true);
-    ASSERT_TRUE(build41.waitFor([](const QJsonObject& line) { return line["state"] == "inside"; }))
-        << build41.errors();
+    ASSERT_TRUE(build41.waitForState("inside")) << build41.errors();
     handOverTo("42");
     EXPECT_TRUE(build41.finished()) << "the old build quit on the hand-over";
     EXPECT_TRUE(exists("update-resume.json"));
 
     Instance build42(clip, data, "42");
     EXPECT_TRUE(build42.waitForMessage(resumed)) << build42.errors();
-    EXPECT_TRUE(build42.waitFor([](const QJsonObject& line) { return line["state"] == "inside"; }));
+    EXPECT_TRUE(build42.waitForState("inside"));
     EXPECT_FALSE(build42.sawStage("green")) << "no new height setup";
     EXPECT_FALSE(exists("update-resume.json"));
     EXPECT_FALSE(exists("update-request.json"));
@@ -133,8 +84,7 @@ TEST_F(UpdateHandoffApplication, settingsEditedInBetweenLeaveTheCameraOffWithThe
 {
     {
         Instance setup(clip, data, "40", true);
-        ASSERT_TRUE(setup.waitFor([](const QJsonObject& line) { return line["state"] == "inside"; }))
-            << setup.errors();
+        ASSERT_TRUE(setup.waitForState("inside")) << setup.errors();
     }
     Instance build41(clip, data, "41");
     ASSERT_TRUE(build41.waitForMessage(resumed)) << build41.errors();

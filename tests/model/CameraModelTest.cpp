@@ -521,3 +521,68 @@ TEST_F(ModelScenario, thePauseButtonOfTheFocusCardPausesTracking)
     alerts->pauseAction();
     EXPECT_TRUE(model->paused());
 }
+
+TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWhenFree)
+{
+    const QString lent = "Camera lent to another app. Tracking resumes when it’s free.";
+    const auto greenSeconds = [&] {
+        return model->progressStore().days().isEmpty() ? 0.0 : model->progressStore().days().front().greenSeconds;
+    };
+    makeModel();
+    startCamera();
+    calibrate();
+    frames(1.0);
+    ASSERT_EQ(model->state(), "inside");
+
+    camera->lend();
+    model->drainCaptureQueue();
+    EXPECT_TRUE(model->paused());
+    EXPECT_EQ(model->pauseReason(), PauseReason::lent);
+    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->message(), lent);
+    const double credited = greenSeconds();
+    clock->advance(5);
+    model->housekeepingTick();
+    EXPECT_EQ(greenSeconds(), credited) << "no time counts while the camera is lent";
+
+    // Resume by hand while the other app still has it: tried once, and still lent.
+    model->setCameraEnabled(true);
+    model->drainCaptureQueue();
+    EXPECT_TRUE(model->paused());
+    EXPECT_EQ(model->message(), lent);
+
+    camera->giveBack();
+    model->drainCaptureQueue(); // the news reaches the model,
+    model->drainCaptureQueue(); // which has the capture thread start the camera
+    EXPECT_FALSE(model->paused());
+    EXPECT_TRUE(camera->isRunning());
+    EXPECT_EQ(model->stage(), "monitoring") << "no new setup";
+    frame(0.4);
+    EXPECT_FALSE(model->hasPose()) << "the face must be seen steadily again";
+    frames(0.8);
+    EXPECT_EQ(model->state(), "inside");
+}
+
+TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
+{
+    makeModel();
+    startCamera();
+    calibrate();
+    model->stop("Camera off. Start whenever you’re ready.");
+
+    camera->heldElsewhere = true;
+    startCamera();
+    EXPECT_TRUE(model->active());
+    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->pauseReason(), PauseReason::lent);
+    EXPECT_EQ(model->message(), "Camera lent to another app. Tracking resumes when it’s free.");
+
+    camera->giveBack();
+    model->drainCaptureQueue(); // the news reaches the model,
+    model->drainCaptureQueue(); // which has the capture thread start the camera
+    EXPECT_FALSE(model->paused());
+    EXPECT_TRUE(camera->isRunning());
+    frames(1.2);
+    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->state(), "inside");
+}

@@ -4,9 +4,15 @@
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
+#include "model/TaskQueue.h"
 #include "store/TrackingLease.h"
 
+#include <QThread>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
 
 using namespace verticora;
 using namespace verticora::testing;
@@ -70,4 +76,23 @@ TEST(FrameMailbox, keepsOnlyTheNewestFrame)
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->presentationTime, 2);
     EXPECT_FALSE(mailbox.take());
+}
+
+// A task that throws must not stop the queue: the tasks after it run, and so do later
+// ones, which a wait from another thread sees.
+TEST(TaskQueue, aThrowingTaskIsDroppedAndTheQueueKeepsRunning)
+{
+    QThread thread;
+    TaskQueue queue;
+    queue.moveToThread(&thread);
+    thread.start();
+    std::atomic<int> ran = 0;
+    for (int round = 1; round <= 2; ++round) {
+        queue.post([] { throw std::runtime_error("a failing task"); });
+        queue.post([&] { ++ran; });
+        queue.waitUntilIdle();
+        EXPECT_EQ(ran, round);
+    }
+    thread.quit();
+    thread.wait();
 }

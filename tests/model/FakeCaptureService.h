@@ -19,6 +19,7 @@ public:
     bool deferAccessAnswer = false;
     std::atomic<bool> failOpen{false};
     std::atomic<bool> refuseToRun{false};
+    std::atomic<bool> heldElsewhere{false}; // another program has the camera: opening and starting fail as busy
     QList<FrameRateRange> rateRanges{{1, 30, 1.0 / 30}};
 
     [[nodiscard]] QList<CameraDevice> discoverDevices() override { return devices; }
@@ -35,9 +36,10 @@ public:
 
     [[nodiscard]] std::optional<QString> openSession(const QString&) override
     {
-        if (failOpen)
-            return QStringLiteral("The device is busy.");
         ++m_output;
+        m_busy = heldElsewhere.load();
+        if (failOpen || m_busy)
+            return QStringLiteral("The device is busy.");
         return std::nullopt;
     }
     [[nodiscard]] std::uint64_t currentOutput() const override { return m_output; }
@@ -52,9 +54,19 @@ public:
         std::lock_guard lock(m_lock);
         m_receiver = std::move(receiver);
     }
-    void startRunning() override { m_running = !refuseToRun; }
+    void startRunning() override
+    {
+        m_busy = heldElsewhere.load();
+        m_running = !refuseToRun && !m_busy;
+    }
     void stopRunning() override { m_running = false; }
     [[nodiscard]] bool isRunning() const override { return m_running; }
+    [[nodiscard]] bool cameraBusy() const override { return m_busy; }
+    void setAvailabilityReceiver(AvailabilityReceiver receiver) override
+    {
+        std::lock_guard lock(m_lock);
+        m_availability = std::move(receiver);
+    }
     [[nodiscard]] bool lockForConfiguration() override { return true; }
     void unlockForConfiguration() override {}
     [[nodiscard]] QList<FrameRateRange> frameRateRanges() const override { return rateRanges; }
@@ -87,11 +99,34 @@ public:
     }
     void fail() { emit runtimeError(); }
 
+    // Another program opens the camera: halted and reported, as the real service does.
+    void lend()
+    {
+        heldElsewhere = true;
+        m_running = false;
+        announce(CameraAvailability::lent);
+    }
+    // It closed the camera a while ago.
+    void giveBack()
+    {
+        heldElsewhere = false;
+        announce(CameraAvailability::free);
+    }
+
     std::atomic<std::uint32_t> pixelFormatSet{0};
 
 private:
+    void announce(CameraAvailability availability)
+    {
+        std::lock_guard lock(m_lock);
+        if (m_availability)
+            m_availability(availability, m_output);
+    }
+
     std::mutex m_lock;
     FrameReceiver m_receiver;
+    AvailabilityReceiver m_availability;
+    std::atomic<bool> m_busy{false};
     std::atomic<std::uint64_t> m_output{0};
     std::atomic<bool> m_running{false};
     std::atomic<double> m_duration{1.0 / 30};

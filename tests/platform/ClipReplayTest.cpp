@@ -190,3 +190,66 @@ TEST_F(ClipReplayTest, aSubjectLeavingThroughTheBottomIsFoundAgainWhenItReturns)
         }
     }
 }
+
+// Dropping 0.3 frame heights between two analysed frames is too far to be followed. A
+// glance down that short is forgiven; a slump that stays is taken back once the face has
+// stayed put for two seconds, and alerts.
+TEST_F(ClipReplayTest, aSlumpTooFastToFollowIsTakenBackOnceSettledAndAlerts)
+{
+    const Replayed run = replay(render("quick-slump.json"));
+    ASSERT_FALSE(run.summary.error);
+    const double slump = 10.15;
+    const ClipReplaySettings defaults;
+    std::optional<double> alert;
+    for (const ReplayFrame& frame : run.frames) {
+        if (frame.time > 4 && frame.time < slump) {
+            EXPECT_TRUE(frame.state == ZoneState::inside || frame.state == ZoneState::lost) << "at " << frame.time;
+        }
+        if (frame.time > slump && !alert && frame.state == ZoneState::alert)
+            alert = frame.time;
+    }
+    ASSERT_TRUE(alert) << "the slump never reached the alert";
+    EXPECT_LE(*alert - slump, defaults.delay + 4.5);
+    EXPECT_EQ(run.frames.back().state, ZoneState::inside) << "back at the seated height";
+}
+
+// Nobody but the person who set the height is ever measured: not a passer-by who stops
+// above the empty seat, nor one who waits at its side, nor a face further back. The
+// person comes back and sits down lower than before: taken back, red, and the alert.
+TEST_F(ClipReplayTest, aStrangerAloneInViewIsNeverTakenForTheSubjectWhoComesBackLower)
+{
+    const Replayed run = replay(render("stranger-stays-after-leaving.json"));
+    ASSERT_FALSE(run.summary.error);
+    bool sawStranger = false;
+    for (const ReplayFrame& frame : run.frames) {
+        if (frame.time > 8.5 && frame.time < 32) {
+            sawStranger = sawStranger || frame.faces == 1;
+            EXPECT_FALSE(frame.features) << "measured a stranger at " << frame.time;
+        }
+    }
+    EXPECT_TRUE(sawStranger);
+    const auto alert = run.firstTime(ZoneState::alert);
+    ASSERT_TRUE(alert);
+    EXPECT_GT(*alert, 34.0);
+}
+
+// The subject slumps while a visitor stands beside it: neither face is taken while both
+// are in view; once the visitor has gone, the subject is taken back where it sank.
+TEST_F(ClipReplayTest, aSlumpedSubjectIsTakenBackOnlyOnceTheVisitorHasGone)
+{
+    const Replayed run = replay(render("slump-beside-visitor.json"));
+    ASSERT_FALSE(run.summary.error);
+    bool sawBoth = false;
+    for (const ReplayFrame& frame : run.frames) {
+        if (frame.time > 10.5 && frame.faces == 2) {
+            sawBoth = true;
+            EXPECT_FALSE(frame.features) << "at " << frame.time;
+        }
+    }
+    EXPECT_TRUE(sawBoth);
+    const auto outside = run.firstTime(ZoneState::outside);
+    const auto alert = run.firstTime(ZoneState::alert);
+    ASSERT_TRUE(outside && alert);
+    EXPECT_GT(*outside, 19.0);
+    EXPECT_LT(*alert, 19.0 + 2 + 4.5);
+}

@@ -3,15 +3,21 @@
 
 #include "platform/GstCameraCapture.h"
 
+#include "NodeHolder.h"
+
 #include "analysis/FaceLandmarkRequest.h"
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
+#include "platform/DeviceNodeWatcher.h"
 #include "store/TrackingLease.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -23,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace verticora;
 using namespace std::chrono_literals;
 
@@ -32,7 +40,11 @@ const CameraDevice standInDevice{"stand-in", "Stand-in Camera", "external"};
 
 GstCameraCapture::StandIn standIn(std::string source, std::chrono::milliseconds startTimeout = 3000ms)
 {
-    return {standInDevice, std::move(source), {}, startTimeout};
+    GstCameraCapture::StandIn result;
+    result.device = standInDevice;
+    result.source = std::move(source);
+    result.startTimeout = startTimeout;
+    return result;
 }
 
 // An appsrc with fixed caps; the capsfilter answers the caps query the appsrc leaves open.
@@ -52,27 +64,38 @@ struct Received {
     double presentationTime = 0;
 };
 
-class Collector {
+// What other threads handed over, in order.
+template <typename T>
+class Recording {
 public:
-    CaptureService::FrameReceiver receiver()
-    {
-        return [this](CapturedFrame frame) {
-            std::lock_guard guard(m_lock);
-            if (frame.image)
-                m_frames.push_back({frame.image->format(), frame.image->width(), frame.image->height(),
-                                    frame.presentationTime});
-        };
-    }
-
-    std::vector<Received> frames()
+    void add(T value)
     {
         std::lock_guard guard(m_lock);
-        return m_frames;
+        m_values.push_back(std::move(value));
+    }
+
+    std::vector<T> values()
+    {
+        std::lock_guard guard(m_lock);
+        return m_values;
     }
 
 private:
     std::mutex m_lock;
-    std::vector<Received> m_frames;
+    std::vector<T> m_values;
+};
+
+class Collector : public Recording<Received> {
+public:
+    CaptureService::FrameReceiver receiver()
+    {
+        return [this](CapturedFrame frame) {
+            if (frame.image)
+                add({frame.image->format(), frame.image->width(), frame.image->height(), frame.presentationTime});
+        };
+    }
+
+    std::vector<Received> frames() { return values(); }
 };
 
 // The real capture thread's consumer, run on the test thread.
@@ -84,13 +107,15 @@ struct Worker {
                                           [this](std::int64_t, SessionOutcome o, bool r) {
                                               outcome = o;
                                               running = r;
-                                          }})
+                                          },
+                                          [this](std::int64_t, CameraAvailability a) { availability.push_back(a); }})
     {
     }
 
     CaptureWorker worker;
     std::optional<SessionOutcome> outcome;
     bool running = false;
+    std::vector<CameraAvailability> availability;
 };
 
 using FrameBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
@@ -143,6 +168,70 @@ bool waitFor(const std::function<bool()>& condition)
 {
     return QTest::qWaitFor(condition, 5000);
 }
+
+// What the service said about the camera's availability, in order.
+class AvailabilityLog : public Recording<CameraAvailability> {
+public:
+    CaptureService::AvailabilityReceiver receiver()
+    {
+        return [this](CameraAvailability availability, std::uint64_t) { add(availability); };
+    }
+
+    std::vector<CameraAvailability> said() { return values(); }
+};
+
+double monotonicNow()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A live test camera whose device node is an empty file in a folder of the test's own.
+struct CameraWithNode {
+    CameraWithNode() { makeNode(); }
+
+    void makeNode()
+    {
+        QFile file(node);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+
+    GstCameraCapture::StandIn standIn(double quietSeconds) const
+    {
+        GstCameraCapture::StandIn camera = ::standIn("videotestsrc is-live=true ! capsfilter caps=\"video/x-raw,"
+                                                     "format=YUY2,width=320,height=180,framerate=30/1\"");
+        camera.node = node.toStdString();
+        camera.quietSeconds = quietSeconds;
+        return camera;
+    }
+
+    // Whether a process other than this one holds the node now.
+    [[nodiscard]] bool heldElsewhere() const
+    {
+        const std::string path = QFileInfo(node).canonicalFilePath().toStdString(); // as /proc shows it
+        const std::optional<FileIdentity> identity = identityOf(path);
+        return identity && !otherHolders(openFilesOn(path, *identity), *identity, static_cast<int>(::getpid())).empty();
+    }
+
+    QTemporaryDir folder;
+    QString node = folder.filePath("video0");
+};
+
+// That camera streaming, with a quiet period of two seconds, and what it said about lending.
+struct StreamingWithNode {
+    StreamingWithNode() { camera.setAvailabilityReceiver(log.receiver()); }
+
+    bool start()
+    {
+        if (camera.openSession(standInDevice.uniqueID))
+            return false;
+        camera.startRunning();
+        return camera.isRunning();
+    }
+
+    CameraWithNode stand;
+    GstCameraCapture camera{stand.standIn(2.0)};
+    AvailabilityLog log;
+};
 
 } // namespace
 
@@ -339,4 +428,92 @@ TEST(GstCameraCapture, shuttingDownEndsAWaitOnTheCaptureThreadAtOnce)
     capture.join();
     EXPECT_FALSE(camera.isRunning());
     EXPECT_TRUE(camera.openSession(standInDevice.uniqueID)) << "a shut-down camera stays shut";
+}
+
+TEST(GstCameraCapture, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBeenClosedAWhile)
+{
+    StreamingWithNode streaming;
+    ASSERT_TRUE(streaming.start());
+    CameraWithNode& stand = streaming.stand;
+    GstCameraCapture& camera = streaming.camera;
+    AvailabilityLog& log = streaming.log;
+
+    // This process opening the node, as GStreamer's device probing does, lends nothing.
+    QFile own(stand.node);
+    ASSERT_TRUE(own.open(QIODevice::ReadOnly));
+    const double beforeOthers = monotonicNow();
+
+    auto call = std::make_unique<NodeHolder>(stand.node);
+    ASSERT_TRUE(call->started());
+    ASSERT_TRUE(waitFor([&] { return !log.said().empty(); }));
+    EXPECT_EQ(log.said(), std::vector{CameraAvailability::lent});
+    EXPECT_FALSE(camera.isRunning()) << "the pipeline went to NULL";
+    const GstCameraCapture::Statistics lent = camera.statistics();
+    EXPECT_EQ(lent.releases, 1u);
+    EXPECT_GT(lent.lastRelease, beforeOthers) << "released for the other program, not for this one";
+
+    // Starting while it is held leaves the device alone.
+    camera.startRunning();
+    EXPECT_FALSE(camera.isRunning());
+    EXPECT_TRUE(camera.cameraBusy());
+    EXPECT_EQ(camera.statistics().framesIn, lent.framesIn);
+
+    // The call ends; a page then lists the cameras, which opens the node for a moment.
+    call.reset();
+    NodeHolder listing(stand.node);
+    ASSERT_TRUE(listing.started());
+    ASSERT_TRUE(waitFor([&] { return stand.heldElsewhere(); }));
+    listing.close();
+    ASSERT_TRUE(waitFor([&] { return !stand.heldElsewhere(); }));
+    EXPECT_EQ(log.said().size(), 1u) << "not free before a quiet period after the last close";
+    ASSERT_TRUE(waitFor([&] { return log.said().size() == 2; }));
+    EXPECT_EQ(log.said().back(), CameraAvailability::free);
+
+    camera.startRunning();
+    EXPECT_TRUE(camera.isRunning());
+    EXPECT_FALSE(camera.cameraBusy());
+    EXPECT_GT(camera.statistics().framesIn, lent.framesIn);
+}
+
+TEST(GstCameraCapture, aCameraHeldAtOpeningIsBusyAndOpenedOnceItIsFree)
+{
+    CameraWithNode stand;
+    GstCameraCapture camera(stand.standIn(0.5));
+    NodeHolder call(stand.node);
+    ASSERT_TRUE(call.started());
+    ASSERT_TRUE(waitFor([&] { return stand.heldElsewhere(); }));
+
+    Worker worker(camera);
+    worker.worker.startSession(0, standInDevice.uniqueID);
+    EXPECT_EQ(worker.outcome, SessionOutcome::busy);
+    EXPECT_FALSE(camera.isRunning());
+
+    call.close();
+    ASSERT_TRUE(waitFor([&] { return !worker.availability.empty(); }));
+    EXPECT_EQ(worker.availability, std::vector{CameraAvailability::free});
+    worker.worker.setCapturePaused(0, false); // the model resumes
+    EXPECT_TRUE(camera.isRunning());
+    EXPECT_EQ(worker.availability.size(), 1u);
+}
+
+TEST(GstCameraCapture, aNodeMadeAnewIsWatchedAgain)
+{
+    StreamingWithNode streaming;
+    ASSERT_TRUE(streaming.start());
+    CameraWithNode& stand = streaming.stand;
+    GstCameraCapture& camera = streaming.camera;
+    AvailabilityLog& log = streaming.log;
+
+    // Unplugged and plugged in again: a new node under the same name.
+    ASSERT_TRUE(QFile::remove(stand.node));
+    stand.makeNode();
+    // Other programs open it until the watcher has found the new node.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            NodeHolder glance(stand.node);
+            return glance.started() && QTest::qWaitFor([&] { return !log.said().empty(); }, 300);
+        },
+        5000));
+    EXPECT_EQ(log.said().front(), CameraAvailability::lent);
+    EXPECT_FALSE(camera.isRunning());
 }

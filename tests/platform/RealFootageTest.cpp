@@ -87,6 +87,30 @@ TEST(RealFootage, aRealSinkTurnsRedAtOnceAndAlertsAfterTheDelay)
     expectTimelySinks(replay("desk-b", {sink(6, 16, 0.15), sink(18, 28, 0.22)}), defaults.delay);
 }
 
+// Slumping back into the chair drops the face 0.3 frame heights within 0.2 s, too far
+// between two analysed frames to be followed. (The picture is first lifted by 0.15, as if
+// the person sat higher, so that the slumped face stays in it.) Once the face has stayed
+// put it is taken back, red, and the alert follows.
+TEST(RealFootage, aSlumpTooFastToFollowAlertsOnceTheFaceHasSettled)
+{
+    const ClipReplaySettings defaults;
+    const PictureMove lifted{0, 1000, -0.15, 1.0, 0};
+    const auto slump = [](double start) { return PictureMove{start, start + 10, 0.3, 1.0, 0.2}; };
+    for (const auto& [name, moves] : {std::pair{"desk-a", std::vector{lifted, slump(7), slump(30)}},
+                                      std::pair{"desk-b", std::vector{lifted, slump(5), slump(18)}}}) {
+        SCOPED_TRACE(name);
+        const Replayed run = replay(name, moves);
+        ASSERT_EQ(run.summary.moves.size(), 3u);
+        for (std::size_t i = 1; i < 3; ++i) {
+            const MoveFigures& m = run.summary.moves[i];
+            SCOPED_TRACE("slump at " + std::to_string(m.move.start) + " s");
+            ASSERT_TRUE(m.redAfter && m.alertAfterRed);
+            EXPECT_LE(*m.redAfter + *m.alertAfterRed, defaults.delay + 4.5);
+            EXPECT_LE(m.lostSeconds, 4.0);
+        }
+    }
+}
+
 // Leaning towards the camera magnifies the face about the picture's centre, leaning back
 // shrinks it. The measure counts in the face's own eye-to-nose distance, so neither reads
 // as a sink: held 30 % closer, the deviation rises only a little (about 0.1, well inside

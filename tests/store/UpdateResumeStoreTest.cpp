@@ -3,6 +3,7 @@
 #include "store/UpdateResumeStore.h"
 
 #include <QJsonDocument>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -205,10 +206,49 @@ TEST_F(UpdateResumeStoreTest, aMissingExpiredMisaddressedOrTamperedHandoffResume
     EXPECT_TRUE(folderClean());
 }
 
+// A pause beyond any a user can ask for, or a handoff put back after it was resumed, is no
+// handoff: the first would pause for ever, the second would replay an old session.
+TEST_F(UpdateResumeStoreTest, anEndlessPauseOrAReplayedHandoffResumesNothing)
+{
+    const QString invalid = QStringLiteral("The update handoff was invalid or expired.");
+    const double reach = UpdateSessionState::longestPause + UpdateResumeRequest::maximumLifetime;
+    UpdateSessionState paused = trackingState(m_folder.path());
+    paused.mode = UpdateSessionMode::paused;
+    paused.pauseUntilUnix = m_clock.time + reach + 1;
+    writeRequest(requestAt(m_clock.time));
+    EXPECT_FALSE(m_old.prepareForTermination(paused).written);
+
+    const UpdateResumeRequest request = requestAt(m_clock.time);
+    writeRequest(request);
+    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), UpdateResumeReceipt{1, request, paused}.encode());
+    EXPECT_FALSE(m_new.consume().receipt);
+    EXPECT_EQ(m_new.rejection(), invalid) << "a pause that ends beyond reach";
+
+    paused.pauseUntilUnix = m_clock.time + reach;
+    writeRequest(request);
+    ASSERT_TRUE(m_old.prepareForTermination(paused).written);
+    const QByteArray requestBytes = readBytes(m_folder.file(QStringLiteral("update-request.json")));
+    const QByteArray receiptBytes = readBytes(m_folder.file(QStringLiteral("update-resume.json")));
+    ASSERT_TRUE(m_new.consume().receipt);
+
+    // Put back, with the operation ID written in the other case.
+    const auto recased = [&](QByteArray bytes) {
+        return bytes.replace(request.operationID.toLatin1(), request.operationID.toLower().toLatin1());
+    };
+    writeBytes(m_folder.file(QStringLiteral("update-request.json")), recased(requestBytes));
+    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), recased(receiptBytes));
+    UpdateResumeStore later(m_folder.path(), QStringLiteral("42"), newPID + 1, m_clock.function());
+    EXPECT_FALSE(later.consume().receipt);
+    EXPECT_EQ(later.rejection(), invalid) << "the same handoff a second time";
+    EXPECT_TRUE(folderClean());
+}
+
 TEST_F(UpdateResumeStoreTest, twoInstancesRacingForOneReceiptLetExactlyOneWin)
 {
     for (int round = 0; round < 20; ++round) {
-        writeRequest(requestAt(m_clock.time));
+        UpdateResumeRequest request = requestAt(m_clock.time);
+        request.operationID = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        writeRequest(request);
         ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
 
         UpdateResumeStore first(m_folder.path(), QStringLiteral("42"), newPID, m_clock.function());

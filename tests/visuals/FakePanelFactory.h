@@ -22,11 +22,18 @@ public:
         return mainScreen;
     }
     [[nodiscard]] bool reduceMotion() const override { return reduce; }
+    [[nodiscard]] bool composites() const override { return compositing; }
 
     void changeScreens(std::vector<ScreenGeometry> screens)
     {
         fakeScreens = std::move(screens);
         emit screensChanged();
+    }
+
+    void changeCompositing(bool on)
+    {
+        compositing = on;
+        emit compositingChanged();
     }
 
     [[nodiscard]] int count(int level) const
@@ -39,6 +46,7 @@ public:
     std::vector<ScreenGeometry> fakeScreens{{QRect(0, 0, 320, 200), QRect(0, 24, 320, 176)}};
     std::size_t mainScreen = 0;
     bool reduce = false;
+    bool compositing = true;
 };
 
 // Runs the deletions panels leave to the event loop.

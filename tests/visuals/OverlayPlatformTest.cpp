@@ -27,5 +27,5 @@ TEST(OverlayPlatform, waylandSessionsUseXWaylandUnlessThePlatformWasChosen)
 
 TEST(OverlayPlatform, offscreenPanelsNeedNoShaping)
 {
-    EXPECT_TRUE(desktopComposites());
+    EXPECT_TRUE(CompositingWatch().composites());
 }

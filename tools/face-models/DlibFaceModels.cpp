@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <span>
 #include <cstring>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -275,6 +275,16 @@ void DlibReferenceEngine::detect(const detail::GreyView& view, int, std::vector<
         for (std::size_t i = 0; i < faceLandmarkCount; ++i)
             face.points[i] = {static_cast<double>(shape.part(i).x()), static_cast<double>(shape.part(i).y())};
     }
+}
+
+void DlibReferenceEngine::measure(const detail::GreyView& view, detail::DetectedFace& face)
+{
+    const dlib::array2d<unsigned char> image = copyOf(view);
+    const dlib::rectangle box(std::lround(face.left + 0.5), std::lround(face.top + 0.5), std::lround(face.right - 0.5),
+                              std::lround(face.bottom - 0.5));
+    const dlib::full_object_detection shape = m_models->landmarks(image, box);
+    for (std::size_t i = 0; i < faceLandmarkCount; ++i)
+        face.points[i] = {static_cast<double>(shape.part(i).x()), static_cast<double>(shape.part(i).y())};
 }
 
 struct DlibLandmarks::Cascade {

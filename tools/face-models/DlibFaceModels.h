@@ -33,6 +33,7 @@ public:
     ~DlibReferenceEngine() override;
 
     void detect(const detail::GreyView& image, int firstLevel, std::vector<detail::DetectedFace>& faces) override;
+    void measure(const detail::GreyView& image, detail::DetectedFace& face) override;
 
 private:
     struct Models;

@@ -21,12 +21,14 @@ constexpr double now = 1'700'000'000;
 constexpr qint32 oldPID = 4100;
 constexpr qint32 newPID = 4200;
 
+// The memory of resumed handoffs is no handoff file.
 bool noHandoffFileLeft(const ScratchFolder& folder)
 {
     const QDir dir(folder.file(QString()));
-    return dir.entryList({QStringLiteral("update-*"), QStringLiteral(".update-consumed-*")},
-                         QDir::Files | QDir::Hidden)
-        .isEmpty();
+    QStringList left = dir.entryList({QStringLiteral("update-*"), QStringLiteral(".update-consumed-*")},
+                                     QDir::Files | QDir::Hidden);
+    left.removeAll(QString::fromLatin1(updateConsumedFileName));
+    return left.isEmpty();
 }
 
 } // namespace
@@ -39,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray request = split < 0 ? input : input.left(split);
     const QByteArray receipt = split < 0 ? QByteArray() : input.mid(split + 1);
     const QString directory = folder.file(QString());
-    const Leftovers leftovers(folder, {QStringLiteral("update-request.json"), QStringLiteral("update-resume.json")});
+    const Leftovers leftovers(folder, {QStringLiteral("update-request.json"), QStringLiteral("update-resume.json"),
+                                       QString::fromLatin1(updateConsumedFileName)});
     const std::vector<QString> rejections{QString::fromUtf8(updateRejection::invalid.data()),
                                           QString::fromUtf8(updateRejection::settingsChanged.data())};
 
@@ -63,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "a receipt that resumes nothing says why, in the user's words");
     }
 
-    // The old instance, answering the same request.
+    // The old instance, answering the same request, as if nothing had been resumed yet.
+    QFile::remove(folder.file(QString::fromLatin1(updateConsumedFileName)));
     folder.write(QStringLiteral("update-request.json"), request);
     UpdateResumeStore previous(directory, QStringLiteral("41"), oldPID, [] { return now; });
     UpdateSessionState state;

@@ -167,9 +167,9 @@ std::optional<QString> inspect(const QString& data, const QString& cameraID, Fol
 
     const QString progressPath = data + QStringLiteral("/daily-progress.json");
     if (QFileInfo::exists(progressPath)) {
-        const FileContent content = readWholeFile(progressPath);
+        const FileContent content = readDataFile(progressPath, dailyProgressFileLimit);
         const auto progress = decodeDailyProgress(content.bytes);
-        if (content.error || !progress || !progress->acceptable())
+        if (content.status != FileContent::Status::read || !progress || !progress->acceptable())
             return QStringLiteral("daily-progress.json does not load");
         state.recordedSeconds = totalSeconds(*progress);
         state.days = progress->days.size();

@@ -138,7 +138,9 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
             ++summary.frames;
             const double t = frame->presentationTime;
             const std::optional<PixelBuffer> moved = movedPicture(frame->buffer.view(), m_settings.moves, t);
-            const PixelBufferView image = moved ? moved->view() : frame->buffer.view();
+            const std::optional<PixelBuffer> altered =
+                m_settings.alter ? m_settings.alter(moved ? moved->view() : frame->buffer.view(), t) : std::nullopt;
+            const PixelBufferView image = altered ? altered->view() : moved ? moved->view() : frame->buffer.view();
             const bool trackingRateDelivery =
                 trackingRateCapture && (!lastPresentation || t - *lastPresentation >= trackingRateSpacing);
             lastPresentation = t;

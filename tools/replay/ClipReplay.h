@@ -23,6 +23,9 @@ struct ClipReplaySettings {
     double red = 0.85;
     double delay = 2.0;
     std::vector<PictureMove> moves; // applied to the clip's frames before analysis
+    // Changes each frame after the moves (its darkness, tilt or cut, say): the frame at
+    // clip time t, or none to leave it as it is.
+    std::function<std::optional<PixelBuffer>(const PixelBufferView& frame, double t)> alter;
 };
 
 // One analysed frame of a replay.

@@ -8,9 +8,16 @@ namespace verticora {
 
 namespace {
 
-// Bilinear sample of one byte channel; `stride` steps between pixels of a row.
 std::uint8_t sample(const PixelBufferView& frame, std::size_t plane, int width, int height, int stride, int channel,
                     double x, double y)
+{
+    return static_cast<std::uint8_t>(std::lround(bilinearSample(frame, plane, width, height, stride, channel, x, y)));
+}
+
+} // namespace
+
+double bilinearSample(const PixelBufferView& frame, std::size_t plane, int width, int height, int stride, int channel,
+                      double x, double y)
 {
     x = std::clamp(x, 0.0, static_cast<double>(width - 1));
     y = std::clamp(y, 0.0, static_cast<double>(height - 1));
@@ -23,10 +30,8 @@ std::uint8_t sample(const PixelBufferView& frame, std::size_t plane, int width, 
     const auto at = [&](int px, int py) { return static_cast<double>(frame.row(plane, py)[px * stride + channel]); };
     const double top = at(x0, y0) + ax * (at(x1, y0) - at(x0, y0));
     const double bottom = at(x0, y1) + ax * (at(x1, y1) - at(x0, y1));
-    return static_cast<std::uint8_t>(std::lround(top + ay * (bottom - top)));
+    return top + ay * (bottom - top);
 }
-
-} // namespace
 
 double PictureMove::weightAt(double t) const
 {

@@ -23,6 +23,11 @@ struct PictureMove {
     [[nodiscard]] double weightAt(double t) const;
 };
 
+// Bilinear sample of one byte channel of a plane `width` x `height` pixels at (x, y),
+// the edge repeated outside; `stride` bytes step between pixels of a row.
+[[nodiscard]] double bilinearSample(const PixelBufferView& frame, std::size_t plane, int width, int height, int stride,
+                                    int channel, double x, double y);
+
 // The frame as the moves active at time t change it, or none when none is active. Only
 // NV12 frames are moved; pixels that come from outside the picture repeat its edge.
 [[nodiscard]] std::optional<PixelBuffer> movedPicture(const PixelBufferView& frame, std::span<const PictureMove> moves,

@@ -1,0 +1,274 @@
+#include "platform/BlazeFaceFinder.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace verticora {
+
+namespace {
+
+constexpr int side = BlazeFaceFinder::inputSide;
+constexpr int fineCells = 16;   // stride 8, two anchors a cell
+constexpr int coarseCells = 8;  // stride 16, six anchors a cell
+constexpr int fineAnchors = fineCells * fineCells * 2;
+constexpr int coarseAnchors = coarseCells * coarseCells * 6;
+constexpr int anchorCount = fineAnchors + coarseAnchors;
+constexpr int regressorValues = 16;
+constexpr double overlapLimit = 0.3;
+
+struct Anchor {
+    float x = 0;
+    float y = 0;
+};
+
+// Anchor centres in input fractions, in the order of the network's outputs.
+std::vector<Anchor> anchors()
+{
+    std::vector<Anchor> result;
+    result.reserve(anchorCount);
+    for (const auto& [cells, perCell] : {std::pair{fineCells, 2}, std::pair{coarseCells, 6}}) {
+        for (int row = 0; row < cells; ++row) {
+            for (int col = 0; col < cells; ++col) {
+                for (int a = 0; a < perCell; ++a)
+                    result.push_back({(static_cast<float>(col) + 0.5f) / static_cast<float>(cells),
+                                      (static_cast<float>(row) + 0.5f) / static_cast<float>(cells)});
+            }
+        }
+    }
+    return result;
+}
+
+float sigmoid(float logit)
+{
+    return 1.0f / (1.0f + std::exp(-logit));
+}
+
+// One decoded box in input pixels, with its keypoints.
+struct Raw {
+    float score = 0;
+    float cx = 0;
+    float cy = 0;
+    float w = 0;
+    float h = 0;
+    std::array<float, 12> keypoints{};
+};
+
+double overlap(const Raw& a, const Raw& b)
+{
+    const double left = std::max(a.cx - a.w / 2, b.cx - b.w / 2);
+    const double right = std::min(a.cx + a.w / 2, b.cx + b.w / 2);
+    const double top = std::max(a.cy - a.h / 2, b.cy - b.h / 2);
+    const double bottom = std::min(a.cy + a.h / 2, b.cy + b.h / 2);
+    const double shared = std::max(0.0, right - left) * std::max(0.0, bottom - top);
+    const double joint = static_cast<double>(a.w) * a.h + static_cast<double>(b.w) * b.h - shared;
+    return joint > 0 ? shared / joint : 0;
+}
+
+// Weighted non-maximum suppression: each cluster of overlapping boxes becomes their
+// score-weighted mean, with the best score of the cluster.
+std::vector<Raw> merged(std::vector<Raw> raws)
+{
+    std::sort(raws.begin(), raws.end(), [](const Raw& a, const Raw& b) { return a.score > b.score; });
+    std::vector<Raw> result;
+    std::vector<bool> taken(raws.size(), false);
+    for (std::size_t i = 0; i < raws.size(); ++i) {
+        if (taken[i])
+            continue;
+        Raw sum;
+        float weights = 0;
+        for (std::size_t j = i; j < raws.size(); ++j) {
+            if (taken[j] || overlap(raws[i], raws[j]) <= overlapLimit)
+                continue;
+            taken[j] = true;
+            const float w = raws[j].score;
+            weights += w;
+            sum.cx += w * raws[j].cx;
+            sum.cy += w * raws[j].cy;
+            sum.w += w * raws[j].w;
+            sum.h += w * raws[j].h;
+            for (std::size_t k = 0; k < sum.keypoints.size(); ++k)
+                sum.keypoints[k] += w * raws[j].keypoints[k];
+        }
+        sum.cx /= weights;
+        sum.cy /= weights;
+        sum.w /= weights;
+        sum.h /= weights;
+        for (float& k : sum.keypoints)
+            k /= weights;
+        sum.score = raws[i].score;
+        result.push_back(sum);
+    }
+    return result;
+}
+
+} // namespace
+
+struct BlazeFaceFinder::Network {
+    cv::dnn::Net net;
+    std::vector<cv::String> outputNames;
+    std::vector<Anchor> anchors = verticora::anchors();
+    cv::Mat input;                // NHWC [1, 128, 128, 3], float
+    std::vector<cv::Mat> outputs;
+    // Per input pixel: sums of the three channels and how many frame pixels fell on it.
+    std::vector<float> sums;
+    std::vector<float> counts;
+};
+
+std::filesystem::path BlazeFaceFinder::defaultModelPath()
+{
+    return VERTICORA_FACE_FINDER_MODEL_FILE;
+}
+
+BlazeFaceFinder::BlazeFaceFinder(std::filesystem::path modelPath) : m_modelPath(std::move(modelPath)) {}
+
+BlazeFaceFinder::~BlazeFaceFinder() = default;
+
+bool BlazeFaceFinder::load()
+{
+    if (m_network)
+        return true;
+    if (m_loadFailure)
+        return false;
+    auto network = std::make_unique<Network>();
+    try {
+        network->net = cv::dnn::readNetFromONNX(m_modelPath.string());
+        network->net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+        network->net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        network->outputNames = network->net.getUnconnectedOutLayersNames();
+    } catch (const cv::Exception&) {
+        m_loadFailure = "The second face finder's model " + m_modelPath.string() + " cannot be read.";
+        return false;
+    }
+    if (network->net.empty() || network->outputNames.size() != 4) {
+        m_loadFailure = "The second face finder's model " + m_modelPath.string() + " is not a BlazeFace model.";
+        return false;
+    }
+    const int shape[] = {1, side, side, 3};
+    network->input.create(4, shape, CV_32F);
+    m_network = std::move(network);
+    return true;
+}
+
+void BlazeFaceFinder::fillInput(const PixelBufferView& frame, std::span<const std::uint8_t> tone)
+{
+    Network& n = *m_network;
+    const int width = frame.width();
+    const int height = frame.height();
+    m_scale = static_cast<double>(side) / std::max(width, height);
+    m_offsetX = (side - width * m_scale) / 2;
+    m_offsetY = (side - height * m_scale) / 2;
+
+    // Each frame pixel is added to the input pixel its centre falls on: an area average
+    // when shrinking, which also averages away sensor noise.
+    n.sums.assign(static_cast<std::size_t>(side * side * 3), 0.0f);
+    n.counts.assign(static_cast<std::size_t>(side * side), 0.0f);
+    std::vector<int> columnOf(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        columnOf[static_cast<std::size_t>(x)] =
+            std::clamp(static_cast<int>((x + 0.5) * m_scale + m_offsetX), 0, side - 1);
+    const bool colour = frame.format() == pixelFormat::bgra;
+    const std::size_t step = colour ? 4 : (frame.format() == pixelFormat::uyvy || frame.format() == pixelFormat::yuyv ? 2 : 1);
+    const std::size_t first = frame.format() == pixelFormat::uyvy ? 1 : 0;
+    const auto toned = [&](std::uint8_t v) { return static_cast<float>(tone.empty() ? v : tone[v]); };
+    for (int y = 0; y < height; ++y) {
+        const int row = std::clamp(static_cast<int>((y + 0.5) * m_scale + m_offsetY), 0, side - 1);
+        const std::uint8_t* in = frame.row(0, y);
+        float* sums = n.sums.data() + static_cast<std::size_t>(row * side) * 3;
+        float* counts = n.counts.data() + static_cast<std::size_t>(row * side);
+        for (int x = 0; x < width; ++x) {
+            const auto column = static_cast<std::size_t>(columnOf[static_cast<std::size_t>(x)]);
+            const std::uint8_t* p = in + static_cast<std::size_t>(x) * step + first;
+            if (colour) {
+                sums[3 * column] += toned(p[2]); // red first: the network was trained on RGB
+                sums[3 * column + 1] += toned(p[1]);
+                sums[3 * column + 2] += toned(p[0]);
+            } else {
+                const float grey = toned(*p);
+                sums[3 * column] += grey;
+                sums[3 * column + 1] += grey;
+                sums[3 * column + 2] += grey;
+            }
+            counts[column] += 1;
+        }
+    }
+    auto* out = n.input.ptr<float>();
+    for (std::size_t i = 0; i < n.counts.size(); ++i) {
+        const float count = n.counts[i];
+        for (std::size_t c = 0; c < 3; ++c)
+            out[3 * i + c] = count > 0 ? n.sums[3 * i + c] / count / 127.5f - 1.0f : -1.0f; // black outside
+    }
+}
+
+std::vector<BlazeFace> BlazeFaceFinder::find(const PixelBufferView& frame, std::span<const std::uint8_t> tone)
+{
+    if (!load() || frame.width() <= 0 || frame.height() <= 0 || (!tone.empty() && tone.size() != 256))
+        return {};
+    Network& n = *m_network;
+    fillInput(frame, tone);
+    try {
+        n.net.setInput(n.input);
+        n.net.forward(n.outputs, n.outputNames);
+    } catch (const cv::Exception&) {
+        return {};
+    }
+    // The outputs by their sizes: scores of the fine and the coarse anchors, then their regressors.
+    const float* scores[2] = {nullptr, nullptr};
+    const float* regressors[2] = {nullptr, nullptr};
+    for (const cv::Mat& out : n.outputs) {
+        const auto total = static_cast<int>(out.total());
+        const float* data = out.ptr<float>();
+        if (total == fineAnchors)
+            scores[0] = data;
+        else if (total == coarseAnchors)
+            scores[1] = data;
+        else if (total == fineAnchors * regressorValues)
+            regressors[0] = data;
+        else if (total == coarseAnchors * regressorValues)
+            regressors[1] = data;
+    }
+    if (!scores[0] || !scores[1] || !regressors[0] || !regressors[1])
+        return {};
+
+    std::vector<Raw> raws;
+    for (int i = 0; i < anchorCount; ++i) {
+        const int part = i < fineAnchors ? 0 : 1;
+        const int index = part == 0 ? i : i - fineAnchors;
+        const float score = sigmoid(std::clamp(scores[part][index], -80.0f, 80.0f));
+        if (!(score >= minimumScore))
+            continue;
+        const float* r = regressors[part] + static_cast<std::size_t>(index) * regressorValues;
+        const Anchor& anchor = n.anchors[static_cast<std::size_t>(i)];
+        Raw raw;
+        raw.score = score;
+        raw.cx = anchor.x * side + r[0];
+        raw.cy = anchor.y * side + r[1];
+        raw.w = r[2];
+        raw.h = r[3];
+        for (std::size_t k = 0; k < 6; ++k) {
+            raw.keypoints[2 * k] = anchor.x * side + r[4 + 2 * k];
+            raw.keypoints[2 * k + 1] = anchor.y * side + r[5 + 2 * k];
+        }
+        if (std::isfinite(raw.cx) && std::isfinite(raw.cy) && raw.w > 0 && raw.h > 0)
+            raws.push_back(raw);
+    }
+
+    std::vector<BlazeFace> faces;
+    const auto toFrame = [&](float x, float y) {
+        return Point{(x - m_offsetX) / m_scale, (y - m_offsetY) / m_scale};
+    };
+    for (const Raw& raw : merged(std::move(raws))) {
+        BlazeFace face;
+        face.center = toFrame(raw.cx, raw.cy);
+        face.side = std::sqrt(static_cast<double>(raw.w) * raw.h) / m_scale;
+        face.score = raw.score;
+        for (std::size_t k = 0; k < 6; ++k)
+            face.keypoints[k] = toFrame(raw.keypoints[2 * k], raw.keypoints[2 * k + 1]);
+        faces.push_back(face);
+    }
+    return faces;
+}
+
+} // namespace verticora
