@@ -180,7 +180,7 @@ QString SmokeTextureCache::key(int side, int phase, int ink, double length)
     return QStringLiteral("%1-%2-%3-%4").arg(side).arg(phase).arg(ink).arg(lengthText);
 }
 
-std::optional<QImage> SmokeTextureCache::find(const QString& key) const
+std::optional<QImage> SmokeTextureCache::find(const QString& key)
 {
     if (const QImage* image = m_images.object(key))
         return *image;

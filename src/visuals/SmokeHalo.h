@@ -47,7 +47,8 @@ public:
     // "side-phase-ink-length", the length with a fractional part: "0-1-2-900.0".
     [[nodiscard]] static QString key(int side, int phase, int ink, double length);
 
-    [[nodiscard]] std::optional<QImage> find(const QString& key) const;
+    // Also makes the image the most recently used.
+    [[nodiscard]] std::optional<QImage> find(const QString& key);
     // A null image is not kept: there is nothing to save by keeping it.
     void insert(const QString& key, const QImage& image);
     void clear() { m_images.clear(); }
