@@ -74,7 +74,8 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
 
         // Every tree of a stage reads the same pixels, so all leaves are known before
         // the first is added, and their memory can be fetched while the others are added.
-        const std::size_t treeBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_model.treesPerCascade);
+        const std::size_t treeBase =
+            static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_model.treesPerCascade);
         const auto splitCount = static_cast<std::size_t>(m_model.splitsPerTree);
         for (std::size_t t = 0; t < m_leaves.size(); ++t) {
             const facemodel::Split* nodes = m_model.splits.data() + (treeBase + t) * splitCount;

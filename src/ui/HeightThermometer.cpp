@@ -418,7 +418,8 @@ void HeightThermometer::refreshStatus()
     m_status->setText(QString::fromUtf8(texts[static_cast<int>(band)]));
     m_status->setDotColor(VisualPalette::zone(band));
     QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, band == PostureBand::yellow ? VisualPalette::ochreText() : VisualPalette::zone(band));
+    palette.setColor(QPalette::WindowText,
+                     band == PostureBand::yellow ? VisualPalette::ochreText() : VisualPalette::zone(band));
     m_status->setPalette(palette);
     m_status->setFont(uiFont(11, QFont::DemiBold));
     m_current->setBand(band);

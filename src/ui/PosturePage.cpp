@@ -168,9 +168,9 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(6);
     m_progress->setAccessibleName(QStringLiteral("Height capture"));
-    m_progress->setStyleSheet(QStringLiteral(
-        "QProgressBar { background: rgba(0,0,0,0.08); border: none; border-radius: 3px; }"
-        "QProgressBar::chunk { background: %1; border-radius: 3px; }").arg(styleSheetColor(VisualPalette::greenZone())));
+    m_progress->setStyleSheet(QStringLiteral("QProgressBar { background: rgba(0,0,0,0.08); border: none; border-radius: 3px; }"
+                                             "QProgressBar::chunk { background: %1; border-radius: 3px; }")
+                                  .arg(styleSheetColor(VisualPalette::greenZone())));
     block->addWidget(m_progress);
 
     m_meter = new HeightThermometer(right);

@@ -213,7 +213,8 @@ DesktopFocusCard::DesktopFocusCard(std::function<void()> close, QWidget* parent)
     m_button->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px;"
                                            " padding: 13px 26px; }"
                                            "QPushButton:pressed { background: %2; }")
-                                .arg(styleSheetColor(VisualPalette::ink()), styleSheetColor(VisualPalette::ink().darker(130))));
+                                .arg(styleSheetColor(VisualPalette::ink()),
+                                     styleSheetColor(VisualPalette::ink().darker(130))));
     connect(m_button, &QPushButton::clicked, this, [this] {
         if (m_close)
             m_close();

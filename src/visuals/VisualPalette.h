@@ -61,7 +61,11 @@ struct VisualPalette {
 // `color` as a style sheet writes it: "rgba(33, 64, 48, 1)".
 [[nodiscard]] inline QString styleSheetColor(const QColor& color)
 {
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF(), 0, 'g', 3);
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alphaF(), 0, 'g', 3);
 }
 
 } // namespace verticora
