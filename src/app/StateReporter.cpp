@@ -1,5 +1,6 @@
 #include "app/StateReporter.h"
 
+#include "analysis/Statistics.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
 #include "store/DailyProgressCalendar.h"
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 #include <QMetaObject>
 
-#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -23,15 +23,6 @@ void printLine(const QJsonObject& object)
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
 }
 
 } // namespace
@@ -106,7 +97,7 @@ void StateReporter::printSummary(const QString& failure)
         {QStringLiteral("cpu_seconds"), cpuSeconds},
         {QStringLiteral("peak_memory_mb"), static_cast<double>(usage.ru_maxrss) / 1024.0},
         {QStringLiteral("analysed_frames"), static_cast<double>(m_pipelineMilliseconds.size())},
-        {QStringLiteral("pipeline_ms_median"), median(m_pipelineMilliseconds)},
+        {QStringLiteral("pipeline_ms_median"), median(m_pipelineMilliseconds).value_or(0)},
     };
     const QVariantMap& info = m_model.captureInfo();
     for (const char* key : {"analysis_cpu_seconds", "vision_cpu_seconds", "resize_cpu_seconds"}) {

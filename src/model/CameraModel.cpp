@@ -30,7 +30,6 @@ namespace verticora {
 
 namespace {
 
-constexpr double maximumSampleGap = 1.5;
 constexpr double progressSaveInterval = 30.0;
 constexpr double progressPublishInterval = 1.0;
 constexpr int housekeepingMilliseconds = 300;
@@ -87,7 +86,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     const auto clock = m_clock;
     m_progressStore = std::make_unique<ProgressStore>(
         m_dataDirectory + QStringLiteral("/") + QString::fromLatin1(dailyProgressFileName),
-        [clock] { return clock->wallTime(); }, maximumSampleGap, progressSaveInterval, progressPublishInterval);
+        [clock] { return clock->wallTime(); }, maximumTrackingGap, progressSaveInterval, progressPublishInterval);
     m_updateResumeStore = std::make_unique<UpdateResumeStore>(
         m_dataDirectory, m_options.updateBuild.isEmpty() ? QStringLiteral("development") : m_options.updateBuild,
         m_options.processID.value_or(static_cast<qint32>(::getpid())), [clock] { return clock->wallTime(); });
