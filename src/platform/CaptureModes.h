@@ -33,6 +33,9 @@ struct CameraRate {
 struct RateSpan {
     CameraRate minimum;
     CameraRate maximum;
+
+    // Whether `rate` lies within the span, give or take a hundredth of a frame a second.
+    [[nodiscard]] bool reaches(double rate) const;
 };
 
 struct StreamMode {

@@ -12,8 +12,6 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
-#include <QMetaObject>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -135,24 +133,6 @@ std::optional<StreamFormat> rawFormatNamed(const char* name)
             return format;
     }
     return std::nullopt;
-}
-
-// The four-character code frames of this mode are expected to arrive in.
-std::uint32_t expectedCode(StreamFormat format)
-{
-    switch (format) {
-    case StreamFormat::nv12:
-        return pixelFormat::yuv420Video;
-    case StreamFormat::i420:
-        return pixelFormat::i420Video;
-    case StreamFormat::yuyv:
-        return pixelFormat::yuyv;
-    case StreamFormat::uyvy:
-        return pixelFormat::uyvy;
-    case StreamFormat::mjpeg:
-        break;
-    }
-    return pixelFormat::i420Full; // JPEG levels are full range
 }
 
 std::uint32_t deliveredCode(const GstVideoInfo& info)
@@ -382,7 +362,6 @@ public:
     std::atomic<std::uint64_t> framesIn{0};
     std::atomic<std::uint64_t> framesDecoded{0};
     std::atomic<std::uint64_t> framesDelivered{0};
-    std::atomic<std::uint32_t> deliveredFormat{0};
     FrameDrop drop;
 
     // A new start: forget the first frame and the failure of the last one.
@@ -531,7 +510,6 @@ public:
         captured.presentationTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND
                                                                  : std::numeric_limits<double>::quiet_NaN();
         captured.output = output.load();
-        deliveredFormat = captured.image->format();
         receiver(std::move(captured));
     }
 
@@ -1162,21 +1140,13 @@ QList<CameraDevice> GstCameraCapture::discoverDevices()
     return devices;
 }
 
-CameraAuthorization GstCameraCapture::authorizationStatus(const QString& deviceID)
+bool GstCameraCapture::accessDenied(const QString& deviceID)
 {
-    // Linux has no camera permission prompt: a device node this user may not open is the
-    // one way access is denied. A by-id identifier is itself a path to the node.
+    // A by-id identifier is itself a path to the node.
     std::string node = m_impl->nodeOf(deviceID);
     if (node.empty() && deviceID.startsWith(QLatin1String("/dev/")))
         node = deviceID.toStdString();
-    if (!node.empty() && ::access(node.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
-        return CameraAuthorization::denied;
-    return CameraAuthorization::authorized;
-}
-
-void GstCameraCapture::requestAccess(std::function<void(bool)> answer)
-{
-    QMetaObject::invokeMethod(this, [answer = std::move(answer)] { answer(true); }, Qt::QueuedConnection);
+    return !node.empty() && ::access(node.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 std::optional<QString> GstCameraCapture::openSession(const QString& deviceID)
@@ -1260,27 +1230,6 @@ std::uint64_t GstCameraCapture::currentOutput() const
     return m_impl->output.load();
 }
 
-std::uint32_t GstCameraCapture::activeFormatSubtype() const
-{
-    const std::shared_ptr<Session> session = m_impl->current();
-    if (!session)
-        return 0;
-    const std::uint32_t delivered = session->stream().deliveredFormat.load();
-    return delivered != 0 ? delivered : expectedCode(session->mode().format);
-}
-
-QList<std::uint32_t> GstCameraCapture::offeredPixelFormats() const
-{
-    // The session hands over one format, the camera's own or decoded MJPEG.
-    const std::uint32_t format = activeFormatSubtype();
-    return format != 0 ? QList<std::uint32_t>{format} : QList<std::uint32_t>{};
-}
-
-void GstCameraCapture::setPixelFormat(std::uint32_t)
-{
-    // Nothing to choose: a session offers the one format it delivers.
-}
-
 void GstCameraCapture::setFrameReceiver(FrameReceiver receiver)
 {
     std::lock_guard guard(m_impl->delivery->lock);
@@ -1340,40 +1289,16 @@ bool GstCameraCapture::isRunning() const
     return session && session->running();
 }
 
-bool GstCameraCapture::lockForConfiguration()
-{
-    return m_impl->current() != nullptr;
-}
-
-QList<FrameRateRange> GstCameraCapture::frameRateRanges() const
+std::optional<double> GstCameraCapture::requestRate(double framesPerSecond)
 {
     const std::shared_ptr<Session> session = m_impl->current();
-    if (!session)
-        return {};
+    if (!session || !std::isfinite(framesPerSecond))
+        return std::nullopt;
     const std::optional<RateSpan> span = deliverableRates(session->mode().rates);
-    if (!span || !(span->maximum.value() > 0))
-        return {};
-    return {{span->minimum.value(), span->maximum.value(), 1.0 / span->maximum.value()}};
-}
-
-void GstCameraCapture::setFrameDuration(double seconds)
-{
-    const std::shared_ptr<Session> session = m_impl->current();
-    if (!session || !(seconds > 0) || !std::isfinite(seconds))
-        return;
-    session->apply(planFrameRate(session->mode().rates, std::max(1.0, 1.0 / seconds)));
-}
-
-double GstCameraCapture::activeMinFrameDuration() const
-{
-    const std::shared_ptr<Session> session = m_impl->current();
-    const double rate = session ? session->plan().deliveredRate() : 0;
-    return rate > 0 ? 1.0 / rate : 0;
-}
-
-double GstCameraCapture::activeMaxFrameDuration() const
-{
-    return activeMinFrameDuration();
+    if (!span || !(span->maximum.value() > 0) || !span->reaches(framesPerSecond))
+        return std::nullopt;
+    session->apply(planFrameRate(session->mode().rates, std::max(1.0, framesPerSecond)));
+    return session->plan().deliveredRate();
 }
 
 void GstCameraCapture::shutDown()
