@@ -235,60 +235,52 @@ struct StreamingWithNode {
 
 } // namespace
 
-TEST(GstCameraCapture, aThirtyFramesASecondCameraIsThinnedToTheCadenceBeforeAnyDecoding)
+TEST(GstCameraCapture, surplusFramesAreDroppedBeforeAnyDecoding)
 {
     // MJPEG is decoded at half size, still wider than the analysis frame; YUYV, from a camera
     // that offers nothing slower, is handed over as it came and never decoded.
     struct Case {
         std::string camera;
-        std::vector<FrameBytes> frames;
+        FrameBytes frame;
         std::uint32_t format;
         int width, height;
         std::uint64_t decoded;
     };
     const Case cases[] = {
-        {mjpegCamera, {jpegFrame(0), jpegFrame(1), jpegFrame(2)}, pixelFormat::i420Full, 640, 360, 9},
+        {mjpegCamera, jpegFrame(0), pixelFormat::i420Full, 640, 360, 3},
         {appsrc("name=feed", "video/x-raw,format=YUY2,width=320,height=180,framerate=30/1"),
-         {std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128)}, pixelFormat::yuyv, 320, 180, 0},
+         std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128), pixelFormat::yuyv, 320, 180, 0},
     };
-    constexpr int sent = 90; // three seconds of a 30 fps camera, handed over as fast as taken
+    constexpr int sent = 30; // one second of a 30 fps camera, handed over as fast as taken
     for (const Case& c : cases) {
         SCOPED_TRACE(c.camera);
         GstCameraCapture camera(feedingStandIn(c.camera, [&](int i) -> std::optional<FrameBytes> {
             if (i >= sent)
                 return std::nullopt;
-            return c.frames[std::size_t(i) % c.frames.size()];
+            return c.frame;
         }));
         Collector collector;
         camera.setFrameReceiver(collector.receiver());
 
         ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
         ASSERT_TRUE(waitFor([&] { return camera.statistics().framesIn == sent; }));
-
         const GstCameraCapture::Statistics statistics = camera.statistics();
-        EXPECT_EQ(statistics.framesDelivered, 9u) << "surplus frames are dropped at the source";
+        EXPECT_EQ(statistics.framesDelivered, 3u);
         EXPECT_EQ(statistics.framesDecoded, c.decoded);
         EXPECT_EQ(statistics.negotiatedRate, 3.0);
         const std::vector<Received> received = collector.frames();
-        ASSERT_EQ(received.size(), statistics.framesDelivered);
-        for (std::size_t i = 0; i < received.size(); ++i) {
-            EXPECT_EQ(received[i].format, c.format);
-            EXPECT_EQ(received[i].width, c.width);
-            EXPECT_EQ(received[i].height, c.height);
-            if (i > 0) {
-                EXPECT_NEAR(received[i].presentationTime - received[i - 1].presentationTime, 1.0 / 3, 0.007);
-            }
-        }
+        ASSERT_EQ(received.size(), 3u);
+        EXPECT_EQ(received.front().format, c.format);
+        EXPECT_EQ(received.front().width, c.width);
+        EXPECT_EQ(received.front().height, c.height);
 
-        // The model's rate choice sees a camera it can slow to three frames a second, and
-        // the height capture's nine.
+        // The model's rate choice: three frames a second while monitoring, nine for the height capture.
         Worker worker(camera);
         worker.worker.configureCaptureRate(false);
         EXPECT_TRUE(worker.worker.trackingRateCapture());
-        EXPECT_EQ(camera.statistics().negotiatedRate, 3.0);
         worker.worker.configureCaptureRate(true);
-        EXPECT_FALSE(worker.worker.trackingRateCapture());
         EXPECT_EQ(camera.statistics().negotiatedRate, 9.0);
+        EXPECT_EQ(camera.requestRate(31), std::nullopt) << "faster than the camera";
     }
 }
 
@@ -331,29 +323,6 @@ TEST(GstCameraCapture, aCameraThatSendsOnlyDamagedJpegsDoesNotStart)
     EXPECT_EQ(worker.outcome, SessionOutcome::configured);
     EXPECT_FALSE(worker.running);
     EXPECT_GT(camera.statistics().framesDecoded, 0u);
-}
-
-TEST(GstCameraCapture, aCameraThatOffersALowRateIsSlowedByCapsAndReportsWhatItDelivers)
-{
-    GstCameraCapture camera(standIn("videotestsrc is-live=true ! capsfilter caps=\"video/x-raw,format=YUY2,width=320,"
-                                    "height=180,framerate=[1/1,30/1]\""));
-    Worker worker(camera);
-    worker.worker.startSession(0, standInDevice.uniqueID);
-    ASSERT_EQ(worker.outcome, SessionOutcome::configured);
-    EXPECT_TRUE(worker.running);
-    EXPECT_TRUE(worker.worker.trackingRateCapture());
-
-    Collector collector;
-    camera.setFrameReceiver(collector.receiver());
-    ASSERT_TRUE(waitFor([&] { return collector.frames().size() >= 3; }));
-    const std::vector<Received> received = collector.frames();
-    EXPECT_EQ(received[0].format, pixelFormat::yuyv);
-    EXPECT_NEAR(received[2].presentationTime - received[1].presentationTime, 1.0 / 3, 0.01);
-    const GstCameraCapture::Statistics statistics = camera.statistics();
-    EXPECT_EQ(statistics.negotiatedRate, 3.0);
-    EXPECT_EQ(statistics.framesIn, statistics.framesDelivered) << "the camera itself was slowed, nothing dropped";
-    camera.stopRunning();
-    EXPECT_FALSE(camera.isRunning());
 }
 
 TEST(GstCameraCapture, aCameraThatCannotBeOpenedOrReadGivesTheOpeningError)
