@@ -76,6 +76,7 @@ GstBusSyncReply onMonitorMessage(GstBus*, GstMessage* message, gpointer data)
     default:
         break;
     }
+    gst_message_unref(message); // dropped: its reference is this handler's to let go
     return GST_BUS_DROP;
 }
 

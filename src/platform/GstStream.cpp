@@ -179,7 +179,9 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
     default:
         break;
     }
-    // Nobody pops this bus: every message is handled here and dropped.
+    // Nobody pops this bus: every message is handled here and dropped, which leaves its
+    // reference (and with it one of its element's) to this handler.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

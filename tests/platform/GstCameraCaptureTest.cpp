@@ -10,6 +10,7 @@
 #include "model/CaptureWorker.h"
 #include "model/ModelClock.h"
 #include "platform/DeviceNodeWatcher.h"
+#include "platform/GstSession.h"
 #include "store/TrackingLease.h"
 
 #include <QBuffer>
@@ -282,6 +283,34 @@ TEST(GstCameraCapture, surplusFramesAreDroppedBeforeAnyDecoding)
         EXPECT_EQ(camera.statistics().negotiatedRate, 9.0);
         EXPECT_EQ(camera.requestRate(31), std::nullopt) << "faster than the camera";
     }
+}
+
+TEST(GstCameraCapture, theCallbacksLetGoOfTheirDataWithThePipeline)
+{
+    // The bus, the sink, the camera's pad and the stand-in's feed each hold a reference
+    // that GStreamer must free once the pipeline is gone.
+    const FrameBytes picture = std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128);
+    auto feedState = std::make_shared<int>(0);
+    const std::weak_ptr<int> feedWatch = feedState;
+    GstCameraCapture::Feed feed = [picture, feedState]() -> std::optional<GstCameraCapture::FeedFrame> {
+        return GstCameraCapture::FeedFrame{picture, (*feedState)++ / 30.0};
+    };
+    feedState.reset();
+    auto stream = std::make_shared<CaptureStream>(std::make_shared<Delivery>(), std::string(), nullptr);
+    const std::weak_ptr<CaptureStream> streamWatch = stream;
+
+    SessionOrError built = CaptureSession::build(
+        appsrc("name=feed", "video/x-raw,format=YUY2,width=320,height=180,framerate=30/1"), stream, feed, 3000ms);
+    ASSERT_TRUE(built.session) << built.error;
+    feed = nullptr;
+    stream.reset();
+    std::string failure;
+    ASSERT_EQ(built.session->start(failure), CaptureStream::Start::firstFrame) << failure;
+    EXPECT_FALSE(feedWatch.expired()) << "held by the feed's callback while the pipeline lives";
+
+    built.session.reset();
+    EXPECT_TRUE(streamWatch.expired());
+    EXPECT_TRUE(feedWatch.expired());
 }
 
 TEST(GstCameraCapture, aDamagedJpegIsDroppedAndTheStreamGoesOn)
