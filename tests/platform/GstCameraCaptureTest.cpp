@@ -218,15 +218,14 @@ struct CameraWithNode {
 };
 
 // That camera streaming, with a quiet period of two seconds, and what it said about lending.
-struct StreamingWithNode {
-    StreamingWithNode() { camera.setAvailabilityReceiver(log.receiver()); }
-
-    bool start()
+class StreamingWithNode : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        if (camera.openSession(standInDevice.uniqueID))
-            return false;
+        camera.setAvailabilityReceiver(log.receiver());
+        ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
         camera.startRunning();
-        return camera.isRunning();
+        ASSERT_TRUE(camera.isRunning());
     }
 
     CameraWithNode stand;
@@ -424,14 +423,8 @@ TEST(GstCameraCapture, shuttingDownEndsAWaitOnTheCaptureThreadAtOnce)
     EXPECT_TRUE(camera.openSession(standInDevice.uniqueID)) << "a shut-down camera stays shut";
 }
 
-TEST(GstCameraCapture, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBeenClosedAWhile)
+TEST_F(StreamingWithNode, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBeenClosedAWhile)
 {
-    StreamingWithNode streaming;
-    ASSERT_TRUE(streaming.start());
-    CameraWithNode& stand = streaming.stand;
-    GstCameraCapture& camera = streaming.camera;
-    AvailabilityLog& log = streaming.log;
-
     // This process opening the node, as GStreamer's device probing does, lends nothing.
     QFile own(stand.node);
     ASSERT_TRUE(own.open(QIODevice::ReadOnly));
@@ -490,14 +483,8 @@ TEST(GstCameraCapture, aCameraHeldAtOpeningIsBusyAndOpenedOnceItIsFree)
     EXPECT_EQ(worker.availability.size(), 1u);
 }
 
-TEST(GstCameraCapture, aNodeMadeAnewIsWatchedAgain)
+TEST_F(StreamingWithNode, aNodeMadeAnewIsWatchedAgain)
 {
-    StreamingWithNode streaming;
-    ASSERT_TRUE(streaming.start());
-    CameraWithNode& stand = streaming.stand;
-    GstCameraCapture& camera = streaming.camera;
-    AvailabilityLog& log = streaming.log;
-
     // Unplugged and plugged in again: a new node under the same name.
     ASSERT_TRUE(QFile::remove(stand.node));
     stand.makeNode();
