@@ -335,7 +335,7 @@ private:
     void closeStoreIntervals(bool flush);
 
     // Session.
-    void continueStart(std::int64_t generation, bool authorized);
+    void continueStart(bool authorized);
     void sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running);
     bool restoreSavedCalibration();
     // Gives the engine the calibration's baseline and levels with the current delay;

@@ -20,9 +20,10 @@ namespace {
 
 constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double trackingRateSpacing = 0.25;
-constexpr double frameRateTolerance = 0.01;
-constexpr double frameDurationTolerance = 0.002;
-constexpr int frameDurationTimescale = 600;
+constexpr double monitoringRate = 3;
+constexpr double heightCaptureRate = 9;
+// Within 2 ms a frame of three frames a second, the camera itself keeps the cadence.
+constexpr double trackingRateTolerance = 0.018;
 
 int honouredRadius(int radius)
 {
@@ -38,17 +39,6 @@ QVariantMap countsToVariant(const std::map<std::string, int>& counts)
 }
 
 } // namespace
-
-std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered)
-{
-    const bool analysable = isNV12(activeSubtype) || isI420(activeSubtype) || activeSubtype == pixelFormat::uyvy
-        || activeSubtype == pixelFormat::yuyv;
-    if (analysable && offered.contains(activeSubtype))
-        return activeSubtype;
-    if (offered.contains(pixelFormat::yuv420Full))
-        return pixelFormat::yuv420Full;
-    return pixelFormat::bgra;
-}
 
 bool FrameMailbox::offer(CapturedFrame frame)
 {
@@ -131,7 +121,6 @@ SessionOutcome CaptureWorker::open(std::int64_t generation, const QString& devic
         m_cameraLent = true;
         return SessionOutcome::busy;
     }
-    m_session.setPixelFormat(choosePixelFormat(m_session.activeFormatSubtype(), m_session.offeredPixelFormats()));
     m_session.setFrameReceiver([this](CapturedFrame frame) { offerFrame(std::move(frame)); });
 
     m_currentVideoOutput = m_session.currentOutput();
@@ -274,27 +263,16 @@ void CaptureWorker::clearMotionGate()
 void CaptureWorker::configureCaptureRate(bool calibrating)
 {
     m_trackingRateCapture = false;
-    if (!m_session.lockForConfiguration())
-        return; // the rate simply stays as it was
-    const std::vector<double> candidates = calibrating ? std::vector<double>{9} : std::vector<double>{3, 9};
-    const QList<FrameRateRange> ranges = m_session.frameRateRanges();
+    const std::vector<double> candidates = calibrating ? std::vector<double>{heightCaptureRate}
+                                                       : std::vector<double>{monitoringRate, heightCaptureRate};
     for (const double rate : candidates) {
-        for (const FrameRateRange& range : ranges) {
-            if (range.minimumRate > rate + frameRateTolerance || range.maximumRate < rate - frameRateTolerance)
-                continue;
-            const double duration = std::abs(range.maximumRate - rate) < frameRateTolerance
-                ? range.minimumFrameDuration
-                : std::round(frameDurationTimescale / rate) / frameDurationTimescale;
-            m_session.setFrameDuration(duration);
-            m_trackingRateCapture = rate == 3
-                && std::abs(m_session.activeMinFrameDuration() - 1.0 / 3) <= frameDurationTolerance
-                && std::abs(m_session.activeMaxFrameDuration() - 1.0 / 3) <= frameDurationTolerance;
-            m_lastCapturePresentation.reset();
-            m_session.unlockForConfiguration();
-            return;
-        }
+        const std::optional<double> achieved = m_session.requestRate(rate);
+        if (!achieved)
+            continue; // out of the camera's reach: the rate stays as it was
+        m_trackingRateCapture = rate == monitoringRate && std::abs(*achieved - monitoringRate) <= trackingRateTolerance;
+        m_lastCapturePresentation.reset();
+        return;
     }
-    m_session.unlockForConfiguration();
 }
 
 void CaptureWorker::analyse(const CapturedFrame& frame)

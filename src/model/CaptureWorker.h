@@ -39,10 +39,6 @@ struct FrameAnalysis {
     QVariantMap diagnostics;
 };
 
-// The session's pixel format: the camera's own when the analysis reads it and the output
-// offers it, else NV12 full range when offered, else BGRA.
-[[nodiscard]] std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered);
-
 // How a session start on the capture thread ended. `busy`: another program has the
 // camera; the session is taken once the service says it is free and the model resumes.
 enum class SessionOutcome { abandoned, openFailed, configured, busy };

@@ -191,12 +191,12 @@ TEST_F(UpdateHandoff, eachSessionModeIsRestoredOrExplained)
               "Update installed. Your saved camera setup could not be restored. Choose your camera and set your height.");
 
     state.cameraID = "cam-1";
-    camera->authorization = CameraAuthorization::denied;
+    camera->denied = true;
     model->resumeAfterUpdate(state);
     EXPECT_EQ(model->message(),
               "Update installed. Allow camera access in your system’s privacy settings, then turn Camera on.");
 
-    camera->authorization = CameraAuthorization::authorized;
+    camera->denied = false;
     camera->devices.clear();
     model->resumeAfterUpdate(state);
     EXPECT_EQ(model->state(), "error");
