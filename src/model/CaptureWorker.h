@@ -3,9 +3,9 @@
 #include "analysis/PoseFeatures.h"
 #include "model/CaptureService.h"
 #include "model/TaskQueue.h"
+#include "store/TrackingLease.h"
 
 #include <QObject>
-#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,6 @@ class FaceLandmarkRequest;
 class FaceMotionGate;
 class ModelClock;
 class SeatedPoseDetector;
-class TrackingLease;
 
 // What one analysed frame hands to the main thread.
 struct FrameAnalysis {
@@ -36,7 +35,7 @@ struct FrameAnalysis {
     std::optional<PoseFeatures> features;
     FaceLossReason loss = FaceLossReason::unknown;
     double time = 0; // capture-side uptime of the frame
-    QVariantMap diagnostics;
+    FrameDiagnostics diagnostics;
 };
 
 // The session's pixel format: the camera's own when the analysis reads it and the output
@@ -110,6 +109,8 @@ private:
     void reportLent(std::int64_t generation);
     void processPendingFrame();
     void analyse(const CapturedFrame& frame);
+    // The detector's and the motion gate's part of a frame's diagnostics.
+    void describeTracker(FrameDiagnostics& diagnostics) const;
     void clearMotionGate();
     void invalidateResizer();
 
