@@ -73,7 +73,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
                          QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_options(options),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
-      m_diagnostics(services.diagnostics ? std::move(services.diagnostics) : makeDiagnostics(m_clock)),
+      m_diagnostics(makeDiagnostics(m_clock)),
       m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
       m_alerts(std::move(services.alerts)), m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())

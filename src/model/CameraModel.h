@@ -60,8 +60,6 @@ struct CameraModelServices {
     // Made once, on the capture thread, for the detector's full passes.
     std::function<std::unique_ptr<FaceLandmarkRequest>()> makeLandmarkRequest;
     std::shared_ptr<const ModelClock> clock;           // the system clocks when empty
-    // The diagnostic lease; the model makes one on its own clocks when empty.
-    std::shared_ptr<DiagnosticVisualPolicy> diagnostics;
 };
 
 struct CameraModelOptions {
