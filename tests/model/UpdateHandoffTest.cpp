@@ -1,5 +1,6 @@
 #include "ModelScenario.h"
 
+#include "store/ControlFile.h"
 #include "store/DiagnosticVisualPolicy.h"
 #include "store/UpdateResumeStore.h"
 
@@ -229,10 +230,8 @@ TEST_F(UpdateHandoff, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSa
     frames(1.0);
 
     model->housekeepingTick();
-    const QJsonArray rows = QJsonDocument::fromJson([&] {
-                                QFile file(dataFile("performance-samples.json"));
-                                return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                            }()).array();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(readControlFile(dataFile("performance-samples.json")).value_or(QByteArray())).array();
     ASSERT_EQ(rows.size(), 1);
     const QJsonObject row = rows.first().toObject();
     EXPECT_EQ(row.value("visual_mode").toString(), "no-visuals");
