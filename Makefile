@@ -48,9 +48,9 @@ test: build fuzz-build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	@scripts/fuzz $(FUZZ_DIR) 5 smoke
 
-# The Debian package, from a build folder of its own: an optimised build without this
-# processor's vector instructions, so that it runs on any x86-64 machine. Only the
-# program and its icons are built.
+# The Debian package, from a build folder of its own: an optimised build for any x86-64
+# machine, whose face scan picks its AVX2 loops at start where the processor has them.
+# Only the program and its icons are built.
 package: deps
 	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
 	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \

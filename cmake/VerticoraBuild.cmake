@@ -34,14 +34,17 @@ function(verticora_add_library name)
 endfunction()
 
 # The face detector's inner loops are built optimised in every build type: unoptimised
-# they take a second per frame. Verticora is built on the machine it runs on, so by
-# default they also use that processor's vector instructions (about a third less time
-# per full pass); AVX-512 is left out, as the loops run slower with it. Turn
-# VERTICORA_NATIVE_DETECTOR off for a build that runs on other machines.
+# they take a second per frame. The face scan carries its vector loops twice, for any
+# x86-64 processor and for those with AVX2, and picks one at start, so a build that runs
+# on every machine still runs the fast loops where it can. VERTICORA_NATIVE_DETECTOR
+# (on by default, for a build made where it runs) builds the rest of the detector for
+# this machine's processor too; AVX-512 is left out, as the loops run slower with it.
+# Floating-point contraction stays off, as in ISO C++, so that every build computes
+# dlib's sums to the last bit.
 option(VERTICORA_NATIVE_DETECTOR "Build the face detector for this machine's processor" ON)
 # (The loops pass eight-float vectors between their own functions; GCC's note that
 # such calls differ with and without AVX concerns only calls across libraries.)
-set(VERTICORA_DETECTOR_OPTIONS -O3 -fno-math-errno -Wno-psabi)
+set(VERTICORA_DETECTOR_OPTIONS -O3 -fno-math-errno -ffp-contract=off -Wno-psabi)
 if(VERTICORA_NATIVE_DETECTOR)
   list(APPEND VERTICORA_DETECTOR_OPTIONS -march=native -mno-avx512f)
 endif()

@@ -24,8 +24,12 @@ namespace {
 
 // The bytes of the model file, read into memory that the system may back with huge
 // pages: the landmark cascade reads one leaf from a different 4-KB page for each of its
-// 7,500 trees, and with 2-MB pages those reads cost a third less. (Mapping the file
-// would save the copy, about 10 ms once, but gives only small pages.)
+// 7,500 trees, and with 2-MB pages those reads cost a third less. The hint is given once
+// the bytes are in, so the kernel's khugepaged gathers them into huge pages in the
+// background (within half a minute); given before, each first touch of a 2-MB page waits
+// for the kernel to find and clear one, at times tens of milliseconds of start-up on a
+// busy machine. (Mapping the file would save the copy but gives only small pages, and a
+// file rewritten in place would change under the checks made when it was read.)
 class ModelBytes {
 public:
     ModelBytes(const std::filesystem::path& path, const std::string& name)
@@ -50,7 +54,6 @@ public:
         m_data.reset(static_cast<std::byte*>(std::aligned_alloc(hugePage, reserved)));
         if (!m_data)
             throw fail(ENOMEM);
-        ::madvise(m_data.get(), reserved, MADV_HUGEPAGE); // a hint; small pages work too
         std::size_t done = 0;
         while (done < m_size) {
             const ::ssize_t got = ::read(fd, m_data.get() + done, m_size - done);
@@ -63,6 +66,7 @@ public:
             done += static_cast<std::size_t>(got);
         }
         ::close(fd);
+        ::madvise(m_data.get(), reserved, MADV_HUGEPAGE); // a hint; small pages work too
     }
 
     [[nodiscard]] std::span<const std::byte> bytes() const { return {m_data.get(), m_size}; }
@@ -97,7 +101,8 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
     const std::uint32_t leaves = facemodel::leavesPerTree(h);
     const bool predictorSane = h.partCount == faceLandmarkCount && h.cascadeCount >= 1 && h.cascadeCount <= 100
         && h.treesPerCascade >= 1 && h.treesPerCascade <= 10000 && h.splitsPerTree >= 1 && h.splitsPerTree < 1024
-        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535;
+        && (leaves & (leaves - 1)) == 0 && h.featurePixels >= 1 && h.featurePixels <= 65535
+        && (h.leafBits == facemodel::exactLeafBits || h.leafBits == facemodel::compactLeafBits);
     if (!detectorSane || !predictorSane)
         return "not a model of the expected shape";
     facemodel::Header laidOut = h;
@@ -105,7 +110,8 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
     if (laidOut.fileBytes != h.fileBytes || laidOut.detectorsOffset != h.detectorsOffset
         || laidOut.filtersOffset != h.filtersOffset || laidOut.initialShapeOffset != h.initialShapeOffset
         || laidOut.anchorsOffset != h.anchorsOffset || laidOut.deltasOffset != h.deltasOffset
-        || laidOut.splitsOffset != h.splitsOffset || laidOut.leavesOffset != h.leavesOffset)
+        || laidOut.splitsOffset != h.splitsOffset || laidOut.leafScalesOffset != h.leafScalesOffset
+        || laidOut.leavesOffset != h.leavesOffset)
         return "not laid out as its header says";
     return nullptr;
 }
@@ -160,13 +166,21 @@ ParsedModel parse(std::span<const std::byte> file, const std::string& name)
     shape.anchors = section<std::uint8_t>(file, h.anchorsOffset, sizes.anchors);
     shape.deltas = section<facemodel::Delta>(file, h.deltasOffset, sizes.deltas / sizeof(facemodel::Delta));
     shape.splits = section<facemodel::Split>(file, h.splitsOffset, sizes.splits / sizeof(facemodel::Split));
-    shape.leaves = section<float>(file, h.leavesOffset, sizes.leaves / sizeof(float));
+    shape.leafBits = static_cast<int>(h.leafBits);
+    if (h.leafBits == facemodel::exactLeafBits) {
+        shape.leaves = section<float>(file, h.leavesOffset, sizes.leaves / sizeof(float));
+    } else {
+        shape.compactLeaves = section<facemodel::CompactLeaf>(file, h.leavesOffset, sizes.leaves / sizeof(facemodel::CompactLeaf));
+        shape.leafScales = section<float>(file, h.leafScalesOffset, sizes.leafScales / sizeof(float));
+    }
+    const bool scalesValid = std::all_of(shape.leafScales.begin(), shape.leafScales.end(),
+                                         [](float scale) { return std::isfinite(scale) && scale >= 0; });
     const bool anchorsValid =
         std::all_of(shape.anchors.begin(), shape.anchors.end(), [&](std::uint8_t a) { return a < h.partCount; });
     const bool splitsValid = std::all_of(shape.splits.begin(), shape.splits.end(), [&](const facemodel::Split& s) {
         return s.first < h.featurePixels && s.second < h.featurePixels;
     });
-    if (!anchorsValid || !splitsValid)
+    if (!scalesValid || !anchorsValid || !splitsValid)
         throw damaged("not a model of the expected shape");
     return model;
 }
@@ -186,19 +200,24 @@ struct DlibFaceModel::Engine {
     ShapeCascade shapes;
     std::vector<PixelBox> boxes;
 
-    Engine(const std::filesystem::path& path, const std::string& name)
-        : file(path, name), model(parse(file.bytes(), name)), scanner(model.detector), shapes(model.shape)
+    Engine(const std::filesystem::path& path, const std::string& name, const HogKernels& kernels)
+        : file(path, name), model(parse(file.bytes(), name)), scanner(model.detector, kernels), shapes(model.shape)
     {
     }
 };
 
 DlibFaceModel::DlibFaceModel(const std::filesystem::path& modelPath)
+    : DlibFaceModel(modelPath, fastestHogKernels())
+{
+}
+
+DlibFaceModel::DlibFaceModel(const std::filesystem::path& modelPath, const HogKernels& kernels)
 {
     const std::string name = modelPath.string();
     std::error_code ignored;
     if (std::filesystem::is_directory(modelPath, ignored))
         throw FaceModelError("The face landmark model " + name + " is a folder, not a file.");
-    m_engine = std::make_unique<Engine>(modelPath, name);
+    m_engine = std::make_unique<Engine>(modelPath, name, kernels);
 }
 
 DlibFaceModel::~DlibFaceModel() = default;

@@ -33,6 +33,8 @@ struct GreyView {
     std::size_t bytesPerRow = 0;
 };
 
+struct HogKernels;
+
 // A failure to load the face models, with the reason in one sentence.
 class FaceModelError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -59,17 +61,20 @@ public:
 
 // dlib's HOG frontal face detector and 68-point shape predictor, read from the file the
 // build prepares from them (platform/FaceModelFormat.h). Loading reads the file as it is
-// and checks it: some 40 ms of CPU, where dlib's own loading decodes for a second.
+// and checks it: some 20 ms of CPU, where dlib's own loading decodes for a second.
 //
 // The detector gives the faces, boxes and scores dlib's own gives (scores equal to the
-// last few bits), and the landmarks dlib's cascade gives for those boxes, exactly, except
-// that dlib rounds them to whole pixels and these are not rounded. Every buffer of a
-// detection is kept for the next one, so a pass over frames of an unchanged size
-// allocates nothing. Not thread-safe.
+// last few bits), and the landmarks dlib's cascade gives for those boxes: exactly from a
+// file with dlib's leaves, nearly from one with the compact leaves the build prepares
+// (FaceModelFormat.h); dlib rounds them to whole pixels, these are not rounded. Every
+// buffer of a detection is kept for the next one, so a pass over frames of an unchanged
+// size allocates nothing. Not thread-safe.
 class DlibFaceModel final : public FaceEngine {
 public:
-    // Reads and checks the prepared model file; throws FaceModelError.
+    // Reads and checks the prepared model file; throws FaceModelError. The scan runs the
+    // fastest kernels this processor has, or those given.
     explicit DlibFaceModel(const std::filesystem::path& modelPath);
+    DlibFaceModel(const std::filesystem::path& modelPath, const HogKernels& kernels);
     ~DlibFaceModel() override;
     DlibFaceModel(const DlibFaceModel&) = delete;
     DlibFaceModel& operator=(const DlibFaceModel&) = delete;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 
 // The layout of the face model file the build prepares from dlib's HOG face detector and
@@ -16,14 +17,16 @@
 //   it loads; here that is done once at build time);
 // - the predictor: the mean shape, and per cascade stage the feature pixels (anchor
 //   landmark and offset), the split of every tree and its leaves. The leaves are nearly
-//   all of the file and stay single floats, as in dlib's model: the cascade is chaotic,
-//   and rounding them to half floats moves a few feature pixels across a pixel
-//   boundary, after which its trees take other branches and a landmark may end up most of
-//   a pixel away from dlib's.
+//   all of the file. They are kept either as dlib's single floats (leafBits 32) or, as
+//   the build prepares them, as 16-bit integers (leafBits 16) times their tree's scale:
+//   half the memory. The cascade is chaotic (a landmark nudged across a pixel boundary
+//   sends later trees down other branches), so even that rounding moves a landmark by
+//   most of a pixel now and then; what the posture measurement makes of the landmarks
+//   barely moves (tools/face-models/compare-leaves prints it over the test clips).
 namespace verticora::facemodel {
 
 inline constexpr std::array<char, 8> fileMagic{'V', 'R', 'T', 'F', 'A', 'C', 'E', 'S'};
-inline constexpr std::uint32_t fileVersion = 1;
+inline constexpr std::uint32_t fileVersion = 2;
 inline constexpr std::uint32_t byteOrderMark = 0x01020304;
 inline constexpr std::size_t sectionAlignment = 64;
 
@@ -58,13 +61,20 @@ struct Header {
     std::uint32_t treesPerCascade = 0;
     std::uint32_t splitsPerTree = 0;
     std::uint32_t featurePixels = 0; // per cascade stage
-    std::uint32_t reserved = 0;
+    std::uint32_t leafBits = 0;      // 32: floats; 16: integers times their tree's scale
     std::uint64_t initialShapeOffset = 0;
     std::uint64_t anchorsOffset = 0;
     std::uint64_t deltasOffset = 0;
     std::uint64_t splitsOffset = 0;
+    std::uint64_t leafScalesOffset = 0; // one float per tree, for integer leaves
     std::uint64_t leavesOffset = 0;
 };
+
+inline constexpr std::uint32_t exactLeafBits = 32;
+using CompactLeaf = std::int16_t;
+inline constexpr std::uint32_t compactLeafBits = 8 * sizeof(CompactLeaf);
+// The largest compact leaf value: a tree's scale is its largest leaf value / this.
+inline constexpr int compactLeafLimit = std::numeric_limits<CompactLeaf>::max();
 
 struct DetectorRecord {
     double threshold = 0;           // a window is a face when its filter sum reaches this
@@ -111,6 +121,7 @@ struct SectionSizes {
     std::uint64_t anchors;
     std::uint64_t deltas;
     std::uint64_t splits;
+    std::uint64_t leafScales;
     std::uint64_t leaves;
 };
 
@@ -125,7 +136,8 @@ struct SectionSizes {
         stages * h.featurePixels * sizeof(std::uint8_t),
         stages * h.featurePixels * sizeof(Delta),
         trees * h.splitsPerTree * sizeof(Split),
-        trees * leavesPerTree(h) * 2 * h.partCount * sizeof(float),
+        h.leafBits == exactLeafBits ? 0 : trees * sizeof(float),
+        trees * leavesPerTree(h) * 2 * h.partCount * (h.leafBits / 8),
     };
 }
 
@@ -144,6 +156,7 @@ constexpr void layOut(Header& h)
     place(h.anchorsOffset, sizes.anchors);
     place(h.deltasOffset, sizes.deltas);
     place(h.splitsOffset, sizes.splits);
+    place(h.leafScalesOffset, sizes.leafScales);
     place(h.leavesOffset, sizes.leaves);
     h.fileBytes = offset;
 }

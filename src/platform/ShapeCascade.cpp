@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-
+#include <type_traits>
 
 namespace verticora::detail {
 
@@ -23,7 +23,6 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
     const double top = static_cast<double>(box.top);
     const double width = static_cast<double>(box.right - box.left);
     const double height = static_cast<double>(box.bottom - box.top);
-    const std::size_t leafSize = 2 * parts;
     const std::size_t leavesPerTree = static_cast<std::size_t>(m_spec.splitsPerTree) + 1;
 
     for (int stage = 0; stage < m_spec.cascadeCount; ++stage) {
@@ -84,22 +83,41 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
                 const facemodel::Split& split = nodes[node];
                 node = m_pixels[split.first] - m_pixels[split.second] > split.threshold ? 2 * node + 1 : 2 * node + 2;
             }
-            m_leaves[t] = m_spec.leaves.data() + ((treeBase + t) * leavesPerTree + (node - splitCount)) * leafSize;
+            m_leaves[t] = (treeBase + t) * leavesPerTree + (node - splitCount);
         }
-        constexpr std::size_t ahead = 8;
-        for (std::size_t t = 0; t < m_leaves.size(); ++t) {
-            if (t + ahead < m_leaves.size()) {
-                for (std::size_t k = 0; k < leafSize; k += 16) // a cache line at a time
-                    __builtin_prefetch(m_leaves[t + ahead] + k);
-            }
-            const float* leaf = m_leaves[t];
-            for (std::size_t k = 0; k < leafSize; ++k)
-                m_shape[k] += leaf[k];
-        }
+        if (m_spec.leafBits == facemodel::exactLeafBits)
+            addLeaves(m_spec.leaves, treeBase);
+        else
+            addLeaves(m_spec.compactLeaves, treeBase);
     }
 
     for (std::size_t i = 0; i < parts && i < points.size(); ++i)
         points[i] = {left + static_cast<double>(m_shape[2 * i]) * width, top + static_cast<double>(m_shape[2 * i + 1]) * height};
+}
+
+template <typename Leaf>
+void ShapeCascade::addLeaves(std::span<const Leaf> leaves, std::size_t treeBase)
+{
+    const std::size_t leafSize = m_shape.size();
+    constexpr std::size_t ahead = 8;
+    constexpr std::size_t line = 64 / sizeof(Leaf);
+    for (std::size_t t = 0; t < m_leaves.size(); ++t) {
+        if (t + ahead < m_leaves.size()) {
+            const Leaf* next = leaves.data() + m_leaves[t + ahead] * leafSize;
+            for (std::size_t k = 0; k < leafSize; k += line)
+                __builtin_prefetch(next + k);
+            __builtin_prefetch(next + leafSize - 1); // a leaf may end on a line of its own
+        }
+        const Leaf* leaf = leaves.data() + m_leaves[t] * leafSize;
+        if constexpr (std::is_same_v<Leaf, float>) {
+            for (std::size_t k = 0; k < leafSize; ++k)
+                m_shape[k] += leaf[k];
+        } else {
+            const float scale = m_spec.leafScales[treeBase + t];
+            for (std::size_t k = 0; k < leafSize; ++k)
+                m_shape[k] += static_cast<float>(leaf[k]) * scale;
+        }
+    }
 }
 
 } // namespace verticora::detail

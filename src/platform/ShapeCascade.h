@@ -21,13 +21,19 @@ struct ShapeModelSpec {
     std::span<const std::uint8_t> anchors;      // per stage and feature pixel: the part it hangs on
     std::span<const facemodel::Delta> deltas;   // and its offset from that part in the mean shape
     std::span<const facemodel::Split> splits;   // per stage, tree and node
-    std::span<const float> leaves;              // per stage, tree and leaf: a shape step
+    // Per stage, tree and leaf: a shape step, as floats (leafBits 32), or as integers
+    // (leafBits 16) to multiply by the tree's scale.
+    int leafBits = facemodel::exactLeafBits;
+    std::span<const float> leaves;
+    std::span<const facemodel::CompactLeaf> compactLeaves;
+    std::span<const float> leafScales;          // per stage and tree, for compact leaves
 };
 
 // dlib's shape_predictor: from the mean shape placed in the face box, each stage reads
 // its feature pixels relative to the current shape and adds one leaf of every tree.
-// Computes what dlib computes, operation for operation, except that the result is not
-// rounded to whole pixels. The working buffers are kept between faces.
+// With dlib's float leaves it computes what dlib computes, operation for operation,
+// except that the result is not rounded to whole pixels; with compact leaves, each leaf
+// is its integers times the tree's scale. The working buffers are kept between faces.
 class ShapeCascade {
 public:
     explicit ShapeCascade(const ShapeModelSpec& spec);
@@ -36,11 +42,14 @@ public:
     void predict(const GreyView& image, const PixelBox& box, std::span<Point> points);
 
 private:
+    // Adds the leaves the trees of the stage starting at tree `treeBase` reached.
+    template <typename Leaf>
+    void addLeaves(std::span<const Leaf> leaves, std::size_t treeBase);
 
     ShapeModelSpec m_spec;
     std::vector<float> m_shape;
     std::vector<float> m_pixels;
-    std::vector<const float*> m_leaves; // the leaf each tree of a stage reaches
+    std::vector<std::size_t> m_leaves; // the leaf each tree of a stage reaches, by index
 };
 
 } // namespace verticora::detail

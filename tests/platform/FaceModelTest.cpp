@@ -3,12 +3,15 @@
 #include "DlibFaceModels.h"
 #include "platform/DlibFaceModel.h"
 #include "platform/FaceModelFormat.h"
+#include "platform/HogFaceScanner.h"
 #include "platform/LandmarkDetector.h"
+#include "platform/Y4mClip.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -78,6 +81,21 @@ detail::DlibFaceModel& preparedModel()
     return model;
 }
 
+// The prepared models with dlib's own leaves, converted for the suite once (a second or so).
+detail::DlibFaceModel& exactModel()
+{
+    static const std::unique_ptr<detail::DlibFaceModel> model = [] {
+        const fs::path folder = fs::temp_directory_path() / ("verticora-exact-leaves-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        facemodels::convertFaceModels(facemodels::dlibShapePredictorPath, folder / "face-models.bin",
+                                      facemodels::LeafPrecision::exact);
+        auto loaded = std::make_unique<detail::DlibFaceModel>(folder / "face-models.bin"); // read whole: the file can go
+        fs::remove_all(folder);
+        return loaded;
+    }();
+    return *model;
+}
+
 std::string failureOf(const fs::path& model)
 {
     LandmarkDetector detector(model);
@@ -94,8 +112,12 @@ std::string failureOf(const fs::path& model)
 
 // The prepared detector is dlib's, computed over reused buffers: on portraits of every
 // size, alone, in pairs and in a crowd, it finds the faces dlib finds, with the same
-// boxes and scores, and the landmarks dlib's cascade gives for those boxes to well
-// within a tenth of a pixel.
+// boxes and scores. With dlib's leaves it gives the landmarks dlib's cascade gives for
+// those boxes to well within a tenth of a pixel. With the compact leaves the build
+// prepares, a face whose landmarks cross no pixel boundary comes out the same to a
+// hundredth of a pixel; but the cascade is chaotic (a feature pixel read one pixel over
+// sends later trees down other branches), so on large faces some landmarks move by a
+// pixel or two, and on average by about a tenth.
 TEST(FaceModel, findsDlibsFacesAndLandmarks)
 {
     VERTICORA_REQUIRE_PORTRAIT();
@@ -106,42 +128,61 @@ TEST(FaceModel, findsDlibsFacesAndLandmarks)
     scenes.push_back(portraitsAt({{90, 0.12, 0.5}, {160, 0.9, 0.35}}));
     scenes.push_back(sampleScene("crowd-background.json"));
     scenes.push_back(sampleScene("second-face-enters.json"));
+    std::vector<GreyFrame> frames;
+    for (std::size_t i = 0; i < scenes.size(); ++i)
+        frames.emplace_back(scenes[i], i + 1 == scenes.size() ? 9.0 : 0.0);
 
-    double largestLandmarkError = 0;
-    int faces = 0;
-    for (std::size_t i = 0; i < scenes.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << "scene " << i);
-        const GreyFrame frame(scenes[i], i + 1 == scenes.size() ? 9.0 : 0.0);
-        std::vector<DetectedFace> expected;
-        std::vector<DetectedFace> found;
-        dlibModels().detector.detect(frame.view(), 0, expected);
-        preparedModel().detect(frame.view(), 0, found);
-        ASSERT_EQ(found.size(), expected.size());
-        ASSERT_FALSE(found.empty());
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            const DetectedFace& a = found[f];
-            const DetectedFace& b = expected[f];
-            EXPECT_EQ(a.left, b.left);
-            EXPECT_EQ(a.top, b.top);
-            EXPECT_EQ(a.right, b.right);
-            EXPECT_EQ(a.bottom, b.bottom);
-            EXPECT_NEAR(a.score, b.score, 1e-5);
-            const auto reference = dlibModels().landmarks.predict(
-                frame.view(), std::lround(a.left + 0.5), std::lround(a.top + 0.5), std::lround(a.right - 0.5),
-                std::lround(a.bottom - 0.5));
-            for (std::size_t p = 0; p < reference.size(); ++p) {
-                const double error = std::hypot(a.points[p].x - reference[p].x, a.points[p].y - reference[p].y);
-                largestLandmarkError = std::max(largestLandmarkError, error);
-                // dlib itself reports the landmark rounded to a whole pixel.
-                EXPECT_LE(std::abs(a.points[p].x - b.points[p].x), 0.5 + 1e-6);
-                EXPECT_LE(std::abs(a.points[p].y - b.points[p].y), 0.5 + 1e-6);
+    struct LandmarkErrors {
+        double largest = 0;
+        double mean = 0;
+        int unmovedFaces = 0; // whose landmarks all lie within a hundredth of a pixel
+    };
+    const auto landmarkErrors = [&](detail::DlibFaceModel& model) {
+        LandmarkErrors errors;
+        int points = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "scene " << i);
+            std::vector<DetectedFace> expected;
+            std::vector<DetectedFace> found;
+            dlibModels().detector.detect(frames[i].view(), 0, expected);
+            model.detect(frames[i].view(), 0, found);
+            EXPECT_EQ(found.size(), expected.size());
+            EXPECT_FALSE(found.empty());
+            for (std::size_t f = 0; f < std::min(found.size(), expected.size()); ++f) {
+                const DetectedFace& a = found[f];
+                const DetectedFace& b = expected[f];
+                EXPECT_EQ(a.left, b.left);
+                EXPECT_EQ(a.top, b.top);
+                EXPECT_EQ(a.right, b.right);
+                EXPECT_EQ(a.bottom, b.bottom);
+                EXPECT_NEAR(a.score, b.score, 1e-5);
+                const auto reference = dlibModels().landmarks.predict(
+                    frames[i].view(), std::lround(a.left + 0.5), std::lround(a.top + 0.5), std::lround(a.right - 0.5),
+                    std::lround(a.bottom - 0.5));
+                double faceLargest = 0;
+                for (std::size_t p = 0; p < reference.size(); ++p) {
+                    const double error = std::hypot(a.points[p].x - reference[p].x, a.points[p].y - reference[p].y);
+                    faceLargest = std::max(faceLargest, error);
+                    errors.mean += error;
+                    ++points;
+                }
+                errors.largest = std::max(errors.largest, faceLargest);
+                errors.unmovedFaces += faceLargest < 0.01 ? 1 : 0;
             }
-            ++faces;
         }
-    }
-    EXPECT_LT(largestLandmarkError, 0.1);
-    EXPECT_GE(faces, 16);
-    std::printf("largest landmark difference from dlib's: %.4f px over %d faces\n", largestLandmarkError, faces);
+        errors.mean /= std::max(points, 1);
+        EXPECT_GE(points, 16 * 68);
+        return errors;
+    };
+
+    const LandmarkErrors exact = landmarkErrors(exactModel());
+    EXPECT_LT(exact.largest, 0.1);
+    const LandmarkErrors compact = landmarkErrors(preparedModel());
+    EXPECT_LT(compact.mean, 0.25);
+    EXPECT_GE(compact.unmovedFaces, 3);
+    std::printf("landmarks against dlib's: dlib's leaves %.4f px at most; compact leaves %.4f px on average, "
+                "%.4f at most, %d faces unmoved\n",
+                exact.largest, compact.mean, compact.largest, compact.unmovedFaces);
 }
 
 // Every buffer of a pass is kept for the next. Frames of other sizes, and passes that
@@ -185,6 +226,65 @@ TEST(FaceModel, reusedBuffersGiveWhatAFreshDetectorGives)
     }
 }
 
+// The scan's kernels for any x86-64 processor and those for AVX2 processors find the same
+// faces with the same boxes, scores and landmarks, to the last bit: on portraits of every
+// size, alone and in a crowd, and on real webcam footage at its own odd size.
+TEST(FaceModel, everyProcessorFindsTheSameFaces)
+{
+    const detail::HogKernels* avx2 = detail::avx2HogKernels();
+    if (!avx2)
+        GTEST_SKIP() << "this processor has no AVX2";
+    VERTICORA_REQUIRE_PORTRAIT();
+    detail::DlibFaceModel baseline(LandmarkDetector::defaultModelPath(), detail::baselineHogKernels());
+    detail::DlibFaceModel vector(LandmarkDetector::defaultModelPath(), *avx2);
+
+    std::vector<GreyFrame> portraits;
+    for (const double side : {60.0, 140.0, 260.0})
+        portraits.emplace_back(portraitsAt({{side, 0.5, 0.5}}));
+    portraits.emplace_back(sampleScene("crowd-background.json"));
+    std::vector<GreyView> views;
+    for (const GreyFrame& frame : portraits)
+        views.push_back(frame.view());
+    // Every second of the footage, its luma plane as it is (400x300).
+    std::vector<ClipFrame> footage;
+    for (const char* name : {"desk-a", "desk-b"}) {
+        const fs::path clip = fs::path(testDataFolder().toStdString()) / (std::string(name) + ".y4m");
+        if (!fs::exists(clip)) {
+            ADD_FAILURE() << clip << " is missing; `make test` fetches it with scripts/fetch-test-footage";
+            continue;
+        }
+        Y4mReader reader(clip);
+        while (std::optional<ClipFrame> frame = reader.next()) {
+            if (frame->index % 25 == 0)
+                footage.push_back(std::move(*frame));
+        }
+    }
+    for (const ClipFrame& frame : footage) {
+        const PixelBufferView view = frame.buffer.view();
+        views.push_back({view.plane(0).base, view.width(), view.height(), view.plane(0).bytesPerRow});
+    }
+
+    int faces = 0;
+    std::vector<DetectedFace> expected;
+    std::vector<DetectedFace> found;
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "frame " << i);
+        baseline.detect(views[i], 0, expected);
+        vector.detect(views[i], 0, found);
+        ASSERT_EQ(found.size(), expected.size());
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            EXPECT_EQ(found[f].left, expected[f].left);
+            EXPECT_EQ(found[f].top, expected[f].top);
+            EXPECT_EQ(found[f].right, expected[f].right);
+            EXPECT_EQ(found[f].bottom, expected[f].bottom);
+            EXPECT_EQ(found[f].score, expected[f].score);
+            EXPECT_EQ(found[f].points, expected[f].points);
+        }
+        faces += static_cast<int>(found.size());
+    }
+    EXPECT_GE(faces, 60);
+}
+
 TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
 {
     const fs::path folder = fs::temp_directory_path() / ("verticora-face-models-" + std::to_string(::getpid()));
@@ -215,6 +315,21 @@ TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
     EXPECT_EQ(failureOf(flipped),
               "The face landmark model " + flipped.string()
                   + " is damaged or not a prepared face model: it is not what was written (its checksum differs).");
+
+    // A tree whose leaf scale is not a number, though the checksum was made to fit.
+    const fs::path unscaled = copy("unscaled.bin", [](const fs::path& p) {
+        std::vector<char> bytes(fs::file_size(p));
+        std::ifstream(p, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        facemodel::Header header;
+        std::memcpy(&header, bytes.data(), sizeof(header));
+        const float notANumber = std::nanf("");
+        std::memcpy(bytes.data() + header.leafScalesOffset + 4 * sizeof(float), &notANumber, sizeof(notANumber));
+        header.checksum = facemodel::checksum(std::as_bytes(std::span(bytes)).subspan(sizeof(header)));
+        std::memcpy(bytes.data(), &header, sizeof(header));
+        std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
+    EXPECT_EQ(failureOf(unscaled), "The face landmark model " + unscaled.string()
+                                       + " is damaged or not a prepared face model: it is not a model of the expected shape.");
 
     const fs::path empty = copy("empty.bin", [](const fs::path& p) { fs::resize_file(p, 0); });
     EXPECT_EQ(failureOf(empty), "The face landmark model " + empty.string() + " is damaged: it is empty.");

@@ -17,6 +17,7 @@
 
 #include "analysis/AnalysisFrames.h"
 #include "platform/DlibFaceModel.h"
+#include "platform/HogFaceScanner.h"
 #include "platform/LandmarkDetector.h"
 #include "platform/Y4mClip.h"
 
@@ -24,11 +25,13 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -39,9 +42,12 @@ using namespace verticora;
 namespace {
 
 constexpr char usage[] =
-    "usage: verticora-bench-detector [CLIP.y4m | SCENE.json] [--seconds S]\n"
+    "usage: verticora-bench-detector [CLIP.y4m | SCENE.json] [--seconds S] [--baseline-kernels] [--settle S]\n"
     "Without a clip it renders the still seated scene (tools/clip/scenes/seated-still.json)\n"
-    "from the test portrait that `make test` fetches.\n";
+    "from the test portrait that `make test` fetches. The new detector's face scan runs the\n"
+    "fastest vector loops this processor has, or with --baseline-kernels those for any x86-64.\n"
+    "--settle waits S seconds after loading the models, long enough (40 s) for the kernel to\n"
+    "gather the landmark leaves into huge pages as it does in a running application.\n";
 
 double threadMilliseconds()
 {
@@ -160,10 +166,16 @@ int main(int argc, char** argv)
 {
     std::string source = std::string(VERTICORA_SCENE_DIR) + "/seated-still.json";
     double seconds = 20;
+    double settle = 0;
+    const detail::HogKernels* kernels = &detail::fastestHogKernels();
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (argument == "--settle" && i + 1 < argc) {
+            settle = std::atof(argv[++i]);
+        } else if (argument == "--baseline-kernels") {
+            kernels = &detail::baselineHogKernels();
         } else if (argument.starts_with("--benchmark_")) {
             // `make bench` passes Google Benchmark's options to every benchmark
         } else if (!argument.starts_with("-")) {
@@ -180,7 +192,9 @@ int main(int argc, char** argv)
 
     try {
         // The new model first, so that the old one's memory does not hide its cost.
-        LandmarkDetector fresh;
+        LandmarkDetector fresh([kernels] {
+            return std::make_unique<detail::DlibFaceModel>(LandmarkDetector::defaultModelPath(), *kernels);
+        });
         const Load freshLoad = measureLoad(fresh);
         LandmarkDetector old([] { return std::make_unique<facemodels::DlibReferenceEngine>(); });
         const Load oldLoad = measureLoad(old);
@@ -189,6 +203,8 @@ int main(int argc, char** argv)
                                                                                       : "the face models cannot be read");
             return 1;
         }
+        if (settle > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(settle));
 
         FrameSource frames(source, seconds);
         std::vector<double> oldTimes;
@@ -249,7 +265,7 @@ int main(int argc, char** argv)
         std::uint64_t engineAllocations = 0;
         std::size_t engineFaces = 0;
         {
-            detail::DlibFaceModel engine(LandmarkDetector::defaultModelPath());
+            detail::DlibFaceModel engine(LandmarkDetector::defaultModelPath(), *kernels);
             const detail::GreyView view{lastGrey.data(), lastWidth, lastHeight, static_cast<std::size_t>(lastWidth)};
             std::vector<detail::DetectedFace> found;
             engine.detect(view, 0, found);
@@ -265,6 +281,7 @@ int main(int argc, char** argv)
         const double trackingMedian = median(trackingTimes);
         const int level = trackingLevels.empty() ? 0 : static_cast<int>(median({trackingLevels.begin(), trackingLevels.end()}));
         std::printf("source: %s, %zu analysis frames\n", source.c_str(), oldTimes.size());
+        std::printf("face scan kernels: %s\n", kernels->name);
         std::printf("full pass, median CPU per frame:\n");
         std::printf("  old (dlib as it loads, whole pyramid)   %7.2f ms\n", oldMedian);
         std::printf("  new, whole pyramid (nobody tracked)     %7.2f ms   old/new %.2f\n", wholeMedian,

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,6 +66,25 @@ void require(bool condition, const std::string& what)
         throw std::runtime_error("The face models cannot be converted: " + what + ".");
 }
 
+// The leaves of a tree as integers into `out`, in steps of the scale it returns: the
+// largest leaf value maps to the largest integer, every value to its nearest step.
+float compact(const dlib::impl::regression_tree& tree, std::span<facemodel::CompactLeaf> out)
+{
+    float largest = 0;
+    for (const auto& leaf : tree.leaf_values)
+        largest = std::max(largest, dlib::max(dlib::abs(leaf)));
+    const float scale = largest / static_cast<float>(facemodel::compactLeafLimit);
+    std::size_t i = 0;
+    for (const auto& leaf : tree.leaf_values) {
+        for (const float value : leaf) {
+            const long step = scale > 0 ? std::lround(value / scale) : 0;
+            out[i++] = static_cast<facemodel::CompactLeaf>(std::clamp<long>(step, -facemodel::compactLeafLimit,
+                                                                 facemodel::compactLeafLimit));
+        }
+    }
+    return scale;
+}
+
 template <typename T>
 void put(std::vector<std::byte>& file, std::uint64_t offset, const T* values, std::size_t count)
 {
@@ -73,7 +93,8 @@ void put(std::vector<std::byte>& file, std::uint64_t offset, const T* values, st
 
 } // namespace
 
-void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output)
+void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output,
+                       LeafPrecision leafPrecision)
 {
     const PredictorParts parts = readPredictor(shapePredictor);
     facemodel::Header h;
@@ -109,6 +130,7 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
     h.treesPerCascade = static_cast<std::uint32_t>(trees);
     h.splitsPerTree = static_cast<std::uint32_t>(splits);
     h.featurePixels = static_cast<std::uint32_t>(pixels);
+    h.leafBits = leafPrecision == LeafPrecision::exact ? facemodel::exactLeafBits : facemodel::compactLeafBits;
 
     // The detector, with the separable filters dlib would compute when it loads.
     const dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
@@ -163,6 +185,8 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
     std::vector<facemodel::Delta> deltas;
     std::vector<facemodel::Split> splitRecords;
     std::vector<float> leaves;
+    std::vector<float> leafScales;
+    std::vector<facemodel::CompactLeaf> compactLeaves;
     for (std::size_t stage = 0; stage < parts.forests.size(); ++stage) {
         for (std::size_t i = 0; i < pixels; ++i) {
             anchors.push_back(static_cast<std::uint8_t>(parts.anchors[stage][i]));
@@ -172,16 +196,25 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
             for (const auto& split : tree.splits)
                 splitRecords.push_back({static_cast<std::uint16_t>(split.idx1), static_cast<std::uint16_t>(split.idx2),
                                         split.thresh});
-            for (const auto& leaf : tree.leaf_values) {
-                for (long k = 0; k < leaf.size(); ++k)
-                    leaves.push_back(leaf(k));
+            if (leafPrecision == LeafPrecision::exact) {
+                for (const auto& leaf : tree.leaf_values)
+                    leaves.insert(leaves.end(), leaf.begin(), leaf.end());
+            } else {
+                const std::size_t treeLeaves = (splits + 1) * static_cast<std::size_t>(parts.initialShape.size());
+                compactLeaves.resize(compactLeaves.size() + treeLeaves);
+                leafScales.push_back(compact(tree, std::span(compactLeaves).last(treeLeaves)));
             }
         }
     }
     put(file, h.anchorsOffset, anchors.data(), anchors.size());
     put(file, h.deltasOffset, deltas.data(), deltas.size());
     put(file, h.splitsOffset, splitRecords.data(), splitRecords.size());
-    put(file, h.leavesOffset, leaves.data(), leaves.size());
+    if (leafPrecision == LeafPrecision::exact) {
+        put(file, h.leavesOffset, leaves.data(), leaves.size());
+    } else {
+        put(file, h.leafScalesOffset, leafScales.data(), leafScales.size());
+        put(file, h.leavesOffset, compactLeaves.data(), compactLeaves.size());
+    }
     h.checksum = facemodel::checksum(std::span<const std::byte>(file).subspan(sizeof(h)));
     std::memcpy(file.data(), &h, sizeof(h));
 

@@ -13,10 +13,15 @@ namespace verticora::facemodels {
 
 inline constexpr const char* dlibShapePredictorPath = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
 
+// How the landmark trees' leaves are kept: as dlib's floats, or as 16-bit integers with a
+// scale per tree, half the size (platform/FaceModelFormat.h).
+enum class LeafPrecision { exact, compact };
+
 // Writes the face model file from dlib's built-in frontal face detector and the shape
 // predictor at `shapePredictor`: first to `output` + ".part", then renamed, so a reader
 // never sees half a file. Throws std::runtime_error with one sentence.
-void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output);
+void convertFaceModels(const std::filesystem::path& shapePredictor, const std::filesystem::path& output,
+                       LeafPrecision leafPrecision = LeafPrecision::compact);
 
 // Face finding as the application did it before the prepared models: dlib's detector
 // decoded from its built-in description, over the whole pyramid whatever level is asked

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <optional>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,12 +23,18 @@ namespace {
 constexpr char usage[] =
     "usage: verticora-replay CLIP.y4m [--calibrate-at SECONDS] [--yellow Y] [--red R] [--delay D]\n"
     "                        [--sink START,END,DEPTH[,RAMP]]... [--lean START,END,ZOOM[,RAMP]]... [--summary-only]\n"
+    "                        [--model FACE-MODELS.bin] [--compare-model FACE-MODELS.bin]\n"
     "Runs the analysis chain and the posture engine over the clip as fast as it can and writes\n"
     "one JSON object per analysed frame, then {\"summary\": {...}}. --sink shifts the picture down\n"
     "by DEPTH frame heights from START to END (clip seconds), as if the person sank; --lean\n"
     "magnifies it about its centre by ZOOM (below 1: leaning back); each eases in and out over\n"
     "RAMP seconds (0.4 unless given). The summary gives, per move,\n"
-    "the seconds from its start to red, from red to the alert, and without a measured face.\n";
+    "the seconds from its start to red, from red to the alert, and without a measured face.\n"
+    "--model reads another prepared face model file than the build's. --compare-model replays\n"
+    "the clip with both models and writes, instead, one line per analysed frame whose state\n"
+    "differs, then {\"comparison\": {...}}: the frames compared, those analysed in one run only,\n"
+    "how many changed state, and the largest change of the deviation, overall and of the\n"
+    "deviation up to 3 (the height meter's range; beyond it nothing the user sees changes).\n";
 
 void printLine(const QJsonObject& object)
 {
@@ -101,6 +109,70 @@ QJsonObject summaryObject(const ReplaySummary& summary)
     return object;
 }
 
+// The deviations the user can tell apart: the height meter shows 0 to 3, the live score
+// is 0 and the reminders are at their strongest well before 3.
+constexpr double largestVisibleDeviation = 3.0;
+
+// What the user would see differently with another face model: the frames analysed in
+// both runs, compared by state and deviation.
+struct Comparison {
+    int frames = 0;
+    int analysedInOneOnly = 0;
+    int stateChanges = 0;
+    double largestDeviationChange = 0;
+    double largestVisibleChange = 0; // of the deviation up to largestVisibleDeviation
+    std::optional<double> largestVisibleAt;
+};
+
+Comparison compare(const std::vector<ReplayFrame>& a, const std::vector<ReplayFrame>& b,
+                   const std::function<void(const ReplayFrame&, const ReplayFrame&)>& stateChanged)
+{
+    Comparison c;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() || j < b.size()) {
+        if (j == b.size() || (i < a.size() && a[i].time < b[j].time)) {
+            ++c.analysedInOneOnly;
+            ++i;
+            continue;
+        }
+        if (i == a.size() || b[j].time < a[i].time) {
+            ++c.analysedInOneOnly;
+            ++j;
+            continue;
+        }
+        const ReplayFrame& x = a[i++];
+        const ReplayFrame& y = b[j++];
+        ++c.frames;
+        if (x.state != y.state || x.score.has_value() != y.score.has_value()) {
+            ++c.stateChanges;
+            stateChanged(x, y);
+        }
+        if (x.score && y.score) {
+            c.largestDeviationChange = std::max(c.largestDeviationChange, std::abs(*x.score - *y.score));
+            const double visible = std::abs(std::min(*x.score, largestVisibleDeviation)
+                                            - std::min(*y.score, largestVisibleDeviation));
+            if (visible > c.largestVisibleChange) {
+                c.largestVisibleChange = visible;
+                c.largestVisibleAt = x.time;
+            }
+        }
+    }
+    return c;
+}
+
+QJsonObject comparisonObject(const Comparison& c)
+{
+    return {
+        {"frames", c.frames},
+        {"analysed_in_one_only", c.analysedInOneOnly},
+        {"state_changes", c.stateChanges},
+        {"largest_deviation_change", c.largestDeviationChange},
+        {"largest_visible_change", c.largestVisibleChange},
+        {"largest_visible_at", c.largestVisibleAt ? QJsonValue(*c.largestVisibleAt) : QJsonValue()},
+    };
+}
+
 bool parseNumber(const char* text, double& value)
 {
     char* end = nullptr;
@@ -144,6 +216,8 @@ int main(int argc, char** argv)
     std::string clip;
     ClipReplaySettings settings;
     bool summaryOnly = false;
+    std::filesystem::path model = LandmarkDetector::defaultModelPath();
+    std::optional<std::filesystem::path> comparedModel;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--sink" || argument == "--lean") {
@@ -158,6 +232,14 @@ int main(int argc, char** argv)
         }
         if (argument == "--summary-only") {
             summaryOnly = true;
+            continue;
+        }
+        if (argument == "--model" && i + 1 < argc) {
+            model = argv[++i];
+            continue;
+        }
+        if (argument == "--compare-model" && i + 1 < argc) {
+            comparedModel = argv[++i];
             continue;
         }
         double* target = argument == "--calibrate-at" ? &settings.calibrateAt
@@ -182,15 +264,33 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    ClipReplay replay(std::make_unique<LandmarkDetector>(), settings);
-    const ReplaySummary summary = replay.run(clip, [summaryOnly](const ReplayFrame& frame) {
+    // Each run's frames and summary, a damaged clip reported.
+    const auto replay = [&](const std::filesystem::path& faceModels, const std::function<void(const ReplayFrame&)>& each) {
+        ClipReplay chain(std::make_unique<LandmarkDetector>(faceModels), settings);
+        const ReplaySummary summary = chain.run(clip, each);
+        if (summary.error)
+            std::fprintf(stderr, "verticora-replay: %s\n", summary.error->c_str());
+        return summary;
+    };
+
+    if (comparedModel) {
+        std::vector<ReplayFrame> frames;
+        std::vector<ReplayFrame> comparedFrames;
+        const ReplaySummary first = replay(model, [&](const ReplayFrame& f) { frames.push_back(f); });
+        const ReplaySummary second = replay(*comparedModel, [&](const ReplayFrame& f) { comparedFrames.push_back(f); });
+        const Comparison comparison = compare(frames, comparedFrames, [&](const ReplayFrame& a, const ReplayFrame& b) {
+            if (!summaryOnly)
+                printLine(QJsonObject{{"t", a.time}, {"state", frameObject(a)["state"]}, {"score", frameObject(a)["score"]},
+                                      {"compared_state", frameObject(b)["state"]}, {"compared_score", frameObject(b)["score"]}});
+        });
+        printLine(QJsonObject{{"comparison", comparisonObject(comparison)}});
+        return first.error || second.error ? 1 : 0;
+    }
+
+    const ReplaySummary summary = replay(model, [summaryOnly](const ReplayFrame& frame) {
         if (!summaryOnly)
             printLine(frameObject(frame));
     });
     printLine(QJsonObject{{"summary", summaryObject(summary)}});
-    if (summary.error) {
-        std::fprintf(stderr, "verticora-replay: %s\n", summary.error->c_str());
-        return 1;
-    }
-    return 0;
+    return summary.error ? 1 : 0;
 }
