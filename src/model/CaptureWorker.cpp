@@ -309,7 +309,6 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
         elapsed, m_analysisInterval, trackingRateDelivery, [&] { return m_motionGate->interval(image); });
     if (!due)
         return;
-    const double observationGap = elapsed;
     m_lastInference = now;
 
     FrameAnalysis result;
@@ -325,21 +324,8 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     const PixelBufferView& analysed = resized ? *resized : image;
     result.aspect = static_cast<double>(image.width()) / image.height();
 
-    const double wallTime = m_clock->wallTime();
-    const bool forcesFullTracker = m_lease->forcesFullTracker(wallTime, now);
-    const int radius = honouredTrackerRadius(m_lease->trackerRadius(wallTime, now));
-    if (radius != m_detector->patchRadius())
-        m_detector->replacePatchTracker(radius);
-
-    bool detectionFailed = false;
-    SeatedDetection detection;
-    try {
-        detection = m_detector->detect(analysed, result.aspect, now,
-                                       m_analysisInterval >= AnalysisCadence::lightweightMinimumInterval && !forcesFullTracker);
-    } catch (const std::exception&) {
-        detectionFailed = true;
-        detection = {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};
-    }
+    FrameDiagnostics& info = result.diagnostics;
+    SeatedDetection detection = detect(analysed, result.aspect, now, info);
     const double visionEnd = threadCpuSeconds();
     m_visionCPU += visionEnd - resizeEnd;
 
@@ -348,18 +334,15 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     else
         clearMotionGate();
 
-    FrameDiagnostics& info = result.diagnostics;
     info.frames = m_deliveredFrames;
     info.format = image.format();
     info.width = image.width();
     info.height = image.height();
-    if (!detectionFailed)
-        info.trackerAblationFull = forcesFullTracker;
     info.featuresValid = detection.features.has_value();
     describeTracker(info);
     info.trackingRateDelivery = trackingRateDelivery;
     info.analysisInterval = *due;
-    info.observationGap = observationGap;
+    info.observationGap = elapsed;
     info.resizeCpuSeconds = m_resizeCPU;
     info.visionCpuSeconds = m_visionCPU;
     m_analysisCPU += threadCpuSeconds() - analysisStart;
@@ -371,6 +354,23 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     result.features = std::move(detection.features);
     result.loss = detection.loss;
     m_callbacks.analysed(std::move(result));
+}
+
+SeatedDetection CaptureWorker::detect(const PixelBufferView& image, double aspect, double now, FrameDiagnostics& info)
+{
+    const double wallTime = m_clock->wallTime();
+    const bool forcesFullTracker = m_lease->forcesFullTracker(wallTime, now);
+    const int radius = honouredTrackerRadius(m_lease->trackerRadius(wallTime, now));
+    if (radius != m_detector->patchRadius())
+        m_detector->replacePatchTracker(radius);
+    try {
+        SeatedDetection detection = m_detector->detect(
+            image, aspect, now, m_analysisInterval >= AnalysisCadence::lightweightMinimumInterval && !forcesFullTracker);
+        info.trackerAblationFull = forcesFullTracker;
+        return detection;
+    } catch (const std::exception&) {
+        return {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};
+    }
 }
 
 void CaptureWorker::describeTracker(FrameDiagnostics& diagnostics) const

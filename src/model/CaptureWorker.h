@@ -109,6 +109,9 @@ private:
     void reportLent(std::int64_t generation);
     void processPendingFrame();
     void analyse(const CapturedFrame& frame);
+    // Runs the detector as a diagnostic lease steers it; a detector that fails gives a
+    // frame without a face.
+    SeatedDetection detect(const PixelBufferView& image, double aspect, double now, FrameDiagnostics& info);
     // The detector's and the motion gate's part of a frame's diagnostics.
     void describeTracker(FrameDiagnostics& diagnostics) const;
     void clearMotionGate();
