@@ -51,12 +51,12 @@ void CameraModel::handleAnalysis(FrameAnalysis analysis)
 
     receive(analysis.features, analysis.time, analysis.loss, true);
 
+    FrameDiagnostics& frame = analysis.diagnostics;
     const double uptime = m_clock->uptime();
-    analysis.diagnostics.insert(QStringLiteral("reacquiring"), m_awaitingReacquisition);
-    analysis.diagnostics.insert(QStringLiteral("analysis_age_seconds"), uptime - m_lastAnalysisTime);
-    analysis.diagnostics.insert(QStringLiteral("pipeline_ms"), (uptime - analysis.time) * 1000.0);
-    m_performance->captureInfo() = std::move(analysis.diagnostics);
-    emit frameHandled();
+    frame.reacquiring = m_awaitingReacquisition;
+    frame.analysisAgeSeconds = uptime - m_lastAnalysisTime;
+    frame.pipelineMilliseconds = (uptime - analysis.time) * 1000.0;
+    emit frameHandled(frame);
 }
 
 void CameraModel::receive(const std::optional<PoseFeatures>& features, double time, FaceLossReason loss,
