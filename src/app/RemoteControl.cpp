@@ -53,7 +53,7 @@ RemoteControl::RemoteControl(CameraModel& model, std::function<void()> showContr
     const InstanceStatus now = status();
     m_lastState = now.state;
     m_lastZone = now.zone;
-    connect(&m_model, &CameraModel::willChange, this, &RemoteControl::scheduleStatusCheck);
+    connect(&m_model, &CameraModel::changed, this, &RemoteControl::checkStatus);
 }
 
 std::optional<ControlRefusal> RemoteControl::showControls()
@@ -119,18 +119,8 @@ QByteArray RemoteControl::answer(const QByteArray& request)
     return QByteArrayLiteral("unknown");
 }
 
-void RemoteControl::scheduleStatusCheck()
-{
-    if (m_checkScheduled)
-        return;
-    m_checkScheduled = true;
-    // After the batch of changes that announced itself, so the pair is read once it settled.
-    QMetaObject::invokeMethod(this, &RemoteControl::checkStatus, Qt::QueuedConnection);
-}
-
 void RemoteControl::checkStatus()
 {
-    m_checkScheduled = false;
     const InstanceStatus now = status();
     if (now.state == m_lastState && now.zone == m_lastZone)
         return;

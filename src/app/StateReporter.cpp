@@ -30,20 +30,12 @@ void printLine(const QJsonObject& object)
 StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObject* parent)
     : QObject(parent), m_model(model), m_clock(clock)
 {
-    connect(&m_model, &CameraModel::willChange, this, &StateReporter::scheduleReport);
+    connect(&m_model, &CameraModel::changed, this, &StateReporter::report);
     connect(&m_model, &CameraModel::frameHandled, this, [this](const FrameDiagnostics& frame) {
         m_pipelineMilliseconds.push_back(frame.pipelineMilliseconds);
         m_lastFrame = frame;
     });
-    scheduleReport();
-}
-
-void StateReporter::scheduleReport()
-{
-    if (m_scheduled)
-        return;
-    m_scheduled = true;
-    // After the batch of changes that announced itself, so one line shows all of it.
+    // The first line once the application has started.
     QMetaObject::invokeMethod(this, &StateReporter::report, Qt::QueuedConnection);
 }
 
@@ -60,7 +52,6 @@ void StateReporter::report()
         {QStringLiteral("pauseReason"), m_model.paused() ? QJsonValue(m_model.pauseReasonValue()) : QJsonValue()},
         {QStringLiteral("active"), m_model.active()},
     };
-    m_scheduled = false;
     const QString line = QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact));
     if (line == m_lastLine)
         return;

@@ -34,8 +34,6 @@ constexpr double progressSaveInterval = 30.0;
 constexpr double progressPublishInterval = 1.0;
 constexpr int housekeepingMilliseconds = 300;
 constexpr double staleCameraSeconds = 0.65;
-constexpr double defaultSmokeDepth = 8;
-constexpr double maximumSmokeDepth = 10;
 
 std::shared_ptr<DiagnosticVisualPolicy> makeDiagnostics(const std::shared_ptr<const ModelClock>& clock)
 {
@@ -47,10 +45,6 @@ void registerMetaTypes()
 {
     qRegisterMetaType<CameraChoice>();
     qRegisterMetaType<ControlsPage>();
-    qRegisterMetaType<ReminderMode>();
-    qRegisterMetaType<EdgeEffectStyle>();
-    qRegisterMetaType<LiveChartMotion>();
-    qRegisterMetaType<MenuBarStyle>();
 }
 
 } // namespace
@@ -70,14 +64,17 @@ QString pauseReasonName(PauseReason reason)
 
 CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options,
                          QObject* parent)
-    : QObject(parent), m_store(std::move(store)), m_options(options),
+    : QObject(parent), m_store(std::move(store)), m_options(options), m_changes(new ChangeBatch(this)),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
       m_diagnostics(makeDiagnostics(m_clock)),
       m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
-      m_alerts(std::move(services.alerts)), m_runToken(std::make_shared<CameraRunToken>()),
+      m_alerts(std::move(services.alerts)),
+      m_display(new DisplaySettings(*m_alerts, *m_changes, [this] { persistSettings(false); }, this)),
+      m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
 {
     registerMetaTypes();
+    connect(m_changes, &ChangeBatch::changed, this, &CameraModel::changed);
     m_displayedDay = DailyProgressCalendar::dateID(m_clock->wallTime());
     m_message = texts::text(texts::chooseCamera) + texts::text(platformTexts.videoStaysLocal);
     m_trackingGuidance = texts::text(texts::initialGuidance);
@@ -102,7 +99,8 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
 
     startCaptureThread(std::move(services.makeLandmarkRequest));
     loadPreferences();
-    pushDisplaySettings();
+    // Without a readable record the defaults are shown.
+    m_display->load(m_preferences);
     if (m_options.observesLifecycle)
         refreshCameras();
     refreshSavedState(true);
@@ -184,15 +182,6 @@ void CameraModel::observeLifecycle()
 
 // Published properties.
 
-void CameraModel::openBatch()
-{
-    if (m_batchOpen)
-        return;
-    m_batchOpen = true;
-    emit willChange();
-    QMetaObject::invokeMethod(this, [this] { m_batchOpen = false; }, Qt::QueuedConnection);
-}
-
 QVariant CameraModel::scoreValue() const
 {
     return m_score ? QVariant(*m_score) : QVariant();
@@ -215,69 +204,22 @@ QVariant CameraModel::persistenceMessageValue() const
 
 void CameraModel::setControlsPage(ControlsPage page)
 {
-    publish(m_controlsPage, page, &CameraModel::controlsPageChanged);
-}
-
-void CameraModel::setReminderMode(ReminderMode mode)
-{
-    publish(m_reminderMode, mode, &CameraModel::reminderModeChanged);
-}
-
-void CameraModel::setEdgeEffectStyle(EdgeEffectStyle style)
-{
-    if (style == m_edgeEffectStyle)
-        return;
-    publish(m_edgeEffectStyle, style, &CameraModel::edgeEffectStyleChanged);
-    m_alerts->setEdgeEffectStyle(style);
-}
-
-void CameraModel::setLiveChartMotion(LiveChartMotion motion)
-{
-    publish(m_liveChartMotion, motion, &CameraModel::liveChartMotionChanged);
-}
-
-void CameraModel::setMenuBarStyle(MenuBarStyle style)
-{
-    publish(m_menuBarStyle, style, &CameraModel::menuBarStyleChanged);
+    publish(m_controlsPage, page);
 }
 
 void CameraModel::setYellow(double yellow)
 {
-    publish(m_yellow, yellow, &CameraModel::yellowChanged);
+    publish(m_yellow, yellow);
 }
 
 void CameraModel::setRed(double red)
 {
-    publish(m_red, red, &CameraModel::redChanged);
+    publish(m_red, red);
 }
 
 void CameraModel::setDelay(double delay)
 {
-    publish(m_delay, delay, &CameraModel::delayChanged);
-}
-
-void CameraModel::setSmokeDepth(double depth)
-{
-    if (!std::isfinite(depth))
-        return;
-    const double clamped = std::clamp(depth, 0.0, maximumSmokeDepth);
-    if (clamped == m_smokeDepth)
-        return;
-    publish(m_smokeDepth, clamped, &CameraModel::smokeDepthChanged);
-    m_alerts->setSmokeDepthScale(clamped);
-    persistSettings(false);
-}
-
-void CameraModel::setRedAlertEnabled(bool on)
-{
-    if (on == m_redAlertEnabled)
-        return;
-    publish(m_redAlertEnabled, on, &CameraModel::redAlertEnabledChanged);
-    if (m_alerts->redAlertEnabled() != on) {
-        m_alerts->setRedAlertEnabled(on);
-        m_alerts->presentCurrent();
-    }
-    persistSettings(false);
+    publish(m_delay, delay);
 }
 
 // Preferences.
@@ -296,37 +238,16 @@ void CameraModel::loadPreferences()
         return;
     m_preferences = *loaded.preferences;
     const PosturePreferences& p = m_preferences;
-    m_redAlertEnabled = p.redAlertEnabled.value_or(true);
-    m_liveChartMotion = LiveChartMotion::responsive;
-    if (p.liveChartMotion) {
-        m_liveChartMotion = fromRawName<LiveChartMotion>(p.liveChartMotion->toStdString()).value_or(
-            LiveChartMotion::responsive);
-    }
-    m_menuBarStyle = MenuBarStyle::color;
-    m_edgeEffectStyle = p.edgeEffectStyle.value_or(EdgeEffectStyle::tide);
-    // Every smoke variant of older versions is shown as the one smoke reminder.
-    m_reminderMode = p.reminderMode == ReminderMode::menuBar ? ReminderMode::menuBar : ReminderMode::smoke;
-    m_smokeDepth = std::clamp(p.smokeDepth.value_or(defaultSmokeDepth), 0.0, maximumSmokeDepth);
     m_selectedID = p.selectedCameraID.value_or(QString());
     m_delay = p.delay;
     m_yellow = p.yellow;
     m_red = p.red;
 }
 
-void CameraModel::pushDisplaySettings()
-{
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
-    m_alerts->setEdgeEffectStyle(m_edgeEffectStyle);
-    if (m_alerts->redAlertEnabled() != m_redAlertEnabled) {
-        m_alerts->setRedAlertEnabled(m_redAlertEnabled);
-        m_alerts->presentCurrent();
-    }
-}
-
 void CameraModel::refreshSavedState(bool loadBoundaries)
 {
     const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_selectedID);
-    publish(m_hasSavedCalibration, calibration.has_value(), &CameraModel::hasSavedCalibrationChanged);
+    publish(m_hasSavedCalibration, calibration.has_value());
     if (!loadBoundaries)
         return;
     setYellow(calibration ? calibration->yellow : m_preferences.yellow);
@@ -336,12 +257,7 @@ void CameraModel::refreshSavedState(bool loadBoundaries)
 void CameraModel::persistSettings(bool includeConfirmedBaseline)
 {
     PosturePreferences& p = m_preferences;
-    p.liveChartMotion = texts::text(rawName(m_liveChartMotion));
-    p.menuBarStyle = texts::text(rawName(MenuBarStyle::color));
-    p.redAlertEnabled = m_redAlertEnabled;
-    p.edgeEffectStyle = m_edgeEffectStyle;
-    p.reminderMode = m_reminderMode;
-    p.smokeDepth = m_smokeDepth;
+    m_display->storeInto(p);
     p.selectedCameraID = m_selectedID.isEmpty() ? std::nullopt : std::optional(m_selectedID);
     if (isValidDelay(m_delay))
         p.delay = m_delay;
@@ -372,16 +288,15 @@ void CameraModel::persistSettings(bool includeConfirmedBaseline)
 
     if (const std::optional<PreferencesFailure> failure = m_store.save(m_preferences)) {
         m_showingLoadFailure = false;
-        publish(m_hasSavedCalibration, false, &CameraModel::hasSavedCalibrationChanged);
-        publish(m_persistenceMessage, std::optional(PreferencesStore::saveFailureMessage(*failure)),
-                &CameraModel::persistenceMessageChanged);
+        publish(m_hasSavedCalibration, false);
+        publish(m_persistenceMessage, std::optional(PreferencesStore::saveFailureMessage(*failure)));
         return;
     }
     // The load failure asks the user to set their zones again; it stays in view until
     // they have, rather than vanishing with the first save of a setting.
     if (!m_showingLoadFailure || includeConfirmedBaseline) {
         m_showingLoadFailure = false;
-        publish(m_persistenceMessage, std::optional<QString>(), &CameraModel::persistenceMessageChanged);
+        publish(m_persistenceMessage, std::optional<QString>());
     }
     refreshSavedState(false);
 }
@@ -394,7 +309,7 @@ void CameraModel::housekeepingTick()
     pollPause(wallTime);
 
     m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused, m_stage, m_state,
-                           m_engine.alert(), m_bottomExitHeld, m_menuBarStyle});
+                           m_engine.alert(), m_bottomExitHeld, m_display->menuBarStyle()});
 
     const QString today = DailyProgressCalendar::dateID(wallTime);
     if (today != m_displayedDay) {

@@ -2,6 +2,8 @@
 
 #include "analysis/PoseFeatures.h"
 #include "model/CaptureService.h"
+#include "model/ChangeBatch.h"
+#include "model/DisplaySettings.h"
 #include "model/PostureEngine.h"
 #include "model/SetupCheck.h"
 #include "store/PreferencesStore.h"
@@ -88,39 +90,33 @@ struct UpdateWindowContext {
 // the "Verticora.camera" thread.
 class CameraModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(verticora::ControlsPage controlsPage READ controlsPage WRITE setControlsPage NOTIFY controlsPageChanged FINAL)
-    Q_PROPERTY(QList<verticora::CameraChoice> cameras READ cameras NOTIFY camerasChanged FINAL)
-    Q_PROPERTY(QString selectedID READ selectedID NOTIFY selectedIDChanged FINAL)
-    Q_PROPERTY(bool active READ active NOTIFY activeChanged FINAL)
-    Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged FINAL)
-    Q_PROPERTY(QString state READ state NOTIFY stateChanged FINAL)
-    Q_PROPERTY(QString message READ message NOTIFY messageChanged FINAL)
-    Q_PROPERTY(QString stage READ stage NOTIFY stageChanged FINAL)
-    Q_PROPERTY(bool capturing READ capturing NOTIFY capturingChanged FINAL)
-    Q_PROPERTY(double progress READ progress NOTIFY progressChanged FINAL)
-    Q_PROPERTY(QVariant score READ scoreValue NOTIFY scoreChanged FINAL)
-    Q_PROPERTY(double warningProgress READ warningProgress NOTIFY warningProgressChanged FINAL)
-    Q_PROPERTY(verticora::ReminderMode reminderMode READ reminderMode WRITE setReminderMode NOTIFY reminderModeChanged FINAL)
-    Q_PROPERTY(double smokeDepth READ smokeDepth WRITE setSmokeDepth NOTIFY smokeDepthChanged FINAL)
-    Q_PROPERTY(verticora::EdgeEffectStyle edgeEffectStyle READ edgeEffectStyle WRITE setEdgeEffectStyle NOTIFY edgeEffectStyleChanged FINAL)
-    Q_PROPERTY(verticora::LiveChartMotion liveChartMotion READ liveChartMotion WRITE setLiveChartMotion NOTIFY liveChartMotionChanged FINAL)
-    Q_PROPERTY(bool redAlertEnabled READ redAlertEnabled WRITE setRedAlertEnabled NOTIFY redAlertEnabledChanged FINAL)
-    Q_PROPERTY(verticora::MenuBarStyle menuBarStyle READ menuBarStyle WRITE setMenuBarStyle NOTIFY menuBarStyleChanged FINAL)
-    Q_PROPERTY(bool hasPose READ hasPose NOTIFY hasPoseChanged FINAL)
-    Q_PROPERTY(bool bottomExitHeld READ bottomExitHeld NOTIFY bottomExitHeldChanged FINAL)
-    Q_PROPERTY(QList<QPointF> landmarks READ landmarks NOTIFY landmarksChanged FINAL)
-    Q_PROPERTY(double frameAspect READ frameAspect NOTIFY frameAspectChanged FINAL)
-    Q_PROPERTY(double yellow READ yellow WRITE setYellow NOTIFY yellowChanged FINAL)
-    Q_PROPERTY(double red READ red WRITE setRed NOTIFY redChanged FINAL)
-    Q_PROPERTY(double delay READ delay WRITE setDelay NOTIFY delayChanged FINAL)
-    Q_PROPERTY(bool paused READ paused NOTIFY pausedChanged FINAL)
-    Q_PROPERTY(QVariant pauseUntil READ pauseUntilValue NOTIFY pauseUntilChanged FINAL)
-    Q_PROPERTY(QString pauseReason READ pauseReasonValue NOTIFY pauseReasonChanged FINAL)
-    Q_PROPERTY(QString setupCheckPhase READ setupCheckPhase NOTIFY setupCheckPhaseChanged FINAL)
-    Q_PROPERTY(bool canUndoHeightReset READ canUndoHeightReset NOTIFY canUndoHeightResetChanged FINAL)
-    Q_PROPERTY(bool hasSavedCalibration READ hasSavedCalibration NOTIFY hasSavedCalibrationChanged FINAL)
-    Q_PROPERTY(QVariant persistenceMessage READ persistenceMessageValue NOTIFY persistenceMessageChanged FINAL)
-    Q_PROPERTY(bool cameraEnabled READ cameraEnabled NOTIFY cameraEnabledChanged FINAL)
+    Q_PROPERTY(verticora::ControlsPage controlsPage READ controlsPage WRITE setControlsPage NOTIFY changed FINAL)
+    Q_PROPERTY(QList<verticora::CameraChoice> cameras READ cameras NOTIFY changed FINAL)
+    Q_PROPERTY(QString selectedID READ selectedID NOTIFY changed FINAL)
+    Q_PROPERTY(bool active READ active NOTIFY changed FINAL)
+    Q_PROPERTY(bool loading READ loading NOTIFY changed FINAL)
+    Q_PROPERTY(QString state READ state NOTIFY changed FINAL)
+    Q_PROPERTY(QString message READ message NOTIFY changed FINAL)
+    Q_PROPERTY(QString stage READ stage NOTIFY changed FINAL)
+    Q_PROPERTY(bool capturing READ capturing NOTIFY changed FINAL)
+    Q_PROPERTY(double progress READ progress NOTIFY changed FINAL)
+    Q_PROPERTY(QVariant score READ scoreValue NOTIFY changed FINAL)
+    Q_PROPERTY(double warningProgress READ warningProgress NOTIFY changed FINAL)
+    Q_PROPERTY(bool hasPose READ hasPose NOTIFY changed FINAL)
+    Q_PROPERTY(bool bottomExitHeld READ bottomExitHeld NOTIFY changed FINAL)
+    Q_PROPERTY(QList<QPointF> landmarks READ landmarks NOTIFY changed FINAL)
+    Q_PROPERTY(double frameAspect READ frameAspect NOTIFY changed FINAL)
+    Q_PROPERTY(double yellow READ yellow WRITE setYellow NOTIFY changed FINAL)
+    Q_PROPERTY(double red READ red WRITE setRed NOTIFY changed FINAL)
+    Q_PROPERTY(double delay READ delay WRITE setDelay NOTIFY changed FINAL)
+    Q_PROPERTY(bool paused READ paused NOTIFY changed FINAL)
+    Q_PROPERTY(QVariant pauseUntil READ pauseUntilValue NOTIFY changed FINAL)
+    Q_PROPERTY(QString pauseReason READ pauseReasonValue NOTIFY changed FINAL)
+    Q_PROPERTY(QString setupCheckPhase READ setupCheckPhase NOTIFY changed FINAL)
+    Q_PROPERTY(bool canUndoHeightReset READ canUndoHeightReset NOTIFY changed FINAL)
+    Q_PROPERTY(bool hasSavedCalibration READ hasSavedCalibration NOTIFY changed FINAL)
+    Q_PROPERTY(QVariant persistenceMessage READ persistenceMessageValue NOTIFY changed FINAL)
+    Q_PROPERTY(bool cameraEnabled READ cameraEnabled NOTIFY changed FINAL)
 
 public:
     CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options = {},
@@ -129,6 +125,9 @@ public:
 
     CameraModel(const CameraModel&) = delete;
     CameraModel& operator=(const CameraModel&) = delete;
+
+    // How the reminders look.
+    [[nodiscard]] DisplaySettings& display() const { return *m_display; }
 
     // Published state.
     [[nodiscard]] ControlsPage controlsPage() const { return m_controlsPage; }
@@ -144,12 +143,6 @@ public:
     [[nodiscard]] std::optional<double> score() const { return m_score; }
     [[nodiscard]] QVariant scoreValue() const;
     [[nodiscard]] double warningProgress() const { return m_warningProgress; }
-    [[nodiscard]] ReminderMode reminderMode() const { return m_reminderMode; }
-    [[nodiscard]] double smokeDepth() const { return m_smokeDepth; }
-    [[nodiscard]] EdgeEffectStyle edgeEffectStyle() const { return m_edgeEffectStyle; }
-    [[nodiscard]] LiveChartMotion liveChartMotion() const { return m_liveChartMotion; }
-    [[nodiscard]] bool redAlertEnabled() const { return m_redAlertEnabled; }
-    [[nodiscard]] MenuBarStyle menuBarStyle() const { return m_menuBarStyle; }
     [[nodiscard]] bool hasPose() const { return m_hasPose; }
     [[nodiscard]] bool bottomExitHeld() const { return m_bottomExitHeld; }
     [[nodiscard]] const QList<QPointF>& landmarks() const { return m_landmarks; }
@@ -172,17 +165,11 @@ public:
     // The on/off switch: on while starting, or while running and not paused.
     [[nodiscard]] bool cameraEnabled() const { return m_loading || (m_active && !m_paused); }
 
-    // Read-write settings bound by the views; saved by the next persistSettings.
+    // The page the controls window shows; saved by the next persistSettings.
     void setControlsPage(ControlsPage page);
-    void setReminderMode(ReminderMode mode);
-    void setEdgeEffectStyle(EdgeEffectStyle style);
-    void setLiveChartMotion(LiveChartMotion motion);
-    void setMenuBarStyle(MenuBarStyle style);
     void setYellow(double yellow);
     void setRed(double red);
     void setDelay(double delay);
-    void setSmokeDepth(double depth);
-    void setRedAlertEnabled(bool on);
 
     // Height setup.
     void capture();
@@ -260,54 +247,19 @@ public:
     [[nodiscard]] const QString& dataDirectory() const { return m_dataDirectory; }
 
 Q_SIGNALS:
-    // Emitted once before the first property change of a batch (one event-loop pass).
-    void willChange();
+    // Once after each batch of changes to the published values (one event-loop pass):
+    // the one notification every view and reporter refreshes from.
+    void changed();
     // Every analysed frame, after it was applied, with what the tracker did: the one way
     // its diagnostics reach the lease's samples and tools.
     void frameHandled(const verticora::FrameDiagnostics& frame);
 
-    void controlsPageChanged();
-    void camerasChanged();
-    void selectedIDChanged();
-    void activeChanged();
-    void loadingChanged();
-    void stateChanged();
-    void messageChanged();
-    void stageChanged();
-    void capturingChanged();
-    void progressChanged();
-    void scoreChanged();
-    void warningProgressChanged();
-    void reminderModeChanged();
-    void smokeDepthChanged();
-    void edgeEffectStyleChanged();
-    void liveChartMotionChanged();
-    void redAlertEnabledChanged();
-    void menuBarStyleChanged();
-    void hasPoseChanged();
-    void bottomExitHeldChanged();
-    void landmarksChanged();
-    void frameAspectChanged();
-    void yellowChanged();
-    void redChanged();
-    void delayChanged();
-    void pausedChanged();
-    void pauseUntilChanged();
-    void pauseReasonChanged();
-    void setupCheckPhaseChanged();
-    void canUndoHeightResetChanged();
-    void hasSavedCalibrationChanged();
-    void persistenceMessageChanged();
-    void cameraEnabledChanged();
-
 private:
     template <typename T>
-    void publish(T& field, const T& value, void (CameraModel::*changed)());
-    void openBatch();
+    void publish(T& field, const T& value);
 
     // Construction.
     void loadPreferences();
-    void pushDisplaySettings();
     void startCaptureThread(std::function<std::unique_ptr<FaceLandmarkRequest>()> makeLandmarkRequest);
     void observeLifecycle();
 
@@ -358,12 +310,14 @@ private:
 
     PreferencesStore m_store;
     CameraModelOptions m_options;
+    ChangeBatch* m_changes = nullptr;
     std::shared_ptr<const ModelClock> m_clock;
     std::shared_ptr<DiagnosticVisualPolicy> m_diagnostics;
     std::unique_ptr<LiveScoreStore> m_liveScore;
     std::unique_ptr<CaptureService> m_session;
     PostureEngine m_engine;
     std::unique_ptr<AlertController> m_alerts;
+    DisplaySettings* m_display = nullptr;
     std::shared_ptr<CameraRunToken> m_runToken;
     std::shared_ptr<CameraRunToken> m_subjectToken;
     std::unique_ptr<QThread> m_captureThread;
@@ -388,7 +342,6 @@ private:
     SetupCheck m_setupCheck;
     std::optional<std::pair<double, double>> m_reviewThresholds;
     std::optional<SavedCalibration> m_previousCalibration;
-    bool m_batchOpen = false;
     bool m_startResumesSaved = false;
 
     // A paused session carried over an update: how to start the camera when the user
@@ -414,12 +367,6 @@ private:
     double m_progress = 0;
     std::optional<double> m_score;
     double m_warningProgress = 0;
-    ReminderMode m_reminderMode = ReminderMode::smoke;
-    double m_smokeDepth = 8;
-    EdgeEffectStyle m_edgeEffectStyle = EdgeEffectStyle::tide;
-    LiveChartMotion m_liveChartMotion = LiveChartMotion::responsive;
-    bool m_redAlertEnabled = true;
-    MenuBarStyle m_menuBarStyle = MenuBarStyle::color;
     bool m_hasPose = false;
     bool m_bottomExitHeld = false;
     QList<QPointF> m_landmarks;
@@ -439,23 +386,15 @@ private:
 };
 
 template <typename T>
-void CameraModel::publish(T& field, const T& value, void (CameraModel::*changed)())
+void CameraModel::publish(T& field, const T& value)
 {
     if (field == value)
         return;
-    openBatch();
-    const bool wasEnabled = cameraEnabled();
     field = value;
-    emit(this->*changed)();
-    if (cameraEnabled() != wasEnabled)
-        emit cameraEnabledChanged();
+    m_changes->note();
 }
 
 } // namespace verticora
 
 Q_DECLARE_METATYPE(verticora::CameraChoice)
 Q_DECLARE_METATYPE(verticora::ControlsPage)
-Q_DECLARE_METATYPE(verticora::ReminderMode)
-Q_DECLARE_METATYPE(verticora::EdgeEffectStyle)
-Q_DECLARE_METATYPE(verticora::LiveChartMotion)
-Q_DECLARE_METATYPE(verticora::MenuBarStyle)

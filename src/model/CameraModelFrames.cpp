@@ -46,8 +46,8 @@ void CameraModel::handleAnalysis(FrameAnalysis analysis)
         return;
     m_trackingGuidance = QString::fromStdString(analysis.guidance);
     if (analysis.previewAttached)
-        publish(m_landmarks, toPoints(analysis.points), &CameraModel::landmarksChanged);
-    publish(m_frameAspect, analysis.aspect, &CameraModel::frameAspectChanged);
+        publish(m_landmarks, toPoints(analysis.points));
+    publish(m_frameAspect, analysis.aspect);
 
     receive(analysis.features, analysis.time, analysis.loss, true);
 
@@ -74,7 +74,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
     if (pose)
         m_lastFrame = time;
     m_pose = pose;
-    publish(m_hasPose, pose.has_value(), &CameraModel::hasPoseChanged);
+    publish(m_hasPose, pose.has_value());
 
     if (!m_paused) {
         if (!pose)
@@ -91,24 +91,24 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
     if (loss == FaceLossReason::bottom && reviewing) {
         if (const std::optional<ZoneResult> held = m_engine.holdBottomExit(time)) {
             // The face left through the bottom while red: keep counting towards the reminder.
-            publish(m_bottomExitHeld, true, &CameraModel::bottomExitHeldChanged);
+            publish(m_bottomExitHeld, true);
             m_awaitingReacquisition = false;
             m_reacquiredSince.reset();
             m_lossSince.reset();
-            publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-            publish(m_score, held->score, &CameraModel::scoreChanged);
-            publish(m_state, stateName(held->state), &CameraModel::stateChanged);
-            publish(m_warningProgress, held->warningProgress, &CameraModel::warningProgressChanged);
+            publish(m_landmarks, QList<QPointF>());
+            publish(m_score, held->score);
+            publish(m_state, stateName(held->state));
+            publish(m_warningProgress, held->warningProgress);
             m_setupCheck.lowerSince.reset();
             m_setupCheck.lastTime.reset();
-            publish(m_message, texts::text(texts::movedBelowCamera), &CameraModel::messageChanged);
+            publish(m_message, texts::text(texts::movedBelowCamera));
             if (m_options.presentsVisuals)
                 presentResult(*held, true, false, true); // the face is out of view but the episode goes on
             return;
         }
     }
 
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     sendAnalysisInterval(monitoringInterval);
     if (!m_lossSince)
         m_lossSince = time;
@@ -121,25 +121,25 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
         m_reacquiredSince.reset();
     }
 
-    publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+    publish(m_landmarks, QList<QPointF>());
+    publish(m_warningProgress, 0.0);
+    publish(m_score, std::optional<double>());
     (void)m_engine.update(std::nullopt, time);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
+    publish(m_progress, 0.0);
     m_setupCheck.lowerSince.reset();
     m_setupCheck.lastTime.reset();
     hideAlerts();
 
     if (time - *m_lossSince >= lostAfterSeconds) {
-        publish(m_state, QStringLiteral("lost"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::trackingLost), &CameraModel::messageChanged);
+        publish(m_state, QStringLiteral("lost"));
+        publish(m_message, texts::text(texts::trackingLost));
     }
 }
 
 bool CameraModel::receiveReacquisition(double time, double previous)
 {
     if (m_bottomExitHeld) {
-        publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+        publish(m_bottomExitHeld, false);
         m_awaitingReacquisition = false;
         m_reacquiredSince.reset();
     }
@@ -151,7 +151,7 @@ bool CameraModel::receiveReacquisition(double time, double previous)
             m_reacquiredSince = time;
         if (time - *m_reacquiredSince < reacquisitionSeconds) {
             // A face must be seen steadily before tracking resumes.
-            publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+            publish(m_hasPose, false);
             hideAlerts();
             return false;
         }
@@ -161,7 +161,7 @@ bool CameraModel::receiveReacquisition(double time, double previous)
     }
     m_lossSince.reset();
     if (m_state == QLatin1String("lost"))
-        publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+        publish(m_state, QStringLiteral("ready"));
     return true;
 }
 
@@ -170,8 +170,8 @@ void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
     if (m_stage == QLatin1String("green") && m_capturing) {
         receiveCapture(pose, time);
     } else if (!m_engine.baseline()) {
-        publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::setHeightFirst), &CameraModel::messageChanged);
+        publish(m_state, QStringLiteral("ready"));
+        publish(m_message, texts::text(texts::setHeightFirst));
     } else if (m_stage == QLatin1String("review")) {
         receiveReview(pose, time);
     } else if (m_stage == QLatin1String("monitoring")) {
@@ -182,10 +182,9 @@ void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_progress, result.progress, &CameraModel::progressChanged);
+    publish(m_progress, result.progress);
     if (!result.calibrated) {
-        publish(m_message, texts::text(result.calibrationRestarted ? texts::captureRestarted : texts::captureHold),
-                &CameraModel::messageChanged);
+        publish(m_message, texts::text(result.calibrationRestarted ? texts::captureRestarted : texts::captureHold));
         return;
     }
     onCaptureQueue([](CaptureWorker& worker) {
@@ -196,11 +195,11 @@ void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
         setYellow(0.45);
         setRed(0.85);
     }
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_stage, QStringLiteral("review"), &CameraModel::stageChanged);
-    publish(m_score, std::optional(0.0), &CameraModel::scoreChanged);
-    publish(m_state, QStringLiteral("inside"), &CameraModel::stateChanged);
+    publish(m_capturing, false);
+    publish(m_progress, 0.0);
+    publish(m_stage, QStringLiteral("review"));
+    publish(m_score, std::optional(0.0));
+    publish(m_state, QStringLiteral("inside"));
     restartSetupCheck();
     m_reviewThresholds = {m_yellow, m_red};
     confirm();
@@ -210,32 +209,30 @@ void CameraModel::receiveReview(const PoseFeatures& pose, double time)
 {
     refreshSetupCheckThresholds();
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_score, result.score, &CameraModel::scoreChanged);
-    publish(m_state, stateName(result.state), &CameraModel::stateChanged);
-    publish(m_warningProgress, result.warningProgress, &CameraModel::warningProgressChanged);
+    publish(m_score, result.score);
+    publish(m_state, stateName(result.state));
+    publish(m_warningProgress, result.warningProgress);
     if (result.score) {
         m_setupCheck.update(*result.score, m_yellow, m_red, time);
-        publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)),
-                &CameraModel::setupCheckPhaseChanged);
+        publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)));
     }
-    publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup),
-            &CameraModel::messageChanged);
+    publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup));
     if (!m_options.presentsVisuals)
         return;
     if (m_persistenceMessage) {
         hideAlerts();
         return;
     }
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
+    m_alerts->setSmokeDepthScale(m_display->smokeDepth());
     presentResult(result, true, m_paused, m_hasPose);
 }
 
 void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_state, stateName(result.state), &CameraModel::stateChanged);
-    publish(m_score, result.score, &CameraModel::scoreChanged);
-    publish(m_warningProgress, result.warningProgress, &CameraModel::warningProgressChanged);
+    publish(m_state, stateName(result.state));
+    publish(m_score, result.score);
+    publish(m_warningProgress, result.warningProgress);
 
     const double interval =
         AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_yellow);
@@ -250,11 +247,11 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
         sentence = texts::aLittleLower;
     else if (result.state == ZoneState::lost)
         sentence = texts::trackingLost; // the height could not be measured, not a sink
-    publish(m_message, texts::text(sentence), &CameraModel::messageChanged);
+    publish(m_message, texts::text(sentence));
 
     if (!m_options.presentsVisuals)
         return;
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
+    m_alerts->setSmokeDepthScale(m_display->smokeDepth());
     presentResult(result, m_stage == QLatin1String("monitoring"), m_paused, m_hasPose);
 }
 
@@ -290,7 +287,7 @@ void CameraModel::sendAnalysisInterval(double interval)
 void CameraModel::resetSubject()
 {
     const std::int64_t subject = m_subjectToken->increment();
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     onCaptureQueue([subject](CaptureWorker& worker) { worker.resetSubject(subject); });
 }
 

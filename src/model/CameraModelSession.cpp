@@ -16,21 +16,21 @@ void CameraModel::refreshCameras()
     QList<CameraChoice> choices;
     for (const CameraDevice& device : devices)
         choices.append({device.uniqueID, device.localizedName});
-    publish(m_cameras, choices, &CameraModel::camerasChanged);
+    publish(m_cameras, choices);
 
     if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID) && (m_active || m_loading))
         stop(texts::text(texts::cameraDisconnected));
     if (m_selectedID.isEmpty()) {
         for (const CameraDevice& device : devices) {
             if (device.localizedName.contains(QLatin1String("Studio Display"), Qt::CaseInsensitive)) {
-                publish(m_selectedID, device.uniqueID, &CameraModel::selectedIDChanged);
+                publish(m_selectedID, device.uniqueID);
                 break;
             }
         }
     }
     if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID)) {
         choices.append({m_selectedID, texts::text(texts::cameraUnavailableName)});
-        publish(m_cameras, choices, &CameraModel::camerasChanged);
+        publish(m_cameras, choices);
     }
 }
 
@@ -46,7 +46,7 @@ void CameraModel::select(const QString& id)
     if (id == m_selectedID)
         return;
     stop(texts::text(texts::cameraChanged));
-    publish(m_selectedID, id, &CameraModel::selectedIDChanged);
+    publish(m_selectedID, id);
     setYellow(m_preferences.yellow);
     setRed(m_preferences.red);
     refreshSavedState(true);
@@ -74,9 +74,9 @@ void CameraModel::startCamera(bool resumeSaved)
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_loading, true, &CameraModel::loadingChanged);
-    publish(m_message, texts::text(texts::waitingForPermission), &CameraModel::messageChanged);
+    publish(m_warningProgress, 0.0);
+    publish(m_loading, true);
+    publish(m_message, texts::text(texts::waitingForPermission));
 
     continueStart(!m_session->accessDenied(m_selectedID));
 }
@@ -84,22 +84,21 @@ void CameraModel::startCamera(bool resumeSaved)
 void CameraModel::continueStart(bool authorized)
 {
     if (!authorized) {
-        publish(m_loading, false, &CameraModel::loadingChanged);
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::permissionDenied), &CameraModel::messageChanged);
+        publish(m_loading, false);
+        publish(m_state, QStringLiteral("error"));
+        publish(m_message, texts::text(texts::permissionDenied));
         return;
     }
     const QList<CameraDevice> devices = m_session->discoverDevices();
     const auto device = std::find_if(devices.begin(), devices.end(),
                                      [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
     if (m_selectedID.isEmpty() || device == devices.end()) {
-        publish(m_loading, false, &CameraModel::loadingChanged);
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::chooseAvailableCamera), &CameraModel::messageChanged);
+        publish(m_loading, false);
+        publish(m_state, QStringLiteral("error"));
+        publish(m_message, texts::text(texts::chooseAvailableCamera));
         return;
     }
-    publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix),
-            &CameraModel::messageChanged);
+    publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix));
     onCaptureQueue([generation = m_generation, id = m_selectedID](CaptureWorker& worker) {
         worker.startSession(generation, id);
     });
@@ -111,7 +110,7 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         return;
     if (outcome == SessionOutcome::openFailed) {
         stop(texts::text(texts::couldNotOpen));
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_state, QStringLiteral("error"));
         return;
     }
     // A camera busy in another app is no error: the session counts as started and waits,
@@ -119,25 +118,25 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
     const bool busy = outcome == SessionOutcome::busy;
     if (!running && !busy) {
         stop(texts::text(texts::didNotStart));
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_state, QStringLiteral("error"));
         return;
     }
-    publish(m_loading, false, &CameraModel::loadingChanged);
-    publish(m_active, true, &CameraModel::activeChanged);
-    publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
-    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+    publish(m_loading, false);
+    publish(m_active, true);
+    publish(m_stage, QStringLiteral("green"));
+    publish(m_state, QStringLiteral("ready"));
     m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
-        publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
+        publish(m_stage, QStringLiteral("monitoring"));
         publishPaused(false);
-        publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+        publish(m_score, std::optional<double>());
         hideAlerts();
-        publish(m_message, texts::text(texts::resumedSavedZones), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::resumedSavedZones));
     } else {
         setYellow(defaultYellowThreshold);
         setRed(defaultRedThreshold);
-        publish(m_message, texts::text(texts::sitComfortably), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::sitComfortably));
     }
     if (busy)
         pauseTracking(PauseReason::lent);
@@ -171,32 +170,32 @@ void CameraModel::stop(const QString& message)
     resetSubject();
     m_generation = m_runToken->increment();
 
-    publish(m_active, false, &CameraModel::activeChanged);
-    publish(m_loading, false, &CameraModel::loadingChanged);
+    publish(m_active, false);
+    publish(m_loading, false);
     m_engine.reset();
     hideAlerts();
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, std::optional<double>());
 
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = false;
     restartSetupCheck();
     m_previousCalibration.reset();
-    publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
+    publish(m_canUndoHeightReset, false);
     m_reviewThresholds.reset();
     refreshSavedState(true);
 
     m_pose.reset();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
-    publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_hasPose, false);
+    publish(m_landmarks, QList<QPointF>());
+    publish(m_score, std::optional<double>());
+    publish(m_warningProgress, 0.0);
     publishPaused(false);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_stage, QStringLiteral("idle"), &CameraModel::stageChanged);
-    publish(m_state, QStringLiteral("idle"), &CameraModel::stateChanged);
-    publish(m_message, message, &CameraModel::messageChanged);
+    publish(m_capturing, false);
+    publish(m_progress, 0.0);
+    publish(m_stage, QStringLiteral("idle"));
+    publish(m_state, QStringLiteral("idle"));
+    publish(m_message, message);
 
     onCaptureQueue([](CaptureWorker& worker) { worker.stopSession(); });
 }
@@ -206,7 +205,7 @@ void CameraModel::togglePause()
     // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
     if (!m_paused && m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
         return;
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, std::optional<double>());
     setPaused(!m_paused, false);
 }
 
@@ -214,11 +213,11 @@ bool CameraModel::pauseFor(double seconds)
 {
     if (!m_active || (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review")) || !(seconds > 0))
         return false;
-    publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds), &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds));
     if (m_paused) {
         // The user's own pause from now on: an unlock or a free camera no longer ends it.
         publishPaused(true, PauseReason::user);
-        publish(m_message, texts::text(texts::pausedForAWhile), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::pausedForAWhile));
     } else {
         setPaused(true, false);
     }
@@ -245,59 +244,59 @@ void CameraModel::setPaused(bool paused, bool automatic)
 
 void CameraModel::publishPaused(bool paused, PauseReason reason)
 {
-    publish(m_paused, paused, &CameraModel::pausedChanged);
-    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt, &CameraModel::pauseReasonChanged);
+    publish(m_paused, paused);
+    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt);
 }
 
 void CameraModel::pauseTracking(PauseReason reason)
 {
     closeStoreIntervals(true);
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     publishPaused(true, reason);
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_pose.reset();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
     if (m_capturing) {
         // A height capture cannot go on without the camera; it starts again afterwards.
         m_engine.reset();
-        publish(m_capturing, false, &CameraModel::capturingChanged);
-        publish(m_progress, 0.0, &CameraModel::progressChanged);
+        publish(m_capturing, false);
+        publish(m_progress, 0.0);
     }
 
     // A lent camera was halted by the service, which keeps watching for it to be free.
     setCapturePaused(true, reason != PauseReason::lent);
     m_engine.setPaused(true);
     m_engine.clearTiming();
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
+    publish(m_score, std::optional<double>());
+    publish(m_state, QStringLiteral("paused"));
     std::string_view message = m_pauseUntil ? texts::pausedForAWhile : texts::paused;
     if (reason == PauseReason::lent)
         message = texts::cameraLent;
     else if (reason == PauseReason::locked)
         message = texts::screenLocked;
-    publish(m_message, texts::text(message), &CameraModel::messageChanged);
+    publish(m_message, texts::text(message));
 }
 
 void CameraModel::resumeTracking()
 {
     closeStoreIntervals(true);
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     publishPaused(false);
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_pose.reset();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
 
     setCapturePaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, std::optional<double>());
     m_engine.setPaused(false);
     m_engine.clearTiming();
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = true;
-    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
-    publish(m_message, texts::text(texts::resuming), &CameraModel::messageChanged);
+    publish(m_state, QStringLiteral("ready"));
+    publish(m_message, texts::text(texts::resuming));
 }
 
 void CameraModel::setCapturePaused(bool paused, bool halt)
@@ -344,7 +343,7 @@ void CameraModel::restWhileLocked()
     } else if (m_pauseReason == PauseReason::lent) {
         // The camera is closed already; the unlock, not the other app's end, resumes.
         publishPaused(true, PauseReason::locked);
-        publish(m_message, texts::text(texts::screenLocked), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::screenLocked));
     }
 }
 

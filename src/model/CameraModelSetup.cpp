@@ -32,8 +32,8 @@ void CameraModel::capture()
         worker.setAnalysisInterval(AnalysisCadence::captureInterval);
         worker.configureCaptureRate(true);
     });
-    publish(m_capturing, true, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
+    publish(m_capturing, true);
+    publish(m_progress, 0.0);
 }
 
 void CameraModel::confirm()
@@ -49,22 +49,22 @@ void CameraModel::confirm()
     applyThresholds();
     m_engine.setPaused(false);
     m_engine.clearTiming();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
+    publish(m_warningProgress, 0.0);
+    publish(m_stage, QStringLiteral("monitoring"));
     publishPaused(false);
     persistSettings(true);
 
     if (!m_persistenceMessage) {
         m_previousCalibration.reset();
-        publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
+        publish(m_canUndoHeightReset, false);
         m_reviewThresholds.reset();
-        publish(m_message, texts::text(texts::zonesSet), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::zonesSet));
         return;
     }
     m_preferences = kept;
     refreshSavedState(false);
-    publish(m_stage, QStringLiteral("review"), &CameraModel::stageChanged);
-    publish(m_message, texts::text(texts::heightNotSaved), &CameraModel::messageChanged);
+    publish(m_stage, QStringLiteral("review"));
+    publish(m_message, texts::text(texts::heightNotSaved));
 }
 
 void CameraModel::applyThresholds()
@@ -79,7 +79,7 @@ void CameraModel::applyThresholds()
         m_engine.setRedThreshold(m_red);
     }
     m_engine.clearRedEpisode();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
     onCaptureQueue([baseline = m_engine.baseline(), yellow = m_yellow, red = m_red](CaptureWorker& worker) {
         worker.setReference(baseline, yellow, red);
@@ -124,35 +124,35 @@ void CameraModel::restartSetup()
     if (m_updatePause) {
         startAfterwards = std::move(m_updatePause->resumeAction);
         m_updatePause.reset();
-        publish(m_active, false, &CameraModel::activeChanged);
+        publish(m_active, false);
     }
     closeStoreIntervals(true);
     setCapturePaused(false);
     if (!m_previousCalibration)
         m_previousCalibration = m_preferences.calibration(m_selectedID);
-    publish(m_canUndoHeightReset, m_previousCalibration.has_value(), &CameraModel::canUndoHeightResetChanged);
+    publish(m_canUndoHeightReset, m_previousCalibration.has_value());
 
     resetSubject();
     setYellow(defaultYellowThreshold);
     setRed(defaultRedThreshold);
     m_pose.reset();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = false;
 
     m_engine.reset();
     hideAlerts();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
+    publish(m_warningProgress, 0.0);
+    publish(m_stage, QStringLiteral("green"));
+    publish(m_capturing, false);
     publishPaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+    publish(m_pauseUntil, std::optional<double>());
+    publish(m_progress, 0.0);
+    publish(m_score, std::optional<double>());
     restartSetupCheck();
     m_reviewThresholds.reset();
-    publish(m_message, texts::text(texts::setHeightAgain), &CameraModel::messageChanged);
+    publish(m_message, texts::text(texts::setHeightAgain));
 
     if (!startAfterwards)
         return;
@@ -171,25 +171,25 @@ void CameraModel::undoHeightReset()
         return;
 
     resetSubject();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_pose.reset();
     setYellow(previous.yellow);
     setRed(previous.red);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_capturing, false);
+    publish(m_progress, 0.0);
+    publish(m_score, std::optional<double>());
+    publish(m_warningProgress, 0.0);
     publishPaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
-    publish(m_stage, m_active ? QStringLiteral("monitoring") : QStringLiteral("idle"), &CameraModel::stageChanged);
-    publish(m_state, m_active ? QStringLiteral("ready") : QStringLiteral("idle"), &CameraModel::stateChanged);
+    publish(m_pauseUntil, std::optional<double>());
+    publish(m_stage, m_active ? QStringLiteral("monitoring") : QStringLiteral("idle"));
+    publish(m_state, m_active ? QStringLiteral("ready") : QStringLiteral("idle"));
     m_previousCalibration.reset();
-    publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
+    publish(m_canUndoHeightReset, false);
     restartSetupCheck();
     m_reviewThresholds.reset();
     setCapturePaused(false);
     hideAlerts();
-    publish(m_message, texts::text(texts::previousRestored), &CameraModel::messageChanged);
+    publish(m_message, texts::text(texts::previousRestored));
     persistSettings(false);
 }
 
@@ -207,7 +207,7 @@ void CameraModel::refreshSetupCheckThresholds()
 void CameraModel::restartSetupCheck()
 {
     m_setupCheck.restart();
-    publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)), &CameraModel::setupCheckPhaseChanged);
+    publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)));
 }
 
 } // namespace verticora

@@ -17,7 +17,7 @@ void CameraModel::setUpdateWindowContext(std::function<UpdateWindowContext()> co
 
 void CameraModel::setMessage(const QString& message)
 {
-    publish(m_message, message, &CameraModel::messageChanged);
+    publish(m_message, message);
 }
 
 UpdateSessionState CameraModel::sessionStateForUpdate() const
@@ -50,8 +50,7 @@ void CameraModel::prepareForApplicationTermination()
     m_terminationHandled = true;
     const UpdateResumeStore::Preparation prepared = m_updateResumeStore->prepareForTermination(sessionStateForUpdate());
     if (prepared.error) {
-        publish(m_persistenceMessage, std::optional(texts::text(texts::couldNotPrepareResume) + *prepared.error),
-                &CameraModel::persistenceMessageChanged);
+        publish(m_persistenceMessage, std::optional(texts::text(texts::couldNotPrepareResume) + *prepared.error));
     }
     stop(texts::text(texts::cameraOff));
 }
@@ -60,14 +59,12 @@ std::optional<UpdateResumeReceipt> CameraModel::consumeUpdateResume()
 {
     UpdateResumeStore::Consumption consumed = m_updateResumeStore->consume();
     if (consumed.claimError) {
-        publish(m_message, texts::text(texts::updateNotRestored), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::updateNotRestored));
         return std::nullopt;
     }
     if (!consumed.receipt) {
         if (const std::optional<QString>& rejection = m_updateResumeStore->rejection()) {
-            publish(m_message,
-                    texts::text(texts::updateInstalled) + *rejection + texts::text(texts::turnCameraOnWhenReady),
-                    &CameraModel::messageChanged);
+            publish(m_message, texts::text(texts::updateInstalled) + *rejection + texts::text(texts::turnCameraOnWhenReady));
         }
         return std::nullopt;
     }
@@ -80,14 +77,14 @@ void CameraModel::resumeAfterUpdate(const UpdateSessionState& state, std::option
     if (!state.valid() || state.mode == UpdateSessionMode::off)
         return;
     if (state.mode == UpdateSessionMode::setup) {
-        publish(m_message, texts::text(texts::setupKept), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::setupKept));
         return;
     }
 
     const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_selectedID);
     if (state.cameraID != m_selectedID || !calibration) {
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::cameraSetupNotRestored), &CameraModel::messageChanged);
+        publish(m_state, QStringLiteral("error"));
+        publish(m_message, texts::text(texts::cameraSetupNotRestored));
         return;
     }
     if (state.mode == UpdateSessionMode::paused) {
@@ -99,9 +96,8 @@ void CameraModel::resumeAfterUpdate(const UpdateSessionState& state, std::option
     const bool available = cameraAvailable.value_or(std::ranges::any_of(
         m_session->discoverDevices(), [&](const CameraDevice& device) { return device.uniqueID == m_selectedID; }));
     if (!authorized || !available) {
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(authorized ? texts::updateCameraUnavailable : texts::updateNeedsCameraAccess),
-                &CameraModel::messageChanged);
+        publish(m_state, QStringLiteral("error"));
+        publish(m_message, texts::text(authorized ? texts::updateCameraUnavailable : texts::updateNeedsCameraAccess));
         return;
     }
     if (startCameraAction)
@@ -121,14 +117,14 @@ void CameraModel::resumePausedAfterUpdate(const UpdateSessionState& state, const
     // until the user (or the pause's end) resumes it.
     setYellow(calibration.yellow);
     setRed(calibration.red);
-    publish(m_active, true, &CameraModel::activeChanged);
+    publish(m_active, true);
     publishPaused(true);
-    publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
-    publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
+    publish(m_stage, QStringLiteral("monitoring"));
+    publish(m_state, QStringLiteral("paused"));
     m_engine.setPaused(true);
-    publish(m_pauseUntil, state.pauseUntilUnix, &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, state.pauseUntilUnix);
     m_updatePause = UpdatePause{std::move(startCameraAction), cameraAuthorized, cameraAvailable};
-    publish(m_message, texts::text(texts::pausedAfterUpdate), &CameraModel::messageChanged);
+    publish(m_message, texts::text(texts::pausedAfterUpdate));
     pollPause(m_clock->wallTime());
 }
 
@@ -139,14 +135,14 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
     const bool authorized = pause.cameraAuthorized.value_or(!m_session->accessDenied(m_selectedID));
     const bool available = pause.cameraAvailable.value_or(deviceAvailable(m_selectedID));
 
-    publish(m_active, false, &CameraModel::activeChanged);
+    publish(m_active, false);
     publishPaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    publish(m_pauseUntil, std::optional<double>());
     m_engine.reset();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_state, QStringLiteral("idle"), &CameraModel::stateChanged);
-    publish(m_stage, QStringLiteral("idle"), &CameraModel::stageChanged);
+    publish(m_hasPose, false);
+    publish(m_score, std::optional<double>());
+    publish(m_state, QStringLiteral("idle"));
+    publish(m_stage, QStringLiteral("idle"));
 
     // The user asked for the camera: start it and let the start report what is wrong.
     // The pause's end alone starts it only when it can work.
@@ -157,8 +153,8 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
             startCamera(true);
         return;
     }
-    publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-    publish(m_message, texts::text(texts::couldNotResumeAfterPause), &CameraModel::messageChanged);
+    publish(m_state, QStringLiteral("error"));
+    publish(m_message, texts::text(texts::couldNotResumeAfterPause));
 }
 
 } // namespace verticora

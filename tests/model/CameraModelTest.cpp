@@ -438,10 +438,10 @@ TEST_F(ModelScenario, savedDisplaySettingsLoadWithinTheirLimits)
                R"("selectedCameraID":"cam-1"})");
     file.close();
     makeModel();
-    EXPECT_EQ(model->smokeDepth(), 10.0);
-    EXPECT_EQ(model->reminderMode(), ReminderMode::smoke);
-    EXPECT_EQ(model->liveChartMotion(), LiveChartMotion::responsive);
-    EXPECT_EQ(model->edgeEffectStyle(), EdgeEffectStyle::tide);
+    EXPECT_EQ(model->display().smokeDepth(), 10.0);
+    EXPECT_EQ(model->display().reminderMode(), ReminderMode::smoke);
+    EXPECT_EQ(model->display().liveChartMotion(), LiveChartMotion::responsive);
+    EXPECT_EQ(model->display().edgeEffectStyle(), EdgeEffectStyle::tide);
     EXPECT_EQ(alerts->edgeEffectStyle, EdgeEffectStyle::tide);
     EXPECT_EQ(alerts->smokeDepth, 10.0);
     EXPECT_EQ(model->delay(), 3.0);
