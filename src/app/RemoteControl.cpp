@@ -2,6 +2,7 @@
 
 #include "app/StatusPresentation.h"
 #include "model/CameraModel.h"
+#include "model/ModelTexts.h"
 #include "store/ApplicationID.h"
 #include "store/LiveScoreStore.h"
 
@@ -88,7 +89,7 @@ InstanceStatus RemoteControl::status() const
 {
     const StatusInputs inputs = StatusInputs::of(m_model);
     InstanceStatus status;
-    status.state = m_model.state();
+    status.state = texts::text(zoneStateName(m_model.state()));
     status.zone = statusColorKey(inputs);
     if (status.zone != QLatin1String("neutral"))
         status.score = LiveScoreStore::value(m_model.score(), m_model.yellow(), m_model.red());

@@ -3,6 +3,7 @@
 #include "analysis/Statistics.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
+#include "model/ModelTexts.h"
 #include "store/DailyProgressCalendar.h"
 #include "store/ProgressStore.h"
 
@@ -42,8 +43,8 @@ StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObjec
 void StateReporter::report()
 {
     QJsonObject state{
-        {QStringLiteral("stage"), m_model.stage()},
-        {QStringLiteral("state"), m_model.state()},
+        {QStringLiteral("stage"), texts::text(setupStageName(m_model.stage()))},
+        {QStringLiteral("state"), texts::text(zoneStateName(m_model.state()))},
         {QStringLiteral("message"), m_model.message()},
         {QStringLiteral("score"), m_model.score() ? QJsonValue(*m_model.score()) : QJsonValue()},
         {QStringLiteral("hasPose"), m_model.hasPose()},

@@ -263,7 +263,7 @@ void CameraModel::persistSettings(bool includeConfirmedBaseline)
         p.delay = m_delay;
 
     // A setup in progress never overwrites the saved levels.
-    const bool levelsMayChange = includeConfirmedBaseline || m_stage == QLatin1String("monitoring") || !m_active;
+    const bool levelsMayChange = includeConfirmedBaseline || m_stage == SetupStage::monitoring || !m_active;
     if (levelsMayChange && isValidThresholdPair(m_yellow, m_red)) {
         p.yellow = m_yellow;
         p.red = m_red;
@@ -308,7 +308,8 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused, m_stage, m_state,
+    m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused,
+                           texts::text(setupStageName(m_stage)), texts::text(zoneStateName(m_state)),
                            m_engine.alert(), m_bottomExitHeld, m_display->menuBarStyle()});
 
     const QString today = DailyProgressCalendar::dateID(wallTime);

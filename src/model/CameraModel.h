@@ -6,6 +6,7 @@
 #include "model/DisplaySettings.h"
 #include "model/PostureEngine.h"
 #include "model/SetupCheck.h"
+#include "model/SetupStage.h"
 #include "store/PreferencesStore.h"
 #include "store/SettingsEnums.h"
 #include "store/TrackingLease.h"
@@ -95,9 +96,9 @@ class CameraModel : public QObject {
     Q_PROPERTY(QString selectedID READ selectedID NOTIFY changed FINAL)
     Q_PROPERTY(bool active READ active NOTIFY changed FINAL)
     Q_PROPERTY(bool loading READ loading NOTIFY changed FINAL)
-    Q_PROPERTY(QString state READ state NOTIFY changed FINAL)
+    Q_PROPERTY(verticora::ZoneState state READ state NOTIFY changed FINAL)
     Q_PROPERTY(QString message READ message NOTIFY changed FINAL)
-    Q_PROPERTY(QString stage READ stage NOTIFY changed FINAL)
+    Q_PROPERTY(verticora::SetupStage stage READ stage NOTIFY changed FINAL)
     Q_PROPERTY(bool capturing READ capturing NOTIFY changed FINAL)
     Q_PROPERTY(double progress READ progress NOTIFY changed FINAL)
     Q_PROPERTY(QVariant score READ scoreValue NOTIFY changed FINAL)
@@ -112,7 +113,6 @@ class CameraModel : public QObject {
     Q_PROPERTY(bool paused READ paused NOTIFY changed FINAL)
     Q_PROPERTY(QVariant pauseUntil READ pauseUntilValue NOTIFY changed FINAL)
     Q_PROPERTY(QString pauseReason READ pauseReasonValue NOTIFY changed FINAL)
-    Q_PROPERTY(QString setupCheckPhase READ setupCheckPhase NOTIFY changed FINAL)
     Q_PROPERTY(bool canUndoHeightReset READ canUndoHeightReset NOTIFY changed FINAL)
     Q_PROPERTY(bool hasSavedCalibration READ hasSavedCalibration NOTIFY changed FINAL)
     Q_PROPERTY(QVariant persistenceMessage READ persistenceMessageValue NOTIFY changed FINAL)
@@ -135,9 +135,10 @@ public:
     [[nodiscard]] const QString& selectedID() const { return m_selectedID; }
     [[nodiscard]] bool active() const { return m_active; }
     [[nodiscard]] bool loading() const { return m_loading; }
-    [[nodiscard]] const QString& state() const { return m_state; }
+    // The engine's state, or idle (camera off) and error (the camera could not start).
+    [[nodiscard]] ZoneState state() const { return m_state; }
     [[nodiscard]] const QString& message() const { return m_message; }
-    [[nodiscard]] const QString& stage() const { return m_stage; }
+    [[nodiscard]] SetupStage stage() const { return m_stage; }
     [[nodiscard]] bool capturing() const { return m_capturing; }
     [[nodiscard]] double progress() const { return m_progress; }
     [[nodiscard]] std::optional<double> score() const { return m_score; }
@@ -157,7 +158,7 @@ public:
     [[nodiscard]] std::optional<PauseReason> pauseReason() const { return m_pauseReason; }
     // The reason's name, empty while not paused.
     [[nodiscard]] QString pauseReasonValue() const;
-    [[nodiscard]] const QString& setupCheckPhase() const { return m_setupCheckPhase; }
+    [[nodiscard]] SetupCheck::Phase setupCheckPhase() const { return m_setupCheckPhase; }
     [[nodiscard]] bool canUndoHeightReset() const { return m_canUndoHeightReset; }
     [[nodiscard]] bool hasSavedCalibration() const { return m_hasSavedCalibration; }
     [[nodiscard]] const std::optional<QString>& persistenceMessage() const { return m_persistenceMessage; }
@@ -360,9 +361,9 @@ private:
     QString m_selectedID;
     bool m_active = false;
     bool m_loading = false;
-    QString m_state = QStringLiteral("idle");
+    ZoneState m_state = ZoneState::idle;
     QString m_message;
-    QString m_stage = QStringLiteral("idle");
+    SetupStage m_stage = SetupStage::idle;
     bool m_capturing = false;
     double m_progress = 0;
     std::optional<double> m_score;
@@ -378,7 +379,7 @@ private:
     std::optional<double> m_pauseUntil;
     std::optional<PauseReason> m_pauseReason; // set while paused
     bool m_screenLocked = false;
-    QString m_setupCheckPhase = QStringLiteral("lower");
+    SetupCheck::Phase m_setupCheckPhase = SetupCheck::Phase::lower;
     bool m_canUndoHeightReset = false;
     bool m_hasSavedCalibration = false;
     std::optional<QString> m_persistenceMessage;

@@ -87,7 +87,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
 
 void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool fromCameraFrame, double previous)
 {
-    const bool reviewing = m_stage == QLatin1String("monitoring") || m_stage == QLatin1String("review");
+    const bool reviewing = m_stage == SetupStage::monitoring || m_stage == SetupStage::review;
     if (loss == FaceLossReason::bottom && reviewing) {
         if (const std::optional<ZoneResult> held = m_engine.holdBottomExit(time)) {
             // The face left through the bottom while red: keep counting towards the reminder.
@@ -97,7 +97,7 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
             m_lossSince.reset();
             publish(m_landmarks, QList<QPointF>());
             publish(m_score, held->score);
-            publish(m_state, stateName(held->state));
+            publish(m_state, held->state);
             publish(m_warningProgress, held->warningProgress);
             m_setupCheck.lowerSince.reset();
             m_setupCheck.lastTime.reset();
@@ -131,7 +131,7 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
     hideAlerts();
 
     if (time - *m_lossSince >= lostAfterSeconds) {
-        publish(m_state, QStringLiteral("lost"));
+        publish(m_state, ZoneState::lost);
         publish(m_message, texts::text(texts::trackingLost));
     }
 }
@@ -160,21 +160,21 @@ bool CameraModel::receiveReacquisition(double time, double previous)
         m_engine.clearRedEpisode();
     }
     m_lossSince.reset();
-    if (m_state == QLatin1String("lost"))
-        publish(m_state, QStringLiteral("ready"));
+    if (m_state == ZoneState::lost)
+        publish(m_state, ZoneState::ready);
     return true;
 }
 
 void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 {
-    if (m_stage == QLatin1String("green") && m_capturing) {
+    if (m_stage == SetupStage::heightSetup && m_capturing) {
         receiveCapture(pose, time);
     } else if (!m_engine.baseline()) {
-        publish(m_state, QStringLiteral("ready"));
+        publish(m_state, ZoneState::ready);
         publish(m_message, texts::text(texts::setHeightFirst));
-    } else if (m_stage == QLatin1String("review")) {
+    } else if (m_stage == SetupStage::review) {
         receiveReview(pose, time);
-    } else if (m_stage == QLatin1String("monitoring")) {
+    } else if (m_stage == SetupStage::monitoring) {
         receiveMonitoring(pose, time);
     }
 }
@@ -197,9 +197,9 @@ void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
     }
     publish(m_capturing, false);
     publish(m_progress, 0.0);
-    publish(m_stage, QStringLiteral("review"));
+    publish(m_stage, SetupStage::review);
     publish(m_score, std::optional(0.0));
-    publish(m_state, QStringLiteral("inside"));
+    publish(m_state, ZoneState::inside);
     restartSetupCheck();
     m_reviewThresholds = {m_yellow, m_red};
     confirm();
@@ -210,11 +210,11 @@ void CameraModel::receiveReview(const PoseFeatures& pose, double time)
     refreshSetupCheckThresholds();
     const ZoneResult result = m_engine.update(pose, time);
     publish(m_score, result.score);
-    publish(m_state, stateName(result.state));
+    publish(m_state, result.state);
     publish(m_warningProgress, result.warningProgress);
     if (result.score) {
         m_setupCheck.update(*result.score, m_yellow, m_red, time);
-        publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)));
+        publish(m_setupCheckPhase, m_setupCheck.phase);
     }
     publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup));
     if (!m_options.presentsVisuals)
@@ -230,7 +230,7 @@ void CameraModel::receiveReview(const PoseFeatures& pose, double time)
 void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_state, stateName(result.state));
+    publish(m_state, result.state);
     publish(m_score, result.score);
     publish(m_warningProgress, result.warningProgress);
 
@@ -252,7 +252,7 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
     if (!m_options.presentsVisuals)
         return;
     m_alerts->setSmokeDepthScale(m_display->smokeDepth());
-    presentResult(result, m_stage == QLatin1String("monitoring"), m_paused, m_hasPose);
+    presentResult(result, m_stage == SetupStage::monitoring, m_paused, m_hasPose);
 }
 
 void CameraModel::presentResult(const ZoneResult& result, bool monitoring, bool paused, bool tracking)
@@ -272,8 +272,8 @@ void CameraModel::hideAlerts()
 void CameraModel::recordReading(double time)
 {
     const bool eligible =
-        m_active && m_stage == QLatin1String("monitoring") && !m_paused && m_hasPose && m_score.has_value();
-    m_performance->record(eligible, m_state, time);
+        m_active && m_stage == SetupStage::monitoring && !m_paused && m_hasPose && m_score.has_value();
+    m_performance->record(eligible, stateName(m_state), time);
     const double wallTime = m_clock->wallTime();
     m_progressStore->record(m_score, m_yellow, m_red, wallTime, eligible);
     m_liveScore->record(m_score, m_yellow, m_red, wallTime, eligible);

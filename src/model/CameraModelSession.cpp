@@ -85,7 +85,7 @@ void CameraModel::continueStart(bool authorized)
 {
     if (!authorized) {
         publish(m_loading, false);
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::permissionDenied));
         return;
     }
@@ -94,7 +94,7 @@ void CameraModel::continueStart(bool authorized)
                                      [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
     if (m_selectedID.isEmpty() || device == devices.end()) {
         publish(m_loading, false);
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::chooseAvailableCamera));
         return;
     }
@@ -110,7 +110,7 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         return;
     if (outcome == SessionOutcome::openFailed) {
         stop(texts::text(texts::couldNotOpen));
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         return;
     }
     // A camera busy in another app is no error: the session counts as started and waits,
@@ -118,17 +118,17 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
     const bool busy = outcome == SessionOutcome::busy;
     if (!running && !busy) {
         stop(texts::text(texts::didNotStart));
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         return;
     }
     publish(m_loading, false);
     publish(m_active, true);
-    publish(m_stage, QStringLiteral("green"));
-    publish(m_state, QStringLiteral("ready"));
+    publish(m_stage, SetupStage::heightSetup);
+    publish(m_state, ZoneState::ready);
     m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
-        publish(m_stage, QStringLiteral("monitoring"));
+        publish(m_stage, SetupStage::monitoring);
         publishPaused(false);
         publish(m_score, std::optional<double>());
         hideAlerts();
@@ -193,8 +193,8 @@ void CameraModel::stop(const QString& message)
     publishPaused(false);
     publish(m_capturing, false);
     publish(m_progress, 0.0);
-    publish(m_stage, QStringLiteral("idle"));
-    publish(m_state, QStringLiteral("idle"));
+    publish(m_stage, SetupStage::idle);
+    publish(m_state, ZoneState::idle);
     publish(m_message, message);
 
     onCaptureQueue([](CaptureWorker& worker) { worker.stopSession(); });
@@ -203,7 +203,7 @@ void CameraModel::stop(const QString& message)
 void CameraModel::togglePause()
 {
     // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
-    if (!m_paused && m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
+    if (!m_paused && m_stage != SetupStage::monitoring && m_stage != SetupStage::review)
         return;
     publish(m_pauseUntil, std::optional<double>());
     setPaused(!m_paused, false);
@@ -211,7 +211,7 @@ void CameraModel::togglePause()
 
 bool CameraModel::pauseFor(double seconds)
 {
-    if (!m_active || (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review")) || !(seconds > 0))
+    if (!m_active || (m_stage != SetupStage::monitoring && m_stage != SetupStage::review) || !(seconds > 0))
         return false;
     publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds));
     if (m_paused) {
@@ -269,7 +269,7 @@ void CameraModel::pauseTracking(PauseReason reason)
     m_engine.setPaused(true);
     m_engine.clearTiming();
     publish(m_score, std::optional<double>());
-    publish(m_state, QStringLiteral("paused"));
+    publish(m_state, ZoneState::paused);
     std::string_view message = m_pauseUntil ? texts::pausedForAWhile : texts::paused;
     if (reason == PauseReason::lent)
         message = texts::cameraLent;
@@ -295,7 +295,7 @@ void CameraModel::resumeTracking()
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = true;
-    publish(m_state, QStringLiteral("ready"));
+    publish(m_state, ZoneState::ready);
     publish(m_message, texts::text(texts::resuming));
 }
 

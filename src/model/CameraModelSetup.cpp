@@ -23,7 +23,7 @@ constexpr double minimumYellow = 0.15;
 
 void CameraModel::capture()
 {
-    if (!m_active || !m_hasPose || m_stage != QLatin1String("green"))
+    if (!m_active || !m_hasPose || m_stage != SetupStage::heightSetup)
         return;
     resetSubject();
     m_engine.reset();
@@ -40,7 +40,7 @@ void CameraModel::confirm()
 {
     refreshSetupCheckThresholds();
     const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-    if (!m_active || !m_hasPose || m_awaitingReacquisition || m_stage != QLatin1String("review") || m_paused
+    if (!m_active || !m_hasPose || m_awaitingReacquisition || m_stage != SetupStage::review || m_paused
         || !baseline || !baseline->valid() || !isValidThresholdPair(m_yellow, m_red) || !isValidDelay(m_delay)
         || m_selectedID.isEmpty())
         return;
@@ -50,7 +50,7 @@ void CameraModel::confirm()
     m_engine.setPaused(false);
     m_engine.clearTiming();
     publish(m_warningProgress, 0.0);
-    publish(m_stage, QStringLiteral("monitoring"));
+    publish(m_stage, SetupStage::monitoring);
     publishPaused(false);
     persistSettings(true);
 
@@ -63,7 +63,7 @@ void CameraModel::confirm()
     }
     m_preferences = kept;
     refreshSavedState(false);
-    publish(m_stage, QStringLiteral("review"));
+    publish(m_stage, SetupStage::review);
     publish(m_message, texts::text(texts::heightNotSaved));
 }
 
@@ -144,7 +144,7 @@ void CameraModel::restartSetup()
     m_engine.reset();
     hideAlerts();
     publish(m_warningProgress, 0.0);
-    publish(m_stage, QStringLiteral("green"));
+    publish(m_stage, SetupStage::heightSetup);
     publish(m_capturing, false);
     publishPaused(false);
     publish(m_pauseUntil, std::optional<double>());
@@ -181,8 +181,8 @@ void CameraModel::undoHeightReset()
     publish(m_warningProgress, 0.0);
     publishPaused(false);
     publish(m_pauseUntil, std::optional<double>());
-    publish(m_stage, m_active ? QStringLiteral("monitoring") : QStringLiteral("idle"));
-    publish(m_state, m_active ? QStringLiteral("ready") : QStringLiteral("idle"));
+    publish(m_stage, m_active ? SetupStage::monitoring : SetupStage::idle);
+    publish(m_state, m_active ? ZoneState::ready : ZoneState::idle);
     m_previousCalibration.reset();
     publish(m_canUndoHeightReset, false);
     restartSetupCheck();
@@ -195,7 +195,7 @@ void CameraModel::undoHeightReset()
 
 void CameraModel::refreshSetupCheckThresholds()
 {
-    if (m_stage != QLatin1String("review"))
+    if (m_stage != SetupStage::review)
         return;
     const std::pair<double, double> levels{m_yellow, m_red};
     if (m_reviewThresholds == levels)
@@ -207,7 +207,7 @@ void CameraModel::refreshSetupCheckThresholds()
 void CameraModel::restartSetupCheck()
 {
     m_setupCheck.restart();
-    publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)));
+    publish(m_setupCheckPhase, m_setupCheck.phase);
 }
 
 } // namespace verticora

@@ -31,7 +31,7 @@ UpdateSessionState CameraModel::sessionStateForUpdate() const
         state.page = texts::text(rawName(m_controlsPage));
         state.controlsVisible = true;
     }
-    if (m_stage == QLatin1String("monitoring") && m_active)
+    if (m_stage == SetupStage::monitoring && m_active)
         // A borrowed camera or a locked screen is no pause of the user's: the new build
         // starts tracking and finds the camera or the screen as they are then.
         state.mode = m_pauseReason == PauseReason::user ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
@@ -83,7 +83,7 @@ void CameraModel::resumeAfterUpdate(const UpdateSessionState& state, std::option
 
     const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_selectedID);
     if (state.cameraID != m_selectedID || !calibration) {
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::cameraSetupNotRestored));
         return;
     }
@@ -96,7 +96,7 @@ void CameraModel::resumeAfterUpdate(const UpdateSessionState& state, std::option
     const bool available = cameraAvailable.value_or(std::ranges::any_of(
         m_session->discoverDevices(), [&](const CameraDevice& device) { return device.uniqueID == m_selectedID; }));
     if (!authorized || !available) {
-        publish(m_state, QStringLiteral("error"));
+        publish(m_state, ZoneState::error);
         publish(m_message, texts::text(authorized ? texts::updateCameraUnavailable : texts::updateNeedsCameraAccess));
         return;
     }
@@ -119,8 +119,8 @@ void CameraModel::resumePausedAfterUpdate(const UpdateSessionState& state, const
     setRed(calibration.red);
     publish(m_active, true);
     publishPaused(true);
-    publish(m_stage, QStringLiteral("monitoring"));
-    publish(m_state, QStringLiteral("paused"));
+    publish(m_stage, SetupStage::monitoring);
+    publish(m_state, ZoneState::paused);
     m_engine.setPaused(true);
     publish(m_pauseUntil, state.pauseUntilUnix);
     m_updatePause = UpdatePause{std::move(startCameraAction), cameraAuthorized, cameraAvailable};
@@ -141,8 +141,8 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
     m_engine.reset();
     publish(m_hasPose, false);
     publish(m_score, std::optional<double>());
-    publish(m_state, QStringLiteral("idle"));
-    publish(m_stage, QStringLiteral("idle"));
+    publish(m_state, ZoneState::idle);
+    publish(m_stage, SetupStage::idle);
 
     // The user asked for the camera: start it and let the start report what is wrong.
     // The pause's end alone starts it only when it can work.
@@ -153,7 +153,7 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
             startCamera(true);
         return;
     }
-    publish(m_state, QStringLiteral("error"));
+    publish(m_state, ZoneState::error);
     publish(m_message, texts::text(texts::couldNotResumeAfterPause));
 }
 

@@ -56,11 +56,11 @@ QString inactiveTrackingStatus(const CameraModel& model)
         return QStringLiteral("Paused");
     if (model.loading())
         return QStringLiteral("Starting camera");
-    if (model.state() == QLatin1String("error"))
+    if (model.state() == ZoneState::error)
         return QStringLiteral("Tracking unavailable");
     if (!model.active())
         return QStringLiteral("Camera off");
-    if (model.state() == QLatin1String("lost"))
+    if (model.state() == ZoneState::lost)
         return QStringLiteral("Looking for you");
     if (model.hasPose())
         return QStringLiteral("Finding your height");
@@ -75,7 +75,7 @@ QString cameraCaption(const CameraModel& model)
         return QStringLiteral("Height saved.");
     if (!model.active())
         return fromView(platformTexts.videoStaysLocal);
-    if (model.state() == QLatin1String("lost"))
+    if (model.state() == ZoneState::lost)
         return QStringLiteral("Bring your face back into view.");
     return QStringLiteral("The dotted line is your chosen height.");
 }
@@ -193,12 +193,12 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     m_actions->addWidget(m_secondary, 1);
     block->addLayout(m_actions);
     connect(m_primary, &QPushButton::clicked, this, [this] {
-        const QString& stage = m_model.stage();
-        if (stage == QLatin1String("green"))
+        const SetupStage stage = m_model.stage();
+        if (stage == SetupStage::heightSetup)
             m_model.capture();
-        else if (stage == QLatin1String("review"))
+        else if (stage == SetupStage::review)
             m_model.confirm();
-        else if (stage == QLatin1String("monitoring"))
+        else if (stage == SetupStage::monitoring)
             m_model.togglePause();
     });
     connect(m_secondary, &QPushButton::clicked, this, [this] { m_model.restartSetup(); });
@@ -290,9 +290,9 @@ void PosturePage::refreshHeightBlock()
     const bool active = model.active();
     const bool paused = model.paused();
     const bool loading = model.loading();
-    const QString& state = model.state();
-    const QString& stage = model.stage();
-    const bool error = state == QLatin1String("error");
+    const ZoneState state = model.state();
+    const SetupStage stage = model.stage();
+    const bool error = state == ZoneState::error;
 
     m_pausedHeader->setVisible(paused);
 
@@ -302,8 +302,8 @@ void PosturePage::refreshHeightBlock()
         || (!paused
             && (loading || error
                 || (active
-                    && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
-                        || state == QLatin1String("lost")))));
+                    && (model.bottomExitHeld() || !model.score() || stage == SetupStage::heightSetup
+                        || state == ZoneState::lost))));
     style::setTextIfChanged(*m_message, model.message());
     m_message->setVisible(showMessage && !model.message().isEmpty());
 
@@ -318,7 +318,7 @@ void PosturePage::refreshHeightBlock()
     m_progress->setVisible(model.capturing());
     m_progress->setValue(int(std::lround(std::clamp(model.progress(), 0.0, 1.0) * 1000)));
 
-    const bool showMeter = stage == QLatin1String("review") || stage == QLatin1String("monitoring")
+    const bool showMeter = stage == SetupStage::review || stage == SetupStage::monitoring
         || (!active && model.hasSavedCalibration());
     m_meter->setVisible(showMeter);
     if (showMeter) {
@@ -331,19 +331,19 @@ void PosturePage::refreshHeightBlock()
     bool primaryShown = false;
     bool primaryEnabled = true;
     bool secondaryShown = false;
-    if (active && stage == QLatin1String("green")) {
+    if (active && stage == SetupStage::heightSetup) {
         primaryShown = true;
         style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
         setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
         primaryEnabled = model.hasPose() && !model.capturing();
-    } else if (active && stage == QLatin1String("review")) {
+    } else if (active && stage == SetupStage::review) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
         setHelp(m_primary, QStringLiteral("Save your height and levels."));
         primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red());
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
         setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
-    } else if (active && stage == QLatin1String("monitoring")) {
+    } else if (active && stage == SetupStage::monitoring) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
         setHelp(m_primary, paused ? QStringLiteral("Turn the camera and reminders back on.")
@@ -378,7 +378,7 @@ void PosturePage::refreshHeightBlock()
     }
 
     const std::optional<double> pauseUntil = model.pauseUntil();
-    const bool showResume = active && stage == QLatin1String("monitoring") && pauseUntil.has_value();
+    const bool showResume = active && stage == SetupStage::monitoring && pauseUntil.has_value();
     if (showResume)
         style::setTextIfChanged(*m_resumesAt, resumesAtText(*pauseUntil));
     m_resumesAt->setVisible(showResume);

@@ -114,7 +114,7 @@ TEST_F(ShellScenario, keyboardFocusStaysInTheHeightBlockWhileTheHeightIsSetAndRe
 
     frames(3.5);
     page.refresh();
-    ASSERT_EQ(model->stage(), "monitoring");
+    ASSERT_EQ(model->stage(), SetupStage::monitoring);
     EXPECT_EQ(QApplication::focusWidget(), buttonNamed(page, "Pause")) << "back on the first button";
 
     QAbstractButton* reset = buttonNamed(page, "Reset height");
@@ -138,7 +138,7 @@ TEST_F(ShellScenario, theReviewButtonsAreNeverCut)
     frames(0.5);
     model->capture();
     frames(3.5);
-    ASSERT_EQ(model->stage(), "review");
+    ASSERT_EQ(model->stage(), SetupStage::review);
     page.refresh();
     QCoreApplication::processEvents();
     for (const char* text : {"Try saving again", "Set my height again"}) {

@@ -129,7 +129,7 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     EXPECT_FALSE(model->paused()) << "the pause ends by itself at its end";
     EXPECT_FALSE(model->pauseUntil());
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     settle();
     ASSERT_FALSE(listener.changes.isEmpty());
     EXPECT_EQ(listener.changes.back(), (QStringList{"inside", "green"}));

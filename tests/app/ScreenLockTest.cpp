@@ -94,7 +94,7 @@ TEST_F(ScreenLockScenario, theCameraRestsWhileTheScreenIsLockedUnlessTheUserPaus
     EXPECT_FALSE(model->paused());
     EXPECT_TRUE(camera->isRunning());
     frames(1.2);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 
     // A pause asked for during the lock (a script's timed pause) outlasts it,
     ASSERT_TRUE(setScreenSaverActive(true));

@@ -23,8 +23,8 @@ TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHei
     EXPECT_EQ(model->message(), "Choose your camera. Your video stays on this computer.");
     startCamera();
     ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->stage(), "green");
-    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->stage(), SetupStage::heightSetup);
+    EXPECT_EQ(model->state(), ZoneState::ready);
     EXPECT_EQ(model->message(), "Sit at a comfortable height. Set it once, then adjust the two levels on your meter.");
 
     showFaceAt(0.5);
@@ -35,10 +35,10 @@ TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHei
     EXPECT_TRUE(model->capturing());
     EXPECT_GT(model->progress(), 0.2);
     EXPECT_EQ(model->message(), "Hold your comfortable position for three seconds.");
-    for (int i = 0; i < 40 && model->stage() != "monitoring"; ++i)
+    for (int i = 0; i < 40 && model->stage() != SetupStage::monitoring; ++i)
         frame();
 
-    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->stage(), SetupStage::monitoring);
     EXPECT_FALSE(model->capturing());
     EXPECT_EQ(model->message(), "Your zones are set. Monitoring continues while you use other apps.");
     EXPECT_TRUE(model->hasSavedCalibration());
@@ -73,31 +73,31 @@ TEST_F(ModelScenario, sinkingGoesYellowThenRedThenAlertAfterTheDelay)
     startCamera();
     calibrate();
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     EXPECT_EQ(model->message(), "At your comfortable height. Keep doing your thing.");
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
 
     showFaceAt(0.55);
     frames(1.0);
-    EXPECT_EQ(model->state(), "yellow");
+    EXPECT_EQ(model->state(), ZoneState::yellow);
     EXPECT_EQ(model->message(), "A little lower. Come back toward your line.");
     EXPECT_EQ(alerts->shown(), ZoneAppearance::yellowHalo);
 
     showFaceAt(0.6);
     frames(1.0);
-    EXPECT_EQ(model->state(), "outside");
+    EXPECT_EQ(model->state(), ZoneState::outside);
     EXPECT_EQ(model->message(), "You’ve sunk below your red level. Come back up when you’re ready.");
     EXPECT_GT(model->warningProgress(), 0.0);
     EXPECT_LT(model->warningProgress(), 1.0);
     frames(2.0);
-    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(model->state(), ZoneState::alert);
     EXPECT_EQ(model->warningProgress(), 1.0);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
     EXPECT_DOUBLE_EQ(alerts->lastPresented->severity, 3.0);
 
     showFaceAt(0.5);
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
 
     model->stop("Camera off. Start whenever you’re ready.");
@@ -121,12 +121,12 @@ TEST_F(ModelScenario, aShortLossHidesTheReminderAndALongerOneReportsLost)
     faces->showNobody();
     frame(0.4); // the first frame without a face starts the loss
     frames(0.8);
-    EXPECT_EQ(model->state(), "outside") << "0.8 s without a face does not report a loss yet";
+    EXPECT_EQ(model->state(), ZoneState::outside) << "0.8 s without a face does not report a loss yet";
     EXPECT_FALSE(model->score());
     EXPECT_FALSE(model->hasPose());
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
     frames(0.4);
-    EXPECT_EQ(model->state(), "lost");
+    EXPECT_EQ(model->state(), ZoneState::lost);
     EXPECT_EQ(model->message(), "Tracking paused. Bring your face back into view.");
 }
 
@@ -137,15 +137,15 @@ TEST_F(ModelScenario, aReturningFaceIsIgnoredForItsFirstMoments)
     calibrate();
     faces->showNobody();
     frames(1.6);
-    ASSERT_EQ(model->state(), "lost");
+    ASSERT_EQ(model->state(), ZoneState::lost);
 
     showFaceAt(0.5);
     frame(0.4);
     EXPECT_FALSE(model->hasPose()) << "first sighting after a loss";
-    EXPECT_EQ(model->state(), "lost");
+    EXPECT_EQ(model->state(), ZoneState::lost);
     frames(0.4);
     EXPECT_TRUE(model->hasPose());
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
 TEST_F(ModelScenario, aShortCameraSilenceIsNotALoss)
@@ -198,7 +198,7 @@ TEST_F(ModelScenario, leavingThroughTheBottomWhileRedKeepsCountingToTheAlert)
     EXPECT_EQ(model->message(), "You moved below the camera. Come back up to your comfortable height.");
     EXPECT_TRUE(model->score());
     frames(2.0);
-    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(model->state(), ZoneState::alert);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
 }
 
@@ -211,7 +211,7 @@ TEST_F(ModelScenario, pauseStopsRemindersAndResumeWaitsForASteadyFace)
     frames(1.0);
     model->togglePause();
     EXPECT_TRUE(model->paused());
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->message(), "Camera and reminders paused. Resume whenever you’re ready.");
     EXPECT_FALSE(model->cameraEnabled());
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
@@ -221,14 +221,14 @@ TEST_F(ModelScenario, pauseStopsRemindersAndResumeWaitsForASteadyFace)
 
     model->setCameraEnabled(true);
     EXPECT_FALSE(model->paused());
-    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->state(), ZoneState::ready);
     EXPECT_EQ(model->message(), "Resuming your zones…");
     showFaceAt(0.5);
     frame(0.4);
     EXPECT_FALSE(model->hasPose());
     frames(0.8);
     EXPECT_TRUE(model->hasPose());
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
 TEST_F(ModelScenario, everyStopPathEndsIdleWithItsMessage)
@@ -251,8 +251,8 @@ TEST_F(ModelScenario, everyStopPathEndsIdleWithItsMessage)
         frames(0.5);
         path.stop();
         EXPECT_FALSE(model->active());
-        EXPECT_EQ(model->state(), "idle");
-        EXPECT_EQ(model->stage(), "idle");
+        EXPECT_EQ(model->state(), ZoneState::idle);
+        EXPECT_EQ(model->stage(), SetupStage::idle);
         EXPECT_FALSE(model->hasPose());
         EXPECT_EQ(model->message(), path.message);
     }
@@ -271,7 +271,7 @@ TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
     EXPECT_EQ(model->cameras().front().name, "Selected camera unavailable");
 
     model->startCamera(true);
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Choose an available camera, then start again.");
     EXPECT_FALSE(model->loading());
 }
@@ -283,7 +283,7 @@ TEST_F(ModelScenario, refusedPermissionEndsInAnError)
     startCamera();
     EXPECT_FALSE(model->active());
     EXPECT_FALSE(model->loading());
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(),
               "Allow Verticora to use the camera in your system’s privacy settings, then try again.");
 }
@@ -293,14 +293,14 @@ TEST_F(ModelScenario, aCameraThatFailsToOpenOrRunEndsInAnError)
     makeModel();
     camera->failOpen = true;
     startCamera();
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Could not open this camera. Close other camera apps and try again.");
 
     camera->failOpen = false;
     camera->refuseToRun = true;
     model->startCamera(true);
     model->drainCaptureQueue();
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Camera did not start. Check the connection, then try again.");
 }
 
@@ -314,7 +314,7 @@ TEST_F(ModelScenario, resultsForAFormerSubjectOrRunChangeNothing)
     model->drainCaptureQueue(false);
     model->restartSetup();
     model->drainCaptureQueue();
-    EXPECT_EQ(model->stage(), "green");
+    EXPECT_EQ(model->stage(), SetupStage::heightSetup);
     EXPECT_FALSE(model->hasPose()) << "the frame analysed for the previous subject was dropped";
     EXPECT_FALSE(model->score());
 
@@ -340,7 +340,7 @@ TEST_F(ModelScenario, aSaveFailureDuringConfirmKeepsTheReview)
     frames(0.5);
     model->capture();
     frames(3.5);
-    EXPECT_EQ(model->stage(), "review");
+    EXPECT_EQ(model->stage(), SetupStage::review);
     EXPECT_EQ(model->message(), "Your height could not be saved. Try saving again to start.");
     ASSERT_TRUE(model->persistenceMessage());
     EXPECT_TRUE(model->persistenceMessage()->startsWith("Could not save settings on this computer. "));
@@ -360,13 +360,13 @@ TEST_F(ModelScenario, undoRestoresThePreviousHeightOnlyForTheSameCamera)
     ASSERT_EQ(model->yellow(), 0.3);
 
     model->restartSetup();
-    EXPECT_EQ(model->stage(), "green");
+    EXPECT_EQ(model->stage(), SetupStage::heightSetup);
     EXPECT_TRUE(model->canUndoHeightReset());
     EXPECT_EQ(model->message(), "Set your comfortable height again. Your saved height is kept until you finish.");
     EXPECT_EQ(model->yellow(), 0.45);
     model->undoHeightReset();
-    EXPECT_EQ(model->stage(), "monitoring");
-    EXPECT_EQ(model->state(), "ready");
+    EXPECT_EQ(model->stage(), SetupStage::monitoring);
+    EXPECT_EQ(model->state(), ZoneState::ready);
     EXPECT_EQ(model->yellow(), 0.3);
     EXPECT_FALSE(model->canUndoHeightReset());
     EXPECT_EQ(model->message(), "Your previous height and levels are restored.");
@@ -374,7 +374,7 @@ TEST_F(ModelScenario, undoRestoresThePreviousHeightOnlyForTheSameCamera)
     model->restartSetup();
     model->select("cam-2");
     model->undoHeightReset();
-    EXPECT_EQ(model->stage(), "idle");
+    EXPECT_EQ(model->stage(), SetupStage::idle);
     EXPECT_EQ(model->message(), "Camera changed. Start again to use this camera’s zones.");
 }
 
@@ -425,7 +425,7 @@ TEST_F(ModelScenario, eachCameraKeepsItsOwnLevels)
 
     model->startCamera(true);
     model->drainCaptureQueue();
-    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->stage(), SetupStage::monitoring);
     EXPECT_EQ(model->message(), "Resumed your saved zones. Keep your camera and seating setup in the same position.");
 }
 
@@ -517,13 +517,13 @@ TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWh
     startCamera();
     calibrate();
     frames(1.0);
-    ASSERT_EQ(model->state(), "inside");
+    ASSERT_EQ(model->state(), ZoneState::inside);
 
     camera->lend();
     model->drainCaptureQueue();
     EXPECT_TRUE(model->paused());
     EXPECT_EQ(model->pauseReason(), PauseReason::lent);
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->message(), lent);
     const double credited = greenSeconds();
     clock->advance(5);
@@ -541,11 +541,11 @@ TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWh
     model->drainCaptureQueue(); // which has the capture thread start the camera
     EXPECT_FALSE(model->paused());
     EXPECT_TRUE(camera->isRunning());
-    EXPECT_EQ(model->stage(), "monitoring") << "no new setup";
+    EXPECT_EQ(model->stage(), SetupStage::monitoring) << "no new setup";
     frame(0.4);
     EXPECT_FALSE(model->hasPose()) << "the face must be seen steadily again";
     frames(0.8);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
 TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
@@ -558,7 +558,7 @@ TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
     camera->heldElsewhere = true;
     startCamera();
     EXPECT_TRUE(model->active());
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->pauseReason(), PauseReason::lent);
     EXPECT_EQ(model->message(), "Camera lent to another app. Tracking resumes when it’s free.");
 
@@ -568,6 +568,6 @@ TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
     EXPECT_FALSE(model->paused());
     EXPECT_TRUE(camera->isRunning());
     frames(1.2);
-    EXPECT_EQ(model->stage(), "monitoring");
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->stage(), SetupStage::monitoring);
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }

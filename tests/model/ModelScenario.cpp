@@ -92,7 +92,7 @@ void ModelScenario::calibrate()
     model->capture();
     ASSERT_TRUE(model->capturing());
     frames(3.5);
-    ASSERT_EQ(model->stage(), "monitoring");
+    ASSERT_EQ(model->stage(), SetupStage::monitoring);
 }
 
 } // namespace verticora::testing

@@ -20,6 +20,21 @@ inline void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
+namespace verticora {
+
+// States and stages by the names the JSON lines use.
+inline void PrintTo(ZoneState state, std::ostream* out)
+{
+    *out << zoneStateName(state);
+}
+
+inline void PrintTo(SetupStage stage, std::ostream* out)
+{
+    *out << setupStageName(stage);
+}
+
+} // namespace verticora
+
 namespace verticora::testing {
 
 // A camera model on a scripted camera, scripted faces and a clock that moves only when

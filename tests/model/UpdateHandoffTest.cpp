@@ -69,7 +69,7 @@ TEST_F(UpdateHandoff, theNextBuildResumesTrackingWithTheSavedHeightAndNoFileRema
     model->resumeAfterUpdate(receipt->state);
     model->drainCaptureQueue();
     EXPECT_TRUE(model->active());
-    EXPECT_EQ(model->stage(), "monitoring") << "no new height setup";
+    EXPECT_EQ(model->stage(), SetupStage::monitoring) << "no new height setup";
     EXPECT_EQ(model->message(), "Resumed your saved zones. Keep your camera and seating setup in the same position.");
 }
 
@@ -126,7 +126,7 @@ TEST_F(UpdateHandoff, aPausedSessionComesBackPausedAndTheUsersResumeStartsTheCam
     model->resumeAfterUpdate(receipt->state);
     EXPECT_TRUE(model->active());
     EXPECT_TRUE(model->paused());
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->message(), "Camera paused. Resume when you’re ready.");
     EXPECT_FALSE(model->cameraEnabled());
     model->drainCaptureQueue();
@@ -135,7 +135,7 @@ TEST_F(UpdateHandoff, aPausedSessionComesBackPausedAndTheUsersResumeStartsTheCam
     model->setCameraEnabled(true);
     model->drainCaptureQueue();
     EXPECT_TRUE(camera->isRunning());
-    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->stage(), SetupStage::monitoring);
     EXPECT_FALSE(model->paused());
     EXPECT_FALSE(model->pausedForUpdate());
 }
@@ -154,7 +154,7 @@ TEST_F(UpdateHandoff, aPauseWhoseEndHasPassedEndsAtOnceOnlyWhenTheCameraCanWork)
     clock->advance(61);
     model->housekeepingTick();
     EXPECT_EQ(starts, 1) << "the camera is gone: the pause's end does not start it";
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Camera could not resume after the pause. Check your selected camera and permission.");
 }
 
@@ -166,7 +166,7 @@ TEST_F(UpdateHandoff, restartingTheSetupFromAnUpdatePauseStartsTheCameraInSetup)
     model->restartSetup();
     model->drainCaptureQueue();
     EXPECT_TRUE(camera->isRunning());
-    EXPECT_EQ(model->stage(), "green");
+    EXPECT_EQ(model->stage(), SetupStage::heightSetup);
     EXPECT_TRUE(model->canUndoHeightReset());
 }
 
@@ -200,7 +200,7 @@ TEST_F(UpdateHandoff, eachSessionModeIsRestoredOrExplained)
     camera->denied = false;
     camera->devices.clear();
     model->resumeAfterUpdate(state);
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Update installed. Your selected camera is unavailable; reconnect it and turn Camera on.");
     EXPECT_FALSE(model->active());
 }
