@@ -80,7 +80,7 @@ std::optional<ControlRefusal> RemoteControl::pause(qint64 minutes)
 
 std::optional<ControlRefusal> RemoteControl::resume()
 {
-    if (m_model.paused())
+    if (m_model.session().paused())
         m_model.togglePause();
     return std::nullopt;
 }
@@ -92,12 +92,12 @@ InstanceStatus RemoteControl::status() const
     status.state = texts::text(zoneStateName(m_model.state()));
     status.zone = statusColorKey(inputs);
     if (status.zone != QLatin1String("neutral"))
-        status.score = LiveScoreStore::value(m_model.score(), m_model.yellow(), m_model.red());
+        status.score = LiveScoreStore::value(m_model.score(), m_model.setup().yellow(), m_model.setup().red());
     status.message = m_model.message();
     status.status = statusText(inputs);
-    if (m_model.paused())
-        status.pauseUntil = m_model.pauseUntil();
-    status.pauseReason = m_model.pauseReasonValue();
+    if (m_model.session().paused())
+        status.pauseUntil = m_model.session().pauseUntil();
+    status.pauseReason = m_model.session().pauseReasonValue();
     return status;
 }
 

@@ -43,15 +43,15 @@ StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObjec
 void StateReporter::report()
 {
     QJsonObject state{
-        {QStringLiteral("stage"), texts::text(setupStageName(m_model.stage()))},
+        {QStringLiteral("stage"), texts::text(setupStageName(m_model.setup().stage()))},
         {QStringLiteral("state"), texts::text(zoneStateName(m_model.state()))},
         {QStringLiteral("message"), m_model.message()},
         {QStringLiteral("score"), m_model.score() ? QJsonValue(*m_model.score()) : QJsonValue()},
         {QStringLiteral("hasPose"), m_model.hasPose()},
         {QStringLiteral("warningProgress"), m_model.warningProgress()},
-        {QStringLiteral("paused"), m_model.paused()},
-        {QStringLiteral("pauseReason"), m_model.paused() ? QJsonValue(m_model.pauseReasonValue()) : QJsonValue()},
-        {QStringLiteral("active"), m_model.active()},
+        {QStringLiteral("paused"), m_model.session().paused()},
+        {QStringLiteral("pauseReason"), m_model.session().paused() ? QJsonValue(m_model.session().pauseReasonValue()) : QJsonValue()},
+        {QStringLiteral("active"), m_model.session().active()},
     };
     const QString line = QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact));
     if (line == m_lastLine)

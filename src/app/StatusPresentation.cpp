@@ -7,18 +7,18 @@ namespace verticora {
 StatusInputs StatusInputs::of(const CameraModel& model)
 {
     StatusInputs inputs;
-    inputs.loading = model.loading();
-    inputs.active = model.active();
-    inputs.paused = model.paused();
-    inputs.pauseReason = model.pauseReason();
+    inputs.loading = model.session().loading();
+    inputs.active = model.session().active();
+    inputs.paused = model.session().paused();
+    inputs.pauseReason = model.session().pauseReason();
     inputs.state = model.state();
-    inputs.stage = model.stage();
+    inputs.stage = model.setup().stage();
     inputs.hasPersistenceMessage = model.persistenceMessage().has_value();
     inputs.hasPose = model.hasPose();
     inputs.bottomExitHeld = model.bottomExitHeld();
     inputs.score = model.score();
-    inputs.yellow = model.yellow();
-    inputs.red = model.red();
+    inputs.yellow = model.setup().yellow();
+    inputs.red = model.setup().red();
     return inputs;
 }
 

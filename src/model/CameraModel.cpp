@@ -15,7 +15,6 @@
 #include "store/ProgressStore.h"
 #include "store/TrackingPerformance.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
@@ -23,8 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-#include <unistd.h>
 
 namespace verticora {
 
@@ -49,19 +46,6 @@ void registerMetaTypes()
 
 } // namespace
 
-QString pauseReasonName(PauseReason reason)
-{
-    switch (reason) {
-    case PauseReason::lent:
-        return QStringLiteral("lent");
-    case PauseReason::locked:
-        return QStringLiteral("locked");
-    case PauseReason::user:
-        break;
-    }
-    return QStringLiteral("user");
-}
-
 CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options,
                          QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_options(options), m_changes(new ChangeBatch(this)),
@@ -70,6 +54,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
       m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
       m_alerts(std::move(services.alerts)),
       m_display(new DisplaySettings(*m_alerts, *m_changes, [this] { persistSettings(false); }, this)),
+      m_cameraSession(new CameraSession(*m_session, *m_changes, this)), m_setup(new HeightSetup(*m_changes, this)),
       m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
 {
@@ -84,9 +69,6 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     m_progressStore = std::make_unique<ProgressStore>(
         m_dataDirectory + QStringLiteral("/") + QString::fromLatin1(dailyProgressFileName),
         [clock] { return clock->wallTime(); }, maximumTrackingGap, progressSaveInterval, progressPublishInterval);
-    m_updateResumeStore = std::make_unique<UpdateResumeStore>(
-        m_dataDirectory, m_options.updateBuild.isEmpty() ? QStringLiteral("development") : m_options.updateBuild,
-        m_options.processID.value_or(static_cast<qint32>(::getpid())), [clock] { return clock->wallTime(); });
 
     // The reminders follow the diagnostic lease's visual mode and present again whenever
     // it changes; the lease starts being read once the samples have their folder.
@@ -168,10 +150,6 @@ void CameraModel::observeLifecycle()
     connect(m_session.get(), &CaptureService::devicesChanged, this, &CameraModel::refreshCameras);
     connect(m_session.get(), &CaptureService::runtimeError, this,
             [this] { stop(texts::text(texts::interrupted)); });
-    if (QCoreApplication::instance()) {
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-                &CameraModel::prepareForApplicationTermination);
-    }
     if (m_options.runsHousekeepingTimer) {
         m_housekeeping = new QTimer(this);
         m_housekeeping->setInterval(housekeepingMilliseconds);
@@ -187,16 +165,6 @@ QVariant CameraModel::scoreValue() const
     return m_score ? QVariant(*m_score) : QVariant();
 }
 
-QVariant CameraModel::pauseUntilValue() const
-{
-    return m_pauseUntil ? QVariant(*m_pauseUntil) : QVariant();
-}
-
-QString CameraModel::pauseReasonValue() const
-{
-    return m_pauseReason ? pauseReasonName(*m_pauseReason) : QString();
-}
-
 QVariant CameraModel::persistenceMessageValue() const
 {
     return m_persistenceMessage ? QVariant(*m_persistenceMessage) : QVariant();
@@ -205,21 +173,6 @@ QVariant CameraModel::persistenceMessageValue() const
 void CameraModel::setControlsPage(ControlsPage page)
 {
     publish(m_controlsPage, page);
-}
-
-void CameraModel::setYellow(double yellow)
-{
-    publish(m_yellow, yellow);
-}
-
-void CameraModel::setRed(double red)
-{
-    publish(m_red, red);
-}
-
-void CameraModel::setDelay(double delay)
-{
-    publish(m_delay, delay);
 }
 
 // Preferences.
@@ -238,50 +191,50 @@ void CameraModel::loadPreferences()
         return;
     m_preferences = *loaded.preferences;
     const PosturePreferences& p = m_preferences;
-    m_selectedID = p.selectedCameraID.value_or(QString());
-    m_delay = p.delay;
-    m_yellow = p.yellow;
-    m_red = p.red;
+    m_cameraSession->setSelectedID(p.selectedCameraID.value_or(QString()));
+    m_setup->setDelay(p.delay);
+    m_setup->setYellow(p.yellow);
+    m_setup->setRed(p.red);
 }
 
 void CameraModel::refreshSavedState(bool loadBoundaries)
 {
-    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_selectedID);
+    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_cameraSession->selectedID());
     publish(m_hasSavedCalibration, calibration.has_value());
     if (!loadBoundaries)
         return;
-    setYellow(calibration ? calibration->yellow : m_preferences.yellow);
-    setRed(calibration ? calibration->red : m_preferences.red);
+    m_setup->setYellow(calibration ? calibration->yellow : m_preferences.yellow);
+    m_setup->setRed(calibration ? calibration->red : m_preferences.red);
 }
 
 void CameraModel::persistSettings(bool includeConfirmedBaseline)
 {
     PosturePreferences& p = m_preferences;
     m_display->storeInto(p);
-    p.selectedCameraID = m_selectedID.isEmpty() ? std::nullopt : std::optional(m_selectedID);
-    if (isValidDelay(m_delay))
-        p.delay = m_delay;
+    p.selectedCameraID = m_cameraSession->selectedID().isEmpty() ? std::nullopt : std::optional(m_cameraSession->selectedID());
+    if (isValidDelay(m_setup->delay()))
+        p.delay = m_setup->delay();
 
     // A setup in progress never overwrites the saved levels.
-    const bool levelsMayChange = includeConfirmedBaseline || m_stage == SetupStage::monitoring || !m_active;
-    if (levelsMayChange && isValidThresholdPair(m_yellow, m_red)) {
-        p.yellow = m_yellow;
-        p.red = m_red;
+    const bool levelsMayChange = includeConfirmedBaseline || m_setup->stage() == SetupStage::monitoring || !m_cameraSession->active();
+    if (levelsMayChange && isValidThresholdPair(m_setup->yellow(), m_setup->red())) {
+        p.yellow = m_setup->yellow();
+        p.red = m_setup->red();
         const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_selectedID.isEmpty()) {
+        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_cameraSession->selectedID().isEmpty()) {
             SavedCalibration calibration;
-            calibration.cameraID = m_selectedID;
+            calibration.cameraID = m_cameraSession->selectedID();
             const PoseCoreVector core = baseline->coreVector();
             calibration.baseline.assign(core.begin(), core.end());
-            calibration.yellow = m_yellow;
-            calibration.red = m_red;
+            calibration.yellow = m_setup->yellow();
+            calibration.red = m_setup->red();
             calibration.landmarkHeight = baseline->landmarkHeight;
-            p.calibrations[m_selectedID] = calibration;
-        } else if (!m_previousCalibration) {
-            if (std::optional<SavedCalibration> existing = p.calibration(m_selectedID)) {
-                existing->yellow = m_yellow;
-                existing->red = m_red;
-                p.calibrations[m_selectedID] = *existing;
+            p.calibrations[m_cameraSession->selectedID()] = calibration;
+        } else if (!m_setup->previousCalibration()) {
+            if (std::optional<SavedCalibration> existing = p.calibration(m_cameraSession->selectedID())) {
+                existing->yellow = m_setup->yellow();
+                existing->red = m_setup->red();
+                p.calibrations[m_cameraSession->selectedID()] = *existing;
             }
         }
     }
@@ -308,8 +261,8 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused,
-                           texts::text(setupStageName(m_stage)), texts::text(zoneStateName(m_state)),
+    m_performance->report({m_cameraSession->active(), m_cameraSession->paused(), m_hasPose && m_score.has_value() && !m_cameraSession->paused(),
+                           texts::text(setupStageName(m_setup->stage())), texts::text(zoneStateName(m_state)),
                            m_engine.alert(), m_bottomExitHeld, m_display->menuBarStyle()});
 
     const QString today = DailyProgressCalendar::dateID(wallTime);
@@ -319,14 +272,14 @@ void CameraModel::housekeepingTick()
     }
 
     const double uptime = m_clock->uptime();
-    if (m_active && !m_paused && uptime - m_lastAnalysisTime > staleCameraSeconds)
+    if (m_cameraSession->active() && !m_cameraSession->paused() && uptime - m_lastAnalysisTime > staleCameraSeconds)
         receive(std::nullopt, uptime, FaceLossReason::cameraStale, false);
 }
 
 void CameraModel::closeStoreIntervals(bool flush)
 {
     const double wallTime = m_clock->wallTime();
-    m_progressStore->record(std::nullopt, m_yellow, m_red, wallTime, false);
+    m_progressStore->record(std::nullopt, m_setup->yellow(), m_setup->red(), wallTime, false);
     if (flush)
         m_progressStore->flush();
     // The live score marks a gap at once with the neutral levels.

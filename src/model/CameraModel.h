@@ -2,15 +2,14 @@
 
 #include "analysis/PoseFeatures.h"
 #include "model/CaptureService.h"
+#include "model/CameraSession.h"
 #include "model/ChangeBatch.h"
 #include "model/DisplaySettings.h"
+#include "model/HeightSetup.h"
 #include "model/PostureEngine.h"
-#include "model/SetupCheck.h"
-#include "model/SetupStage.h"
 #include "store/PreferencesStore.h"
 #include "store/SettingsEnums.h"
 #include "store/TrackingLease.h"
-#include "store/UpdateResumeStore.h"
 
 #include <QList>
 #include <QMetaType>
@@ -41,21 +40,6 @@ class TrackingPerformance;
 struct FrameAnalysis;
 enum class SessionOutcome;
 
-// One entry of the camera list the user chooses from.
-struct CameraChoice {
-    QString id;
-    QString name;
-
-    friend bool operator==(const CameraChoice&, const CameraChoice&) = default;
-};
-
-// Why tracking is paused: the user paused it (by hand, for a while, or across an update),
-// another app borrowed the camera, or the screen is locked.
-enum class PauseReason { user, lent, locked };
-
-// "user", "lent" or "locked": the reason as scripts read it.
-[[nodiscard]] QString pauseReasonName(PauseReason reason);
-
 // The services the model drives; the application hands in the real ones, tests fakes.
 struct CameraModelServices {
     std::unique_ptr<CaptureService> capture;
@@ -72,17 +56,6 @@ struct CameraModelOptions {
     bool presentsVisuals = true;
     // Tests drive housekeepingTick() themselves in virtual time.
     bool runsHousekeepingTimer = true;
-    // The running build, compared across an update handoff; "development" when empty.
-    QString updateBuild;
-    // This process's ID for the update handoff; tests play two instances in one process.
-    std::optional<qint32> processID;
-};
-
-// Where the controls window stands, for the update handoff: its page name and whether
-// it is open.
-struct UpdateWindowContext {
-    QString page;
-    bool visible = true;
 };
 
 // The one observable object of the application: owns the camera session, the frame
@@ -92,31 +65,16 @@ struct UpdateWindowContext {
 class CameraModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(verticora::ControlsPage controlsPage READ controlsPage WRITE setControlsPage NOTIFY changed FINAL)
-    Q_PROPERTY(QList<verticora::CameraChoice> cameras READ cameras NOTIFY changed FINAL)
-    Q_PROPERTY(QString selectedID READ selectedID NOTIFY changed FINAL)
-    Q_PROPERTY(bool active READ active NOTIFY changed FINAL)
-    Q_PROPERTY(bool loading READ loading NOTIFY changed FINAL)
     Q_PROPERTY(verticora::ZoneState state READ state NOTIFY changed FINAL)
     Q_PROPERTY(QString message READ message NOTIFY changed FINAL)
-    Q_PROPERTY(verticora::SetupStage stage READ stage NOTIFY changed FINAL)
-    Q_PROPERTY(bool capturing READ capturing NOTIFY changed FINAL)
-    Q_PROPERTY(double progress READ progress NOTIFY changed FINAL)
     Q_PROPERTY(QVariant score READ scoreValue NOTIFY changed FINAL)
     Q_PROPERTY(double warningProgress READ warningProgress NOTIFY changed FINAL)
     Q_PROPERTY(bool hasPose READ hasPose NOTIFY changed FINAL)
     Q_PROPERTY(bool bottomExitHeld READ bottomExitHeld NOTIFY changed FINAL)
     Q_PROPERTY(QList<QPointF> landmarks READ landmarks NOTIFY changed FINAL)
     Q_PROPERTY(double frameAspect READ frameAspect NOTIFY changed FINAL)
-    Q_PROPERTY(double yellow READ yellow WRITE setYellow NOTIFY changed FINAL)
-    Q_PROPERTY(double red READ red WRITE setRed NOTIFY changed FINAL)
-    Q_PROPERTY(double delay READ delay WRITE setDelay NOTIFY changed FINAL)
-    Q_PROPERTY(bool paused READ paused NOTIFY changed FINAL)
-    Q_PROPERTY(QVariant pauseUntil READ pauseUntilValue NOTIFY changed FINAL)
-    Q_PROPERTY(QString pauseReason READ pauseReasonValue NOTIFY changed FINAL)
-    Q_PROPERTY(bool canUndoHeightReset READ canUndoHeightReset NOTIFY changed FINAL)
     Q_PROPERTY(bool hasSavedCalibration READ hasSavedCalibration NOTIFY changed FINAL)
     Q_PROPERTY(QVariant persistenceMessage READ persistenceMessageValue NOTIFY changed FINAL)
-    Q_PROPERTY(bool cameraEnabled READ cameraEnabled NOTIFY changed FINAL)
 
 public:
     CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options = {},
@@ -126,21 +84,16 @@ public:
     CameraModel(const CameraModel&) = delete;
     CameraModel& operator=(const CameraModel&) = delete;
 
-    // How the reminders look.
+    // The parts, each with its own published values.
+    [[nodiscard]] CameraSession& session() const { return *m_cameraSession; }
+    [[nodiscard]] HeightSetup& setup() const { return *m_setup; }
     [[nodiscard]] DisplaySettings& display() const { return *m_display; }
 
     // Published state.
     [[nodiscard]] ControlsPage controlsPage() const { return m_controlsPage; }
-    [[nodiscard]] const QList<CameraChoice>& cameras() const { return m_cameras; }
-    [[nodiscard]] const QString& selectedID() const { return m_selectedID; }
-    [[nodiscard]] bool active() const { return m_active; }
-    [[nodiscard]] bool loading() const { return m_loading; }
     // The engine's state, or idle (camera off) and error (the camera could not start).
     [[nodiscard]] ZoneState state() const { return m_state; }
     [[nodiscard]] const QString& message() const { return m_message; }
-    [[nodiscard]] SetupStage stage() const { return m_stage; }
-    [[nodiscard]] bool capturing() const { return m_capturing; }
-    [[nodiscard]] double progress() const { return m_progress; }
     [[nodiscard]] std::optional<double> score() const { return m_score; }
     [[nodiscard]] QVariant scoreValue() const;
     [[nodiscard]] double warningProgress() const { return m_warningProgress; }
@@ -148,29 +101,12 @@ public:
     [[nodiscard]] bool bottomExitHeld() const { return m_bottomExitHeld; }
     [[nodiscard]] const QList<QPointF>& landmarks() const { return m_landmarks; }
     [[nodiscard]] double frameAspect() const { return m_frameAspect; }
-    [[nodiscard]] double yellow() const { return m_yellow; }
-    [[nodiscard]] double red() const { return m_red; }
-    [[nodiscard]] double delay() const { return m_delay; }
-    [[nodiscard]] bool paused() const { return m_paused; }
-    [[nodiscard]] std::optional<double> pauseUntil() const { return m_pauseUntil; }
-    [[nodiscard]] QVariant pauseUntilValue() const;
-    // Why tracking is paused; none while it is not.
-    [[nodiscard]] std::optional<PauseReason> pauseReason() const { return m_pauseReason; }
-    // The reason's name, empty while not paused.
-    [[nodiscard]] QString pauseReasonValue() const;
-    [[nodiscard]] SetupCheck::Phase setupCheckPhase() const { return m_setupCheckPhase; }
-    [[nodiscard]] bool canUndoHeightReset() const { return m_canUndoHeightReset; }
     [[nodiscard]] bool hasSavedCalibration() const { return m_hasSavedCalibration; }
     [[nodiscard]] const std::optional<QString>& persistenceMessage() const { return m_persistenceMessage; }
     [[nodiscard]] QVariant persistenceMessageValue() const;
-    // The on/off switch: on while starting, or while running and not paused.
-    [[nodiscard]] bool cameraEnabled() const { return m_loading || (m_active && !m_paused); }
 
     // The page the controls window shows; saved by the next persistSettings.
     void setControlsPage(ControlsPage page);
-    void setYellow(double yellow);
-    void setRed(double red);
-    void setDelay(double delay);
 
     // Height setup.
     void capture();
@@ -179,8 +115,6 @@ public:
     void undoHeightReset();
     void applyThresholds();
     void setHeightBoundary(double value, bool isRed);
-    // The "Posture forgiveness" slider: 0 strict, 0.5 default, 1 forgiving.
-    [[nodiscard]] double forgiveness() const;
     void setForgiveness(double position);
 
     // Camera lifecycle.
@@ -202,27 +136,25 @@ public:
     // resumes on unlocking, unless the user paused it themselves.
     void setScreenLocked(bool locked);
 
-    // Update handoff. The application is quitting (runs once, whoever calls first):
-    // answers a pending update request with a receipt of what the camera was doing, then
-    // stops the camera, which writes the daily progress.
-    void prepareForApplicationTermination();
-    // At launch: the receipt a previous build left, if it is genuine and fresh; otherwise
-    // none, with the reason in `message` when the user should know it.
-    [[nodiscard]] std::optional<UpdateResumeReceipt> consumeUpdateResume();
-    // Continues what the previous build was doing. The two overrides stand in for the
-    // permission and device queries, the action for the camera start (tests); the
-    // application passes none.
-    void resumeAfterUpdate(const UpdateSessionState& state, std::optional<bool> cameraAuthorized = {},
-                           std::optional<bool> cameraAvailable = {}, std::function<void()> startCameraAction = {});
-    // The shell tells the model where its controls window stands; without it the handoff
-    // records the current page as open.
-    void setUpdateWindowContext(std::function<UpdateWindowContext()> context);
-    // A sentence of the shell's own for the user, in the one status line.
-    void setMessage(const QString& message);
-    [[nodiscard]] UpdateResumeStore& updateResumeStore() { return *m_updateResumeStore; }
+    // For the update handoff (the application's side runs it).
+    // A session the previous build had paused: it looks paused with its saved height and
+    // levels while the camera stays off, until the user (or the pause's end at
+    // `pauseUntil`) resumes and `pause` says how to start the camera.
+    struct UpdatePause {
+        std::function<void()> resumeAction; // the camera start; startCamera when empty
+        std::optional<bool> cameraAuthorized; // stand in for the permission and device
+        std::optional<bool> cameraAvailable;  // queries (tests)
+    };
+    void resumePausedAfterUpdate(const SavedCalibration& calibration, std::optional<double> pauseUntil,
+                                 UpdatePause pause);
     // Paused after an update until the user (or the pause's end) resumes: the camera is
     // off though the model shows a paused session.
     [[nodiscard]] bool pausedForUpdate() const { return m_updatePause.has_value(); }
+    // A sentence of the shell's own for the user, in the one status line.
+    void setMessage(const QString& message);
+    // The error state with its sentence.
+    void showError(const QString& message);
+    void setPersistenceMessage(const QString& message);
 
     // Settings persistence.
     void persistSettings(bool includeConfirmedBaseline);
@@ -246,6 +178,7 @@ public:
     // The diagnostic lease the visuals and the tracker follow.
     [[nodiscard]] DiagnosticVisualPolicy& diagnostics() const { return *m_diagnostics; }
     [[nodiscard]] const QString& dataDirectory() const { return m_dataDirectory; }
+    [[nodiscard]] const std::shared_ptr<const ModelClock>& clock() const { return m_clock; }
 
 Q_SIGNALS:
     // Once after each batch of changes to the published values (one event-loop pass):
@@ -279,8 +212,6 @@ private:
     void sendAnalysisInterval(double interval);
 
     // Setup.
-    void refreshSetupCheckThresholds();
-    void restartSetupCheck();
     void closeStoreIntervals(bool flush);
 
     // Session.
@@ -291,8 +222,6 @@ private:
     // false when the engine refuses them.
     [[nodiscard]] bool restoreEngine(const SavedCalibration& calibration);
     void setCapturePaused(bool paused, bool halt = true);
-    [[nodiscard]] bool deviceAvailable(const QString& id) const;
-    void publishPaused(bool paused, PauseReason reason = PauseReason::user);
     void pauseTracking(PauseReason reason);
     void resumeTracking();
     // A locked screen pauses a running camera, or takes over a lent camera's pause.
@@ -300,10 +229,6 @@ private:
     void cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability);
 
     // Update handoff.
-    [[nodiscard]] UpdateSessionState sessionStateForUpdate() const;
-    void resumePausedAfterUpdate(const UpdateSessionState& state, const SavedCalibration& calibration,
-                                 std::optional<bool> cameraAuthorized, std::optional<bool> cameraAvailable,
-                                 std::function<void()> startCameraAction);
     void resumeFromUpdatePause(bool automatic);
 
     // Queues work onto the capture thread's worker.
@@ -319,13 +244,14 @@ private:
     PostureEngine m_engine;
     std::unique_ptr<AlertController> m_alerts;
     DisplaySettings* m_display = nullptr;
+    CameraSession* m_cameraSession = nullptr;
+    HeightSetup* m_setup = nullptr;
     std::shared_ptr<CameraRunToken> m_runToken;
     std::shared_ptr<CameraRunToken> m_subjectToken;
     std::unique_ptr<QThread> m_captureThread;
     CaptureWorker* m_worker = nullptr; // deleted on the capture thread when that stops
     TaskQueue* m_fromCapture = nullptr; // results of the capture thread, run on the main thread
     std::unique_ptr<ProgressStore> m_progressStore;
-    std::unique_ptr<UpdateResumeStore> m_updateResumeStore;
     std::unique_ptr<TrackingPerformance> m_performance;
     QTimer* m_housekeeping = nullptr;
     QString m_dataDirectory;
@@ -340,47 +266,19 @@ private:
     std::optional<double> m_reacquiredSince;
     bool m_awaitingReacquisition = false;
     QString m_trackingGuidance;
-    SetupCheck m_setupCheck;
-    std::optional<std::pair<double, double>> m_reviewThresholds;
-    std::optional<SavedCalibration> m_previousCalibration;
     bool m_startResumesSaved = false;
 
-    // A paused session carried over an update: how to start the camera when the user
-    // resumes, and the permission and device answers that stand in for the queries.
-    struct UpdatePause {
-        std::function<void()> resumeAction;
-        std::optional<bool> cameraAuthorized;
-        std::optional<bool> cameraAvailable;
-    };
-    std::optional<UpdatePause> m_updatePause;
-    bool m_terminationHandled = false;
-    std::function<UpdateWindowContext()> m_updateWindowContext;
+    std::optional<UpdatePause> m_updatePause; // a paused session carried over an update
 
     ControlsPage m_controlsPage = ControlsPage::posture;
-    QList<CameraChoice> m_cameras;
-    QString m_selectedID;
-    bool m_active = false;
-    bool m_loading = false;
     ZoneState m_state = ZoneState::idle;
     QString m_message;
-    SetupStage m_stage = SetupStage::idle;
-    bool m_capturing = false;
-    double m_progress = 0;
     std::optional<double> m_score;
     double m_warningProgress = 0;
     bool m_hasPose = false;
     bool m_bottomExitHeld = false;
     QList<QPointF> m_landmarks;
     double m_frameAspect = 16.0 / 9.0;
-    double m_yellow = 0.45;
-    double m_red = 0.85;
-    double m_delay = 2.0;
-    bool m_paused = false;
-    std::optional<double> m_pauseUntil;
-    std::optional<PauseReason> m_pauseReason; // set while paused
-    bool m_screenLocked = false;
-    SetupCheck::Phase m_setupCheckPhase = SetupCheck::Phase::lower;
-    bool m_canUndoHeightReset = false;
     bool m_hasSavedCalibration = false;
     std::optional<QString> m_persistenceMessage;
     bool m_showingLoadFailure = false; // m_persistenceMessage is the load failure
@@ -397,5 +295,4 @@ void CameraModel::publish(T& field, const T& value)
 
 } // namespace verticora
 
-Q_DECLARE_METATYPE(verticora::CameraChoice)
 Q_DECLARE_METATYPE(verticora::ControlsPage)

@@ -42,7 +42,7 @@ QList<QPointF> toPoints(const std::vector<Point>& points)
 
 void CameraModel::handleAnalysis(FrameAnalysis analysis)
 {
-    if (!m_active || m_paused || m_generation != analysis.generation || m_subjectToken->value() != analysis.subject)
+    if (!m_cameraSession->active() || m_cameraSession->paused() || m_generation != analysis.generation || m_subjectToken->value() != analysis.subject)
         return;
     m_trackingGuidance = QString::fromStdString(analysis.guidance);
     if (analysis.previewAttached)
@@ -76,7 +76,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
     m_pose = pose;
     publish(m_hasPose, pose.has_value());
 
-    if (!m_paused) {
+    if (!m_cameraSession->paused()) {
         if (!pose)
             receiveWithoutPose(time, loss, fromCameraFrame, previous);
         else if (receiveReacquisition(time, previous))
@@ -87,7 +87,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
 
 void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool fromCameraFrame, double previous)
 {
-    const bool reviewing = m_stage == SetupStage::monitoring || m_stage == SetupStage::review;
+    const bool reviewing = m_setup->stage() == SetupStage::monitoring || m_setup->stage() == SetupStage::review;
     if (loss == FaceLossReason::bottom && reviewing) {
         if (const std::optional<ZoneResult> held = m_engine.holdBottomExit(time)) {
             // The face left through the bottom while red: keep counting towards the reminder.
@@ -99,8 +99,7 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
             publish(m_score, held->score);
             publish(m_state, held->state);
             publish(m_warningProgress, held->warningProgress);
-            m_setupCheck.lowerSince.reset();
-            m_setupCheck.lastTime.reset();
+            m_setup->interruptCheck();
             publish(m_message, texts::text(texts::movedBelowCamera));
             if (m_options.presentsVisuals)
                 presentResult(*held, true, false, true); // the face is out of view but the episode goes on
@@ -125,9 +124,8 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
     publish(m_warningProgress, 0.0);
     publish(m_score, std::optional<double>());
     (void)m_engine.update(std::nullopt, time);
-    publish(m_progress, 0.0);
-    m_setupCheck.lowerSince.reset();
-    m_setupCheck.lastTime.reset();
+    m_setup->setProgress(0.0);
+    m_setup->interruptCheck();
     hideAlerts();
 
     if (time - *m_lossSince >= lostAfterSeconds) {
@@ -167,14 +165,14 @@ bool CameraModel::receiveReacquisition(double time, double previous)
 
 void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 {
-    if (m_stage == SetupStage::heightSetup && m_capturing) {
+    if (m_setup->stage() == SetupStage::heightSetup && m_setup->capturing()) {
         receiveCapture(pose, time);
     } else if (!m_engine.baseline()) {
         publish(m_state, ZoneState::ready);
         publish(m_message, texts::text(texts::setHeightFirst));
-    } else if (m_stage == SetupStage::review) {
+    } else if (m_setup->stage() == SetupStage::review) {
         receiveReview(pose, time);
-    } else if (m_stage == SetupStage::monitoring) {
+    } else if (m_setup->stage() == SetupStage::monitoring) {
         receiveMonitoring(pose, time);
     }
 }
@@ -182,7 +180,7 @@ void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_progress, result.progress);
+    m_setup->setProgress(result.progress);
     if (!result.calibrated) {
         publish(m_message, texts::text(result.calibrationRestarted ? texts::captureRestarted : texts::captureHold));
         return;
@@ -192,29 +190,27 @@ void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
         worker.configureCaptureRate(false);
     });
     if (m_engine.baseline()->landmarkHeight) {
-        setYellow(0.45);
-        setRed(0.85);
+        m_setup->setYellow(0.45);
+        m_setup->setRed(0.85);
     }
-    publish(m_capturing, false);
-    publish(m_progress, 0.0);
-    publish(m_stage, SetupStage::review);
+    m_setup->setCapturing(false);
+    m_setup->setProgress(0.0);
+    m_setup->setStage(SetupStage::review);
     publish(m_score, std::optional(0.0));
     publish(m_state, ZoneState::inside);
-    restartSetupCheck();
-    m_reviewThresholds = {m_yellow, m_red};
+    m_setup->beginCheck();
     confirm();
 }
 
 void CameraModel::receiveReview(const PoseFeatures& pose, double time)
 {
-    refreshSetupCheckThresholds();
+    m_setup->followLevels();
     const ZoneResult result = m_engine.update(pose, time);
     publish(m_score, result.score);
     publish(m_state, result.state);
     publish(m_warningProgress, result.warningProgress);
     if (result.score) {
-        m_setupCheck.update(*result.score, m_yellow, m_red, time);
-        publish(m_setupCheckPhase, m_setupCheck.phase);
+        m_setup->updateCheck(*result.score, time);
     }
     publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup));
     if (!m_options.presentsVisuals)
@@ -224,7 +220,7 @@ void CameraModel::receiveReview(const PoseFeatures& pose, double time)
         return;
     }
     m_alerts->setSmokeDepthScale(m_display->smokeDepth());
-    presentResult(result, true, m_paused, m_hasPose);
+    presentResult(result, true, m_cameraSession->paused(), m_hasPose);
 }
 
 void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
@@ -235,8 +231,8 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
     publish(m_warningProgress, result.warningProgress);
 
     const double interval =
-        AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_yellow);
-    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_yellow, red = m_red](CaptureWorker& worker) {
+        AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_setup->yellow());
+    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_setup->yellow(), red = m_setup->red()](CaptureWorker& worker) {
         worker.applyMonitoring(interval, baseline, yellow, red);
     });
 
@@ -252,7 +248,7 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
     if (!m_options.presentsVisuals)
         return;
     m_alerts->setSmokeDepthScale(m_display->smokeDepth());
-    presentResult(result, m_stage == SetupStage::monitoring, m_paused, m_hasPose);
+    presentResult(result, m_setup->stage() == SetupStage::monitoring, m_cameraSession->paused(), m_hasPose);
 }
 
 void CameraModel::presentResult(const ZoneResult& result, bool monitoring, bool paused, bool tracking)
@@ -272,11 +268,11 @@ void CameraModel::hideAlerts()
 void CameraModel::recordReading(double time)
 {
     const bool eligible =
-        m_active && m_stage == SetupStage::monitoring && !m_paused && m_hasPose && m_score.has_value();
+        m_cameraSession->active() && m_setup->stage() == SetupStage::monitoring && !m_cameraSession->paused() && m_hasPose && m_score.has_value();
     m_performance->record(eligible, stateName(m_state), time);
     const double wallTime = m_clock->wallTime();
-    m_progressStore->record(m_score, m_yellow, m_red, wallTime, eligible);
-    m_liveScore->record(m_score, m_yellow, m_red, wallTime, eligible);
+    m_progressStore->record(m_score, m_setup->yellow(), m_setup->red(), wallTime, eligible);
+    m_liveScore->record(m_score, m_setup->yellow(), m_setup->red(), wallTime, eligible);
 }
 
 void CameraModel::sendAnalysisInterval(double interval)

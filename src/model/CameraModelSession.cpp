@@ -12,43 +12,20 @@ namespace verticora {
 
 void CameraModel::refreshCameras()
 {
-    const QList<CameraDevice> devices = m_session->discoverDevices();
-    QList<CameraChoice> choices;
-    for (const CameraDevice& device : devices)
-        choices.append({device.uniqueID, device.localizedName});
-    publish(m_cameras, choices);
-
-    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID) && (m_active || m_loading))
+    m_cameraSession->refreshCameras();
+    const CameraSession& camera = *m_cameraSession;
+    if (!camera.selectedID().isEmpty() && !camera.selectedAvailable() && (camera.active() || camera.loading()))
         stop(texts::text(texts::cameraDisconnected));
-    if (m_selectedID.isEmpty()) {
-        for (const CameraDevice& device : devices) {
-            if (device.localizedName.contains(QLatin1String("Studio Display"), Qt::CaseInsensitive)) {
-                publish(m_selectedID, device.uniqueID);
-                break;
-            }
-        }
-    }
-    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID)) {
-        choices.append({m_selectedID, texts::text(texts::cameraUnavailableName)});
-        publish(m_cameras, choices);
-    }
-}
-
-bool CameraModel::deviceAvailable(const QString& id) const
-{
-    return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const CameraChoice& c) {
-        return c.id == id && c.name != texts::text(texts::cameraUnavailableName);
-    });
 }
 
 void CameraModel::select(const QString& id)
 {
-    if (id == m_selectedID)
+    if (id == m_cameraSession->selectedID())
         return;
     stop(texts::text(texts::cameraChanged));
-    publish(m_selectedID, id);
-    setYellow(m_preferences.yellow);
-    setRed(m_preferences.red);
+    m_cameraSession->setSelectedID(id);
+    m_setup->setYellow(m_preferences.yellow);
+    m_setup->setRed(m_preferences.red);
     refreshSavedState(true);
     persistSettings(false);
 }
@@ -56,50 +33,48 @@ void CameraModel::select(const QString& id)
 void CameraModel::setCameraEnabled(bool on)
 {
     if (!on) {
-        if (m_active || m_loading)
+        if (m_cameraSession->active() || m_cameraSession->loading())
             stop(texts::text(texts::cameraOff));
         return;
     }
-    if (m_active && m_paused)
+    if (m_cameraSession->active() && m_cameraSession->paused())
         togglePause();
-    else if (!m_active && !m_loading)
+    else if (!m_cameraSession->active() && !m_cameraSession->loading())
         startCamera(true);
 }
 
 void CameraModel::startCamera(bool resumeSaved)
 {
-    if (m_active || m_loading)
+    if (m_cameraSession->active() || m_cameraSession->loading())
         return;
     m_updatePause.reset();
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
     publish(m_warningProgress, 0.0);
-    publish(m_loading, true);
+    m_cameraSession->setLoading(true);
     publish(m_message, texts::text(texts::waitingForPermission));
 
-    continueStart(!m_session->accessDenied(m_selectedID));
+    continueStart(m_cameraSession->cameraAuthorized());
 }
 
 void CameraModel::continueStart(bool authorized)
 {
     if (!authorized) {
-        publish(m_loading, false);
+        m_cameraSession->setLoading(false);
         publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::permissionDenied));
         return;
     }
-    const QList<CameraDevice> devices = m_session->discoverDevices();
-    const auto device = std::find_if(devices.begin(), devices.end(),
-                                     [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
-    if (m_selectedID.isEmpty() || device == devices.end()) {
-        publish(m_loading, false);
+    const std::optional<QString> name = m_cameraSession->selectedCameraName();
+    if (!name) {
+        m_cameraSession->setLoading(false);
         publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::chooseAvailableCamera));
         return;
     }
-    publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix));
-    onCaptureQueue([generation = m_generation, id = m_selectedID](CaptureWorker& worker) {
+    publish(m_message, texts::text(texts::openingPrefix) + *name + texts::text(texts::openingSuffix));
+    onCaptureQueue([generation = m_generation, id = m_cameraSession->selectedID()](CaptureWorker& worker) {
         worker.startSession(generation, id);
     });
 }
@@ -121,36 +96,36 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         publish(m_state, ZoneState::error);
         return;
     }
-    publish(m_loading, false);
-    publish(m_active, true);
-    publish(m_stage, SetupStage::heightSetup);
+    m_cameraSession->setLoading(false);
+    m_cameraSession->setActive(true);
+    m_setup->setStage(SetupStage::heightSetup);
     publish(m_state, ZoneState::ready);
     m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
-        publish(m_stage, SetupStage::monitoring);
-        publishPaused(false);
+        m_setup->setStage(SetupStage::monitoring);
+        m_cameraSession->setPaused(false);
         publish(m_score, std::optional<double>());
         hideAlerts();
         publish(m_message, texts::text(texts::resumedSavedZones));
     } else {
-        setYellow(defaultYellowThreshold);
-        setRed(defaultRedThreshold);
+        m_setup->setYellow(defaultYellowThreshold);
+        m_setup->setRed(defaultRedThreshold);
         publish(m_message, texts::text(texts::sitComfortably));
     }
     if (busy)
         pauseTracking(PauseReason::lent);
-    if (m_screenLocked)
+    if (m_cameraSession->screenLocked())
         restWhileLocked();
 }
 
 bool CameraModel::restoreSavedCalibration()
 {
-    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_selectedID);
+    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_cameraSession->selectedID());
     if (!saved || !restoreEngine(*saved))
         return false;
-    setYellow(saved->yellow);
-    setRed(saved->red);
+    m_setup->setYellow(saved->yellow);
+    m_setup->setRed(saved->red);
     return true;
 }
 
@@ -160,7 +135,7 @@ bool CameraModel::restoreEngine(const SavedCalibration& calibration)
     if (!baseline)
         return false;
     baseline->landmarkHeight = calibration.landmarkHeight;
-    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_delay);
+    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_setup->delay());
 }
 
 void CameraModel::stop(const QString& message)
@@ -170,19 +145,17 @@ void CameraModel::stop(const QString& message)
     resetSubject();
     m_generation = m_runToken->increment();
 
-    publish(m_active, false);
-    publish(m_loading, false);
+    m_cameraSession->setActive(false);
+    m_cameraSession->setLoading(false);
     m_engine.reset();
     hideAlerts();
-    publish(m_pauseUntil, std::optional<double>());
+    m_cameraSession->setPauseUntil(std::optional<double>());
 
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = false;
-    restartSetupCheck();
-    m_previousCalibration.reset();
-    publish(m_canUndoHeightReset, false);
-    m_reviewThresholds.reset();
+    m_setup->resetCheck();
+    m_setup->forgetPreviousCalibration();
     refreshSavedState(true);
 
     m_pose.reset();
@@ -190,10 +163,10 @@ void CameraModel::stop(const QString& message)
     publish(m_landmarks, QList<QPointF>());
     publish(m_score, std::optional<double>());
     publish(m_warningProgress, 0.0);
-    publishPaused(false);
-    publish(m_capturing, false);
-    publish(m_progress, 0.0);
-    publish(m_stage, SetupStage::idle);
+    m_cameraSession->setPaused(false);
+    m_setup->setCapturing(false);
+    m_setup->setProgress(0.0);
+    m_setup->setStage(SetupStage::idle);
     publish(m_state, ZoneState::idle);
     publish(m_message, message);
 
@@ -203,20 +176,20 @@ void CameraModel::stop(const QString& message)
 void CameraModel::togglePause()
 {
     // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
-    if (!m_paused && m_stage != SetupStage::monitoring && m_stage != SetupStage::review)
+    if (!m_cameraSession->paused() && m_setup->stage() != SetupStage::monitoring && m_setup->stage() != SetupStage::review)
         return;
-    publish(m_pauseUntil, std::optional<double>());
-    setPaused(!m_paused, false);
+    m_cameraSession->setPauseUntil(std::optional<double>());
+    setPaused(!m_cameraSession->paused(), false);
 }
 
 bool CameraModel::pauseFor(double seconds)
 {
-    if (!m_active || (m_stage != SetupStage::monitoring && m_stage != SetupStage::review) || !(seconds > 0))
+    if (!m_cameraSession->active() || (m_setup->stage() != SetupStage::monitoring && m_setup->stage() != SetupStage::review) || !(seconds > 0))
         return false;
-    publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds));
-    if (m_paused) {
+    m_cameraSession->setPauseUntil(std::optional(m_clock->wallTime() + seconds));
+    if (m_cameraSession->paused()) {
         // The user's own pause from now on: an unlock or a free camera no longer ends it.
-        publishPaused(true, PauseReason::user);
+        m_cameraSession->setPaused(true, PauseReason::user);
         publish(m_message, texts::text(texts::pausedForAWhile));
     } else {
         setPaused(true, false);
@@ -226,7 +199,7 @@ bool CameraModel::pauseFor(double seconds)
 
 void CameraModel::pollPause(double wallTime)
 {
-    if (m_paused && m_pauseUntil && wallTime >= *m_pauseUntil)
+    if (m_cameraSession->paused() && m_cameraSession->pauseUntil() && wallTime >= *m_cameraSession->pauseUntil())
         setPaused(false, true);
 }
 
@@ -242,26 +215,20 @@ void CameraModel::setPaused(bool paused, bool automatic)
         resumeTracking();
 }
 
-void CameraModel::publishPaused(bool paused, PauseReason reason)
-{
-    publish(m_paused, paused);
-    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt);
-}
-
 void CameraModel::pauseTracking(PauseReason reason)
 {
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false);
-    publishPaused(true, reason);
+    m_cameraSession->setPaused(true, reason);
     publish(m_hasPose, false);
     m_pose.reset();
     publish(m_warningProgress, 0.0);
     hideAlerts();
-    if (m_capturing) {
+    if (m_setup->capturing()) {
         // A height capture cannot go on without the camera; it starts again afterwards.
         m_engine.reset();
-        publish(m_capturing, false);
-        publish(m_progress, 0.0);
+        m_setup->setCapturing(false);
+        m_setup->setProgress(0.0);
     }
 
     // A lent camera was halted by the service, which keeps watching for it to be free.
@@ -270,7 +237,7 @@ void CameraModel::pauseTracking(PauseReason reason)
     m_engine.clearTiming();
     publish(m_score, std::optional<double>());
     publish(m_state, ZoneState::paused);
-    std::string_view message = m_pauseUntil ? texts::pausedForAWhile : texts::paused;
+    std::string_view message = m_cameraSession->pauseUntil() ? texts::pausedForAWhile : texts::paused;
     if (reason == PauseReason::lent)
         message = texts::cameraLent;
     else if (reason == PauseReason::locked)
@@ -282,14 +249,14 @@ void CameraModel::resumeTracking()
 {
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false);
-    publishPaused(false);
+    m_cameraSession->setPaused(false);
     publish(m_hasPose, false);
     m_pose.reset();
     publish(m_warningProgress, 0.0);
     hideAlerts();
 
     setCapturePaused(false);
-    publish(m_pauseUntil, std::optional<double>());
+    m_cameraSession->setPauseUntil(std::optional<double>());
     m_engine.setPaused(false);
     m_engine.clearTiming();
     m_lossSince.reset();
@@ -308,41 +275,41 @@ void CameraModel::setCapturePaused(bool paused, bool halt)
 
 void CameraModel::cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability)
 {
-    if (generation != m_generation || !m_active || m_updatePause)
+    if (generation != m_generation || !m_cameraSession->active() || m_updatePause)
         return;
     if (availability == CameraAvailability::lent) {
         // Already paused (by the user, or a resume that found the camera taken): the
         // camera is closed either way, and a manual resume tries it again.
-        if (!m_paused)
+        if (!m_cameraSession->paused())
             pauseTracking(PauseReason::lent);
         return;
     }
-    if (m_paused && m_pauseReason == PauseReason::lent)
+    if (m_cameraSession->paused() && m_cameraSession->pauseReason() == PauseReason::lent)
         resumeTracking();
 }
 
 void CameraModel::setScreenLocked(bool locked)
 {
-    if (locked == m_screenLocked)
+    if (locked == m_cameraSession->screenLocked())
         return;
-    m_screenLocked = locked;
+    m_cameraSession->setScreenLocked(locked);
     if (locked) {
         restWhileLocked();
         return;
     }
-    if (m_active && m_paused && m_pauseReason == PauseReason::locked && !m_updatePause)
+    if (m_cameraSession->active() && m_cameraSession->paused() && m_cameraSession->pauseReason() == PauseReason::locked && !m_updatePause)
         resumeTracking();
 }
 
 void CameraModel::restWhileLocked()
 {
-    if (!m_active || m_loading || m_updatePause)
+    if (!m_cameraSession->active() || m_cameraSession->loading() || m_updatePause)
         return;
-    if (!m_paused) {
+    if (!m_cameraSession->paused()) {
         pauseTracking(PauseReason::locked);
-    } else if (m_pauseReason == PauseReason::lent) {
+    } else if (m_cameraSession->pauseReason() == PauseReason::lent) {
         // The camera is closed already; the unlock, not the other app's end, resumes.
-        publishPaused(true, PauseReason::locked);
+        m_cameraSession->setPaused(true, PauseReason::locked);
         publish(m_message, texts::text(texts::screenLocked));
     }
 }

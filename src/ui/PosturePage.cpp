@@ -52,13 +52,13 @@ std::optional<double> guideBaseline(const CameraModel& model)
 
 QString inactiveTrackingStatus(const CameraModel& model)
 {
-    if (model.paused())
+    if (model.session().paused())
         return QStringLiteral("Paused");
-    if (model.loading())
+    if (model.session().loading())
         return QStringLiteral("Starting camera");
     if (model.state() == ZoneState::error)
         return QStringLiteral("Tracking unavailable");
-    if (!model.active())
+    if (!model.session().active())
         return QStringLiteral("Camera off");
     if (model.state() == ZoneState::lost)
         return QStringLiteral("Looking for you");
@@ -69,11 +69,11 @@ QString inactiveTrackingStatus(const CameraModel& model)
 
 QString cameraCaption(const CameraModel& model)
 {
-    if (model.loading())
+    if (model.session().loading())
         return QStringLiteral("Opening your camera…");
-    if (model.paused())
+    if (model.session().paused())
         return QStringLiteral("Height saved.");
-    if (!model.active())
+    if (!model.session().active())
         return fromView(platformTexts.videoStaysLocal);
     if (model.state() == ZoneState::lost)
         return QStringLiteral("Bring your face back into view.");
@@ -193,7 +193,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     m_actions->addWidget(m_secondary, 1);
     block->addLayout(m_actions);
     connect(m_primary, &QPushButton::clicked, this, [this] {
-        const SetupStage stage = m_model.stage();
+        const SetupStage stage = m_model.setup().stage();
         if (stage == SetupStage::heightSetup)
             m_model.capture();
         else if (stage == SetupStage::review)
@@ -245,7 +245,7 @@ void PosturePage::refreshCameraColumn()
     const QString status = inactiveTrackingStatus(model);
     m_chart->setInactiveStatus(status);
 
-    const bool enabled = model.cameraEnabled();
+    const bool enabled = model.session().cameraEnabled();
     style::setTextIfChanged(*m_cameraSwitch, enabled ? QStringLiteral("Camera on") : QStringLiteral("Camera off"));
     m_cameraSwitch->setAccessibleName(m_cameraSwitch->text());
     if (m_cameraSwitch->isChecked() != enabled)
@@ -253,29 +253,29 @@ void PosturePage::refreshCameraColumn()
     m_cameraSwitch->updateGeometry();
 
     // The chooser lists the cameras by name; rebuilt only when the list changed.
-    bool same = m_cameraChooser->count() == model.cameras().size();
+    bool same = m_cameraChooser->count() == model.session().cameras().size();
     for (int i = 0; same && i < m_cameraChooser->count(); ++i) {
-        const CameraChoice& choice = model.cameras().at(i);
+        const CameraChoice& choice = model.session().cameras().at(i);
         same = m_cameraChooser->itemData(i).toString() == choice.id && m_cameraChooser->itemText(i) == choice.name;
     }
     if (!same) {
         m_cameraChooser->clear();
-        for (const CameraChoice& choice : model.cameras())
+        for (const CameraChoice& choice : model.session().cameras())
             m_cameraChooser->addItem(choice.name, choice.id);
     }
-    const int selected = m_cameraChooser->findData(model.selectedID());
+    const int selected = m_cameraChooser->findData(model.session().selectedID());
     if (m_cameraChooser->currentIndex() != selected)
         m_cameraChooser->setCurrentIndex(selected);
     // Without any camera the picker says so instead of showing an empty box; the refresh
     // button next to it stays.
-    const bool none = model.cameras().isEmpty();
+    const bool none = model.session().cameras().isEmpty();
     m_cameraChooser->setPlaceholderText(none ? QStringLiteral("No camera found") : QString());
     m_cameraChooser->setEnabled(!none);
 
     style::setTextIfChanged(*m_caption, cameraCaption(model));
 
-    const CameraPreview::Placeholder placeholder = model.paused() ? CameraPreview::Placeholder::cameraPaused
-        : !model.active()                                          ? CameraPreview::Placeholder::cameraOff
+    const CameraPreview::Placeholder placeholder = model.session().paused() ? CameraPreview::Placeholder::cameraPaused
+        : !model.session().active()                                          ? CameraPreview::Placeholder::cameraOff
                                                                    : CameraPreview::Placeholder::none;
     m_preview->setPlaceholder(placeholder);
     m_guide->setVisible(placeholder == CameraPreview::Placeholder::none);
@@ -287,17 +287,17 @@ void PosturePage::refreshCameraColumn()
 void PosturePage::refreshHeightBlock()
 {
     const CameraModel& model = m_model;
-    const bool active = model.active();
-    const bool paused = model.paused();
-    const bool loading = model.loading();
+    const bool active = model.session().active();
+    const bool paused = model.session().paused();
+    const bool loading = model.session().loading();
     const ZoneState state = model.state();
-    const SetupStage stage = model.stage();
+    const SetupStage stage = model.setup().stage();
     const bool error = state == ZoneState::error;
 
     m_pausedHeader->setVisible(paused);
 
     // A pause the user did not make says why it happened and when it ends.
-    const bool pausedForThem = paused && model.pauseReason() && *model.pauseReason() != PauseReason::user;
+    const bool pausedForThem = paused && model.session().pauseReason() && *model.session().pauseReason() != PauseReason::user;
     const bool showMessage = pausedForThem
         || (!paused
             && (loading || error
@@ -315,8 +315,8 @@ void PosturePage::refreshHeightBlock()
 
     m_persistence->setMessage(model.persistenceMessage());
 
-    m_progress->setVisible(model.capturing());
-    m_progress->setValue(int(std::lround(std::clamp(model.progress(), 0.0, 1.0) * 1000)));
+    m_progress->setVisible(model.setup().capturing());
+    m_progress->setValue(int(std::lround(std::clamp(model.setup().progress(), 0.0, 1.0) * 1000)));
 
     const bool showMeter = stage == SetupStage::review || stage == SetupStage::monitoring
         || (!active && model.hasSavedCalibration());
@@ -324,7 +324,7 @@ void PosturePage::refreshHeightBlock()
     if (showMeter) {
         const std::optional<double> score = active && !paused && model.hasPose() ? model.score() : std::nullopt;
         m_meter->setScore(score);
-        m_meter->setLevels(model.yellow(), model.red());
+        m_meter->setLevels(model.setup().yellow(), model.setup().red());
         m_meter->setInactiveStatus(inactiveTrackingStatus(model));
     }
 
@@ -333,14 +333,14 @@ void PosturePage::refreshHeightBlock()
     bool secondaryShown = false;
     if (active && stage == SetupStage::heightSetup) {
         primaryShown = true;
-        style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
+        style::setTextIfChanged(*m_primary, model.setup().capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
         setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
-        primaryEnabled = model.hasPose() && !model.capturing();
+        primaryEnabled = model.hasPose() && !model.setup().capturing();
     } else if (active && stage == SetupStage::review) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
         setHelp(m_primary, QStringLiteral("Save your height and levels."));
-        primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red());
+        primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.setup().yellow(), model.setup().red());
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
         setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
     } else if (active && stage == SetupStage::monitoring) {
@@ -351,7 +351,7 @@ void PosturePage::refreshHeightBlock()
         style::setTextIfChanged(*m_secondary, QStringLiteral("Reset height"));
         setHelp(m_secondary, QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
     }
-    const bool goBackShown = model.canUndoHeightReset();
+    const bool goBackShown = model.setup().canUndoHeightReset();
 
     // A button that goes away or greys out under the keyboard focus would send it to the
     // page switcher at the top of the window: it stays in the height block instead, on the
@@ -377,7 +377,7 @@ void PosturePage::refreshHeightBlock()
         }
     }
 
-    const std::optional<double> pauseUntil = model.pauseUntil();
+    const std::optional<double> pauseUntil = model.session().pauseUntil();
     const bool showResume = active && stage == SetupStage::monitoring && pauseUntil.has_value();
     if (showResume)
         style::setTextIfChanged(*m_resumesAt, resumesAtText(*pauseUntil));

@@ -143,7 +143,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     setHelp(m_delay, QStringLiteral("How long you stay in red before the focus card shows."));
     m_delay->setValueText([](double v) { return QString::asprintf("%.1f seconds", v); });
     connect(m_delay, &ValueSlider::realValueChanged, this, [this](double v) {
-        m_model.setDelay(v);
+        m_model.setup().setDelay(v);
         m_model.applyThresholds();
     });
     cardLayout->addWidget(m_delay);
@@ -223,10 +223,10 @@ void SettingsPage::setAutostart(bool on)
 
 void SettingsPage::refresh()
 {
-    m_forgiveness->setRealValue(m_model.forgiveness());
+    m_forgiveness->setRealValue(m_model.setup().forgiveness());
     if (m_redAlert->isChecked() != m_model.display().redAlertEnabled())
         m_redAlert->setChecked(m_model.display().redAlertEnabled());
-    m_delay->setRealValue(m_model.delay());
+    m_delay->setRealValue(m_model.setup().delay());
     m_effectStrength->setRealValue(m_model.display().smokeDepth());
     m_persistence->setMessage(m_model.persistenceMessage());
 }

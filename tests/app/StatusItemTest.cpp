@@ -146,7 +146,7 @@ TEST_F(ShellScenario, aBurstOfModelChangesRedrawsTheTrayOnce)
     item.setDebounceInterval(300);
     QSignalSpy refreshed(&item, &StatusItem::refreshed);
     for (int i = 0; i < 20; ++i) {
-        model->setDelay(1 + 0.1 * i);
+        model->setup().setDelay(1 + 0.1 * i);
         QCoreApplication::processEvents(); // each change is a batch of its own
     }
     ASSERT_TRUE(refreshed.wait(2000));

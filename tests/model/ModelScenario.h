@@ -53,11 +53,11 @@ protected:
     // The updater's part of a handoff: a request from build 41 to build 42, addressed to
     // process `pid`, made now and valid for five minutes.
     void requestUpdate(qint32 pid);
-    // The next makeModel runs as build `build` in process `pid`.
+    // The next update handoff runs as build `build` in process `pid`.
     void playBuild(const QString& build, qint32 pid)
     {
-        modelOptions.updateBuild = build;
-        modelOptions.processID = pid;
+        playedBuild = build;
+        playedProcess = pid;
     }
 
     // Selects the scripted camera and starts it as the user would.
@@ -72,6 +72,8 @@ protected:
 
     // The options of the next makeModel; its housekeeping timer never runs.
     CameraModelOptions modelOptions;
+    QString playedBuild;
+    std::optional<qint32> playedProcess;
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<FaceScript> faces;
     FakeCaptureService* camera = nullptr;
