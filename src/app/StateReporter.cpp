@@ -50,7 +50,8 @@ void StateReporter::report()
         {QStringLiteral("hasPose"), m_model.hasPose()},
         {QStringLiteral("warningProgress"), m_model.warningProgress()},
         {QStringLiteral("paused"), m_model.session().paused()},
-        {QStringLiteral("pauseReason"), m_model.session().paused() ? QJsonValue(m_model.session().pauseReasonValue()) : QJsonValue()},
+        {QStringLiteral("pauseReason"),
+         m_model.session().paused() ? QJsonValue(m_model.session().pauseReasonValue()) : QJsonValue()},
         {QStringLiteral("active"), m_model.session().active()},
     };
     const QString line = QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact));

@@ -97,14 +97,15 @@ UpdateSessionState UpdateHandoff::sessionState() const
         state.page = texts::text(rawName(m_model.controlsPage()));
         state.controlsVisible = true;
     }
-    if (m_model.setup().stage() == SetupStage::monitoring && m_model.session().active())
+    const CameraSession& session = m_model.session();
+    if (m_model.setup().stage() == SetupStage::monitoring && session.active())
         // A borrowed camera or a locked screen is no pause of the user's: the new build
         // starts tracking and finds the camera or the screen as they are then.
-        state.mode = m_model.session().pauseReason() == PauseReason::user ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
+        state.mode = session.pauseReason() == PauseReason::user ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
     else
-        state.mode = m_model.session().active() || m_model.session().loading() ? UpdateSessionMode::setup : UpdateSessionMode::off;
-    state.cameraID = m_model.session().selectedID();
-    state.pauseUntilUnix = m_model.session().pauseUntil();
+        state.mode = session.active() || session.loading() ? UpdateSessionMode::setup : UpdateSessionMode::off;
+    state.cameraID = session.selectedID();
+    state.pauseUntilUnix = session.pauseUntil();
     state.preferencesDigest = UpdateResumeStore::preferencesDigest(m_model.dataDirectory());
     return state;
 }
@@ -164,8 +165,9 @@ void UpdateHandoff::resume(const UpdateSessionState& state, std::optional<bool> 
         return;
     }
 
-    const std::optional<SavedCalibration> calibration = m_model.preferences().calibration(m_model.session().selectedID());
-    if (state.cameraID != m_model.session().selectedID() || !calibration) {
+    const QString& selectedID = m_model.session().selectedID();
+    const std::optional<SavedCalibration> calibration = m_model.preferences().calibration(selectedID);
+    if (state.cameraID != selectedID || !calibration) {
         m_model.showError(texts::text(texts::cameraSetupNotRestored));
         return;
     }

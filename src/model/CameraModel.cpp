@@ -51,10 +51,10 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     : QObject(parent), m_store(std::move(store)), m_options(options), m_changes(new ChangeBatch(this)),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
       m_diagnostics(makeDiagnostics(m_clock)),
-      m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
+      m_liveScore(std::make_unique<LiveScoreStore>()), m_capture(std::move(services.capture)),
       m_alerts(std::move(services.alerts)),
       m_display(new DisplaySettings(*m_alerts, *m_changes, [this] { persistSettings(false); }, this)),
-      m_cameraSession(new CameraSession(*m_session, *m_changes, this)), m_setup(new HeightSetup(*m_changes, this)),
+      m_session(new CameraSession(*m_capture, *m_changes, this)), m_setup(new HeightSetup(*m_changes, this)),
       m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
 {
@@ -104,7 +104,7 @@ CameraModel::~CameraModel()
     closeStoreIntervals(true);
     // The session stops delivering before the worker that receives its frames goes away;
     // work still queued for the capture thread is dropped with it.
-    m_session->shutDown();
+    m_capture->shutDown();
     m_captureThread->quit();
     m_captureThread->wait(); // the worker is deleted on its own thread as that ends
     m_worker = nullptr;
@@ -124,7 +124,7 @@ void CameraModel::startCaptureThread(std::function<std::unique_ptr<FaceLandmarkR
     callbacks.availability = [this, queue = m_fromCapture](std::int64_t generation, CameraAvailability availability) {
         queue->post([this, generation, availability] { cameraAvailabilityChanged(generation, availability); });
     };
-    m_worker = new CaptureWorker(*m_session, m_runToken, m_clock, m_diagnostics,
+    m_worker = new CaptureWorker(*m_capture, m_runToken, m_clock, m_diagnostics,
                                  makeLandmarkRequest ? makeLandmarkRequest() : nullptr, std::move(callbacks));
     m_captureThread = std::make_unique<QThread>();
     m_captureThread->setObjectName(QStringLiteral("Verticora.camera"));
@@ -147,8 +147,8 @@ void CameraModel::drainCaptureQueue(bool applyResults)
 
 void CameraModel::observeLifecycle()
 {
-    connect(m_session.get(), &CaptureService::devicesChanged, this, &CameraModel::refreshCameras);
-    connect(m_session.get(), &CaptureService::runtimeError, this,
+    connect(m_capture.get(), &CaptureService::devicesChanged, this, &CameraModel::refreshCameras);
+    connect(m_capture.get(), &CaptureService::runtimeError, this,
             [this] { stop(texts::text(texts::interrupted)); });
     if (m_options.runsHousekeepingTimer) {
         m_housekeeping = new QTimer(this);
@@ -191,7 +191,7 @@ void CameraModel::loadPreferences()
         return;
     m_preferences = *loaded.preferences;
     const PosturePreferences& p = m_preferences;
-    m_cameraSession->setSelectedID(p.selectedCameraID.value_or(QString()));
+    m_session->setSelectedID(p.selectedCameraID.value_or(QString()));
     m_setup->setDelay(p.delay);
     m_setup->setYellow(p.yellow);
     m_setup->setRed(p.red);
@@ -199,7 +199,7 @@ void CameraModel::loadPreferences()
 
 void CameraModel::refreshSavedState(bool loadBoundaries)
 {
-    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_cameraSession->selectedID());
+    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_session->selectedID());
     publish(m_hasSavedCalibration, calibration.has_value());
     if (!loadBoundaries)
         return;
@@ -211,30 +211,31 @@ void CameraModel::persistSettings(bool includeConfirmedBaseline)
 {
     PosturePreferences& p = m_preferences;
     m_display->storeInto(p);
-    p.selectedCameraID = m_cameraSession->selectedID().isEmpty() ? std::nullopt : std::optional(m_cameraSession->selectedID());
+    p.selectedCameraID = m_session->selectedID().isEmpty() ? std::nullopt : std::optional(m_session->selectedID());
     if (isValidDelay(m_setup->delay()))
         p.delay = m_setup->delay();
 
     // A setup in progress never overwrites the saved levels.
-    const bool levelsMayChange = includeConfirmedBaseline || m_setup->stage() == SetupStage::monitoring || !m_cameraSession->active();
+    const bool levelsMayChange =
+        includeConfirmedBaseline || m_setup->stage() == SetupStage::monitoring || !m_session->active();
     if (levelsMayChange && isValidThresholdPair(m_setup->yellow(), m_setup->red())) {
         p.yellow = m_setup->yellow();
         p.red = m_setup->red();
         const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_cameraSession->selectedID().isEmpty()) {
+        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_session->selectedID().isEmpty()) {
             SavedCalibration calibration;
-            calibration.cameraID = m_cameraSession->selectedID();
+            calibration.cameraID = m_session->selectedID();
             const PoseCoreVector core = baseline->coreVector();
             calibration.baseline.assign(core.begin(), core.end());
             calibration.yellow = m_setup->yellow();
             calibration.red = m_setup->red();
             calibration.landmarkHeight = baseline->landmarkHeight;
-            p.calibrations[m_cameraSession->selectedID()] = calibration;
+            p.calibrations[m_session->selectedID()] = calibration;
         } else if (!m_setup->previousCalibration()) {
-            if (std::optional<SavedCalibration> existing = p.calibration(m_cameraSession->selectedID())) {
+            if (std::optional<SavedCalibration> existing = p.calibration(m_session->selectedID())) {
                 existing->yellow = m_setup->yellow();
                 existing->red = m_setup->red();
-                p.calibrations[m_cameraSession->selectedID()] = *existing;
+                p.calibrations[m_session->selectedID()] = *existing;
             }
         }
     }
@@ -261,7 +262,8 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    m_performance->report({m_cameraSession->active(), m_cameraSession->paused(), m_hasPose && m_score.has_value() && !m_cameraSession->paused(),
+    const bool valid = m_hasPose && m_score.has_value() && !m_session->paused();
+    m_performance->report({m_session->active(), m_session->paused(), valid,
                            texts::text(setupStageName(m_setup->stage())), texts::text(zoneStateName(m_state)),
                            m_engine.alert(), m_bottomExitHeld, m_display->menuBarStyle()});
 
@@ -272,7 +274,7 @@ void CameraModel::housekeepingTick()
     }
 
     const double uptime = m_clock->uptime();
-    if (m_cameraSession->active() && !m_cameraSession->paused() && uptime - m_lastAnalysisTime > staleCameraSeconds)
+    if (m_session->active() && !m_session->paused() && uptime - m_lastAnalysisTime > staleCameraSeconds)
         receive(std::nullopt, uptime, FaceLossReason::cameraStale, false);
 }
 

@@ -85,7 +85,7 @@ public:
     CameraModel& operator=(const CameraModel&) = delete;
 
     // The parts, each with its own published values.
-    [[nodiscard]] CameraSession& session() const { return *m_cameraSession; }
+    [[nodiscard]] CameraSession& session() const { return *m_session; }
     [[nodiscard]] HeightSetup& setup() const { return *m_setup; }
     [[nodiscard]] DisplaySettings& display() const { return *m_display; }
 
@@ -240,11 +240,11 @@ private:
     std::shared_ptr<const ModelClock> m_clock;
     std::shared_ptr<DiagnosticVisualPolicy> m_diagnostics;
     std::unique_ptr<LiveScoreStore> m_liveScore;
-    std::unique_ptr<CaptureService> m_session;
+    std::unique_ptr<CaptureService> m_capture;
     PostureEngine m_engine;
     std::unique_ptr<AlertController> m_alerts;
     DisplaySettings* m_display = nullptr;
-    CameraSession* m_cameraSession = nullptr;
+    CameraSession* m_session = nullptr;
     HeightSetup* m_setup = nullptr;
     std::shared_ptr<CameraRunToken> m_runToken;
     std::shared_ptr<CameraRunToken> m_subjectToken;

@@ -42,7 +42,8 @@ QList<QPointF> toPoints(const std::vector<Point>& points)
 
 void CameraModel::handleAnalysis(FrameAnalysis analysis)
 {
-    if (!m_cameraSession->active() || m_cameraSession->paused() || m_generation != analysis.generation || m_subjectToken->value() != analysis.subject)
+    if (!m_session->active() || m_session->paused() || m_generation != analysis.generation
+        || m_subjectToken->value() != analysis.subject)
         return;
     m_trackingGuidance = QString::fromStdString(analysis.guidance);
     if (analysis.previewAttached)
@@ -76,7 +77,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
     m_pose = pose;
     publish(m_hasPose, pose.has_value());
 
-    if (!m_cameraSession->paused()) {
+    if (!m_session->paused()) {
         if (!pose)
             receiveWithoutPose(time, loss, fromCameraFrame, previous);
         else if (receiveReacquisition(time, previous))
@@ -87,7 +88,7 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
 
 void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool fromCameraFrame, double previous)
 {
-    const bool reviewing = m_setup->stage() == SetupStage::monitoring || m_setup->stage() == SetupStage::review;
+    const bool reviewing = m_setup->heightCaptured();
     if (loss == FaceLossReason::bottom && reviewing) {
         if (const std::optional<ZoneResult> held = m_engine.holdBottomExit(time)) {
             // The face left through the bottom while red: keep counting towards the reminder.
@@ -220,7 +221,7 @@ void CameraModel::receiveReview(const PoseFeatures& pose, double time)
         return;
     }
     m_alerts->setSmokeDepthScale(m_display->smokeDepth());
-    presentResult(result, true, m_cameraSession->paused(), m_hasPose);
+    presentResult(result, true, m_session->paused(), m_hasPose);
 }
 
 void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
@@ -232,9 +233,8 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
 
     const double interval =
         AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_setup->yellow());
-    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_setup->yellow(), red = m_setup->red()](CaptureWorker& worker) {
-        worker.applyMonitoring(interval, baseline, yellow, red);
-    });
+    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_setup->yellow(),
+                    red = m_setup->red()](CaptureWorker& worker) { worker.applyMonitoring(interval, baseline, yellow, red); });
 
     std::string_view sentence = texts::belowRed;
     if (result.state == ZoneState::inside)
@@ -248,7 +248,7 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
     if (!m_options.presentsVisuals)
         return;
     m_alerts->setSmokeDepthScale(m_display->smokeDepth());
-    presentResult(result, m_setup->stage() == SetupStage::monitoring, m_cameraSession->paused(), m_hasPose);
+    presentResult(result, m_setup->stage() == SetupStage::monitoring, m_session->paused(), m_hasPose);
 }
 
 void CameraModel::presentResult(const ZoneResult& result, bool monitoring, bool paused, bool tracking)
@@ -267,8 +267,8 @@ void CameraModel::hideAlerts()
 
 void CameraModel::recordReading(double time)
 {
-    const bool eligible =
-        m_cameraSession->active() && m_setup->stage() == SetupStage::monitoring && !m_cameraSession->paused() && m_hasPose && m_score.has_value();
+    const bool eligible = m_session->active() && m_setup->stage() == SetupStage::monitoring && !m_session->paused()
+        && m_hasPose && m_score.has_value();
     m_performance->record(eligible, stateName(m_state), time);
     const double wallTime = m_clock->wallTime();
     m_progressStore->record(m_score, m_setup->yellow(), m_setup->red(), wallTime, eligible);

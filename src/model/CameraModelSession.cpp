@@ -12,18 +12,18 @@ namespace verticora {
 
 void CameraModel::refreshCameras()
 {
-    m_cameraSession->refreshCameras();
-    const CameraSession& camera = *m_cameraSession;
+    m_session->refreshCameras();
+    const CameraSession& camera = *m_session;
     if (!camera.selectedID().isEmpty() && !camera.selectedAvailable() && (camera.active() || camera.loading()))
         stop(texts::text(texts::cameraDisconnected));
 }
 
 void CameraModel::select(const QString& id)
 {
-    if (id == m_cameraSession->selectedID())
+    if (id == m_session->selectedID())
         return;
     stop(texts::text(texts::cameraChanged));
-    m_cameraSession->setSelectedID(id);
+    m_session->setSelectedID(id);
     m_setup->setYellow(m_preferences.yellow);
     m_setup->setRed(m_preferences.red);
     refreshSavedState(true);
@@ -33,48 +33,48 @@ void CameraModel::select(const QString& id)
 void CameraModel::setCameraEnabled(bool on)
 {
     if (!on) {
-        if (m_cameraSession->active() || m_cameraSession->loading())
+        if (m_session->active() || m_session->loading())
             stop(texts::text(texts::cameraOff));
         return;
     }
-    if (m_cameraSession->active() && m_cameraSession->paused())
+    if (m_session->active() && m_session->paused())
         togglePause();
-    else if (!m_cameraSession->active() && !m_cameraSession->loading())
+    else if (!m_session->active() && !m_session->loading())
         startCamera(true);
 }
 
 void CameraModel::startCamera(bool resumeSaved)
 {
-    if (m_cameraSession->active() || m_cameraSession->loading())
+    if (m_session->active() || m_session->loading())
         return;
     m_updatePause.reset();
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
     publish(m_warningProgress, 0.0);
-    m_cameraSession->setLoading(true);
+    m_session->setLoading(true);
     publish(m_message, texts::text(texts::waitingForPermission));
 
-    continueStart(m_cameraSession->cameraAuthorized());
+    continueStart(m_session->cameraAuthorized());
 }
 
 void CameraModel::continueStart(bool authorized)
 {
     if (!authorized) {
-        m_cameraSession->setLoading(false);
+        m_session->setLoading(false);
         publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::permissionDenied));
         return;
     }
-    const std::optional<QString> name = m_cameraSession->selectedCameraName();
+    const std::optional<QString> name = m_session->selectedCameraName();
     if (!name) {
-        m_cameraSession->setLoading(false);
+        m_session->setLoading(false);
         publish(m_state, ZoneState::error);
         publish(m_message, texts::text(texts::chooseAvailableCamera));
         return;
     }
     publish(m_message, texts::text(texts::openingPrefix) + *name + texts::text(texts::openingSuffix));
-    onCaptureQueue([generation = m_generation, id = m_cameraSession->selectedID()](CaptureWorker& worker) {
+    onCaptureQueue([generation = m_generation, id = m_session->selectedID()](CaptureWorker& worker) {
         worker.startSession(generation, id);
     });
 }
@@ -96,15 +96,15 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         publish(m_state, ZoneState::error);
         return;
     }
-    m_cameraSession->setLoading(false);
-    m_cameraSession->setActive(true);
+    m_session->setLoading(false);
+    m_session->setActive(true);
     m_setup->setStage(SetupStage::heightSetup);
     publish(m_state, ZoneState::ready);
     m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
         m_setup->setStage(SetupStage::monitoring);
-        m_cameraSession->setPaused(false);
+        m_session->setPaused(false);
         publish(m_score, std::optional<double>());
         hideAlerts();
         publish(m_message, texts::text(texts::resumedSavedZones));
@@ -115,13 +115,13 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
     }
     if (busy)
         pauseTracking(PauseReason::lent);
-    if (m_cameraSession->screenLocked())
+    if (m_session->screenLocked())
         restWhileLocked();
 }
 
 bool CameraModel::restoreSavedCalibration()
 {
-    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_cameraSession->selectedID());
+    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_session->selectedID());
     if (!saved || !restoreEngine(*saved))
         return false;
     m_setup->setYellow(saved->yellow);
@@ -145,11 +145,11 @@ void CameraModel::stop(const QString& message)
     resetSubject();
     m_generation = m_runToken->increment();
 
-    m_cameraSession->setActive(false);
-    m_cameraSession->setLoading(false);
+    m_session->setActive(false);
+    m_session->setLoading(false);
     m_engine.reset();
     hideAlerts();
-    m_cameraSession->setPauseUntil(std::optional<double>());
+    m_session->setPauseUntil(std::optional<double>());
 
     m_lossSince.reset();
     m_reacquiredSince.reset();
@@ -163,7 +163,7 @@ void CameraModel::stop(const QString& message)
     publish(m_landmarks, QList<QPointF>());
     publish(m_score, std::optional<double>());
     publish(m_warningProgress, 0.0);
-    m_cameraSession->setPaused(false);
+    m_session->setPaused(false);
     m_setup->setCapturing(false);
     m_setup->setProgress(0.0);
     m_setup->setStage(SetupStage::idle);
@@ -176,20 +176,20 @@ void CameraModel::stop(const QString& message)
 void CameraModel::togglePause()
 {
     // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
-    if (!m_cameraSession->paused() && m_setup->stage() != SetupStage::monitoring && m_setup->stage() != SetupStage::review)
+    if (!m_session->paused() && !m_setup->heightCaptured())
         return;
-    m_cameraSession->setPauseUntil(std::optional<double>());
-    setPaused(!m_cameraSession->paused(), false);
+    m_session->setPauseUntil(std::optional<double>());
+    setPaused(!m_session->paused(), false);
 }
 
 bool CameraModel::pauseFor(double seconds)
 {
-    if (!m_cameraSession->active() || (m_setup->stage() != SetupStage::monitoring && m_setup->stage() != SetupStage::review) || !(seconds > 0))
+    if (!m_session->active() || !m_setup->heightCaptured() || !(seconds > 0))
         return false;
-    m_cameraSession->setPauseUntil(std::optional(m_clock->wallTime() + seconds));
-    if (m_cameraSession->paused()) {
+    m_session->setPauseUntil(std::optional(m_clock->wallTime() + seconds));
+    if (m_session->paused()) {
         // The user's own pause from now on: an unlock or a free camera no longer ends it.
-        m_cameraSession->setPaused(true, PauseReason::user);
+        m_session->setPaused(true, PauseReason::user);
         publish(m_message, texts::text(texts::pausedForAWhile));
     } else {
         setPaused(true, false);
@@ -199,7 +199,7 @@ bool CameraModel::pauseFor(double seconds)
 
 void CameraModel::pollPause(double wallTime)
 {
-    if (m_cameraSession->paused() && m_cameraSession->pauseUntil() && wallTime >= *m_cameraSession->pauseUntil())
+    if (m_session->paused() && m_session->pauseUntil() && wallTime >= *m_session->pauseUntil())
         setPaused(false, true);
 }
 
@@ -219,7 +219,7 @@ void CameraModel::pauseTracking(PauseReason reason)
 {
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false);
-    m_cameraSession->setPaused(true, reason);
+    m_session->setPaused(true, reason);
     publish(m_hasPose, false);
     m_pose.reset();
     publish(m_warningProgress, 0.0);
@@ -237,7 +237,7 @@ void CameraModel::pauseTracking(PauseReason reason)
     m_engine.clearTiming();
     publish(m_score, std::optional<double>());
     publish(m_state, ZoneState::paused);
-    std::string_view message = m_cameraSession->pauseUntil() ? texts::pausedForAWhile : texts::paused;
+    std::string_view message = m_session->pauseUntil() ? texts::pausedForAWhile : texts::paused;
     if (reason == PauseReason::lent)
         message = texts::cameraLent;
     else if (reason == PauseReason::locked)
@@ -249,14 +249,14 @@ void CameraModel::resumeTracking()
 {
     closeStoreIntervals(true);
     publish(m_bottomExitHeld, false);
-    m_cameraSession->setPaused(false);
+    m_session->setPaused(false);
     publish(m_hasPose, false);
     m_pose.reset();
     publish(m_warningProgress, 0.0);
     hideAlerts();
 
     setCapturePaused(false);
-    m_cameraSession->setPauseUntil(std::optional<double>());
+    m_session->setPauseUntil(std::optional<double>());
     m_engine.setPaused(false);
     m_engine.clearTiming();
     m_lossSince.reset();
@@ -275,41 +275,41 @@ void CameraModel::setCapturePaused(bool paused, bool halt)
 
 void CameraModel::cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability)
 {
-    if (generation != m_generation || !m_cameraSession->active() || m_updatePause)
+    if (generation != m_generation || !m_session->active() || m_updatePause)
         return;
     if (availability == CameraAvailability::lent) {
         // Already paused (by the user, or a resume that found the camera taken): the
         // camera is closed either way, and a manual resume tries it again.
-        if (!m_cameraSession->paused())
+        if (!m_session->paused())
             pauseTracking(PauseReason::lent);
         return;
     }
-    if (m_cameraSession->paused() && m_cameraSession->pauseReason() == PauseReason::lent)
+    if (m_session->paused() && m_session->pauseReason() == PauseReason::lent)
         resumeTracking();
 }
 
 void CameraModel::setScreenLocked(bool locked)
 {
-    if (locked == m_cameraSession->screenLocked())
+    if (locked == m_session->screenLocked())
         return;
-    m_cameraSession->setScreenLocked(locked);
+    m_session->setScreenLocked(locked);
     if (locked) {
         restWhileLocked();
         return;
     }
-    if (m_cameraSession->active() && m_cameraSession->paused() && m_cameraSession->pauseReason() == PauseReason::locked && !m_updatePause)
+    if (m_session->active() && m_session->paused() && m_session->pauseReason() == PauseReason::locked && !m_updatePause)
         resumeTracking();
 }
 
 void CameraModel::restWhileLocked()
 {
-    if (!m_cameraSession->active() || m_cameraSession->loading() || m_updatePause)
+    if (!m_session->active() || m_session->loading() || m_updatePause)
         return;
-    if (!m_cameraSession->paused()) {
+    if (!m_session->paused()) {
         pauseTracking(PauseReason::locked);
-    } else if (m_cameraSession->pauseReason() == PauseReason::lent) {
+    } else if (m_session->pauseReason() == PauseReason::lent) {
         // The camera is closed already; the unlock, not the other app's end, resumes.
-        m_cameraSession->setPaused(true, PauseReason::locked);
+        m_session->setPaused(true, PauseReason::locked);
         publish(m_message, texts::text(texts::screenLocked));
     }
 }

@@ -14,7 +14,7 @@ namespace verticora {
 
 void CameraModel::capture()
 {
-    if (!m_cameraSession->active() || !m_hasPose || m_setup->stage() != SetupStage::heightSetup)
+    if (!m_session->active() || !m_hasPose || m_setup->stage() != SetupStage::heightSetup)
         return;
     resetSubject();
     m_engine.reset();
@@ -31,9 +31,10 @@ void CameraModel::confirm()
 {
     m_setup->followLevels();
     const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-    if (!m_cameraSession->active() || !m_hasPose || m_awaitingReacquisition || m_setup->stage() != SetupStage::review || m_cameraSession->paused()
-        || !baseline || !baseline->valid() || !isValidThresholdPair(m_setup->yellow(), m_setup->red()) || !isValidDelay(m_setup->delay())
-        || m_cameraSession->selectedID().isEmpty())
+    const HeightSetup& setup = *m_setup;
+    if (!m_session->active() || !m_hasPose || m_awaitingReacquisition || setup.stage() != SetupStage::review
+        || m_session->paused() || !baseline || !baseline->valid() || !isValidThresholdPair(setup.yellow(), setup.red())
+        || !isValidDelay(setup.delay()) || m_session->selectedID().isEmpty())
         return;
 
     const PosturePreferences kept = m_preferences;
@@ -42,7 +43,7 @@ void CameraModel::confirm()
     m_engine.clearTiming();
     publish(m_warningProgress, 0.0);
     m_setup->setStage(SetupStage::monitoring);
-    m_cameraSession->setPaused(false);
+    m_session->setPaused(false);
     persistSettings(true);
 
     if (!m_persistenceMessage) {
@@ -71,9 +72,8 @@ void CameraModel::applyThresholds()
     m_engine.clearRedEpisode();
     publish(m_warningProgress, 0.0);
     hideAlerts();
-    onCaptureQueue([baseline = m_engine.baseline(), yellow = m_setup->yellow(), red = m_setup->red()](CaptureWorker& worker) {
-        worker.setReference(baseline, yellow, red);
-    });
+    onCaptureQueue([baseline = m_engine.baseline(), yellow = m_setup->yellow(),
+                    red = m_setup->red()](CaptureWorker& worker) { worker.setReference(baseline, yellow, red); });
     persistSettings(false);
 }
 
@@ -100,11 +100,11 @@ void CameraModel::restartSetup()
     if (m_updatePause) {
         startAfterwards = std::move(m_updatePause->resumeAction);
         m_updatePause.reset();
-        m_cameraSession->setActive(false);
+        m_session->setActive(false);
     }
     closeStoreIntervals(true);
     setCapturePaused(false);
-    m_setup->keepPreviousCalibration(m_preferences.calibration(m_cameraSession->selectedID()));
+    m_setup->keepPreviousCalibration(m_preferences.calibration(m_session->selectedID()));
 
     resetSubject();
     m_setup->setYellow(defaultYellowThreshold);
@@ -120,8 +120,8 @@ void CameraModel::restartSetup()
     publish(m_warningProgress, 0.0);
     m_setup->setStage(SetupStage::heightSetup);
     m_setup->setCapturing(false);
-    m_cameraSession->setPaused(false);
-    m_cameraSession->setPauseUntil(std::optional<double>());
+    m_session->setPaused(false);
+    m_session->setPauseUntil(std::optional<double>());
     m_setup->setProgress(0.0);
     publish(m_score, std::optional<double>());
     m_setup->resetCheck();
@@ -137,7 +137,7 @@ void CameraModel::restartSetup()
 
 void CameraModel::undoHeightReset()
 {
-    if (!m_setup->previousCalibration() || m_setup->previousCalibration()->cameraID != m_cameraSession->selectedID())
+    if (!m_setup->previousCalibration() || m_setup->previousCalibration()->cameraID != m_session->selectedID())
         return;
     const SavedCalibration previous = *m_setup->previousCalibration();
     if (!restoreEngine(previous))
@@ -152,10 +152,10 @@ void CameraModel::undoHeightReset()
     m_setup->setProgress(0.0);
     publish(m_score, std::optional<double>());
     publish(m_warningProgress, 0.0);
-    m_cameraSession->setPaused(false);
-    m_cameraSession->setPauseUntil(std::optional<double>());
-    m_setup->setStage(m_cameraSession->active() ? SetupStage::monitoring : SetupStage::idle);
-    publish(m_state, m_cameraSession->active() ? ZoneState::ready : ZoneState::idle);
+    m_session->setPaused(false);
+    m_session->setPauseUntil(std::optional<double>());
+    m_setup->setStage(m_session->active() ? SetupStage::monitoring : SetupStage::idle);
+    publish(m_state, m_session->active() ? ZoneState::ready : ZoneState::idle);
     m_setup->forgetPreviousCalibration();
     m_setup->resetCheck();
     setCapturePaused(false);

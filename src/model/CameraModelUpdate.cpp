@@ -36,12 +36,12 @@ void CameraModel::resumePausedAfterUpdate(const SavedCalibration& calibration, s
     // until the user (or the pause's end) resumes it.
     m_setup->setYellow(calibration.yellow);
     m_setup->setRed(calibration.red);
-    m_cameraSession->setActive(true);
-    m_cameraSession->setPaused(true);
+    m_session->setActive(true);
+    m_session->setPaused(true);
     m_setup->setStage(SetupStage::monitoring);
     publish(m_state, ZoneState::paused);
     m_engine.setPaused(true);
-    m_cameraSession->setPauseUntil(pauseUntil);
+    m_session->setPauseUntil(pauseUntil);
     m_updatePause = std::move(pause);
     publish(m_message, texts::text(texts::pausedAfterUpdate));
     pollPause(m_clock->wallTime());
@@ -51,12 +51,12 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
 {
     const UpdatePause pause = std::move(*m_updatePause);
     m_updatePause.reset();
-    const bool authorized = pause.cameraAuthorized.value_or(m_cameraSession->cameraAuthorized());
-    const bool available = pause.cameraAvailable.value_or(m_cameraSession->selectedAvailable());
+    const bool authorized = pause.cameraAuthorized.value_or(m_session->cameraAuthorized());
+    const bool available = pause.cameraAvailable.value_or(m_session->selectedAvailable());
 
-    m_cameraSession->setActive(false);
-    m_cameraSession->setPaused(false);
-    m_cameraSession->setPauseUntil(std::optional<double>());
+    m_session->setActive(false);
+    m_session->setPaused(false);
+    m_session->setPauseUntil(std::optional<double>());
     m_engine.reset();
     publish(m_hasPose, false);
     publish(m_score, std::optional<double>());

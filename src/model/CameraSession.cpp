@@ -58,7 +58,8 @@ bool CameraSession::selectedCameraConnected() const
 std::optional<QString> CameraSession::selectedCameraName() const
 {
     const QList<CameraDevice> devices = m_capture.discoverDevices();
-    const auto device = std::ranges::find_if(devices, [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
+    const auto device =
+        std::ranges::find_if(devices, [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
     if (m_selectedID.isEmpty() || device == devices.end())
         return std::nullopt;
     return device->localizedName;

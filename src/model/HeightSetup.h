@@ -31,6 +31,11 @@ public:
     explicit HeightSetup(ChangeBatch& changes, QObject* parent = nullptr);
 
     [[nodiscard]] SetupStage stage() const { return m_stage; }
+    // In review or monitoring: there is a height to measure against.
+    [[nodiscard]] bool heightCaptured() const
+    {
+        return m_stage == SetupStage::review || m_stage == SetupStage::monitoring;
+    }
     [[nodiscard]] bool capturing() const { return m_capturing; }
     // Height capture progress, 0 to 0.99.
     [[nodiscard]] double progress() const { return m_progress; }

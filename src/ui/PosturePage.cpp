@@ -297,7 +297,8 @@ void PosturePage::refreshHeightBlock()
     m_pausedHeader->setVisible(paused);
 
     // A pause the user did not make says why it happened and when it ends.
-    const bool pausedForThem = paused && model.session().pauseReason() && *model.session().pauseReason() != PauseReason::user;
+    const std::optional<PauseReason> reason = model.session().pauseReason();
+    const bool pausedForThem = paused && reason && *reason != PauseReason::user;
     const bool showMessage = pausedForThem
         || (!paused
             && (loading || error
@@ -333,14 +334,16 @@ void PosturePage::refreshHeightBlock()
     bool secondaryShown = false;
     if (active && stage == SetupStage::heightSetup) {
         primaryShown = true;
-        style::setTextIfChanged(*m_primary, model.setup().capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
+        style::setTextIfChanged(*m_primary,
+                                model.setup().capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
         setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
         primaryEnabled = model.hasPose() && !model.setup().capturing();
     } else if (active && stage == SetupStage::review) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
         setHelp(m_primary, QStringLiteral("Save your height and levels."));
-        primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.setup().yellow(), model.setup().red());
+        primaryEnabled =
+            model.hasPose() && !paused && isValidThresholdPair(model.setup().yellow(), model.setup().red());
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
         setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
     } else if (active && stage == SetupStage::monitoring) {

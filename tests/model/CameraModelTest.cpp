@@ -235,32 +235,40 @@ TEST_F(ModelScenario, pauseStopsRemindersAndResumeWaitsForASteadyFace)
     EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
-TEST_F(ModelScenario, everyStopPathEndsIdleWithItsMessage)
+// How a running camera can end, and the message each one leaves.
+struct StopPath {
+    const char* name;
+    void (*stop)(CameraModel&, FakeCaptureService&);
+    const char* message;
+};
+
+class EveryStopPath : public ModelScenario, public ::testing::WithParamInterface<StopPath> {};
+
+TEST_P(EveryStopPath, endsIdleWithItsMessage)
 {
     makeModel();
-    struct Path {
-        std::function<void()> stop;
-        QString message;
-    };
-    const std::vector<Path> paths{
-        {[&] { model->setCameraEnabled(false); }, "Camera off. Start whenever you’re ready."},
-        {[&] { camera->fail(); }, "Camera interrupted. Check the connection, then start again."},
-        {[&] { model->systemWillSleep(); },
-         "Camera stopped before sleep. Your saved zones are kept; start again when ready."},
-    };
-    for (const Path& path : paths) {
-        startCamera();
-        ASSERT_TRUE(model->session().active());
-        showFaceAt(0.5);
-        frames(0.5);
-        path.stop();
-        EXPECT_FALSE(model->session().active());
-        EXPECT_EQ(model->state(), ZoneState::idle);
-        EXPECT_EQ(model->setup().stage(), SetupStage::idle);
-        EXPECT_FALSE(model->hasPose());
-        EXPECT_EQ(model->message(), path.message);
-    }
+    startCamera();
+    ASSERT_TRUE(model->session().active());
+    showFaceAt(0.5);
+    frames(0.5);
+    GetParam().stop(*model, *camera);
+    EXPECT_FALSE(model->session().active());
+    EXPECT_EQ(model->state(), ZoneState::idle);
+    EXPECT_EQ(model->setup().stage(), SetupStage::idle);
+    EXPECT_FALSE(model->hasPose());
+    EXPECT_EQ(model->message(), QString::fromUtf8(GetParam().message));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ModelScenario, EveryStopPath,
+    ::testing::Values(
+        StopPath{"switchedOff", [](CameraModel& m, FakeCaptureService&) { m.setCameraEnabled(false); },
+                 "Camera off. Start whenever you’re ready."},
+        StopPath{"interrupted", [](CameraModel&, FakeCaptureService& c) { c.fail(); },
+                 "Camera interrupted. Check the connection, then start again."},
+        StopPath{"systemSleep", [](CameraModel& m, FakeCaptureService&) { m.systemWillSleep(); },
+                 "Camera stopped before sleep. Your saved zones are kept; start again when ready."}),
+    [](const ::testing::TestParamInfo<StopPath>& info) { return std::string(info.param.name); });
 
 TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
 {
