@@ -11,12 +11,7 @@ std::optional<PostureBand> classify(std::optional<double> score, double yellow, 
 {
     if (!score || !std::isfinite(*score) || !isValidThresholdPair(yellow, red))
         return std::nullopt;
-    const double s = std::max(*score, 0.0);
-    if (s >= red)
-        return PostureBand::red;
-    if (s >= yellow)
-        return PostureBand::yellow;
-    return PostureBand::green;
+    return bandOf(std::max(*score, 0.0), yellow, red);
 }
 
 } // namespace verticora

@@ -1,5 +1,6 @@
 #include "app/StateReporter.h"
 
+#include "analysis/Statistics.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
 #include "store/DailyProgressCalendar.h"
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 #include <QMetaObject>
 
-#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -25,25 +25,15 @@ void printLine(const QJsonObject& object)
     std::fflush(stdout);
 }
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
 } // namespace
 
 StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObject* parent)
     : QObject(parent), m_model(model), m_clock(clock)
 {
     connect(&m_model, &CameraModel::willChange, this, &StateReporter::scheduleReport);
-    connect(&m_model, &CameraModel::frameHandled, this, [this] {
-        const QVariant pipeline = m_model.captureInfo().value(QStringLiteral("pipeline_ms"));
-        if (pipeline.isValid())
-            m_pipelineMilliseconds.push_back(pipeline.toDouble());
+    connect(&m_model, &CameraModel::frameHandled, this, [this](const FrameDiagnostics& frame) {
+        m_pipelineMilliseconds.push_back(frame.pipelineMilliseconds);
+        m_lastFrame = frame;
     });
     scheduleReport();
 }
@@ -106,21 +96,20 @@ void StateReporter::printSummary(const QString& failure)
         {QStringLiteral("cpu_seconds"), cpuSeconds},
         {QStringLiteral("peak_memory_mb"), static_cast<double>(usage.ru_maxrss) / 1024.0},
         {QStringLiteral("analysed_frames"), static_cast<double>(m_pipelineMilliseconds.size())},
-        {QStringLiteral("pipeline_ms_median"), median(m_pipelineMilliseconds)},
+        {QStringLiteral("pipeline_ms_median"), median(m_pipelineMilliseconds).value_or(0)},
     };
-    const QVariantMap& info = m_model.captureInfo();
-    for (const char* key : {"analysis_cpu_seconds", "vision_cpu_seconds", "resize_cpu_seconds"}) {
-        const QVariant value = info.value(QString::fromLatin1(key));
-        if (value.isValid())
-            summary.insert(QString::fromLatin1(key), value.toDouble());
+    if (m_lastFrame) {
+        // The tracker's totals over the run, as the last analysed frame left them.
+        summary.insert(QStringLiteral("analysis_cpu_seconds"), m_lastFrame->analysisCpuSeconds);
+        summary.insert(QStringLiteral("vision_cpu_seconds"), m_lastFrame->visionCpuSeconds);
+        summary.insert(QStringLiteral("resize_cpu_seconds"), m_lastFrame->resizeCpuSeconds);
+        summary.insert(QStringLiteral("tracker_full_passes"), static_cast<double>(m_lastFrame->trackerFullPasses));
+        summary.insert(QStringLiteral("tracker_patch_passes"), static_cast<double>(m_lastFrame->trackerPatchPasses));
+        QJsonObject fallbacks;
+        for (const auto& [reason, count] : m_lastFrame->trackerFallbacks)
+            fallbacks.insert(QString::fromStdString(reason), count);
+        summary.insert(QStringLiteral("tracker_fallbacks"), fallbacks);
     }
-    for (const char* key : {"tracker_full_passes", "tracker_patch_passes"}) {
-        const QVariant value = info.value(QString::fromLatin1(key));
-        if (value.isValid())
-            summary.insert(QString::fromLatin1(key), value.toDouble());
-    }
-    if (info.contains(QStringLiteral("tracker_fallbacks")))
-        summary.insert(QStringLiteral("tracker_fallbacks"), QJsonObject::fromVariantMap(info.value(QStringLiteral("tracker_fallbacks")).toMap()));
     if (!failure.isEmpty())
         summary.insert(QStringLiteral("clip_error"), failure);
     printLine(QJsonObject{{QStringLiteral("summary"), summary}});

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "store/TrackingLease.h"
+
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace verticora {
@@ -32,6 +35,7 @@ private:
     bool m_scheduled = false;
     QString m_lastLine;
     std::vector<double> m_pipelineMilliseconds;
+    std::optional<FrameDiagnostics> m_lastFrame;
 };
 
 } // namespace verticora

@@ -2,6 +2,7 @@
 
 #include "app/StatusPresentation.h"
 #include "model/CameraModel.h"
+#include "store/DiagnosticVisualPolicy.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,8 +21,8 @@ const QString frozenKey = QStringLiteral("diagnostic-frozen");
 
 } // namespace
 
-StatusItem::StatusItem(CameraModel& model, Actions actions, VisualModeProvider visualMode, QObject* parent)
-    : QObject(parent), m_model(model), m_actions(std::move(actions)), m_visualMode(std::move(visualMode)),
+StatusItem::StatusItem(CameraModel& model, Actions actions, QObject* parent)
+    : QObject(parent), m_model(model), m_actions(std::move(actions)),
       m_menu(std::make_unique<QMenu>(QStringLiteral("Verticora"))), m_tray(std::make_unique<QSystemTrayIcon>())
 {
     QAction* open = m_menu->addAction(QStringLiteral("Open Verticora"));
@@ -44,6 +45,7 @@ StatusItem::StatusItem(CameraModel& model, Actions actions, VisualModeProvider v
         if (!m_debounce.isActive())
             m_debounce.start();
     });
+    connect(&m_model.diagnostics(), &DiagnosticVisualPolicy::modeChanged, this, &StatusItem::refreshStatus);
     // The neutral picture is drawn in the desktop's text colour; follow a theme change.
     qApp->installEventFilter(this);
 
@@ -74,7 +76,7 @@ void StatusItem::refreshStatus()
     const QString status = statusText(inputs);
     QString key = statusColorKey(inputs);
 
-    const DiagnosticVisualMode mode = m_visualMode ? m_visualMode() : DiagnosticVisualMode::full;
+    const DiagnosticVisualMode mode = m_model.diagnostics().currentMode();
     const QColor textColor = QGuiApplication::palette().color(QPalette::WindowText);
     if (mode == DiagnosticVisualMode::frozenIcon) {
         if (m_image.isNull()) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "store/SettingsEnums.h"
 #include "visuals/MenuBarIcon.h"
 
 #include <QObject>
@@ -20,7 +19,8 @@ class CameraModel;
 // The tray icon: its picture follows the posture zone, its tooltip the status; a click
 // opens the controls window, a right click (or Ctrl+click) the menu with "Open
 // Verticora" and "Quit app". Model changes reach it through a 20 ms debounce, so a burst
-// of changes redraws once. Main thread only.
+// of changes redraws once; a diagnostic lease may freeze the picture or keep it neutral.
+// Main thread only.
 class StatusItem : public QObject {
     Q_OBJECT
 
@@ -29,11 +29,10 @@ public:
         std::function<void()> openControls;
         std::function<void()> quit;
     };
-    using VisualModeProvider = std::function<DiagnosticVisualMode()>;
 
     static constexpr int debounceMilliseconds = 20;
 
-    StatusItem(CameraModel& model, Actions actions, VisualModeProvider visualMode = {}, QObject* parent = nullptr);
+    StatusItem(CameraModel& model, Actions actions, QObject* parent = nullptr);
     ~StatusItem() override;
 
     // Redraws the icon when its colour key changed and rewrites the tooltip when the
@@ -68,7 +67,6 @@ private:
 
     CameraModel& m_model;
     Actions m_actions;
-    VisualModeProvider m_visualMode;
     MenuBarIcon m_icon;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_tray;

@@ -4,7 +4,6 @@
 #include "app/UpdateHandoff.h"
 #include "model/CameraModel.h"
 #include "model/ModelTexts.h"
-#include "store/DiagnosticVisualPolicy.h"
 #include "ui/ControlsWindow.h"
 #include "ui/MainView.h"
 
@@ -115,11 +114,7 @@ void VerticoraAppDelegate::installStatusItem()
     StatusItem::Actions actions;
     actions.openControls = weakly(this, &VerticoraAppDelegate::showControls);
     actions.quit = weakly(this, &VerticoraAppDelegate::quitVerticora);
-    DiagnosticVisualPolicy& diagnostics = m_model->diagnostics();
-    m_statusItem = std::make_unique<StatusItem>(*m_model, std::move(actions),
-                                                [&diagnostics] { return diagnostics.currentMode(); });
-    // A diagnostic lease may freeze the icon or force it neutral.
-    connect(&diagnostics, &DiagnosticVisualPolicy::modeChanged, m_statusItem.get(), &StatusItem::refreshStatus);
+    m_statusItem = std::make_unique<StatusItem>(*m_model, std::move(actions));
 }
 
 void VerticoraAppDelegate::showControls()

@@ -30,7 +30,6 @@ namespace verticora {
 
 namespace {
 
-constexpr double maximumSampleGap = 1.5;
 constexpr double progressSaveInterval = 30.0;
 constexpr double progressPublishInterval = 1.0;
 constexpr int housekeepingMilliseconds = 300;
@@ -73,7 +72,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
                          QObject* parent)
     : QObject(parent), m_store(std::move(store)), m_options(options),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
-      m_diagnostics(services.diagnostics ? std::move(services.diagnostics) : makeDiagnostics(m_clock)),
+      m_diagnostics(makeDiagnostics(m_clock)),
       m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
       m_alerts(std::move(services.alerts)), m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
@@ -87,7 +86,7 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     const auto clock = m_clock;
     m_progressStore = std::make_unique<ProgressStore>(
         m_dataDirectory + QStringLiteral("/") + QString::fromLatin1(dailyProgressFileName),
-        [clock] { return clock->wallTime(); }, maximumSampleGap, progressSaveInterval, progressPublishInterval);
+        [clock] { return clock->wallTime(); }, maximumTrackingGap, progressSaveInterval, progressPublishInterval);
     m_updateResumeStore = std::make_unique<UpdateResumeStore>(
         m_dataDirectory, m_options.updateBuild.isEmpty() ? QStringLiteral("development") : m_options.updateBuild,
         m_options.processID.value_or(static_cast<qint32>(::getpid())), [clock] { return clock->wallTime(); });
@@ -98,6 +97,8 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     connect(m_diagnostics.get(), &DiagnosticVisualPolicy::modeChanged, this,
             [this] { m_alerts->diagnosticVisualPolicyChanged(); });
     m_performance = std::make_unique<TrackingPerformance>(m_dataDirectory, m_diagnostics);
+    connect(this, &CameraModel::frameHandled, this,
+            [performance = m_performance.get()](const FrameDiagnostics& frame) { performance->frameAnalysed(frame); });
 
     startCaptureThread(std::move(services.makeLandmarkRequest));
     loadPreferences();
@@ -190,11 +191,6 @@ void CameraModel::openBatch()
     m_batchOpen = true;
     emit willChange();
     QMetaObject::invokeMethod(this, [this] { m_batchOpen = false; }, Qt::QueuedConnection);
-}
-
-const QVariantMap& CameraModel::captureInfo() const
-{
-    return m_performance->captureInfo();
 }
 
 QVariant CameraModel::scoreValue() const
@@ -397,13 +393,8 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    QVariantMap& info = m_performance->captureInfo();
-    info.insert(QStringLiteral("stage"), m_stage);
-    info.insert(QStringLiteral("state"), m_state);
-    info.insert(QStringLiteral("alert"), m_engine.alert());
-    info.insert(QStringLiteral("bottom_exit_held"), m_bottomExitHeld);
-    info.insert(QStringLiteral("menu_style"), texts::text(rawName(m_menuBarStyle)));
-    m_performance->report(m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused);
+    m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused, m_stage, m_state,
+                           m_engine.alert(), m_bottomExitHeld, m_menuBarStyle});
 
     const QString today = DailyProgressCalendar::dateID(wallTime);
     if (today != m_displayedDay) {

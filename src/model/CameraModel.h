@@ -6,6 +6,7 @@
 #include "model/SetupCheck.h"
 #include "store/PreferencesStore.h"
 #include "store/SettingsEnums.h"
+#include "store/TrackingLease.h"
 #include "store/UpdateResumeStore.h"
 
 #include <QList>
@@ -14,7 +15,6 @@
 #include <QPointF>
 #include <QString>
 #include <QVariant>
-#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -60,8 +60,6 @@ struct CameraModelServices {
     // Made once, on the capture thread, for the detector's full passes.
     std::function<std::unique_ptr<FaceLandmarkRequest>()> makeLandmarkRequest;
     std::shared_ptr<const ModelClock> clock;           // the system clocks when empty
-    // The diagnostic lease; the model makes one on its own clocks when empty.
-    std::shared_ptr<DiagnosticVisualPolicy> diagnostics;
 };
 
 struct CameraModelOptions {
@@ -257,18 +255,16 @@ public:
     [[nodiscard]] LiveScoreStore& liveScore() { return *m_liveScore; }
     [[nodiscard]] const PosturePreferences& preferences() const { return m_preferences; }
     [[nodiscard]] const QString& trackingGuidance() const { return m_trackingGuidance; }
-    // The diagnostics of the latest analysed frame.
-    [[nodiscard]] const QVariantMap& captureInfo() const;
-    // The diagnostic lease the visuals and the tracker follow, and its samples.
+    // The diagnostic lease the visuals and the tracker follow.
     [[nodiscard]] DiagnosticVisualPolicy& diagnostics() const { return *m_diagnostics; }
-    [[nodiscard]] const TrackingPerformance& performance() const { return *m_performance; }
     [[nodiscard]] const QString& dataDirectory() const { return m_dataDirectory; }
 
 Q_SIGNALS:
     // Emitted once before the first property change of a batch (one event-loop pass).
     void willChange();
-    // Every analysed frame, after it was applied (diagnostics and tools).
-    void frameHandled();
+    // Every analysed frame, after it was applied, with what the tracker did: the one way
+    // its diagnostics reach the lease's samples and tools.
+    void frameHandled(const verticora::FrameDiagnostics& frame);
 
     void controlsPageChanged();
     void camerasChanged();
@@ -335,7 +331,7 @@ private:
     void closeStoreIntervals(bool flush);
 
     // Session.
-    void continueStart(std::int64_t generation, bool authorized);
+    void continueStart(bool authorized);
     void sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running);
     bool restoreSavedCalibration();
     // Gives the engine the calibration's baseline and levels with the current delay;

@@ -3,6 +3,7 @@
 #include "model/CameraModel.h"
 
 #include "analysis/AnalysisCadence.h"
+#include "analysis/ThresholdRules.h"
 #include "model/AlertController.h"
 #include "model/CameraRunToken.h"
 #include "model/CaptureWorker.h"
@@ -22,8 +23,6 @@ namespace {
 constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double lostAfterSeconds = 1.0;
 constexpr double reacquisitionSeconds = 0.35;
-constexpr double reacquisitionMaximumGap = 1.5;
-constexpr double shortSilenceSeconds = 1.5;
 
 QString stateName(ZoneState state)
 {
@@ -52,12 +51,12 @@ void CameraModel::handleAnalysis(FrameAnalysis analysis)
 
     receive(analysis.features, analysis.time, analysis.loss, true);
 
+    FrameDiagnostics& frame = analysis.diagnostics;
     const double uptime = m_clock->uptime();
-    analysis.diagnostics.insert(QStringLiteral("reacquiring"), m_awaitingReacquisition);
-    analysis.diagnostics.insert(QStringLiteral("analysis_age_seconds"), uptime - m_lastAnalysisTime);
-    analysis.diagnostics.insert(QStringLiteral("pipeline_ms"), (uptime - analysis.time) * 1000.0);
-    m_performance->captureInfo() = std::move(analysis.diagnostics);
-    emit frameHandled();
+    frame.reacquiring = m_awaitingReacquisition;
+    frame.analysisAgeSeconds = uptime - m_lastAnalysisTime;
+    frame.pipelineMilliseconds = (uptime - analysis.time) * 1000.0;
+    emit frameHandled(frame);
 }
 
 void CameraModel::receive(const std::optional<PoseFeatures>& features, double time, FaceLossReason loss,
@@ -116,7 +115,7 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
     // A short silence of the camera right after a good frame is not a real loss.
     const double sinceGoodFrame = time - previous;
     const bool shortSilence = loss == FaceLossReason::cameraStale && !fromCameraFrame && sinceGoodFrame >= 0
-        && sinceGoodFrame <= shortSilenceSeconds;
+        && sinceGoodFrame <= maximumTrackingGap;
     if (!shortSilence) {
         m_awaitingReacquisition = true;
         m_reacquiredSince.reset();
@@ -146,7 +145,7 @@ bool CameraModel::receiveReacquisition(double time, double previous)
     }
     if (m_awaitingReacquisition) {
         const double gap = time - previous;
-        if (gap > reacquisitionMaximumGap || gap < 0)
+        if (gap > maximumTrackingGap || gap < 0)
             m_reacquiredSince.reset();
         if (!m_reacquiredSince)
             m_reacquiredSince = time;

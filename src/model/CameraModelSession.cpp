@@ -8,8 +8,6 @@
 #include "model/ModelClock.h"
 #include "model/ModelTexts.h"
 
-#include <QPointer>
-
 namespace verticora {
 
 void CameraModel::refreshCameras()
@@ -80,22 +78,11 @@ void CameraModel::startCamera(bool resumeSaved)
     publish(m_loading, true, &CameraModel::loadingChanged);
     publish(m_message, texts::text(texts::waitingForPermission), &CameraModel::messageChanged);
 
-    const std::int64_t generation = m_generation;
-    const CameraAuthorization status = m_session->authorizationStatus(m_selectedID);
-    if (status == CameraAuthorization::notDetermined) {
-        m_session->requestAccess([model = QPointer(this), generation](bool granted) {
-            if (model)
-                model->continueStart(generation, granted);
-        });
-        return;
-    }
-    continueStart(generation, status == CameraAuthorization::authorized);
+    continueStart(!m_session->accessDenied(m_selectedID));
 }
 
-void CameraModel::continueStart(std::int64_t generation, bool authorized)
+void CameraModel::continueStart(bool authorized)
 {
-    if (generation != m_generation)
-        return;
     if (!authorized) {
         publish(m_loading, false, &CameraModel::loadingChanged);
         publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
@@ -113,7 +100,9 @@ void CameraModel::continueStart(std::int64_t generation, bool authorized)
     }
     publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix),
             &CameraModel::messageChanged);
-    onCaptureQueue([generation, id = m_selectedID](CaptureWorker& worker) { worker.startSession(generation, id); });
+    onCaptureQueue([generation = m_generation, id = m_selectedID](CaptureWorker& worker) {
+        worker.startSession(generation, id);
+    });
 }
 
 void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome, bool running)

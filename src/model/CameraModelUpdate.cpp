@@ -95,8 +95,7 @@ void CameraModel::resumeAfterUpdate(const UpdateSessionState& state, std::option
         return;
     }
 
-    const bool authorized = cameraAuthorized.value_or(m_session->authorizationStatus(m_selectedID)
-                                                      == CameraAuthorization::authorized);
+    const bool authorized = cameraAuthorized.value_or(!m_session->accessDenied(m_selectedID));
     const bool available = cameraAvailable.value_or(std::ranges::any_of(
         m_session->discoverDevices(), [&](const CameraDevice& device) { return device.uniqueID == m_selectedID; }));
     if (!authorized || !available) {
@@ -137,8 +136,7 @@ void CameraModel::resumeFromUpdatePause(bool automatic)
 {
     const UpdatePause pause = std::move(*m_updatePause);
     m_updatePause.reset();
-    const bool authorized = pause.cameraAuthorized.value_or(m_session->authorizationStatus(m_selectedID)
-                                                            == CameraAuthorization::authorized);
+    const bool authorized = pause.cameraAuthorized.value_or(!m_session->accessDenied(m_selectedID));
     const bool available = pause.cameraAvailable.value_or(deviceAvailable(m_selectedID));
 
     publish(m_active, false, &CameraModel::activeChanged);

@@ -21,14 +21,6 @@ struct CameraDevice {
     friend bool operator==(const CameraDevice&, const CameraDevice&) = default;
 };
 
-enum class CameraAuthorization { notDetermined, denied, authorized };
-
-struct FrameRateRange {
-    double minimumRate = 0;
-    double maximumRate = 0;
-    double minimumFrameDuration = 0; // seconds
-};
-
 // One camera frame. The view's pixels stay valid while `storage` is held.
 struct CapturedFrame {
     std::shared_ptr<const void> storage;
@@ -51,10 +43,10 @@ public:
     virtual void enqueue(const CapturedFrame& frame) = 0;
 };
 
-// The camera operations the model relies on. Discovery and permission are used on the
-// main thread; everything about the session runs on the capture thread (the service
-// hops to its own thread internally where its platform needs that). Frames reach the
-// receiver on any thread; the receiver keeps only the newest one.
+// The camera operations the model relies on. Discovery and access are asked on the main
+// thread; everything about the session runs on the capture thread (the service hops to
+// its own thread internally where its platform needs that). Frames reach the receiver on
+// any thread; the receiver keeps only the newest one.
 class CaptureService : public QObject {
     Q_OBJECT
 
@@ -67,38 +59,30 @@ public:
 
     // Main thread.
     [[nodiscard]] virtual QList<CameraDevice> discoverDevices() = 0;
-    // Whether this process may use the camera `deviceID`.
-    [[nodiscard]] virtual CameraAuthorization authorizationStatus(const QString& deviceID) = 0;
-    // Asks the user; the answer arrives later, on the main thread.
-    virtual void requestAccess(std::function<void(bool granted)> answer) = 0;
+    // Whether this user is refused the camera `deviceID` (its device node denies them).
+    // A camera nobody guards is never refused.
+    [[nodiscard]] virtual bool accessDenied(const QString& /*deviceID*/) { return false; }
 
     // Capture thread. Opens the device and prepares a 1280x720 session with a fresh
     // output; returns an error text when the device or the session refuses. The new
-    // output's identifier is `currentOutput()`.
+    // output's identifier is `currentOutput()`, which every frame it delivers carries.
     [[nodiscard]] virtual std::optional<QString> openSession(const QString& deviceID) = 0;
     [[nodiscard]] virtual std::uint64_t currentOutput() const = 0;
-    [[nodiscard]] virtual std::uint32_t activeFormatSubtype() const = 0;
-    [[nodiscard]] virtual QList<std::uint32_t> offeredPixelFormats() const = 0;
-    virtual void setPixelFormat(std::uint32_t format) = 0;
     virtual void setFrameReceiver(FrameReceiver receiver) = 0;
+    // Starting may fail without a word: the caller asks isRunning() afterwards.
     virtual void startRunning() = 0;
     virtual void stopRunning() = 0;
     [[nodiscard]] virtual bool isRunning() const = 0;
+    // Asks the open session for `framesPerSecond`; returns the rate it delivers from now
+    // on, or none, leaving the rate as it was, when the camera cannot reach that rate.
+    virtual std::optional<double> requestRate(double framesPerSecond) = 0;
+
     // Whether the last openSession or startRunning found the camera held by another
     // program. The service then tells the availability receiver when it is free.
     [[nodiscard]] virtual bool cameraBusy() const { return false; }
     // Where the service reports that another program took the camera or that it is free.
     // A service whose cameras no other program can open never reports.
     virtual void setAvailabilityReceiver(AvailabilityReceiver) {}
-
-    // Capture thread: frame-rate control of the open device.
-    [[nodiscard]] virtual bool lockForConfiguration() = 0;
-    virtual void unlockForConfiguration() = 0;
-    [[nodiscard]] virtual QList<FrameRateRange> frameRateRanges() const = 0;
-    // Sets both the minimum and the maximum frame duration.
-    virtual void setFrameDuration(double seconds) = 0;
-    [[nodiscard]] virtual double activeMinFrameDuration() const = 0;
-    [[nodiscard]] virtual double activeMaxFrameDuration() const = 0;
 
     // Main thread, before the capture thread is stopped: stops the camera and its frame
     // deliveries for good and makes every later call return at once.

@@ -8,7 +8,6 @@
 #include "model/CameraRunToken.h"
 #include "model/ModelClock.h"
 #include "model/ModelTexts.h"
-#include "store/TrackingLease.h"
 
 #include <QMetaObject>
 
@@ -20,35 +19,12 @@ namespace {
 
 constexpr double monitoringInterval = AnalysisCadence::monitoringInterval;
 constexpr double trackingRateSpacing = 0.25;
-constexpr double frameRateTolerance = 0.01;
-constexpr double frameDurationTolerance = 0.002;
-constexpr int frameDurationTimescale = 600;
-
-int honouredRadius(int radius)
-{
-    return radius == 7 || radius == 10 || radius == 12 ? radius : 7;
-}
-
-QVariantMap countsToVariant(const std::map<std::string, int>& counts)
-{
-    QVariantMap map;
-    for (const auto& [key, count] : counts)
-        map.insert(QString::fromStdString(key), count);
-    return map;
-}
+constexpr double monitoringRate = 3;
+constexpr double heightCaptureRate = 9;
+// Within 2 ms a frame of three frames a second, the camera itself keeps the cadence.
+constexpr double trackingRateTolerance = 0.018;
 
 } // namespace
-
-std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered)
-{
-    const bool analysable = isNV12(activeSubtype) || isI420(activeSubtype) || activeSubtype == pixelFormat::uyvy
-        || activeSubtype == pixelFormat::yuyv;
-    if (analysable && offered.contains(activeSubtype))
-        return activeSubtype;
-    if (offered.contains(pixelFormat::yuv420Full))
-        return pixelFormat::yuv420Full;
-    return pixelFormat::bgra;
-}
 
 bool FrameMailbox::offer(CapturedFrame frame)
 {
@@ -131,7 +107,6 @@ SessionOutcome CaptureWorker::open(std::int64_t generation, const QString& devic
         m_cameraLent = true;
         return SessionOutcome::busy;
     }
-    m_session.setPixelFormat(choosePixelFormat(m_session.activeFormatSubtype(), m_session.offeredPixelFormats()));
     m_session.setFrameReceiver([this](CapturedFrame frame) { offerFrame(std::move(frame)); });
 
     m_currentVideoOutput = m_session.currentOutput();
@@ -274,27 +249,16 @@ void CaptureWorker::clearMotionGate()
 void CaptureWorker::configureCaptureRate(bool calibrating)
 {
     m_trackingRateCapture = false;
-    if (!m_session.lockForConfiguration())
-        return; // the rate simply stays as it was
-    const std::vector<double> candidates = calibrating ? std::vector<double>{9} : std::vector<double>{3, 9};
-    const QList<FrameRateRange> ranges = m_session.frameRateRanges();
+    const std::vector<double> candidates = calibrating ? std::vector<double>{heightCaptureRate}
+                                                       : std::vector<double>{monitoringRate, heightCaptureRate};
     for (const double rate : candidates) {
-        for (const FrameRateRange& range : ranges) {
-            if (range.minimumRate > rate + frameRateTolerance || range.maximumRate < rate - frameRateTolerance)
-                continue;
-            const double duration = std::abs(range.maximumRate - rate) < frameRateTolerance
-                ? range.minimumFrameDuration
-                : std::round(frameDurationTimescale / rate) / frameDurationTimescale;
-            m_session.setFrameDuration(duration);
-            m_trackingRateCapture = rate == 3
-                && std::abs(m_session.activeMinFrameDuration() - 1.0 / 3) <= frameDurationTolerance
-                && std::abs(m_session.activeMaxFrameDuration() - 1.0 / 3) <= frameDurationTolerance;
-            m_lastCapturePresentation.reset();
-            m_session.unlockForConfiguration();
-            return;
-        }
+        const std::optional<double> achieved = m_session.requestRate(rate);
+        if (!achieved)
+            continue; // out of the camera's reach: the rate stays as it was
+        m_trackingRateCapture = rate == monitoringRate && std::abs(*achieved - monitoringRate) <= trackingRateTolerance;
+        m_lastCapturePresentation.reset();
+        return;
     }
-    m_session.unlockForConfiguration();
 }
 
 void CaptureWorker::analyse(const CapturedFrame& frame)
@@ -323,7 +287,6 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
         elapsed, m_analysisInterval, trackingRateDelivery, [&] { return m_motionGate->interval(image); });
     if (!due)
         return;
-    const double observationGap = elapsed;
     m_lastInference = now;
 
     FrameAnalysis result;
@@ -339,21 +302,8 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     const PixelBufferView& analysed = resized ? *resized : image;
     result.aspect = static_cast<double>(image.width()) / image.height();
 
-    const double wallTime = m_clock->wallTime();
-    const bool forcesFullTracker = m_lease->forcesFullTracker(wallTime, now);
-    const int radius = honouredRadius(m_lease->trackerRadius(wallTime, now));
-    if (radius != m_detector->patchRadius())
-        m_detector->replacePatchTracker(radius);
-
-    bool detectionFailed = false;
-    SeatedDetection detection;
-    try {
-        detection = m_detector->detect(analysed, result.aspect, now,
-                                       m_analysisInterval >= AnalysisCadence::lightweightMinimumInterval && !forcesFullTracker);
-    } catch (const std::exception&) {
-        detectionFailed = true;
-        detection = {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};
-    }
+    FrameDiagnostics& info = result.diagnostics;
+    SeatedDetection detection = detect(analysed, result.aspect, now, info);
     const double visionEnd = threadCpuSeconds();
     m_visionCPU += visionEnd - resizeEnd;
 
@@ -362,41 +312,59 @@ void CaptureWorker::analyse(const CapturedFrame& frame)
     else
         clearMotionGate();
 
-    QVariantMap& info = result.diagnostics;
-    info.insert("frames", static_cast<qlonglong>(m_deliveredFrames));
-    info.insert("format", static_cast<uint>(image.format()));
-    info.insert("width", image.width());
-    info.insert("height", image.height());
-    if (!detectionFailed)
-        info.insert("tracker_ablation_full", forcesFullTracker);
-    info.insert("tracker_radius", m_detector->patchRadius());
-    info.insert("tracker_path", QString::fromStdString(m_detector->lastPath()));
-    info.insert("tracker_full_passes", m_detector->fullPasses());
-    info.insert("tracker_faces", m_detector->lastFaceCount());
-    info.insert("tracker_decision", QString::fromStdString(m_detector->continuity().lastDecision));
-    info.insert("features_valid", detection.features.has_value());
-    info.insert("tracker_seed_failures", countsToVariant(m_detector->seedFailureCounts()));
-    info.insert("tracker_patch_passes", m_detector->patchPasses());
-    info.insert("tracker_fallbacks", countsToVariant(m_detector->fallbackCounts()));
-    if (const auto& failure = m_detector->lastSeedFailure())
-        info.insert("tracker_seed_failure", QString::fromStdString(*failure));
-    info.insert("tracking_rate_delivery", trackingRateDelivery);
-    info.insert("analysis_interval", *due);
-    info.insert("observation_gap", observationGap);
-    info.insert("resize_cpu_seconds", m_resizeCPU);
-    info.insert("vision_cpu_seconds", m_visionCPU);
-    if (std::isfinite(m_motionGate->difference()))
-        info.insert("motion_difference", m_motionGate->difference());
-    info.insert("motion_vertical_shift", m_motionGate->verticalShift());
+    info.frames = m_deliveredFrames;
+    info.format = image.format();
+    info.width = image.width();
+    info.height = image.height();
+    info.featuresValid = detection.features.has_value();
+    describeTracker(info);
+    info.trackingRateDelivery = trackingRateDelivery;
+    info.analysisInterval = *due;
+    info.observationGap = elapsed;
+    info.resizeCpuSeconds = m_resizeCPU;
+    info.visionCpuSeconds = m_visionCPU;
     m_analysisCPU += threadCpuSeconds() - analysisStart;
-    info.insert("analysis_cpu_seconds", m_analysisCPU);
-    info.insert("preview_attached", result.previewAttached);
+    info.analysisCpuSeconds = m_analysisCPU;
+    info.previewAttached = result.previewAttached;
 
     result.guidance = std::move(detection.guidance);
     result.points = std::move(detection.points);
     result.features = std::move(detection.features);
     result.loss = detection.loss;
     m_callbacks.analysed(std::move(result));
+}
+
+SeatedDetection CaptureWorker::detect(const PixelBufferView& image, double aspect, double now, FrameDiagnostics& info)
+{
+    const double wallTime = m_clock->wallTime();
+    const bool forcesFullTracker = m_lease->forcesFullTracker(wallTime, now);
+    const int radius = honouredTrackerRadius(m_lease->trackerRadius(wallTime, now));
+    if (radius != m_detector->patchRadius())
+        m_detector->replacePatchTracker(radius);
+    try {
+        SeatedDetection detection = m_detector->detect(
+            image, aspect, now, m_analysisInterval >= AnalysisCadence::lightweightMinimumInterval && !forcesFullTracker);
+        info.trackerAblationFull = forcesFullTracker;
+        return detection;
+    } catch (const std::exception&) {
+        return {std::nullopt, std::string(texts::analysisInterrupted), {}, FaceLossReason::unknown};
+    }
+}
+
+void CaptureWorker::describeTracker(FrameDiagnostics& diagnostics) const
+{
+    diagnostics.trackerRadius = m_detector->patchRadius();
+    diagnostics.trackerPath = m_detector->lastPath();
+    diagnostics.trackerFullPasses = m_detector->fullPasses();
+    diagnostics.trackerFaces = m_detector->lastFaceCount();
+    diagnostics.trackerDecision = m_detector->continuity().lastDecision;
+    diagnostics.trackerSeedFailures = m_detector->seedFailureCounts();
+    diagnostics.trackerPatchPasses = m_detector->patchPasses();
+    diagnostics.trackerFallbacks = m_detector->fallbackCounts();
+    diagnostics.trackerSeedFailure = m_detector->lastSeedFailure();
+    if (std::isfinite(m_motionGate->difference()))
+        diagnostics.motionDifference = m_motionGate->difference();
+    diagnostics.motionVerticalShift = m_motionGate->verticalShift();
 }
 
 } // namespace verticora

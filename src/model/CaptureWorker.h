@@ -3,9 +3,9 @@
 #include "analysis/PoseFeatures.h"
 #include "model/CaptureService.h"
 #include "model/TaskQueue.h"
+#include "store/TrackingLease.h"
 
 #include <QObject>
-#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,6 @@ class FaceLandmarkRequest;
 class FaceMotionGate;
 class ModelClock;
 class SeatedPoseDetector;
-class TrackingLease;
 
 // What one analysed frame hands to the main thread.
 struct FrameAnalysis {
@@ -36,12 +35,8 @@ struct FrameAnalysis {
     std::optional<PoseFeatures> features;
     FaceLossReason loss = FaceLossReason::unknown;
     double time = 0; // capture-side uptime of the frame
-    QVariantMap diagnostics;
+    FrameDiagnostics diagnostics;
 };
-
-// The session's pixel format: the camera's own when the analysis reads it and the output
-// offers it, else NV12 full range when offered, else BGRA.
-[[nodiscard]] std::uint32_t choosePixelFormat(std::uint32_t activeSubtype, const QList<std::uint32_t>& offered);
 
 // How a session start on the capture thread ended. `busy`: another program has the
 // camera; the session is taken once the service says it is free and the model resumes.
@@ -110,6 +105,11 @@ private:
     void reportLent(std::int64_t generation);
     void processPendingFrame();
     void analyse(const CapturedFrame& frame);
+    // Runs the detector as a diagnostic lease steers it; a detector that fails gives a
+    // frame without a face.
+    SeatedDetection detect(const PixelBufferView& image, double aspect, double now, FrameDiagnostics& info);
+    // The detector's and the motion gate's part of a frame's diagnostics.
+    void describeTracker(FrameDiagnostics& diagnostics) const;
     void clearMotionGate();
     void invalidateResizer();
 

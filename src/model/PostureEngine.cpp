@@ -1,5 +1,6 @@
 #include "model/PostureEngine.h"
 
+#include "analysis/PostureBand.h"
 #include "analysis/ThresholdRules.h"
 
 #include <algorithm>
@@ -21,6 +22,19 @@ ZoneResult stateOnly(ZoneState state)
     ZoneResult result;
     result.state = state;
     return result;
+}
+
+ZoneState zoneState(PostureBand band)
+{
+    switch (band) {
+    case PostureBand::green:
+        return ZoneState::inside;
+    case PostureBand::yellow:
+        return ZoneState::yellow;
+    case PostureBand::red:
+        break;
+    }
+    return ZoneState::outside;
 }
 
 ZoneResult calibratingResult(double progress, bool restarted)
@@ -200,9 +214,7 @@ ZoneResult PostureEngine::classification(double time) const
 {
     const double score = *m_score;
     ZoneResult result;
-    result.state = score >= m_redThreshold ? ZoneState::outside
-        : score >= m_yellowThreshold       ? ZoneState::yellow
-                                           : ZoneState::inside;
+    result.state = zoneState(bandOf(score, m_yellowThreshold, m_redThreshold));
     result.score = score;
     result.severity = haloSeverity(score, m_yellowThreshold, m_redThreshold);
     if (m_outSince)

@@ -116,6 +116,11 @@ std::optional<StreamMode> chooseStreamMode(const std::vector<StreamMode>& offere
     return *best;
 }
 
+bool RateSpan::reaches(double rate) const
+{
+    return minimum.value() <= rate + rateTolerance && maximum.value() >= rate - rateTolerance;
+}
+
 double RatePlan::deliveredRate() const
 {
     return dropTo > 0 ? std::min<double>(dropTo, native.value()) : native.value();

@@ -33,6 +33,11 @@ struct CameraRate {
 struct RateSpan {
     CameraRate minimum;
     CameraRate maximum;
+
+    // Whether `rate` lies within the span, give or take a hundredth of a frame a second.
+    [[nodiscard]] bool reaches(double rate) const;
+
+    friend bool operator==(const RateSpan&, const RateSpan&) = default;
 };
 
 struct StreamMode {
@@ -40,6 +45,8 @@ struct StreamMode {
     int width = 0;
     int height = 0;
     std::vector<RateSpan> rates;
+
+    friend bool operator==(const StreamMode&, const StreamMode&) = default;
 };
 
 // The mode to open: 1280x720 where the camera offers it, else the size nearest to it in

@@ -117,11 +117,12 @@ const char* problemWith(const facemodel::Header& h, std::size_t fileSize)
 }
 
 struct ParsedModel {
-    HogDetectorSpec detector;
-    ShapeModelSpec shape;
+    HogDetectorModel detector;
+    ShapeModelView shape;
 };
 
-// Checks the file's bytes and points the two specs into them; throws FaceModelError.
+// Checks the file's bytes and points the detector and the shape model into them; throws
+// FaceModelError.
 ParsedModel parse(std::span<const std::byte> file, const std::string& name)
 {
     const auto damaged = [&](const std::string& why) {
@@ -156,7 +157,7 @@ ParsedModel parse(std::span<const std::byte> file, const std::string& name)
     }
 
     const facemodel::SectionSizes sizes = facemodel::sectionSizes(h);
-    ShapeModelSpec& shape = model.shape;
+    ShapeModelView& shape = model.shape;
     shape.partCount = static_cast<int>(h.partCount);
     shape.cascadeCount = static_cast<int>(h.cascadeCount);
     shape.treesPerCascade = static_cast<int>(h.treesPerCascade);

@@ -68,27 +68,19 @@ public:
     ~GstCameraCapture() override;
 
     [[nodiscard]] QList<CameraDevice> discoverDevices() override;
-    [[nodiscard]] CameraAuthorization authorizationStatus(const QString& deviceID) override;
-    void requestAccess(std::function<void(bool)> answer) override;
+    // Linux asks for no permission: a device node this user may not open is the refusal.
+    [[nodiscard]] bool accessDenied(const QString& deviceID) override;
 
     [[nodiscard]] std::optional<QString> openSession(const QString& deviceID) override;
     [[nodiscard]] std::uint64_t currentOutput() const override;
-    [[nodiscard]] std::uint32_t activeFormatSubtype() const override;
-    [[nodiscard]] QList<std::uint32_t> offeredPixelFormats() const override;
-    void setPixelFormat(std::uint32_t format) override;
     void setFrameReceiver(FrameReceiver receiver) override;
     void startRunning() override;
     void stopRunning() override;
     [[nodiscard]] bool isRunning() const override;
+    // Any rate from one frame a second (or the camera's own lower one) up to its fastest.
+    std::optional<double> requestRate(double framesPerSecond) override;
     [[nodiscard]] bool cameraBusy() const override;
     void setAvailabilityReceiver(AvailabilityReceiver receiver) override;
-
-    [[nodiscard]] bool lockForConfiguration() override;
-    void unlockForConfiguration() override {}
-    [[nodiscard]] QList<FrameRateRange> frameRateRanges() const override;
-    void setFrameDuration(double seconds) override;
-    [[nodiscard]] double activeMinFrameDuration() const override;
-    [[nodiscard]] double activeMaxFrameDuration() const override;
 
     void shutDown() override;
 

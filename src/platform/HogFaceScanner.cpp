@@ -173,8 +173,8 @@ void FeaturePlane::resize(int newRows, int newColumns)
     values.assign(static_cast<std::size_t>(rows) * stride + 16, 0.0f);
 }
 
-HogFaceScanner::HogFaceScanner(const HogDetectorSpec& spec, const HogKernels& kernels)
-    : m_spec(spec), m_kernels(kernels), m_orientations(static_cast<std::size_t>(gradientRange) * gradientRange + 4)
+HogFaceScanner::HogFaceScanner(const HogDetectorModel& model, const HogKernels& kernels)
+    : m_model(model), m_kernels(kernels), m_orientations(static_cast<std::size_t>(gradientRange) * gradientRange + 4)
 {
     for (int gx = -255; gx <= 255; ++gx) {
         for (int gy = -255; gy <= 255; ++gy)
@@ -188,15 +188,15 @@ int HogFaceScanner::levelCount(int width, int height) const
     Box box{0, 0, width - 1, height - 1};
     int levels = 0;
     do {
-        box = scaleBox(box, m_spec.pyramidStep, 1, false);
+        box = scaleBox(box, m_model.pyramidStep, 1, false);
         ++levels;
-    } while (box.width() >= m_spec.minimumLevelSide && box.height() >= m_spec.minimumLevelSide);
+    } while (box.width() >= m_model.minimumLevelSide && box.height() >= m_model.minimumLevelSide);
     return levels;
 }
 
 void HogFaceScanner::shrink(const GreyView& from, Level& to)
 {
-    const int step = m_spec.pyramidStep;
+    const int step = m_model.pyramidStep;
     const int width = static_cast<int>(static_cast<long>(step - 1) * from.width / step);
     const int height = static_cast<int>(static_cast<long>(step - 1) * from.height / step);
     to.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
@@ -218,11 +218,11 @@ void HogFaceScanner::filterLevel(const Level& level, int levelIndex)
     m_rowPass.resize(rows, columns);
     m_saliency.resize(rows, columns);
 
-    const int window = m_spec.windowCells;
-    for (const facemodel::DetectorRecord& detector : m_spec.detectors) {
+    const int window = m_model.windowCells;
+    for (const facemodel::DetectorRecord& detector : m_model.detectors) {
         bool firstFilter = true;
         for (const facemodel::SeparableFilter& filter :
-             m_spec.filters.subspan(detector.firstFilter, detector.filterCount)) {
+             m_model.filters.subspan(detector.firstFilter, detector.filterCount)) {
             m_kernels.filter(level.features[filter.plane], filter, !firstFilter, m_rowPass, m_saliency);
             firstFilter = false;
         }
@@ -238,11 +238,11 @@ void HogFaceScanner::filterLevel(const Level& level, int levelIndex)
                 const long left = c - window / 2;
                 const long top = r - window / 2;
                 const Box cells{left, top, left + window - 1, top + window - 1};
-                const Box pixels{cellToPixel(cells.left, m_spec.cellSize, window),
-                                 cellToPixel(cells.top, m_spec.cellSize, window),
-                                 cellToPixel(cells.right, m_spec.cellSize, window),
-                                 cellToPixel(cells.bottom, m_spec.cellSize, window)};
-                const Box up = scaleBox(pixels, m_spec.pyramidStep, levelIndex, true);
+                const Box pixels{cellToPixel(cells.left, m_model.cellSize, window),
+                                 cellToPixel(cells.top, m_model.cellSize, window),
+                                 cellToPixel(cells.right, m_model.cellSize, window),
+                                 cellToPixel(cells.bottom, m_model.cellSize, window)};
+                const Box up = scaleBox(pixels, m_model.pyramidStep, levelIndex, true);
                 m_candidates.push_back(
                     {static_cast<double>(saliency[c]) - detector.threshold, {up.left, up.top, up.right, up.bottom, 0}});
             }
@@ -254,7 +254,7 @@ void HogFaceScanner::scan(const GreyView& image, int firstLevel, std::vector<Pix
 {
     faces.clear();
     m_candidates.clear();
-    if (image.width <= 0 || image.height <= 0 || m_spec.detectors.empty())
+    if (image.width <= 0 || image.height <= 0 || m_model.detectors.empty())
         return;
     const int levels = levelCount(image.width, image.height);
     firstLevel = std::clamp(firstLevel, 0, levels - 1); // the coarsest level is always scanned
@@ -267,7 +267,7 @@ void HogFaceScanner::scan(const GreyView& image, int firstLevel, std::vector<Pix
             shrink(m_levels[static_cast<std::size_t>(l - 1)].view, level);
         if (l < firstLevel)
             continue;
-        level.empty = !m_kernels.features(level.view, m_spec.cellSize, m_spec.windowCells, m_orientations.data(),
+        level.empty = !m_kernels.features(level.view, m_model.cellSize, m_model.windowCells, m_orientations.data(),
                                           m_features, level.features);
         if (!level.empty)
             filterLevel(level, l);
@@ -289,8 +289,8 @@ void HogFaceScanner::scan(const GreyView& image, int firstLevel, std::vector<Pix
             const double inner = intersection(box, other).area();
             if (inner == 0)
                 return false;
-            return inner / hull(box, other).area() > m_spec.overlapIou || inner / box.area() > m_spec.overlapCovered
-                || inner / other.area() > m_spec.overlapCovered;
+            return inner / hull(box, other).area() > m_model.overlapIou || inner / box.area() > m_model.overlapCovered
+                || inner / other.area() > m_model.overlapCovered;
         });
         if (!suppressed)
             faces.push_back({candidate.box.left, candidate.box.top, candidate.box.right, candidate.box.bottom,

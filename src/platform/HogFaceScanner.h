@@ -47,7 +47,7 @@ struct RowVotes {
 };
 
 // The sliding-window part of the prepared detector, as the model file describes it.
-struct HogDetectorSpec {
+struct HogDetectorModel {
     int cellSize = 8;
     int windowCells = 10;
     int pyramidStep = 6;
@@ -110,7 +110,7 @@ struct HogKernels {
 // on the pyramid levels asked for.
 class HogFaceScanner {
 public:
-    explicit HogFaceScanner(const HogDetectorSpec& spec, const HogKernels& kernels = fastestHogKernels());
+    explicit HogFaceScanner(const HogDetectorModel& model, const HogKernels& kernels = fastestHogKernels());
 
     // The faces in the image, best first, from pyramid level `firstLevel` on.
     void scan(const GreyView& image, int firstLevel, std::vector<PixelBox>& faces);
@@ -131,7 +131,7 @@ private:
     void shrink(const GreyView& from, Level& to);
     void filterLevel(const Level& level, int levelIndex);
 
-    HogDetectorSpec m_spec;
+    HogDetectorModel m_model;
     const HogKernels& m_kernels;
     std::vector<std::uint8_t> m_orientations; // by gradient: (gx + 255) * 511 + gy + 255
     std::vector<Level> m_levels;

@@ -1,9 +1,8 @@
 #include "platform/ReplayCapture.h"
 
 #include "model/TaskQueue.h"
+#include "platform/CaptureModes.h"
 #include "platform/Y4mClip.h"
-
-#include <QMetaObject>
 
 #include <chrono>
 #include <cmath>
@@ -33,11 +32,6 @@ QList<CameraDevice> ReplayCapture::discoverDevices()
              QStringLiteral("replay")}};
 }
 
-void ReplayCapture::requestAccess(std::function<void(bool)> answer)
-{
-    QMetaObject::invokeMethod(this, [answer = std::move(answer)] { answer(true); }, Qt::QueuedConnection);
-}
-
 std::optional<QString> ReplayCapture::openSession(const QString& deviceID)
 {
     if (deviceID != this->deviceID() || m_ended.load())
@@ -45,7 +39,6 @@ std::optional<QString> ReplayCapture::openSession(const QString& deviceID)
     stopRunning();
     try {
         auto reader = std::make_unique<Y4mReader>(m_clip);
-        m_format = reader->pixelFormat();
         m_clipRate = reader->frameRate().framesPerSecond();
         m_reader = std::move(reader);
     } catch (const ClipError& error) {
@@ -63,26 +56,15 @@ void ReplayCapture::setFrameReceiver(FrameReceiver receiver)
     m_receiver = std::move(receiver);
 }
 
-QList<FrameRateRange> ReplayCapture::frameRateRanges() const
+std::optional<double> ReplayCapture::requestRate(double framesPerSecond)
 {
-    const double rate = m_clipRate.load();
-    if (!(rate > 0))
-        return {};
-    return {{std::min(1.0, rate), rate, 1.0 / rate}};
-}
-
-void ReplayCapture::setFrameDuration(double seconds)
-{
-    const double rate = m_clipRate.load();
-    if (!(seconds > 0) || !(rate > 0))
-        return;
-    m_frameStep = std::max(1, static_cast<int>(std::lround(seconds * rate)));
-}
-
-double ReplayCapture::activeFrameDuration() const
-{
-    const double rate = m_clipRate.load();
-    return rate > 0 ? m_frameStep.load() / rate : 0.0;
+    const double clipRate = m_clipRate.load();
+    const RateSpan reachable{CameraRate::fromValue(std::min(1.0, clipRate)), CameraRate::fromValue(clipRate)};
+    if (!(clipRate > 0) || !(framesPerSecond > 0) || !reachable.reaches(framesPerSecond))
+        return std::nullopt;
+    const int step = std::max(1, static_cast<int>(std::lround(clipRate / framesPerSecond)));
+    m_frameStep = step;
+    return clipRate / step;
 }
 
 void ReplayCapture::startRunning()

@@ -32,28 +32,15 @@ public:
     ~ReplayCapture() override;
 
     [[nodiscard]] QList<CameraDevice> discoverDevices() override;
-    [[nodiscard]] CameraAuthorization authorizationStatus(const QString&) override
-    {
-        return CameraAuthorization::authorized;
-    }
-    void requestAccess(std::function<void(bool)> answer) override;
 
     [[nodiscard]] std::optional<QString> openSession(const QString& deviceID) override;
     [[nodiscard]] std::uint64_t currentOutput() const override { return m_output.load(); }
-    [[nodiscard]] std::uint32_t activeFormatSubtype() const override { return m_format.load(); }
-    [[nodiscard]] QList<std::uint32_t> offeredPixelFormats() const override { return {m_format.load()}; }
-    void setPixelFormat(std::uint32_t) override {}
     void setFrameReceiver(FrameReceiver receiver) override;
     void startRunning() override;
     void stopRunning() override;
     [[nodiscard]] bool isRunning() const override { return m_running.load(); }
-
-    [[nodiscard]] bool lockForConfiguration() override { return true; }
-    void unlockForConfiguration() override {}
-    [[nodiscard]] QList<FrameRateRange> frameRateRanges() const override;
-    void setFrameDuration(double seconds) override;
-    [[nodiscard]] double activeMinFrameDuration() const override { return activeFrameDuration(); }
-    [[nodiscard]] double activeMaxFrameDuration() const override { return activeFrameDuration(); }
+    // Every n-th frame of the clip, n chosen to come nearest the rate; up to the clip's own.
+    std::optional<double> requestRate(double framesPerSecond) override;
 
     void shutDown() override;
 
@@ -78,13 +65,11 @@ private:
     // the frame's time and returns false when asked to stop meanwhile.
     Step step(const std::function<bool(double presentationTime)>& due);
     void finishPlaying(std::optional<QString> failure);
-    [[nodiscard]] double activeFrameDuration() const;
 
     std::filesystem::path m_clip;
     Pacing m_pacing;
     TaskQueue* m_mainThread; // a child: the end of the clip is announced on the main thread
     std::atomic<std::uint64_t> m_output{0};
-    std::atomic<std::uint32_t> m_format{0};
     std::atomic<double> m_clipRate{0};
     std::atomic<int> m_frameStep{1}; // deliver every n-th frame
     std::atomic<bool> m_running{false};

@@ -6,26 +6,26 @@
 
 namespace verticora::detail {
 
-ShapeCascade::ShapeCascade(const ShapeModelSpec& spec)
-    : m_spec(spec),
-      m_shape(static_cast<std::size_t>(2 * spec.partCount)),
-      m_pixels(static_cast<std::size_t>(spec.featurePixels)),
-      m_leaves(static_cast<std::size_t>(spec.treesPerCascade))
+ShapeCascade::ShapeCascade(const ShapeModelView& model)
+    : m_model(model),
+      m_shape(static_cast<std::size_t>(2 * model.partCount)),
+      m_pixels(static_cast<std::size_t>(model.featurePixels)),
+      m_leaves(static_cast<std::size_t>(model.treesPerCascade))
 {
 }
 
 void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span<Point> points)
 {
-    const std::span<const float> initial = m_spec.initialShape;
+    const std::span<const float> initial = m_model.initialShape;
     std::copy(initial.begin(), initial.end(), m_shape.begin());
-    const std::size_t parts = static_cast<std::size_t>(m_spec.partCount);
+    const std::size_t parts = static_cast<std::size_t>(m_model.partCount);
     const double left = static_cast<double>(box.left);
     const double top = static_cast<double>(box.top);
     const double width = static_cast<double>(box.right - box.left);
     const double height = static_cast<double>(box.bottom - box.top);
-    const std::size_t leavesPerTree = static_cast<std::size_t>(m_spec.splitsPerTree) + 1;
+    const std::size_t leavesPerTree = static_cast<std::size_t>(m_model.splitsPerTree) + 1;
 
-    for (int stage = 0; stage < m_spec.cascadeCount; ++stage) {
+    for (int stage = 0; stage < m_model.cascadeCount; ++stage) {
         // The similarity (rotation and scale) that best maps the mean shape onto the
         // current one, by least squares; dlib finds the same through an SVD.
         double meanFromX = 0;
@@ -58,10 +58,10 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
         const float a = spread != 0 ? static_cast<float>(along / spread) : 1.0f;
         const float b = spread != 0 ? static_cast<float>(across / spread) : 0.0f;
 
-        const std::size_t pixelBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.featurePixels);
+        const std::size_t pixelBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_model.featurePixels);
         for (std::size_t i = 0; i < m_pixels.size(); ++i) {
-            const std::size_t anchor = m_spec.anchors[pixelBase + i];
-            const facemodel::Delta& d = m_spec.deltas[pixelBase + i];
+            const std::size_t anchor = m_model.anchors[pixelBase + i];
+            const facemodel::Delta& d = m_model.deltas[pixelBase + i];
             const float sx = (a * d.x + -b * d.y) + m_shape[2 * anchor];
             const float sy = (b * d.x + a * d.y) + m_shape[2 * anchor + 1];
             const long px = static_cast<long>(std::floor(left + static_cast<double>(sx) * width + 0.5));
@@ -74,10 +74,11 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
 
         // Every tree of a stage reads the same pixels, so all leaves are known before
         // the first is added, and their memory can be fetched while the others are added.
-        const std::size_t treeBase = static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_spec.treesPerCascade);
-        const auto splitCount = static_cast<std::size_t>(m_spec.splitsPerTree);
+        const std::size_t treeBase =
+            static_cast<std::size_t>(stage) * static_cast<std::size_t>(m_model.treesPerCascade);
+        const auto splitCount = static_cast<std::size_t>(m_model.splitsPerTree);
         for (std::size_t t = 0; t < m_leaves.size(); ++t) {
-            const facemodel::Split* nodes = m_spec.splits.data() + (treeBase + t) * splitCount;
+            const facemodel::Split* nodes = m_model.splits.data() + (treeBase + t) * splitCount;
             std::size_t node = 0;
             while (node < splitCount) {
                 const facemodel::Split& split = nodes[node];
@@ -85,10 +86,10 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
             }
             m_leaves[t] = (treeBase + t) * leavesPerTree + (node - splitCount);
         }
-        if (m_spec.leafBits == facemodel::exactLeafBits)
-            addLeaves(m_spec.leaves);
+        if (m_model.leafBits == facemodel::exactLeafBits)
+            addLeaves(m_model.leaves);
         else
-            addLeaves(m_spec.compactLeaves);
+            addLeaves(m_model.compactLeaves);
     }
 
     for (std::size_t i = 0; i < parts && i < points.size(); ++i)
@@ -108,14 +109,14 @@ void ShapeCascade::addLeaves(std::span<const Leaf> leaves)
                 __builtin_prefetch(next + k);
             __builtin_prefetch(next + leafSize - 1); // a leaf may end on a line of its own
             if constexpr (!std::is_same_v<Leaf, float>)
-                __builtin_prefetch(m_spec.leafScales.data() + m_leaves[t + ahead]);
+                __builtin_prefetch(m_model.leafScales.data() + m_leaves[t + ahead]);
         }
         const Leaf* leaf = leaves.data() + m_leaves[t] * leafSize;
         if constexpr (std::is_same_v<Leaf, float>) {
             for (std::size_t k = 0; k < leafSize; ++k)
                 m_shape[k] += leaf[k];
         } else {
-            const float scale = m_spec.leafScales[m_leaves[t]];
+            const float scale = m_model.leafScales[m_leaves[t]];
             for (std::size_t k = 0; k < leafSize; ++k)
                 m_shape[k] += static_cast<float>(leaf[k]) * scale;
         }

@@ -11,7 +11,7 @@
 namespace verticora::detail {
 
 // The regression-tree cascade of the shape predictor, as the model file describes it.
-struct ShapeModelSpec {
+struct ShapeModelView {
     int partCount = 0;
     int cascadeCount = 0;
     int treesPerCascade = 0;
@@ -36,7 +36,7 @@ struct ShapeModelSpec {
 // is its integers times the leaf's scale. The working buffers are kept between faces.
 class ShapeCascade {
 public:
-    explicit ShapeCascade(const ShapeModelSpec& spec);
+    explicit ShapeCascade(const ShapeModelView& model);
 
     // The landmarks of the face in `box`, in pixels of `image`.
     void predict(const GreyView& image, const PixelBox& box, std::span<Point> points);
@@ -46,7 +46,7 @@ private:
     template <typename Leaf>
     void addLeaves(std::span<const Leaf> leaves);
 
-    ShapeModelSpec m_spec;
+    ShapeModelView m_model;
     std::vector<float> m_shape;
     std::vector<float> m_pixels;
     std::vector<std::size_t> m_leaves; // the leaf each tree of a stage reaches, by index

@@ -11,17 +11,6 @@
 
 namespace verticora {
 
-namespace {
-
-constexpr int defaultTrackerRadius = 7;
-
-bool honouredRadius(qint64 radius)
-{
-    return radius == 7 || radius == 10 || radius == 12;
-}
-
-} // namespace
-
 std::optional<DiagnosticVisualRequest> DiagnosticVisualRequest::accepted(const std::optional<QByteArray>& data,
                                                                          double now)
 {
@@ -86,9 +75,9 @@ bool DiagnosticVisualLease::forcesFullTracker(double wallTime, double uptime) co
 
 int DiagnosticVisualLease::trackerRadius(double wallTime, double uptime) const
 {
-    if (!active(wallTime, uptime) || !request->trackerRadius || !honouredRadius(*request->trackerRadius))
+    if (!active(wallTime, uptime) || !request->trackerRadius)
         return defaultTrackerRadius;
-    return static_cast<int>(*request->trackerRadius);
+    return honouredTrackerRadius(*request->trackerRadius);
 }
 
 DiagnosticVisualPolicy::DiagnosticVisualPolicy(Clock wallTime, Clock uptime, QObject* parent)

@@ -1,5 +1,6 @@
 #include "store/LiveScoreStore.h"
 
+#include "analysis/PostureBand.h"
 #include "analysis/ThresholdRules.h"
 
 #include <algorithm>
@@ -32,10 +33,14 @@ std::optional<double> LiveScoreStore::value(std::optional<double> deviation, dou
     if (!deviation || !std::isfinite(*deviation) || !isValidThresholdPair(yellow, red))
         return std::nullopt;
     const double s = std::max(*deviation, 0.0);
-    if (s < yellow)
+    switch (bandOf(s, yellow, red)) {
+    case PostureBand::green:
         return 100 - 15 * s / yellow;
-    if (s < red)
+    case PostureBand::yellow:
         return 85 - 35 * (s - yellow) / (red - yellow);
+    case PostureBand::red:
+        break;
+    }
     return std::max(50 - 50 * (s - red) / std::max(red, 0.4), 0.0);
 }
 
@@ -49,7 +54,7 @@ void LiveScoreStore::record(std::optional<double> deviation, double yellow, doub
     const double sinceLast = at - m_lastRecorded;
     if (!presenceChanged && sinceLast < minimumSpacing)
         return;
-    if (sinceLast > gapThreshold && !m_points.isEmpty())
+    if (sinceLast > maximumTrackingGap && !m_points.isEmpty())
         m_points.append(LiveScorePoint{at - gapMarkerLead, std::nullopt, true});
     const bool original = presenceChanged || at - m_lastOriginalRecorded >= originalSampleSpacing;
     m_points.append(LiveScorePoint{at, score, original});
@@ -87,7 +92,7 @@ std::optional<LiveScorePoint> LiveScoreStore::currentEndpoint(WallTime now) cons
     if (!last.value)
         return std::nullopt;
     const double age = now - last.date;
-    if (age < 0 || age > endpointFreshness)
+    if (age < 0 || age > maximumTrackingGap)
         return std::nullopt;
     return last;
 }

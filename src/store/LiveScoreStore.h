@@ -31,12 +31,10 @@ class LiveScoreStore : public QObject {
 
 public:
     static constexpr double minimumSpacing = 0.28;
-    static constexpr double gapThreshold = 1.5;
     static constexpr double gapMarkerLead = 0.01;
     static constexpr double originalSampleSpacing = 1.0;
     static constexpr double window = 300;
     static constexpr qsizetype pointCap = 2400;
-    static constexpr double endpointFreshness = 1.5;
 
     explicit LiveScoreStore(QObject* parent = nullptr);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/PostureBand.h"
+#include "analysis/ThresholdRules.h"
 #include "store/DailyProgressCalendar.h"
 #include "store/DayProgress.h"
 #include "store/WallClock.h"
@@ -26,7 +27,6 @@ class ProgressStore : public QObject {
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged FINAL)
 
 public:
-    static constexpr double defaultMaxSampleGap = 1.5;
     static constexpr double defaultSaveInterval = 30;
     static constexpr double defaultPublishInterval = 1;
 
@@ -34,7 +34,7 @@ public:
     // An unreadable file is moved aside beside it (named with the current time of `now`);
     // when that fails too it is kept and nothing is ever written. Without the calendar's
     // time zone nothing is read, recorded or written, and `errorMessage` says why.
-    explicit ProgressStore(QString path, WallClock now = systemWallTime, double maxSampleGap = defaultMaxSampleGap,
+    explicit ProgressStore(QString path, WallClock now = systemWallTime, double maxSampleGap = maximumTrackingGap,
                            double saveInterval = defaultSaveInterval, double publishInterval = defaultPublishInterval,
                            QObject* parent = nullptr);
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QMetaEnum>
+#include <QObject>
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -7,59 +10,36 @@
 
 namespace verticora {
 
-// The settings enumerations, stored in files by their raw names.
+// The settings enumerations, stored in files by their raw names. Where the raw names are
+// the enumerators' own, Qt's meta-object system supplies them; the other enumerations
+// spell theirs out in a `RawNames` table.
+
+namespace settings {
+Q_NAMESPACE
 
 enum class ReminderMode { smoke, smoke2, smokeWide, smoke8, smoke20, menuBar };
+Q_ENUM_NS(ReminderMode)
 enum class EdgeEffectStyle { smoke, vignette, glow, corners, tide, horizon };
+Q_ENUM_NS(EdgeEffectStyle)
 enum class MenuBarStyle { color, score };
+Q_ENUM_NS(MenuBarStyle)
 enum class LiveChartMotion { original, responsive, smooth };
+Q_ENUM_NS(LiveChartMotion)
+
+} // namespace settings
+
+using settings::EdgeEffectStyle;
+using settings::LiveChartMotion;
+using settings::MenuBarStyle;
+using settings::ReminderMode;
+
 enum class ControlsPage { posture, progress, settings };
 // What a diagnostic lease lets the alert visuals show; `full` without a lease.
 enum class DiagnosticVisualMode { full, noSmoke, noGlow, frozenIcon, noVisuals };
 
+// The raw names of an enumeration whose names are not its enumerators' own.
 template <typename Enum>
 struct RawNames;
-
-template <>
-struct RawNames<ReminderMode> {
-    static constexpr std::array<std::pair<ReminderMode, std::string_view>, 6> table{{
-        {ReminderMode::smoke, "smoke"},
-        {ReminderMode::smoke2, "smoke2"},
-        {ReminderMode::smokeWide, "smokeWide"},
-        {ReminderMode::smoke8, "smoke8"},
-        {ReminderMode::smoke20, "smoke20"},
-        {ReminderMode::menuBar, "menuBar"},
-    }};
-};
-
-template <>
-struct RawNames<EdgeEffectStyle> {
-    static constexpr std::array<std::pair<EdgeEffectStyle, std::string_view>, 6> table{{
-        {EdgeEffectStyle::smoke, "smoke"},
-        {EdgeEffectStyle::vignette, "vignette"},
-        {EdgeEffectStyle::glow, "glow"},
-        {EdgeEffectStyle::corners, "corners"},
-        {EdgeEffectStyle::tide, "tide"},
-        {EdgeEffectStyle::horizon, "horizon"},
-    }};
-};
-
-template <>
-struct RawNames<MenuBarStyle> {
-    static constexpr std::array<std::pair<MenuBarStyle, std::string_view>, 2> table{{
-        {MenuBarStyle::color, "color"},
-        {MenuBarStyle::score, "score"},
-    }};
-};
-
-template <>
-struct RawNames<LiveChartMotion> {
-    static constexpr std::array<std::pair<LiveChartMotion, std::string_view>, 3> table{{
-        {LiveChartMotion::original, "original"},
-        {LiveChartMotion::responsive, "responsive"},
-        {LiveChartMotion::smooth, "smooth"},
-    }};
-};
 
 template <>
 struct RawNames<ControlsPage> {
@@ -82,22 +62,39 @@ struct RawNames<DiagnosticVisualMode> {
 };
 
 template <typename Enum>
-[[nodiscard]] constexpr std::string_view rawName(Enum value)
+concept HasRawNameTable = requires { RawNames<Enum>::table; };
+
+template <typename Enum>
+[[nodiscard]] std::string_view rawName(Enum value)
 {
-    for (const auto& [candidate, name] : RawNames<Enum>::table) {
-        if (candidate == value)
-            return name;
+    if constexpr (HasRawNameTable<Enum>) {
+        for (const auto& [candidate, name] : RawNames<Enum>::table) {
+            if (candidate == value)
+                return name;
+        }
+        return {};
+    } else {
+        const char* key = QMetaEnum::fromType<Enum>().valueToKey(static_cast<int>(value));
+        return key ? std::string_view(key) : std::string_view();
     }
-    return {};
 }
 
-// The case with exactly this raw name; none for any other string.
+// The case with exactly this raw name; none for any other string (QMetaEnum::keyToValue
+// would also take the scoped "verticora::settings::smoke").
 template <typename Enum>
-[[nodiscard]] constexpr std::optional<Enum> fromRawName(std::string_view name)
+[[nodiscard]] std::optional<Enum> fromRawName(std::string_view name)
 {
-    for (const auto& [candidate, raw] : RawNames<Enum>::table) {
-        if (raw == name)
-            return candidate;
+    if constexpr (HasRawNameTable<Enum>) {
+        for (const auto& [candidate, raw] : RawNames<Enum>::table) {
+            if (raw == name)
+                return candidate;
+        }
+    } else {
+        const QMetaEnum names = QMetaEnum::fromType<Enum>();
+        for (int i = 0; i < names.keyCount(); ++i) {
+            if (name == names.key(i))
+                return static_cast<Enum>(names.value(i));
+        }
     }
     return std::nullopt;
 }

@@ -1,16 +1,30 @@
 #pragma once
 
+#include "store/SettingsEnums.h"
+#include "store/TrackingLease.h"
+
 #include <QList>
 #include <QString>
 #include <QVariantMap>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
 namespace verticora {
 
 class DiagnosticVisualPolicy;
+
+// The model at a housekeeping tick, as a sample row records it.
+struct ModelDiagnostics {
+    bool active = false;
+    bool paused = false;
+    bool valid = false; // a pose with a score, not paused
+    QString stage{};
+    QString state{};
+    bool alert = false;
+    bool bottomExitHeld = false;
+    MenuBarStyle menuStyle = MenuBarStyle::color;
+};
 
 // Performance samples of the frame loop while a diagnostic lease runs: tracked time and
 // readings per band, and every five seconds a row with the process's CPU time and the
@@ -25,24 +39,21 @@ public:
     // Writes into `directory` and points `policy` at the same folder.
     TrackingPerformance(const QString& directory, std::shared_ptr<DiagnosticVisualPolicy> policy);
 
-    // The latest frame's diagnostics, filled by the frame loop and its housekeeping tick.
-    [[nodiscard]] QVariantMap& captureInfo() { return m_captureInfo; }
-    [[nodiscard]] const QVariantMap& captureInfo() const { return m_captureInfo; }
-
+    // One analysed frame; the next row shows the latest, whenever it came.
+    void frameAnalysed(const FrameDiagnostics& frame) { m_lastFrame = frame; }
     // One processed frame: whether it was a tracked reading, the model's state and the
     // frame's uptime.
     void record(bool valid, const QString& band, double at);
     // The housekeeping tick: appends and writes a row when five seconds have passed.
-    void report(bool active, bool paused, bool valid);
+    void report(const ModelDiagnostics& model);
 
     [[nodiscard]] double tracked() const { return m_tracked; }
     [[nodiscard]] int samples() const { return m_samples; }
     [[nodiscard]] const QVariantMap& bands() const { return m_bands; }
-    [[nodiscard]] const QList<QVariantMap>& rows() const { return m_rows; }
     [[nodiscard]] const QString& output() const { return m_output; }
 
 private:
-    QVariantMap m_captureInfo;
+    std::optional<FrameDiagnostics> m_lastFrame;
     QString m_output;
     std::shared_ptr<DiagnosticVisualPolicy> m_policy;
     std::optional<double> m_lastValid;

@@ -48,17 +48,12 @@ struct UpdateResumeRequest {
     friend bool operator==(const UpdateResumeRequest&, const UpdateResumeRequest&) = default;
 };
 
+namespace handoff {
+Q_NAMESPACE
 enum class UpdateSessionMode { tracking, paused, off, setup };
-
-template <>
-struct RawNames<UpdateSessionMode> {
-    static constexpr std::array<std::pair<UpdateSessionMode, std::string_view>, 4> table{{
-        {UpdateSessionMode::tracking, "tracking"},
-        {UpdateSessionMode::paused, "paused"},
-        {UpdateSessionMode::off, "off"},
-        {UpdateSessionMode::setup, "setup"},
-    }};
-};
+Q_ENUM_NS(UpdateSessionMode)
+} // namespace handoff
+using handoff::UpdateSessionMode;
 
 // What the old instance was doing when it quit for an update.
 struct UpdateSessionState {

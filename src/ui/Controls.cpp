@@ -13,21 +13,12 @@
 
 namespace verticora {
 
-namespace {
-
-QColor switchOnColor()
-{
-    return QColor::fromRgbF(0.25f, 0.56f, 0.40f);
-}
-
-} // namespace
-
 WarningLine::WarningLine(QWidget* parent) : QWidget(parent)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     auto* symbol = new QLabel(this);
-    symbol->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, style::coral(), devicePixelRatioF()));
+    symbol->setPixmap(symbolPixmap(Symbol::exclamationCircle, 14, VisualPalette::redZone(), devicePixelRatioF()));
     row->addWidget(symbol, 0, Qt::AlignTop);
     m_text = new QLabel(this);
     m_text->setWordWrap(true);
@@ -66,7 +57,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
         painter.drawText(QRectF(0, 0, track.left() - 8, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
     }
     painter.setPen(Qt::NoPen);
-    QColor trackColor = isChecked() ? switchOnColor() : QColor(0, 0, 0, 60);
+    QColor trackColor = isChecked() ? VisualPalette::greenZone() : QColor(0, 0, 0, 60);
     if (!isEnabled())
         trackColor.setAlphaF(trackColor.alphaF() * 0.5f);
     painter.setBrush(trackColor);

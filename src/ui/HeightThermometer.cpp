@@ -1,8 +1,10 @@
 #include "ui/HeightThermometer.h"
 
+#include "analysis/PostureBand.h"
 #include "ui/AccessibleValue.h"
 #include "ui/Symbols.h"
 #include "ui/UiStyle.h"
+#include "visuals/VisualPalette.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -42,36 +44,6 @@ constexpr int statusSpacing = 12;
 constexpr double dotDiameter = 18;
 constexpr double dotOutline = 3;
 constexpr int dotMargin = 4; // room for the shadow
-
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(static_cast<float>(alpha));
-    return color;
-}
-
-enum class Band { green, yellow, red };
-
-Band bandOf(double score, double yellow, double red)
-{
-    if (score < yellow)
-        return Band::green;
-    if (score < red)
-        return Band::yellow;
-    return Band::red;
-}
-
-QColor bandColour(Band band)
-{
-    switch (band) {
-    case Band::green:
-        return HeightThermometer::green();
-    case Band::yellow:
-        return HeightThermometer::amber();
-    case Band::red:
-        break;
-    }
-    return HeightThermometer::coral();
-}
 
 } // namespace
 
@@ -113,7 +85,7 @@ public:
 
     [[nodiscard]] QString label() const { return m_isRed ? redLabel : yellowLabel; }
     [[nodiscard]] double value() const { return m_isRed ? m_meter->red() : m_meter->yellow(); }
-    [[nodiscard]] QColor colour() const { return m_isRed ? coral() : amber(); }
+    [[nodiscard]] QColor colour() const { return m_isRed ? VisualPalette::redZone() : VisualPalette::yellowZone(); }
 
     QAccessible::Role accessibleRole() const override { return QAccessible::Slider; }
     std::optional<QString> accessibleText(QAccessible::Text kind) const override
@@ -158,7 +130,7 @@ protected:
         painter.drawRoundedRect(handle, 5, 5);
         drawSymbol(painter, Symbol::grip, handle.adjusted(0, 1, 0, -1), colour);
 
-        painter.setPen(m_isRed ? coral() : ochreText());
+        painter.setPen(m_isRed ? VisualPalette::redZone() : VisualPalette::ochreText());
         painter.setFont(font());
         const QRectF text(labelLeft, 0, handle.left() - labelLeft - 4, height());
         painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
@@ -244,7 +216,7 @@ public:
         setFixedSize(side, side);
     }
 
-    void setBand(Band band)
+    void setBand(PostureBand band)
     {
         if (band == m_band)
             return;
@@ -257,11 +229,11 @@ public:
     [[nodiscard]] QString bandName() const
     {
         switch (m_band) {
-        case Band::green:
+        case PostureBand::green:
             return QStringLiteral("Green");
-        case Band::yellow:
+        case PostureBand::yellow:
             return QStringLiteral("Yellow");
-        case Band::red:
+        case PostureBand::red:
             break;
         }
         return QStringLiteral("Red");
@@ -304,12 +276,12 @@ private:
         painter.drawEllipse(centre + QPointF(0, 1), radius + dotMargin, radius + dotMargin);
         painter.setBrush(Qt::white);
         painter.drawEllipse(centre, radius, radius);
-        painter.setBrush(bandColour(m_band));
+        painter.setBrush(VisualPalette::zone(m_band));
         painter.drawEllipse(centre, radius - dotOutline, radius - dotOutline);
         return sprite;
     }
 
-    Band m_band = Band::green;
+    PostureBand m_band = PostureBand::green;
     QPixmap m_sprite;
 };
 
@@ -441,12 +413,13 @@ void HeightThermometer::refreshStatus()
         m_status->setFont(uiFont(11));
         return;
     }
-    const Band band = bandOf(*m_score, m_yellow, m_red);
+    const PostureBand band = bandOf(*m_score, m_yellow, m_red);
     static constexpr const char* texts[] = {"You’re in green", "You’re in yellow", "You’re in red"};
     m_status->setText(QString::fromUtf8(texts[static_cast<int>(band)]));
-    m_status->setDotColor(bandColour(band));
+    m_status->setDotColor(VisualPalette::zone(band));
     QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, band == Band::yellow ? ochreText() : bandColour(band));
+    palette.setColor(QPalette::WindowText,
+                     band == PostureBand::yellow ? VisualPalette::ochreText() : VisualPalette::zone(band));
     m_status->setPalette(palette);
     m_status->setFont(uiFont(11, QFont::DemiBold));
     m_current->setBand(band);
@@ -540,15 +513,15 @@ void HeightThermometer::renderBackground()
     const double yellowEnd = HeightMeterScale::top + m_yellow * travel / HeightMeterScale::range;
     const double redEnd = yellowEnd + (m_red - m_yellow) * travel / HeightMeterScale::range;
     painter.fillRect(QRectF(bar.left(), bar.top(), barWidth, std::max(0.0, yellowEnd - bar.top())),
-                     withAlpha(green(), 0.38));
+                     withAlpha(VisualPalette::greenZone(), 0.38));
     painter.fillRect(QRectF(bar.left(), yellowEnd, barWidth, std::max(0.0, redEnd - yellowEnd)),
-                     withAlpha(amber(), 0.38));
+                     withAlpha(VisualPalette::yellowZone(), 0.38));
     painter.fillRect(QRectF(bar.left(), redEnd, barWidth, std::max(0.0, bar.bottom() - redEnd)),
-                     withAlpha(coral(), 0.38));
+                     withAlpha(VisualPalette::redZone(), 0.38));
     painter.restore();
 
     // The chosen height: a dashed line across the top of the bar, captioned above it.
-    QPen dashed(green(), 1, Qt::CustomDashLine, Qt::FlatCap);
+    QPen dashed(VisualPalette::greenZone(), 1, Qt::CustomDashLine, Qt::FlatCap);
     dashed.setDashPattern({3, 3});
     painter.setPen(dashed);
     const double top = scale.position(0) + 0.5;
@@ -556,7 +529,7 @@ void HeightThermometer::renderBackground()
     QFont caption = uiFont(8, QFont::Bold);
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
     painter.setFont(caption);
-    painter.setPen(green());
+    painter.setPen(VisualPalette::greenZone());
     // Clear of the current-height circle (9 points and its outline) that sits on the line at the chosen height.
     painter.drawText(QRectF(chosenLineLeft, 0, meter.width() - chosenLineLeft, top - 12),
                      Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("CHOSEN HEIGHT"));

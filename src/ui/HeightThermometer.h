@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -42,11 +41,6 @@ public:
     static constexpr double keyStep = 0.15;
     static constexpr int padding = 14;
     static constexpr int minimumMeterHeight = 175; // top + travel + 6
-
-    static QColor green() { return QColor::fromRgbF(0.25f, 0.56f, 0.40f); }
-    static QColor amber() { return QColor::fromRgbF(0.83f, 0.55f, 0.13f); }
-    static QColor ochreText() { return QColor::fromRgbF(0.52f, 0.31f, 0.04f); }
-    static QColor coral() { return QColor::fromRgbF(0.78f, 0.28f, 0.24f); }
 
     explicit HeightThermometer(QWidget* parent = nullptr);
     ~HeightThermometer() override;

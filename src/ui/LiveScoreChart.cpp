@@ -1,7 +1,9 @@
 #include "ui/LiveScoreChart.h"
 
+#include "analysis/ThresholdRules.h"
 #include "ui/AccessibleValue.h"
 #include "ui/UiStyle.h"
+#include "visuals/VisualPalette.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +21,6 @@ namespace verticora {
 namespace {
 
 constexpr double window = LiveScoreStore::window;
-constexpr double linkThreshold = 1.5; // seconds between readings drawn as one line
 constexpr double insetLeft = 4;
 constexpr double insetRight = 6;
 constexpr double insetTop = 6;
@@ -31,11 +32,6 @@ const QString chartHelp = QStringLiteral(
     "Live score: 100 at your chosen height, 85 at yellow and 50 at red. Dotted links span untracked time between "
     "measured readings; they do not count toward your score. Your daily score separately measures time in each zone.");
 
-std::size_t bandIndex(LiveScoreStroke stroke)
-{
-    return static_cast<std::size_t>(stroke) - static_cast<std::size_t>(LiveScoreStroke::green);
-}
-
 // A dash pattern in pixels, for a pen of `width` (Qt counts dashes in pen widths).
 QList<qreal> dashes(double on, double off, double width)
 {
@@ -44,28 +40,13 @@ QList<qreal> dashes(double on, double off, double width)
 
 } // namespace
 
-LiveScoreStroke liveScoreBand(double score)
+PostureBand liveScoreBand(double score)
 {
     if (score >= 85)
-        return LiveScoreStroke::green;
+        return PostureBand::green;
     if (score >= 50)
-        return LiveScoreStroke::yellow;
-    return LiveScoreStroke::red;
-}
-
-QColor liveScoreColor(LiveScoreStroke stroke)
-{
-    switch (stroke) {
-    case LiveScoreStroke::link:
-        return QColor::fromRgbF(0.13f, 0.25f, 0.19f, 0.34f);
-    case LiveScoreStroke::green:
-        return QColor::fromRgbF(0.2f, 0.52f, 0.34f);
-    case LiveScoreStroke::yellow:
-        return QColor::fromRgbF(0.76f, 0.49f, 0.1f);
-    case LiveScoreStroke::red:
-        break;
-    }
-    return QColor::fromRgbF(0.8f, 0.25f, 0.22f);
+        return PostureBand::yellow;
+    return PostureBand::red;
 }
 
 QPointF LiveScoreDrawing::position(WallTime date, double score, WallTime now, QSizeF size)
@@ -89,10 +70,10 @@ LiveScoreDrawing LiveScoreDrawing::of(const QList<LiveScorePoint>& points, std::
             continue;
         }
         if (previous) {
-            const bool link = gapBefore || point.date - previous->date > linkThreshold;
+            const bool link = gapBefore || point.date - previous->date > maximumTrackingGap;
             drawing.segments.append({position(previous->date, *previous->value, now, size),
                                      position(point.date, *point.value, now, size),
-                                     link ? LiveScoreStroke::link : liveScoreBand(*point.value)});
+                                     link ? std::nullopt : std::optional(liveScoreBand(*point.value))});
         }
         previous = point;
         gapBefore = false;
@@ -163,27 +144,25 @@ protected:
         QPainterPath link;
         std::array<QPainterPath, 3> bands;
         for (const LiveScoreSegment& segment : drawing.segments) {
-            QPainterPath& path = segment.stroke == LiveScoreStroke::link ? link : bands[bandIndex(segment.stroke)];
+            QPainterPath& path = segment.band ? bands[static_cast<std::size_t>(*segment.band)] : link;
             // Continue the line where it ended so that joins are round, not two caps.
             if (path.elementCount() == 0 || path.currentPosition() != segment.from)
                 path.moveTo(segment.from);
             path.lineTo(segment.to);
         }
 
-        QPen linkPen(liveScoreColor(LiveScoreStroke::link), 1.3, Qt::CustomDashLine, Qt::RoundCap, Qt::RoundJoin);
+        QPen linkPen(withAlpha(VisualPalette::ink(), 0.34), 1.3, Qt::CustomDashLine, Qt::RoundCap, Qt::RoundJoin);
         linkPen.setDashPattern(dashes(3, 5, 1.3));
         painter.strokePath(link, linkPen);
 
-        for (const LiveScoreStroke band : {LiveScoreStroke::green, LiveScoreStroke::yellow, LiveScoreStroke::red}) {
-            const QPainterPath& path = bands[bandIndex(band)];
+        for (const PostureBand band : {PostureBand::green, PostureBand::yellow, PostureBand::red}) {
+            const QPainterPath& path = bands[static_cast<std::size_t>(band)];
             if (path.isEmpty())
                 continue;
             // Older parts of the line are fainter.
-            QColor faint = liveScoreColor(band);
-            faint.setAlphaF(0.42f);
             QLinearGradient shade(0, 0, width(), 0);
-            shade.setColorAt(0, faint);
-            shade.setColorAt(1, liveScoreColor(band));
+            shade.setColorAt(0, withAlpha(VisualPalette::zone(band), 0.42));
+            shade.setColorAt(1, VisualPalette::zone(band));
             painter.strokePath(path, QPen(QBrush(shade), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         }
 
@@ -191,7 +170,7 @@ protected:
             painter.setPen(Qt::NoPen);
             painter.setBrush(Qt::white);
             painter.drawEllipse(drawing.marker->centre, 5, 5);
-            painter.setBrush(liveScoreColor(drawing.marker->band));
+            painter.setBrush(VisualPalette::zone(drawing.marker->band));
             painter.drawEllipse(drawing.marker->centre, 3.3, 3.3);
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/PostureBand.h"
 #include "store/LiveScoreStore.h"
 #include "store/WallClock.h"
 
@@ -17,29 +18,20 @@ class QTimer;
 
 namespace verticora {
 
-// How a piece of the live score line is drawn.
-enum class LiveScoreStroke {
-    link, // dotted, across untracked time
-    green,
-    yellow,
-    red,
-};
-
 // The band colour of a live score: 85 and above green, from 50 yellow, below red.
-[[nodiscard]] LiveScoreStroke liveScoreBand(double score);
-[[nodiscard]] QColor liveScoreColor(LiveScoreStroke stroke);
+[[nodiscard]] PostureBand liveScoreBand(double score);
 
 struct LiveScoreSegment {
     QPointF from;
     QPointF to;
-    LiveScoreStroke stroke = LiveScoreStroke::link;
+    std::optional<PostureBand> band; // none: a dotted link across untracked time
 
     friend bool operator==(const LiveScoreSegment&, const LiveScoreSegment&) = default;
 };
 
 struct LiveScoreMarker {
     QPointF centre;
-    LiveScoreStroke band = LiveScoreStroke::green;
+    PostureBand band = PostureBand::green;
 };
 
 // What the plot draws at `now` on a canvas of `size`: the right edge is now, the left

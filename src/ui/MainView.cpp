@@ -5,6 +5,7 @@
 #include "ui/ProgressViewPanel.h"
 #include "ui/SettingsPage.h"
 #include "ui/UiStyle.h"
+#include "visuals/VisualPalette.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -33,7 +34,7 @@ MainView::MainView(CameraModel& model, Actions actions, QWidget* parent) : QWidg
     setObjectName(QStringLiteral("controls-content"));
     setAutoFillBackground(true);
     QPalette light = palette();
-    light.setColor(QPalette::Window, QColor(247, 246, 242));
+    light.setColor(QPalette::Window, VisualPalette::paper());
     setPalette(light);
 
     auto* layout = new QVBoxLayout(this);
@@ -54,10 +55,12 @@ MainView::MainView(CameraModel& model, Actions actions, QWidget* parent) : QWidg
         button->setFlat(true);
         setHelp(button, QStringLiteral("Show ") + pageTitle(page));
         button->setCursor(Qt::PointingHandCursor);
-        button->setStyleSheet(QStringLiteral(
-            "QPushButton { border: none; border-radius: 13px; padding: 4px 16px; min-height: 18px; min-width: 64px; }"
-            "QPushButton:checked { background: rgba(33, 64, 49, 0.12); font-weight: 600; }"
-            "QPushButton:focus { border: 1px solid palette(highlight); }"));
+        button->setStyleSheet(
+            QStringLiteral(
+                "QPushButton { border: none; border-radius: 13px; padding: 4px 16px; min-height: 18px; min-width: 64px; }"
+                "QPushButton:checked { background: %1; font-weight: 600; }"
+                "QPushButton:focus { border: 1px solid palette(highlight); }")
+                .arg(styleSheetColor(withAlpha(VisualPalette::ink(), 0.12))));
         m_pageButtons->addButton(button, int(page));
         switcherLayout->addWidget(button);
     }

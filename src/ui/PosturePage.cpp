@@ -129,7 +129,7 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     });
     chooserRow->addWidget(m_cameraChooser, 1);
     m_refreshCameras = new QToolButton(left);
-    m_refreshCameras->setIcon(symbolIcon(Symbol::arrowClockwise, 16, style::ink()));
+    m_refreshCameras->setIcon(symbolIcon(Symbol::arrowClockwise, 16, VisualPalette::ink()));
     setHelp(m_refreshCameras, QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAccessibleName(QStringLiteral("Refresh available cameras"));
     m_refreshCameras->setAutoRaise(true);
@@ -168,9 +168,9 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     m_progress->setTextVisible(false);
     m_progress->setFixedHeight(6);
     m_progress->setAccessibleName(QStringLiteral("Height capture"));
-    m_progress->setStyleSheet(QStringLiteral(
-        "QProgressBar { background: rgba(0,0,0,0.08); border: none; border-radius: 3px; }"
-        "QProgressBar::chunk { background: rgb(64, 143, 102); border-radius: 3px; }"));
+    m_progress->setStyleSheet(QStringLiteral("QProgressBar { background: rgba(0,0,0,0.08); border: none; border-radius: 3px; }"
+                                             "QProgressBar::chunk { background: %1; border-radius: 3px; }")
+                                  .arg(styleSheetColor(VisualPalette::greenZone())));
     block->addWidget(m_progress);
 
     m_meter = new HeightThermometer(right);

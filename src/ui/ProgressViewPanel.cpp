@@ -77,7 +77,7 @@ protected:
             painter.setOpacity(0.4);
         const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
         if (isChecked()) {
-            painter.setPen(QPen(VisualPalette::forest(), 1.5));
+            painter.setPen(QPen(VisualPalette::ink(), 1.5));
             painter.setBrush(VisualPalette::mint());
         } else {
             painter.setPen(QPen(QColor(0, 0, 0, 24), 1));
@@ -93,7 +93,7 @@ protected:
         painter.setPen(UiColors::secondaryText());
         painter.drawText(box.adjusted(0, 8, 0, 0), Qt::AlignHCenter | Qt::AlignTop, m_weekday);
         painter.setFont(uiFont(19, QFont::DemiBold));
-        painter.setPen(isChecked() ? VisualPalette::forest() : UiColors::primaryText());
+        painter.setPen(isChecked() ? VisualPalette::ink() : UiColors::primaryText());
         painter.drawText(box.adjusted(0, 0, 0, -8), Qt::AlignHCenter | Qt::AlignBottom, m_score);
     }
 

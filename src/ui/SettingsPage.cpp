@@ -179,7 +179,8 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
 
     auto* quitRow = new QHBoxLayout;
     quitRow->addStretch();
-    auto* quitButton = new QPushButton(symbolIcon(Symbol::power, 16, style::ink()), QStringLiteral("Quit app"), page);
+    auto* quitButton =
+        new QPushButton(symbolIcon(Symbol::power, 16, VisualPalette::ink()), QStringLiteral("Quit app"), page);
     quitButton->setStyleSheet(style::secondaryButton);
     const std::string_view help = platformTexts.stopCameraAndQuit;
     setHelp(quitButton, QString::fromUtf8(help.data(), static_cast<qsizetype>(help.size())));

@@ -1,5 +1,7 @@
 #include "visuals/Animation.h"
 
+#include <QEasingCurve>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -8,29 +10,12 @@ namespace verticora {
 
 namespace {
 
-struct Bezier {
-    double x1, y1, x2, y2;
-};
-
-double bezierComponent(double a, double b, double t)
+// The unit cubic Bézier timing curve from (0, 0) to (1, 1) through two control points.
+QEasingCurve cubicBezier(QPointF first, QPointF second)
 {
-    const double u = 1 - t;
-    return 3 * u * u * t * a + 3 * u * t * t * b + t * t * t;
-}
-
-// y of the unit cubic Bézier curve at the point whose x is `x` (bisection: monotonic in x).
-double solveBezier(const Bezier& curve, double x)
-{
-    double low = 0;
-    double high = 1;
-    for (int i = 0; i < 40; ++i) {
-        const double mid = (low + high) / 2;
-        if (bezierComponent(curve.x1, curve.x2, mid) < x)
-            low = mid;
-        else
-            high = mid;
-    }
-    return bezierComponent(curve.y1, curve.y2, (low + high) / 2);
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(first, second, QPointF(1, 1));
+    return curve;
 }
 
 } // namespace
@@ -53,10 +38,14 @@ double applyTiming(TimingFunction timing, double fraction)
     switch (timing) {
     case TimingFunction::linear:
         return x;
-    case TimingFunction::easeOut:
-        return solveBezier({0, 0, 0.58, 1}, x);
-    case TimingFunction::easeInEaseOut:
-        return solveBezier({0.42, 0, 0.58, 1}, x);
+    case TimingFunction::easeOut: {
+        static const QEasingCurve easeOut = cubicBezier({0, 0}, {0.58, 1});
+        return easeOut.valueForProgress(x);
+    }
+    case TimingFunction::easeInEaseOut: {
+        static const QEasingCurve easeInEaseOut = cubicBezier({0.42, 0}, {0.58, 1});
+        return easeInEaseOut.valueForProgress(x);
+    }
     }
     return x;
 }

@@ -32,11 +32,6 @@ QFont systemFont(double pixelSize, QFont::Weight weight = QFont::Normal)
     return font;
 }
 
-QString colorName(const QColor& color)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
-}
-
 // The "arrow.up" symbol: a thin upward arrow in the accent colour.
 class ArrowSymbol : public QWidget {
 public:
@@ -218,7 +213,8 @@ DesktopFocusCard::DesktopFocusCard(std::function<void()> close, QWidget* parent)
     m_button->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px;"
                                            " padding: 13px 26px; }"
                                            "QPushButton:pressed { background: %2; }")
-                                .arg(colorName(VisualPalette::ink()), colorName(VisualPalette::ink().darker(130))));
+                                .arg(styleSheetColor(VisualPalette::ink()),
+                                     styleSheetColor(VisualPalette::ink().darker(130))));
     connect(m_button, &QPushButton::clicked, this, [this] {
         if (m_close)
             m_close();

@@ -1,5 +1,7 @@
 #include "visuals/MenuBarIcon.h"
 
+#include "visuals/VisualPalette.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -28,10 +30,10 @@ QColor contrastingRim(const QColor& fill)
 QColor zoneColor(const QString& key)
 {
     if (key == QLatin1String("green"))
-        return QColor::fromRgbF(0.12f, 0.70f, 0.36f);
+        return VisualPalette::greenStatus();
     if (key == QLatin1String("yellow"))
-        return QColor::fromRgbF(0.96f, 0.66f, 0.08f);
-    return QColor::fromRgbF(0.94f, 0.23f, 0.24f);
+        return VisualPalette::yellowStatus();
+    return VisualPalette::redStatus();
 }
 
 } // namespace

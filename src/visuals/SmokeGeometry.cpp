@@ -20,10 +20,6 @@ QColor mix(const QColor& from, const QColor& to, double t)
                             static_cast<float>(from.alphaF()));
 }
 
-const QColor green = QColor::fromRgbF(0.21f, 0.65f, 0.43f);
-const QColor amber = QColor::fromRgbF(0.96f, 0.70f, 0.17f);
-const QColor red = QColor::fromRgbF(0.90f, 0.22f, 0.20f);
-
 } // namespace
 
 double SmokeGeometry::depth(double severity, double scale)
@@ -44,8 +40,8 @@ QColor SmokeGeometry::color(double severity)
 {
     const double s = std::min(severityOrZero(severity), 3.0);
     if (s <= 1)
-        return mix(green, amber, s);
-    return mix(amber, red, std::min(s - 1, 1.0));
+        return mix(VisualPalette::greenAlert(), VisualPalette::amberAlert(), s);
+    return mix(VisualPalette::amberAlert(), VisualPalette::redAlert(), std::min(s - 1, 1.0));
 }
 
 double clampedOr(double value, double low, double high, double fallback)
@@ -57,13 +53,6 @@ QColor blendedTint(const QColor& color, double fraction)
 {
     const QColor target = fraction >= 0 ? QColor::fromRgbF(1, 1, 1, color.alphaF()) : QColor::fromRgbF(0, 0, 0, color.alphaF());
     return mix(color, target, std::clamp(std::abs(fraction), 0.0, 1.0));
-}
-
-QColor withAlpha(const QColor& color, double alpha)
-{
-    QColor result = color;
-    result.setAlphaF(static_cast<float>(std::clamp(alpha, 0.0, 1.0)));
-    return result;
 }
 
 std::array<double, 3> smokeInkWeights(double severity)

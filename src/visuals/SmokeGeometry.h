@@ -1,5 +1,7 @@
 #pragma once
 
+#include "visuals/VisualPalette.h"
+
 #include <QColor>
 
 #include <array>
@@ -29,9 +31,6 @@ struct SmokeGeometry {
 // `color` moved toward white by `fraction` when it is positive, toward black by
 // -`fraction` when negative; alpha unchanged.
 [[nodiscard]] QColor blendedTint(const QColor& color, double fraction);
-
-// `color` with its alpha set.
-[[nodiscard]] QColor withAlpha(const QColor& color, double alpha);
 
 // How much each of the three smoke inks (amber-weighted, red-weighted, deep red) shows
 // at a severity: only ink 0 at 1 or below, only ink 1 at 2, only ink 2 from 3 on.

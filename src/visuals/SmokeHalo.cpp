@@ -182,48 +182,24 @@ QString SmokeTextureCache::key(int side, int phase, int ink, double length)
 
 std::optional<QImage> SmokeTextureCache::find(const QString& key)
 {
-    const auto found = m_index.find(key);
-    if (found == m_index.end()) {
-        ++m_misses;
-        return std::nullopt;
-    }
-    ++m_hits;
-    m_entries.splice(m_entries.begin(), m_entries, found->second);
-    return found->second->image;
+    if (const QImage* image = m_images.object(key))
+        return *image;
+    return std::nullopt;
 }
 
 void SmokeTextureCache::insert(const QString& key, const QImage& image)
 {
-    if (const auto existing = m_index.find(key); existing != m_index.end()) {
-        m_totalCost -= existing->second->cost;
-        m_entries.erase(existing->second);
-        m_index.erase(existing);
-    }
-    const qint64 cost = static_cast<qint64>(image.bytesPerLine()) * image.height();
-    if (cost > costLimit)
+    if (image.isNull()) {
+        m_images.remove(key);
         return;
-    m_entries.push_front({key, image, cost});
-    m_index.emplace(key, m_entries.begin());
-    m_totalCost += cost;
-    evictOverLimits();
-}
-
-void SmokeTextureCache::clear()
-{
-    m_entries.clear();
-    m_index.clear();
-    m_totalCost = 0;
-    m_hits = 0;
-    m_misses = 0;
-}
-
-void SmokeTextureCache::evictOverLimits()
-{
-    while (!m_entries.empty() && (count() > countLimit || m_totalCost > costLimit)) {
-        m_totalCost -= m_entries.back().cost;
-        m_index.erase(m_entries.back().key);
-        m_entries.pop_back();
     }
+    // QCache evicts over the cost limit by itself and drops an image costlier than the
+    // whole limit; over the count limit, a cost limit just below the total drops the
+    // least recently used image.
+    m_images.insert(key, new QImage(image), static_cast<qsizetype>(image.bytesPerLine()) * image.height());
+    while (m_images.count() > countLimit)
+        m_images.setMaxCost(m_images.totalCost() - 1);
+    m_images.setMaxCost(costLimit);
 }
 
 // --- CompositedSmoke ---------------------------------------------------------------------

@@ -3,15 +3,14 @@
 #include "visuals/Animation.h"
 #include "visuals/OverlayView.h"
 
+#include <QCache>
 #include <QImage>
 #include <QRegion>
 #include <QSizeF>
 #include <QString>
 
 #include <array>
-#include <list>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace verticora {
@@ -48,28 +47,17 @@ public:
     // "side-phase-ink-length", the length with a fractional part: "0-1-2-900.0".
     [[nodiscard]] static QString key(int side, int phase, int ink, double length);
 
+    // Also makes the image the most recently used.
     [[nodiscard]] std::optional<QImage> find(const QString& key);
+    // A null image is not kept: there is nothing to save by keeping it.
     void insert(const QString& key, const QImage& image);
-    void clear();
+    void clear() { m_images.clear(); }
 
-    [[nodiscard]] int count() const { return static_cast<int>(m_entries.size()); }
-    [[nodiscard]] qint64 totalCost() const { return m_totalCost; }
-    [[nodiscard]] int hits() const { return m_hits; }
-    [[nodiscard]] int misses() const { return m_misses; }
+    [[nodiscard]] int count() const { return static_cast<int>(m_images.count()); }
+    [[nodiscard]] qint64 totalCost() const { return m_images.totalCost(); }
 
 private:
-    struct Entry {
-        QString key;
-        QImage image;
-        qint64 cost = 0;
-    };
-    void evictOverLimits();
-
-    std::list<Entry> m_entries; // most recently used first
-    std::unordered_map<QString, std::list<Entry>::iterator> m_index;
-    qint64 m_totalCost = 0;
-    int m_hits = 0;
-    int m_misses = 0;
+    QCache<QString, QImage> m_images{costLimit}; // cost: the image's bytes
 };
 
 // The smoke of one screen composited from cached textures: four strips (top, bottom,

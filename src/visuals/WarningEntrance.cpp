@@ -73,14 +73,16 @@ void WarningEntranceView::timerEvent(QTimerEvent* event)
 
 void WarningEntranceView::applyOpacity(double opacity)
 {
-    m_content->setVisible(opacity > 0);
+    // Shown from the start of a fade-in, whose first instants the easing curve rounds to 0.
+    const bool shown = opacity > 0 || m_opacity.animating(mediaTime());
+    m_content->setVisible(shown);
     if (m_paintedContent) {
         m_paintedContent->setEntranceOpacity(opacity);
         return;
     }
     // Other content (the focus card with its button) fades as a group through an
     // effect, which is dropped once the fade is over.
-    if (opacity > 0 && opacity < 1) {
+    if (shown && opacity < 1) {
         if (!m_effect) {
             m_effect = new QGraphicsOpacityEffect(m_content);
             m_content->setGraphicsEffect(m_effect);

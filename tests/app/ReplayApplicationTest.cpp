@@ -37,6 +37,7 @@ TEST(ReplayApplication, setsTheHeightThenReportsTheSinkAndKeepsItsData)
     EXPECT_GT(run.summary["green_seconds"].toDouble(), 0.5);
     EXPECT_GT(run.summary["red_seconds"].toDouble(), 2.0);
     EXPECT_GT(run.summary["peak_memory_mb"].toDouble(), 0.0);
+    EXPECT_GT(run.summary["tracker_full_passes"].toDouble(), 0.0) << "the tracker's totals reach the summary";
 
     const PreferencesLoad preferences = PreferencesStore(data + "/preferences.json").read();
     ASSERT_TRUE(preferences.preferences) << "preferences.json is missing or invalid";

@@ -279,7 +279,7 @@ TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
 TEST_F(ModelScenario, refusedPermissionEndsInAnError)
 {
     makeModel();
-    camera->authorization = CameraAuthorization::denied;
+    camera->denied = true;
     startCamera();
     EXPECT_FALSE(model->active());
     EXPECT_FALSE(model->loading());
@@ -302,21 +302,6 @@ TEST_F(ModelScenario, aCameraThatFailsToOpenOrRunEndsInAnError)
     model->drainCaptureQueue();
     EXPECT_EQ(model->state(), "error");
     EXPECT_EQ(model->message(), "Camera did not start. Check the connection, then try again.");
-}
-
-TEST_F(ModelScenario, aStopWhileThePermissionPromptIsOpenWins)
-{
-    makeModel();
-    camera->authorization = CameraAuthorization::notDetermined;
-    camera->deferAccessAnswer = true;
-    startCamera();
-    EXPECT_TRUE(model->loading());
-    model->setCameraEnabled(false);
-    camera->pendingAnswer(true);
-    model->drainCaptureQueue();
-    EXPECT_FALSE(model->active());
-    EXPECT_FALSE(model->loading());
-    EXPECT_EQ(model->message(), "Camera off. Start whenever you’re ready.");
 }
 
 TEST_F(ModelScenario, resultsForAFormerSubjectOrRunChangeNothing)

@@ -28,37 +28,27 @@ struct WorkerOnTestThread {
 
 } // namespace
 
-TEST(CaptureWorker, keepsTheCamerasOwnFormatWhenTheAnalysisReadsIt)
-{
-    const QList<std::uint32_t> all{pixelFormat::yuyv, pixelFormat::yuv420Full, pixelFormat::bgra};
-    EXPECT_EQ(choosePixelFormat(pixelFormat::yuyv, all), pixelFormat::yuyv);
-    EXPECT_EQ(choosePixelFormat(pixelFormat::i420Full, {pixelFormat::i420Full}), pixelFormat::i420Full)
-        << "decoded camera JPEGs";
-    EXPECT_EQ(choosePixelFormat(pixelFormat::uyvy, all), pixelFormat::yuv420Full) << "not offered";
-    EXPECT_EQ(choosePixelFormat(pixelFormat::bgra, all), pixelFormat::yuv420Full) << "BGRA only as the last resort";
-    EXPECT_EQ(choosePixelFormat(fourCharCode("MJPG"), {pixelFormat::bgra}), pixelFormat::bgra);
-}
-
 TEST(CaptureWorker, asksForThreeFramesASecondWhereTheCameraCanDoIt)
 {
     struct Case {
-        QList<FrameRateRange> ranges;
+        double slowest, fastest;
         bool calibrating;
-        double duration;
+        double rate;
         bool trackingRate;
     };
     const Case cases[] = {
-        {{{1, 30, 1.0 / 30}}, false, 1.0 / 3, true},
-        {{{3, 3, 1.0 / 3}}, false, 1.0 / 3, true},
-        {{{5, 30, 1.0 / 30}}, false, 67.0 / 600, false},
-        {{{1, 30, 1.0 / 30}}, true, 67.0 / 600, false},
-        {{{15, 30, 1.0 / 30}}, false, 1.0 / 30, false}, // nothing fits: unchanged
+        {1, 30, false, 3, true},
+        {3, 3, false, 3, true},
+        {5, 30, false, 9, false}, // cannot go as slow as three: the height capture's rate
+        {1, 30, true, 9, false},
+        {15, 30, false, 30, false}, // nothing fits: unchanged
     };
     for (const Case& c : cases) {
         WorkerOnTestThread fixture;
-        fixture.camera.rateRanges = c.ranges;
+        fixture.camera.slowestRate = c.slowest;
+        fixture.camera.fastestRate = c.fastest;
         fixture.worker->configureCaptureRate(c.calibrating);
-        EXPECT_DOUBLE_EQ(fixture.camera.activeMinFrameDuration(), c.duration);
+        EXPECT_EQ(fixture.camera.rate(), c.rate);
         EXPECT_EQ(fixture.worker->trackingRateCapture(), c.trackingRate);
     }
 }

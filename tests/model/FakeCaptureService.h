@@ -2,37 +2,27 @@
 
 #include "model/CaptureService.h"
 
-#include <QMetaObject>
-
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 namespace verticora::testing {
 
-// A camera the test scripts: which devices exist, what permission says, whether the
-// session opens and runs, and which frames arrive.
+// A camera the test scripts: which devices exist, whether this user may open them,
+// whether the session opens and runs, and which frames arrive.
 class FakeCaptureService final : public CaptureService {
 public:
     QList<CameraDevice> devices{{"cam-1", "Desk Camera", "external"}};
-    CameraAuthorization authorization = CameraAuthorization::authorized;
-    bool grantOnRequest = true;
-    bool deferAccessAnswer = false;
+    bool denied = false;
     std::atomic<bool> failOpen{false};
     std::atomic<bool> refuseToRun{false};
     std::atomic<bool> heldElsewhere{false}; // another program has the camera: opening and starting fail as busy
-    QList<FrameRateRange> rateRanges{{1, 30, 1.0 / 30}};
+    // The rates the camera reaches, by dropping frames down to the slowest.
+    double slowestRate = 1;
+    double fastestRate = 30;
 
     [[nodiscard]] QList<CameraDevice> discoverDevices() override { return devices; }
-    [[nodiscard]] CameraAuthorization authorizationStatus(const QString&) override { return authorization; }
-    void requestAccess(std::function<void(bool)> answer) override
-    {
-        if (deferAccessAnswer) {
-            pendingAnswer = std::move(answer);
-            return;
-        }
-        QMetaObject::invokeMethod(this, [answer, granted = grantOnRequest] { answer(granted); }, Qt::QueuedConnection);
-    }
-    std::function<void(bool)> pendingAnswer;
+    [[nodiscard]] bool accessDenied(const QString&) override { return denied; }
 
     [[nodiscard]] std::optional<QString> openSession(const QString&) override
     {
@@ -43,12 +33,6 @@ public:
         return std::nullopt;
     }
     [[nodiscard]] std::uint64_t currentOutput() const override { return m_output; }
-    [[nodiscard]] std::uint32_t activeFormatSubtype() const override { return pixelFormat::yuv420Video; }
-    [[nodiscard]] QList<std::uint32_t> offeredPixelFormats() const override
-    {
-        return {pixelFormat::yuv420Video, pixelFormat::yuv420Full, pixelFormat::bgra};
-    }
-    void setPixelFormat(std::uint32_t format) override { pixelFormatSet = format; }
     void setFrameReceiver(FrameReceiver receiver) override
     {
         std::lock_guard lock(m_lock);
@@ -67,12 +51,14 @@ public:
         std::lock_guard lock(m_lock);
         m_availability = std::move(receiver);
     }
-    [[nodiscard]] bool lockForConfiguration() override { return true; }
-    void unlockForConfiguration() override {}
-    [[nodiscard]] QList<FrameRateRange> frameRateRanges() const override { return rateRanges; }
-    void setFrameDuration(double seconds) override { m_duration = seconds; }
-    [[nodiscard]] double activeMinFrameDuration() const override { return m_duration; }
-    [[nodiscard]] double activeMaxFrameDuration() const override { return m_duration; }
+    std::optional<double> requestRate(double framesPerSecond) override
+    {
+        if (framesPerSecond < slowestRate - 0.01 || framesPerSecond > fastestRate + 0.01)
+            return std::nullopt;
+        m_rate = framesPerSecond;
+        return framesPerSecond;
+    }
+    [[nodiscard]] double rate() const { return m_rate; }
     void shutDown() override
     {
         setFrameReceiver({});
@@ -113,8 +99,6 @@ public:
         announce(CameraAvailability::free);
     }
 
-    std::atomic<std::uint32_t> pixelFormatSet{0};
-
 private:
     void announce(CameraAvailability availability)
     {
@@ -129,7 +113,7 @@ private:
     std::atomic<bool> m_busy{false};
     std::atomic<std::uint64_t> m_output{0};
     std::atomic<bool> m_running{false};
-    std::atomic<double> m_duration{1.0 / 30};
+    std::atomic<double> m_rate{30};
 };
 
 } // namespace verticora::testing

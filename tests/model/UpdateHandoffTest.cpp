@@ -1,5 +1,6 @@
 #include "ModelScenario.h"
 
+#include "store/ControlFile.h"
 #include "store/DiagnosticVisualPolicy.h"
 #include "store/UpdateResumeStore.h"
 
@@ -191,12 +192,12 @@ TEST_F(UpdateHandoff, eachSessionModeIsRestoredOrExplained)
               "Update installed. Your saved camera setup could not be restored. Choose your camera and set your height.");
 
     state.cameraID = "cam-1";
-    camera->authorization = CameraAuthorization::denied;
+    camera->denied = true;
     model->resumeAfterUpdate(state);
     EXPECT_EQ(model->message(),
               "Update installed. Allow camera access in your system’s privacy settings, then turn Camera on.");
 
-    camera->authorization = CameraAuthorization::authorized;
+    camera->denied = false;
     camera->devices.clear();
     model->resumeAfterUpdate(state);
     EXPECT_EQ(model->state(), "error");
@@ -207,12 +208,15 @@ TEST_F(UpdateHandoff, eachSessionModeIsRestoredOrExplained)
 TEST_F(UpdateHandoff, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSamples)
 {
     makeModel();
+    std::optional<FrameDiagnostics> lastFrame;
+    QObject::connect(model.get(), &CameraModel::frameHandled, [&](const FrameDiagnostics& frame) { lastFrame = frame; });
     startCamera();
     calibrate();
     frames(1.0);
     model->housekeepingTick();
-    EXPECT_EQ(model->captureInfo().value("tracker_radius").toInt(), 7);
-    EXPECT_FALSE(model->captureInfo().value("tracker_ablation_full").toBool());
+    ASSERT_TRUE(lastFrame);
+    EXPECT_EQ(lastFrame->trackerRadius, 7);
+    EXPECT_EQ(lastFrame->trackerAblationFull, false);
     EXPECT_FALSE(dataFileExists("performance-samples.json")) << "without a request nothing is written";
 
     const int presented = alerts->presentations;
@@ -224,18 +228,17 @@ TEST_F(UpdateHandoff, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSa
     model->diagnostics().refresh();
     EXPECT_EQ(alerts->presentations, presented + 1) << "the reminders present again under the new mode";
     frames(1.0);
-    EXPECT_EQ(model->captureInfo().value("tracker_radius").toInt(), 10);
-    EXPECT_TRUE(model->captureInfo().value("tracker_ablation_full").toBool());
 
     model->housekeepingTick();
-    const QJsonArray rows = QJsonDocument::fromJson([&] {
-                                QFile file(dataFile("performance-samples.json"));
-                                return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                            }()).array();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(readControlFile(dataFile("performance-samples.json")).value_or(QByteArray())).array();
     ASSERT_EQ(rows.size(), 1);
     const QJsonObject row = rows.first().toObject();
     EXPECT_EQ(row.value("visual_mode").toString(), "no-visuals");
     EXPECT_GT(row.value("tracked_seconds").toDouble(), 0.3) << "readings under 0.65 s apart add up";
     EXPECT_GE(row.value("valid_samples").toInt(), 2);
-    EXPECT_EQ(row.value("capture").toObject().value("stage").toString(), "monitoring");
+    const QJsonObject capture = row.value("capture").toObject();
+    EXPECT_EQ(capture.value("stage").toString(), "monitoring");
+    EXPECT_EQ(capture.value("tracker_radius").toInt(), 10);
+    EXPECT_TRUE(capture.value("tracker_ablation_full").toBool());
 }

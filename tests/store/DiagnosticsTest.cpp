@@ -156,7 +156,7 @@ TEST_F(DiagnosticsTest, samplesCountOnlyValidReadingsCloseTogetherWhileALeaseRun
     TrackingPerformance performance(m_folder.path(), m_policy);
     performance.record(true, QStringLiteral("inside"), m_clocks.up);
     performance.record(true, QStringLiteral("inside"), m_clocks.up + 0.5);
-    performance.report(true, false, true);
+    performance.report({true, false, true});
     EXPECT_EQ(performance.samples(), 0) << "no lease, nothing counted";
     EXPECT_FALSE(QFile::exists(performance.output())) << "no lease, nothing written";
 
@@ -171,19 +171,21 @@ TEST_F(DiagnosticsTest, samplesCountOnlyValidReadingsCloseTogetherWhileALeaseRun
     EXPECT_EQ(performance.samples(), 4);
     EXPECT_EQ(performance.bands().value(QStringLiteral("yellow")).toInt(), 2);
 
-    performance.captureInfo().insert(QStringLiteral("frames"), 17);
-    performance.report(true, false, true);
+    performance.frameAnalysed({.frames = 17});
+    performance.report({true, false, true});
     const QJsonArray rows = samples();
     ASSERT_EQ(rows.size(), 1);
     const QJsonObject row = rows.first().toObject();
     EXPECT_EQ(row.value(QStringLiteral("valid_samples")).toInt(), 4);
-    EXPECT_EQ(row.value(QStringLiteral("capture")).toObject().value(QStringLiteral("frames")).toInt(), 17);
+    const QJsonObject capture = row.value(QStringLiteral("capture")).toObject();
+    EXPECT_EQ(capture.value(QStringLiteral("frames")).toInt(), 17);
+    EXPECT_FALSE(capture.contains(QStringLiteral("motion_difference"))) << "written only when measured";
     EXPECT_EQ(row.value(QStringLiteral("visual_mode")).toString(), QStringLiteral("full"));
     EXPECT_GT(row.value(QStringLiteral("cpu_seconds")).toDouble(), 0.0);
     EXPECT_EQ(permissionBits(performance.output()), 0600u);
 
     m_clocks.advance(4.9);
-    performance.report(true, false, true);
+    performance.report({true, false, true});
     EXPECT_EQ(samples().size(), 1) << "one row every five seconds";
 }
 
@@ -195,7 +197,7 @@ TEST_F(DiagnosticsTest, theSampleFileKeepsTheNewest180RowsAndStaysAsItWasAfterTh
             writeRequest(request(m_clocks.wall + 900));
             m_policy->refresh();
         }
-        performance.report(true, false, true);
+        performance.report({true, false, true});
         m_clocks.advance(5);
     }
     const double lastUptime = m_clocks.up - 5;
@@ -208,6 +210,6 @@ TEST_F(DiagnosticsTest, theSampleFileKeepsTheNewest180RowsAndStaysAsItWasAfterTh
     removeRequest();
     m_policy->refresh();
     m_clocks.advance(5);
-    performance.report(true, false, true);
+    performance.report({true, false, true});
     EXPECT_EQ(readBytes(performance.output()), last);
 }

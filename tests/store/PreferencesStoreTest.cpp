@@ -103,6 +103,23 @@ TEST_F(PreferencesStoreTest, saveAndLoadRoundTripEveryField)
                      .contains(QStringLiteral("landmarkHeight")));
 }
 
+// The names in the file are the enumerators' names: renaming one must not go unnoticed.
+TEST_F(PreferencesStoreTest, everyModeAndStyleIsStoredByItsName)
+{
+    const char* modes[] = {"smoke", "smoke2", "smokeWide", "smoke8", "smoke20", "menuBar"};
+    const char* styles[] = {"smoke", "vignette", "glow", "corners", "tide", "horizon"};
+    for (int i = 0; i < 6; ++i) {
+        PosturePreferences preferences = samplePreferences();
+        preferences.reminderMode = static_cast<ReminderMode>(i);
+        preferences.edgeEffectStyle = static_cast<EdgeEffectStyle>(i);
+        ASSERT_FALSE(m_store.save(preferences));
+        const QJsonObject root = QJsonDocument::fromJson(readBytes(m_path)).object();
+        EXPECT_EQ(root[QStringLiteral("reminderMode")].toString(), QLatin1StringView(modes[i]));
+        EXPECT_EQ(root[QStringLiteral("edgeEffectStyle")].toString(), QLatin1StringView(styles[i]));
+        EXPECT_TRUE(m_store.read().preferences == preferences) << modes[i];
+    }
+}
+
 TEST_F(PreferencesStoreTest, recordRulesAcceptAndRefuseTheBoundaries)
 {
     struct Case {
@@ -196,6 +213,11 @@ TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
         {"null required", [](auto& r) { r[QStringLiteral("delay")] = QJsonValue(); }, false},
         {"unknown reminder mode", [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("smoke3"); }, false},
         {"unknown edge style", [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("Tide"); }, false},
+        {"scoped reminder mode",
+         [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("verticora::settings::smoke20"); }, false},
+        {"edge style cut by a NUL",
+         [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("tide") + QChar(0) + QStringLiteral("x"); },
+         false},
         {"free chart motion", [](auto& r) { r[QStringLiteral("liveChartMotion")] = QStringLiteral("bouncy"); }, true},
         {"extra keys", [](auto& r) { r[QStringLiteral("futureSetting")] = QJsonObject{{QStringLiteral("x"), 1}}; }, true},
         {"calibrations as array", [](auto& r) { r[QStringLiteral("calibrations")] = QJsonArray(); }, false},

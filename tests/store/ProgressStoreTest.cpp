@@ -48,7 +48,7 @@ protected:
     // For hours of readings: saves only on flush, since each save waits for the disk.
     std::unique_ptr<ProgressStore> makeStoreSavingOnFlush()
     {
-        return std::make_unique<ProgressStore>(m_path, m_clock.function(), ProgressStore::defaultMaxSampleGap,
+        return std::make_unique<ProgressStore>(m_path, m_clock.function(), maximumTrackingGap,
                                                std::numeric_limits<double>::infinity());
     }
 

@@ -3,6 +3,7 @@
 #include "store/UpdateResumeStore.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -129,6 +130,9 @@ TEST_F(UpdateResumeStoreTest, theNewInstanceResumesFromAGenuineReceiptAndLeavesN
               QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
     writeRequest(requestAt(m_clock.time));
     ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
+    const QJsonObject receipt = QJsonDocument::fromJson(readBytes(m_folder.file(QStringLiteral("update-resume.json")))).object();
+    EXPECT_EQ(receipt[QStringLiteral("state")][QStringLiteral("mode")].toString(), QStringLiteral("tracking"))
+        << "the name an older or newer build reads";
 
     m_clock.time += 10;
     const UpdateResumeStore::Consumption consumed = m_new.consume();

@@ -18,18 +18,20 @@ LiveScorePoint at(double secondsAgo, std::optional<double> score)
     return LiveScorePoint{now - secondsAgo, score, false};
 }
 
-QList<LiveScoreStroke> strokes(const LiveScoreDrawing& drawing)
+using Stroke = std::optional<PostureBand>;
+
+QList<Stroke> strokes(const LiveScoreDrawing& drawing)
 {
-    QList<LiveScoreStroke> result;
+    QList<Stroke> result;
     for (const LiveScoreSegment& segment : drawing.segments)
-        result << segment.stroke;
+        result << segment.band;
     return result;
 }
 
-constexpr auto dotted = LiveScoreStroke::link;
-constexpr auto green = LiveScoreStroke::green;
-constexpr auto yellow = LiveScoreStroke::yellow;
-constexpr auto red = LiveScoreStroke::red;
+constexpr Stroke dotted;
+constexpr Stroke green = PostureBand::green;
+constexpr Stroke yellow = PostureBand::yellow;
+constexpr Stroke red = PostureBand::red;
 
 } // namespace
 

@@ -55,15 +55,18 @@ TEST(SmokeTextureCache, secondSmokeOfTheSameSizeRendersNothing)
     cache.clear();
     CompositedSmoke first;
     first.update(QSizeF(900, 600), 2, 1, false);
-    EXPECT_EQ(cache.misses(), 24);
     EXPECT_EQ(cache.count(), 24);
 
     CompositedSmoke second;
     second.update(QSizeF(900, 600), 1, 1, false);
-    EXPECT_EQ(cache.misses(), 24);
-    EXPECT_EQ(cache.hits(), 24);
-    EXPECT_EQ(second.strips()[0].phases[1].inks[2].contents.cacheKey(),
-              first.strips()[0].phases[1].inks[2].contents.cacheKey());
+    EXPECT_EQ(cache.count(), 24);
+    for (std::size_t strip = 0; strip < 4; ++strip) {
+        for (std::size_t phase = 0; phase < 2; ++phase) {
+            for (std::size_t ink = 0; ink < 3; ++ink)
+                EXPECT_EQ(second.strips()[strip].phases[phase].inks[ink].contents.cacheKey(),
+                          first.strips()[strip].phases[phase].inks[ink].contents.cacheKey());
+        }
+    }
     EXPECT_TRUE(cache.find(QStringLiteral("0-1-2-900.0")).has_value());
     EXPECT_TRUE(cache.find(QStringLiteral("2-1-2-600.0")).has_value());
 }

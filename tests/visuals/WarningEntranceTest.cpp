@@ -22,6 +22,22 @@ struct Entrance {
 
 } // namespace
 
+// The fades' curves at a few points, against the two cubic Béziers solved exactly.
+TEST(TimingFunction, easingCurvesKeepTheirShape)
+{
+    constexpr double tolerance = 5e-4;
+    EXPECT_NEAR(applyTiming(TimingFunction::easeOut, 0.1), 0.160572, tolerance);
+    EXPECT_NEAR(applyTiming(TimingFunction::easeOut, 0.5), 0.684643, tolerance);
+    EXPECT_NEAR(applyTiming(TimingFunction::easeOut, 0.9), 0.982973, tolerance);
+    EXPECT_NEAR(applyTiming(TimingFunction::easeInEaseOut, 0.25), 0.129162, tolerance);
+    EXPECT_NEAR(applyTiming(TimingFunction::easeInEaseOut, 0.5), 0.5, tolerance);
+    EXPECT_NEAR(applyTiming(TimingFunction::easeInEaseOut, 0.75), 0.870838, tolerance);
+    for (const TimingFunction timing : {TimingFunction::easeOut, TimingFunction::easeInEaseOut}) {
+        EXPECT_DOUBLE_EQ(applyTiming(timing, -1), 0);
+        EXPECT_DOUBLE_EQ(applyTiming(timing, 2), 1);
+    }
+}
+
 TEST(WarningEntranceView, startsInvisibleAndFadesInOnce)
 {
     Entrance entrance;

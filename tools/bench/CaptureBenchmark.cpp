@@ -164,10 +164,9 @@ Run play(const std::vector<Jpeg>& frames, double seconds, bool everyFrame, bool 
         std::fprintf(stderr, "verticora-bench-capture: %s\n", qPrintable(*error));
         std::exit(1);
     }
-    camera.setPixelFormat(choosePixelFormat(camera.activeFormatSubtype(), camera.offeredPixelFormats()));
     camera.startRunning();
     if (everyFrame)
-        camera.setFrameDuration(1.0 / framesPerSecond);
+        camera.requestRate(framesPerSecond);
     else
         rateChoice.configureCaptureRate(false);
 

@@ -78,7 +78,7 @@ void recordFrames(benchmark::State& state, Store& store, WallTime start)
 void progressStoreRecord(benchmark::State& state)
 {
     HistoryFolder history;
-    ProgressStore store(history.path, systemWallTime, ProgressStore::defaultMaxSampleGap,
+    ProgressStore store(history.path, systemWallTime, maximumTrackingGap,
                         std::numeric_limits<double>::infinity(), ProgressStore::defaultPublishInterval);
     recordFrames(state, store, 1'780'000'000); // mid-2026: the newest day of the history grows
     state.counters["days"] = double(store.days().size());

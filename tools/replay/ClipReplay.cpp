@@ -5,6 +5,7 @@
 #include "analysis/FaceLandmarkRequest.h"
 #include "analysis/FaceMotionGate.h"
 #include "analysis/SeatedPoseDetector.h"
+#include "analysis/Statistics.h"
 #include "model/ModelClock.h"
 #include "platform/Y4mClip.h"
 
@@ -49,15 +50,6 @@ MoveFigures figuresOf(const PictureMove& move, const std::vector<Analysed>& fram
             figures.alertAfterRed = frame.time - move.start - *figures.redAfter;
     }
     return figures;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
 }
 
 } // namespace
@@ -240,8 +232,8 @@ ReplaySummary ClipReplay::run(const std::filesystem::path& clip, const std::func
     }
     summary.fullPasses = static_cast<int>(fullMilliseconds.size());
     summary.patchPasses = static_cast<int>(patchMilliseconds.size());
-    summary.fullMillisecondsMedian = median(fullMilliseconds);
-    summary.patchMillisecondsMedian = median(patchMilliseconds);
+    summary.fullMillisecondsMedian = median(fullMilliseconds).value_or(0);
+    summary.patchMillisecondsMedian = median(patchMilliseconds).value_or(0);
     return summary;
 }
 

@@ -6,6 +6,7 @@
 
 #include "analysis/AnalysisFrames.h"
 #include "analysis/FaceLandmarkRequest.h"
+#include "analysis/Statistics.h"
 #include "platform/LandmarkDetector.h"
 #include "platform/Y4mClip.h"
 
@@ -37,14 +38,6 @@ constexpr char usage[] =
     "guidance and subject decision).\n"
     "--fit-box prints where HOG puts its box relative to the second face finder's, over\n"
     "the frames where each finds one face: the medians the detector's mapping uses.\n";
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return std::nan("");
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
 
 // HOG's box side per finder box side, and HOG's box centre from the finder's eye
 // midpoint along the face's axes (right, down) in HOG box sides.
@@ -83,7 +76,7 @@ int fitBox(const std::vector<std::string>& clips)
     }
     std::printf("faces both found: %zu\nHOG side per finder side: %.3f\nHOG centre right of the eyes: %.3f sides\n"
                 "HOG centre below the eyes: %.3f sides\n",
-                sides.size(), median(sides), median(across), median(down));
+                sides.size(), median(sides).value_or(NAN), median(across).value_or(NAN), median(down).value_or(NAN));
     return sides.empty() ? 1 : 0;
 }
 
