@@ -3,12 +3,16 @@
 #include "platform/BlazeFaceNetwork.h"
 
 #include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace verticora {
 
@@ -113,18 +117,50 @@ struct ModuleCloser {
 };
 using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
 
-// Whether another user could have put code into the module at `path` (resolved): it and
-// its folder must belong to root or to this user and must not be writable by everybody.
+// Whether `gid` is the user private group of `uid`: named after the user, no other members.
+bool isPrivateGroup(gid_t gid, uid_t uid)
+{
+    const long sizeHint = std::max(::sysconf(_SC_GETPW_R_SIZE_MAX), ::sysconf(_SC_GETGR_R_SIZE_MAX));
+    std::vector<char> buffer(static_cast<std::size_t>(std::max(sizeHint, 16384L)));
+    passwd user {};
+    passwd* userFound = nullptr;
+    if (::getpwuid_r(uid, &user, buffer.data(), buffer.size(), &userFound) != 0 || !userFound)
+        return false;
+    const std::string name = user.pw_name;
+    group grp {};
+    group* groupFound = nullptr;
+    if (::getgrgid_r(gid, &grp, buffer.data(), buffer.size(), &groupFound) != 0 || !groupFound)
+        return false;
+    if (name != grp.gr_name)
+        return false;
+    for (char** member = grp.gr_mem; *member; ++member) {
+        if (name != *member)
+            return false;
+    }
+    return true;
+}
+
+// Whether anybody but root or this user could change what the resolved `path` holds: the
+// file and every folder above it must belong to one of them and be writable by nobody
+// else. A folder that everybody may write to is safe only with its sticky bit (as /tmp),
+// which keeps others from renaming what is in it; a group may write only when it is its
+// owner's private group (as with a umask of 002).
 bool othersCouldWrite(const std::filesystem::path& path)
 {
-    for (const std::filesystem::path& p : {path, path.parent_path()}) {
+    for (std::filesystem::path p = path;; p = p.parent_path()) {
         struct stat status {};
-        if (::stat(p.c_str(), &status) != 0)
+        if (::lstat(p.c_str(), &status) != 0)
             return true;
-        if ((status.st_uid != 0 && status.st_uid != ::geteuid()) || (status.st_mode & S_IWOTH) != 0)
+        if (status.st_uid != 0 && status.st_uid != ::geteuid())
             return true;
+        const bool stickyFolder = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
+        if ((status.st_mode & S_IWOTH) != 0 && !stickyFolder)
+            return true;
+        if ((status.st_mode & S_IWGRP) != 0 && !stickyFolder && !isPrivateGroup(status.st_gid, status.st_uid))
+            return true;
+        if (p == p.root_path())
+            return false;
     }
-    return false;
 }
 
 // The module at `path`, or null with `failure` saying why. Loaded modules stay in memory

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <numbers>
@@ -115,18 +118,30 @@ TEST(SecondFaceFinder, refusesAMissingModuleAndOneOthersCouldChange)
 
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    const std::filesystem::path module = folder.filePath("face-finder.so").toStdString();
+    const std::filesystem::path outer = folder.path().toStdString();
+    const std::filesystem::path module = outer / "lib" / "face-finder.so";
+    std::filesystem::create_directory(module.parent_path());
     std::filesystem::copy_file(BlazeFaceFinder::defaultModulePath(), module);
-    using std::filesystem::perm_options;
-    using std::filesystem::perms;
-    for (const std::filesystem::path& shared : {module, module.parent_path()}) {
-        SCOPED_TRACE(shared.string());
-        std::filesystem::permissions(shared, perms::others_write, perm_options::add);
+    const auto expectRefused = [&] {
         BlazeFaceFinder finder(BlazeFaceFinder::defaultModelPath(), module);
         EXPECT_TRUE(finder.find(clip::bgraView(frame)).empty());
         ASSERT_TRUE(finder.loadFailure());
         EXPECT_NE(finder.loadFailure()->find("other users"), std::string::npos) << *finder.loadFailure();
+    };
+    using std::filesystem::perm_options;
+    using std::filesystem::perms;
+    // Whoever may write to a folder above the module may rename it and put another in its place.
+    for (const std::filesystem::path& shared : {module, module.parent_path(), outer}) {
+        SCOPED_TRACE(shared.string());
+        std::filesystem::permissions(shared, perms::others_write, perm_options::add);
+        expectRefused();
         std::filesystem::permissions(shared, perms::others_write, perm_options::remove);
+    }
+    // A group of several users may not write to it either (where this user may hand the file to one).
+    if (const group* users = ::getgrnam("users"); users && ::chown(module.c_str(), -1, users->gr_gid) == 0) {
+        std::filesystem::permissions(module, perms::group_write, perm_options::add);
+        expectRefused();
+        std::filesystem::permissions(module, perms::group_write, perm_options::remove);
     }
     BlazeFaceFinder finder(BlazeFaceFinder::defaultModelPath(), module);
     EXPECT_EQ(finder.find(clip::bgraView(frame)).size(), 1u) << finder.loadFailure().value_or("");
