@@ -54,7 +54,8 @@ test: build fuzz-build $(TEST_DATA)/astronaut.png $(FOOTAGE)
 package: deps
 	@cmake -S . -B $(PACKAGE_DIR) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DVERTICORA_NATIVE_DETECTOR=OFF \
 	  -DVERTICORA_BENCHMARKS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-	  -DVERTICORA_INSTALLED_FACE_MODEL_FILE=/usr/share/verticora/face-models.bin >/dev/null
+	  -DVERTICORA_INSTALLED_FACE_MODEL_FILE=/usr/share/verticora/face-models.bin \
+	  -DVERTICORA_INSTALLED_FACE_FINDER_MODULE_FILE=/usr/lib/verticora/face-finder.so >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target verticora verticora_icons
 	@rm -f $(PACKAGE_DIR)/verticora_*.deb
 	@cd $(PACKAGE_DIR) && cpack >/dev/null

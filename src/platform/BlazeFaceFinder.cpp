@@ -1,10 +1,18 @@
 #include "platform/BlazeFaceFinder.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/dnn.hpp>
+#include "platform/BlazeFaceNetwork.h"
+
+#include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace verticora {
 
@@ -104,14 +112,87 @@ std::vector<Raw> merged(std::vector<Raw> raws)
     return result;
 }
 
+struct ModuleCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
+
+// Whether `gid` is the user private group of `uid`: named after the user, no other members.
+bool isPrivateGroup(gid_t gid, uid_t uid)
+{
+    const long sizeHint = std::max(::sysconf(_SC_GETPW_R_SIZE_MAX), ::sysconf(_SC_GETGR_R_SIZE_MAX));
+    std::vector<char> buffer(static_cast<std::size_t>(std::max(sizeHint, 16384L)));
+    passwd user {};
+    passwd* userFound = nullptr;
+    if (::getpwuid_r(uid, &user, buffer.data(), buffer.size(), &userFound) != 0 || !userFound)
+        return false;
+    const std::string name = user.pw_name;
+    group grp {};
+    group* groupFound = nullptr;
+    if (::getgrgid_r(gid, &grp, buffer.data(), buffer.size(), &groupFound) != 0 || !groupFound)
+        return false;
+    if (name != grp.gr_name)
+        return false;
+    for (char** member = grp.gr_mem; *member; ++member) {
+        if (name != *member)
+            return false;
+    }
+    return true;
+}
+
+// Whether anybody but root or this user could change what the resolved `path` holds: the
+// file and every folder above it must belong to one of them and be writable by nobody
+// else. A folder that everybody may write to is safe only with its sticky bit (as /tmp),
+// which keeps others from renaming what is in it; a group may write only when it is its
+// owner's private group (as with a umask of 002).
+bool othersCouldWrite(const std::filesystem::path& path)
+{
+    for (std::filesystem::path p = path;; p = p.parent_path()) {
+        struct stat status {};
+        if (::lstat(p.c_str(), &status) != 0)
+            return true;
+        if (status.st_uid != 0 && status.st_uid != ::geteuid())
+            return true;
+        const bool stickyFolder = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
+        if ((status.st_mode & S_IWOTH) != 0 && !stickyFolder)
+            return true;
+        if ((status.st_mode & S_IWGRP) != 0 && !stickyFolder && !isPrivateGroup(status.st_gid, status.st_uid))
+            return true;
+        if (p == p.root_path())
+            return false;
+    }
+}
+
+// The module at `path`, or null with `failure` saying why. Loaded modules stay in memory
+// for good: OpenCV leaves worker threads behind that would run into unmapped code.
+ModuleHandle openModule(const std::filesystem::path& path, std::optional<std::string>& failure)
+{
+    const std::string named = "The second face finder's module " + path.string();
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+    if (error) {
+        failure = named + " is missing.";
+        return {};
+    }
+    if (othersCouldWrite(resolved)) {
+        failure = named + " could be changed by other users, so it is not loaded.";
+        return {};
+    }
+    ModuleHandle module(dlopen(resolved.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
+    if (!module) {
+        const char* why = dlerror();
+        failure = named + " cannot be loaded: " + (why ? why : "no reason given") + ".";
+    }
+    return module;
+}
+
 } // namespace
 
 struct BlazeFaceFinder::Network {
-    cv::dnn::Net net;
-    std::vector<cv::String> outputNames;
+    // Declared first, so that the network is gone before its module is let go.
+    ModuleHandle module;
+    std::unique_ptr<blazeface::Network> net;
     std::vector<Anchor> anchors = verticora::anchors();
-    cv::Mat input;                // NHWC [1, 128, 128, 3], float
-    std::vector<cv::Mat> outputs;
     // Per input pixel: sums of the three channels and how many frame pixels fell on it.
     std::vector<float> sums;
     std::vector<float> counts;
@@ -122,7 +203,15 @@ std::filesystem::path BlazeFaceFinder::defaultModelPath()
     return VERTICORA_FACE_FINDER_MODEL_FILE;
 }
 
-BlazeFaceFinder::BlazeFaceFinder(std::filesystem::path modelPath) : m_modelPath(std::move(modelPath)) {}
+std::filesystem::path BlazeFaceFinder::defaultModulePath()
+{
+    return VERTICORA_FACE_FINDER_MODULE_FILE;
+}
+
+BlazeFaceFinder::BlazeFaceFinder(std::filesystem::path modelPath, std::filesystem::path modulePath)
+    : m_modelPath(std::move(modelPath)), m_modulePath(std::move(modulePath))
+{
+}
 
 BlazeFaceFinder::~BlazeFaceFinder() = default;
 
@@ -133,21 +222,21 @@ bool BlazeFaceFinder::load()
     if (m_loadFailure)
         return false;
     auto network = std::make_unique<Network>();
-    try {
-        network->net = cv::dnn::readNetFromONNX(m_modelPath.string());
-        network->net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
-        network->net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-        network->outputNames = network->net.getUnconnectedOutLayersNames();
-    } catch (const cv::Exception&) {
-        m_loadFailure = "The second face finder's model " + m_modelPath.string() + " cannot be read.";
+    network->module = openModule(m_modulePath, m_loadFailure);
+    if (!network->module)
+        return false;
+    const auto open = reinterpret_cast<blazeface::OpenNetwork>(dlsym(network->module.get(), blazeface::entryPoint));
+    if (!open) {
+        m_loadFailure = "The second face finder's module " + m_modulePath.string() + " belongs to another build.";
         return false;
     }
-    if (network->net.empty() || network->outputNames.size() != 4) {
-        m_loadFailure = "The second face finder's model " + m_modelPath.string() + " is not a BlazeFace model.";
+    auto opening = blazeface::Opening::unreadable;
+    network->net.reset(open(m_modelPath.c_str(), &opening));
+    if (!network->net || network->net->input().size() != static_cast<std::size_t>(side * side * 3)) {
+        m_loadFailure = "The second face finder's model " + m_modelPath.string()
+                        + (opening == blazeface::Opening::notBlazeFace ? " is not a BlazeFace model." : " cannot be read.");
         return false;
     }
-    const int shape[] = {1, side, side, 3};
-    network->input.create(4, shape, CV_32F);
     m_network = std::move(network);
     return true;
 }
@@ -194,7 +283,7 @@ void BlazeFaceFinder::fillInput(const PixelBufferView& frame, std::span<const st
             counts[column] += 1;
         }
     }
-    auto* out = n.input.ptr<float>();
+    float* out = n.net->input().data();
     for (std::size_t i = 0; i < n.counts.size(); ++i) {
         const float count = n.counts[i];
         for (std::size_t c = 0; c < 3; ++c)
@@ -208,18 +297,15 @@ std::vector<BlazeFace> BlazeFaceFinder::find(const PixelBufferView& frame, std::
         return {};
     Network& n = *m_network;
     fillInput(frame, tone);
-    try {
-        n.net.setInput(n.input);
-        n.net.forward(n.outputs, n.outputNames);
-    } catch (const cv::Exception&) {
+    std::array<std::span<const float>, 4> outputs;
+    if (!n.net->run(outputs))
         return {};
-    }
     // The outputs by their sizes: scores of the fine and the coarse anchors, then their regressors.
     const float* scores[2] = {nullptr, nullptr};
     const float* regressors[2] = {nullptr, nullptr};
-    for (const cv::Mat& out : n.outputs) {
-        const auto total = static_cast<int>(out.total());
-        const float* data = out.ptr<float>();
+    for (const std::span<const float> out : outputs) {
+        const auto total = static_cast<int>(out.size());
+        const float* data = out.data();
         if (total == fineAnchors)
             scores[0] = data;
         else if (total == coarseAnchors)

@@ -2,6 +2,7 @@
 
 #include "analysis/Geometry.h"
 #include "analysis/PixelBuffer.h"
+#include "platform/BlazeFaceNetwork.h"
 
 #include <array>
 #include <cstdint>
@@ -32,17 +33,23 @@ struct BlazeFace {
 // place anywhere a hand or a shadow leaves a face-like pattern, so its faces are only
 // candidates for the landmark checks. About 3 ms a pass on one core.
 //
-// The network is read by the first find(), never by the constructor, so a user whom HOG
-// always finds never pays for it. Not thread-safe.
+// The network lives in a module of its own (BlazeFaceNetwork.h), the only code that
+// links OpenCV. The first find(), never the constructor, loads the module and reads the
+// network, so a user whom HOG always finds never has either in memory. The module is
+// loaded only from the fixed path the build compiled in, and only when no other user
+// could have changed it. Not thread-safe.
 class BlazeFaceFinder {
 public:
-    static constexpr int inputSide = 128;
+    static constexpr int inputSide = blazeface::inputSide;
     static constexpr float minimumScore = 0.6f;
 
     // The model this build fetched.
     [[nodiscard]] static std::filesystem::path defaultModelPath();
+    // The module this build made (where the package installs it, for a packaged build).
+    [[nodiscard]] static std::filesystem::path defaultModulePath();
 
-    explicit BlazeFaceFinder(std::filesystem::path modelPath = defaultModelPath());
+    explicit BlazeFaceFinder(std::filesystem::path modelPath = defaultModelPath(),
+                             std::filesystem::path modulePath = defaultModulePath());
     ~BlazeFaceFinder();
     BlazeFaceFinder(const BlazeFaceFinder&) = delete;
     BlazeFaceFinder& operator=(const BlazeFaceFinder&) = delete;
@@ -50,8 +57,8 @@ public:
     // The faces in `frame` scoring at least `minimumScore`, best first. Frames may be BGRA
     // (colour is used) or any format the detector reads (its luma is used). `tone` maps
     // every 8-bit channel value before the network sees it (a brightening of a dark
-    // frame), or is empty. Empty when the model cannot be read; `loadFailure` then says
-    // why, and the model is not read again.
+    // frame), or is empty. Empty when the module cannot be loaded or the model cannot be
+    // read; `loadFailure` then says why, and neither is tried again.
     [[nodiscard]] std::vector<BlazeFace> find(const PixelBufferView& frame, std::span<const std::uint8_t> tone = {});
 
     [[nodiscard]] bool loaded() const { return m_network != nullptr; }
@@ -64,6 +71,7 @@ private:
     void fillInput(const PixelBufferView& frame, std::span<const std::uint8_t> tone);
 
     std::filesystem::path m_modelPath;
+    std::filesystem::path m_modulePath;
     std::unique_ptr<Network> m_network;
     std::optional<std::string> m_loadFailure;
     // Where the frame sits in the square input: its scale and offset in input pixels.

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <utility>
 #include <unistd.h>
 
 namespace verticora {
@@ -228,11 +230,16 @@ struct GstCameraCapture::Impl {
     }
 
     // Called under the lock, so that a receiver replaced or cleared is never called again.
+    // A start that finds the camera held can race the watcher into a second release of the
+    // same opening; the receiver hears of each change once.
     void tell(CameraAvailability availability, std::uint64_t attempt)
     {
         std::lock_guard guard(availabilityLock);
-        if (availabilityReceiver)
-            availabilityReceiver(availability, attempt);
+        const std::pair told{availability, attempt};
+        if (!availabilityReceiver || lastTold == told)
+            return;
+        lastTold = told;
+        availabilityReceiver(availability, attempt);
     }
 
     GstCameraCapture& owner;
@@ -248,8 +255,9 @@ struct GstCameraCapture::Impl {
     std::atomic<std::uint64_t> releases{0};
     std::atomic<double> lastRelease{0};
 
-    std::mutex availabilityLock;
+    std::mutex availabilityLock; // guards the two below
     AvailabilityReceiver availabilityReceiver;
+    std::optional<std::pair<CameraAvailability, std::uint64_t>> lastTold;
 
     mutable std::mutex sessionLock; // guards the three below
     std::shared_ptr<CaptureSession> session;
@@ -395,6 +403,7 @@ void GstCameraCapture::setAvailabilityReceiver(AvailabilityReceiver receiver)
 {
     std::lock_guard guard(m_impl->availabilityLock);
     m_impl->availabilityReceiver = std::move(receiver);
+    m_impl->lastTold.reset();
 }
 
 void GstCameraCapture::shutDown()

@@ -74,7 +74,7 @@ class LandmarkDetectionError : public LandmarkRequestError {
 //
 // The models are loaded by the first perform(), or by prepare(), never by the
 // constructor, so they are read on the thread that analyses frames; the second finder's
-// model by the first findMissedFaces(). Not thread-safe.
+// module (with OpenCV) and model by the first findMissedFaces(). Not thread-safe.
 class LandmarkDetector final : public FaceLandmarkRequest {
 public:
     static constexpr int workingSide = 672;
@@ -103,8 +103,8 @@ public:
     void setSearchHint(const FaceSearchHint& hint) override;
     // The faces the second finder sees in the last perform's frame, measured like
     // perform's (a face perform reported may come again, with other landmarks). `frame`
-    // must be that frame. Empty when the second finder's model cannot be read
-    // (finderLoadFailure says why).
+    // must be that frame. Empty when the second finder's module cannot be loaded or its
+    // model cannot be read (finderLoadFailure says why).
     [[nodiscard]] std::vector<FaceObservation> findMissedFaces(const PixelBufferView& frame) override;
 
     // On by default; off analyses every frame as it comes (for comparisons).

@@ -87,9 +87,9 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
             m_leaves[t] = (treeBase + t) * leavesPerTree + (node - splitCount);
         }
         if (m_model.leafBits == facemodel::exactLeafBits)
-            addLeaves(m_model.leaves, treeBase);
+            addLeaves(m_model.leaves);
         else
-            addLeaves(m_model.compactLeaves, treeBase);
+            addLeaves(m_model.compactLeaves);
     }
 
     for (std::size_t i = 0; i < parts && i < points.size(); ++i)
@@ -97,7 +97,7 @@ void ShapeCascade::predict(const GreyView& image, const PixelBox& box, std::span
 }
 
 template <typename Leaf>
-void ShapeCascade::addLeaves(std::span<const Leaf> leaves, std::size_t treeBase)
+void ShapeCascade::addLeaves(std::span<const Leaf> leaves)
 {
     const std::size_t leafSize = m_shape.size();
     constexpr std::size_t ahead = 8;
@@ -108,13 +108,15 @@ void ShapeCascade::addLeaves(std::span<const Leaf> leaves, std::size_t treeBase)
             for (std::size_t k = 0; k < leafSize; k += line)
                 __builtin_prefetch(next + k);
             __builtin_prefetch(next + leafSize - 1); // a leaf may end on a line of its own
+            if constexpr (!std::is_same_v<Leaf, float>)
+                __builtin_prefetch(m_model.leafScales.data() + m_leaves[t + ahead]);
         }
         const Leaf* leaf = leaves.data() + m_leaves[t] * leafSize;
         if constexpr (std::is_same_v<Leaf, float>) {
             for (std::size_t k = 0; k < leafSize; ++k)
                 m_shape[k] += leaf[k];
         } else {
-            const float scale = m_model.leafScales[treeBase + t];
+            const float scale = m_model.leafScales[m_leaves[t]];
             for (std::size_t k = 0; k < leafSize; ++k)
                 m_shape[k] += static_cast<float>(leaf[k]) * scale;
         }

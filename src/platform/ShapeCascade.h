@@ -22,18 +22,18 @@ struct ShapeModelView {
     std::span<const facemodel::Delta> deltas;   // and its offset from that part in the mean shape
     std::span<const facemodel::Split> splits;   // per stage, tree and node
     // Per stage, tree and leaf: a shape step, as floats (leafBits 32), or as integers
-    // (leafBits 16) to multiply by the tree's scale.
+    // (leafBits 16) to multiply by the leaf's scale.
     int leafBits = facemodel::exactLeafBits;
     std::span<const float> leaves;
     std::span<const facemodel::CompactLeaf> compactLeaves;
-    std::span<const float> leafScales;          // per stage and tree, for compact leaves
+    std::span<const float> leafScales;          // per stage, tree and leaf, for compact leaves
 };
 
 // dlib's shape_predictor: from the mean shape placed in the face box, each stage reads
 // its feature pixels relative to the current shape and adds one leaf of every tree.
 // With dlib's float leaves it computes what dlib computes, operation for operation,
 // except that the result is not rounded to whole pixels; with compact leaves, each leaf
-// is its integers times the tree's scale. The working buffers are kept between faces.
+// is its integers times the leaf's scale. The working buffers are kept between faces.
 class ShapeCascade {
 public:
     explicit ShapeCascade(const ShapeModelView& model);
@@ -42,9 +42,9 @@ public:
     void predict(const GreyView& image, const PixelBox& box, std::span<Point> points);
 
 private:
-    // Adds the leaves the trees of the stage starting at tree `treeBase` reached.
+    // Adds the leaves the trees of the stage reached.
     template <typename Leaf>
-    void addLeaves(std::span<const Leaf> leaves, std::size_t treeBase);
+    void addLeaves(std::span<const Leaf> leaves);
 
     ShapeModelView m_model;
     std::vector<float> m_shape;

@@ -115,9 +115,10 @@ std::string failureOf(const fs::path& model)
 // boxes and scores. With dlib's leaves it gives the landmarks dlib's cascade gives for
 // those boxes to well within a tenth of a pixel. With the compact leaves the build
 // prepares, a face whose landmarks cross no pixel boundary comes out the same to a
-// hundredth of a pixel; but the cascade is chaotic (a feature pixel read one pixel over
-// sends later trees down other branches), so on large faces some landmarks move by a
-// pixel or two, and on average by about a tenth.
+// hundredth of a pixel, as most do; but the cascade is chaotic (a feature pixel read one
+// pixel over sends later trees down other branches), so on a few faces some landmarks
+// move by up to about half a pixel. (One leaf scale per tree instead of per leaf moves
+// them by a tenth of a pixel on average.)
 TEST(FaceModel, findsDlibsFacesAndLandmarks)
 {
     VERTICORA_REQUIRE_PORTRAIT();
@@ -178,8 +179,8 @@ TEST(FaceModel, findsDlibsFacesAndLandmarks)
     const LandmarkErrors exact = landmarkErrors(exactModel());
     EXPECT_LT(exact.largest, 0.1);
     const LandmarkErrors compact = landmarkErrors(preparedModel());
-    EXPECT_LT(compact.mean, 0.25);
-    EXPECT_GE(compact.unmovedFaces, 3);
+    EXPECT_LT(compact.mean, 0.05);
+    EXPECT_GE(compact.unmovedFaces, 8);
     std::printf("landmarks against dlib's: dlib's leaves %.4f px at most; compact leaves %.4f px on average, "
                 "%.4f at most, %d faces unmoved\n",
                 exact.largest, compact.mean, compact.largest, compact.unmovedFaces);
@@ -316,7 +317,7 @@ TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
               "The face landmark model " + flipped.string()
                   + " is damaged or not a prepared face model: it is not what was written (its checksum differs).");
 
-    // A tree whose leaf scale is not a number, though the checksum was made to fit.
+    // A leaf whose scale is not a number, though the checksum was made to fit.
     const fs::path unscaled = copy("unscaled.bin", [](const fs::path& p) {
         std::vector<char> bytes(fs::file_size(p));
         std::ifstream(p, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));

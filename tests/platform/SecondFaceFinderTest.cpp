@@ -6,10 +6,15 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 
 using namespace verticora;
@@ -98,6 +103,48 @@ TEST(SecondFaceFinder, aMissingModelFindsNothingAndSaysWhy)
     (void)detector.perform(clip::bgraView(frame));
     EXPECT_TRUE(detector.findMissedFaces(clip::bgraView(frame)).empty()) << "HOG alone still works";
     EXPECT_TRUE(detector.finderLoadFailure());
+}
+
+// The finder's code is loaded only from the build's own path, and not when another user
+// could have changed it.
+TEST(SecondFaceFinder, refusesAMissingModuleAndOneOthersCouldChange)
+{
+    VERTICORA_REQUIRE_PORTRAIT();
+    const QImage frame = portrait(90);
+    BlazeFaceFinder missing(BlazeFaceFinder::defaultModelPath(), "/nonexistent/face-finder.so");
+    EXPECT_TRUE(missing.find(clip::bgraView(frame)).empty());
+    ASSERT_TRUE(missing.loadFailure());
+    EXPECT_NE(missing.loadFailure()->find("/nonexistent/face-finder.so"), std::string::npos);
+
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::filesystem::path outer = folder.path().toStdString();
+    const std::filesystem::path module = outer / "lib" / "face-finder.so";
+    std::filesystem::create_directory(module.parent_path());
+    std::filesystem::copy_file(BlazeFaceFinder::defaultModulePath(), module);
+    const auto expectRefused = [&] {
+        BlazeFaceFinder finder(BlazeFaceFinder::defaultModelPath(), module);
+        EXPECT_TRUE(finder.find(clip::bgraView(frame)).empty());
+        ASSERT_TRUE(finder.loadFailure());
+        EXPECT_NE(finder.loadFailure()->find("other users"), std::string::npos) << *finder.loadFailure();
+    };
+    using std::filesystem::perm_options;
+    using std::filesystem::perms;
+    // Whoever may write to a folder above the module may rename it and put another in its place.
+    for (const std::filesystem::path& shared : {module, module.parent_path(), outer}) {
+        SCOPED_TRACE(shared.string());
+        std::filesystem::permissions(shared, perms::others_write, perm_options::add);
+        expectRefused();
+        std::filesystem::permissions(shared, perms::others_write, perm_options::remove);
+    }
+    // A group of several users may not write to it either (where this user may hand the file to one).
+    if (const group* users = ::getgrnam("users"); users && ::chown(module.c_str(), -1, users->gr_gid) == 0) {
+        std::filesystem::permissions(module, perms::group_write, perm_options::add);
+        expectRefused();
+        std::filesystem::permissions(module, perms::group_write, perm_options::remove);
+    }
+    BlazeFaceFinder finder(BlazeFaceFinder::defaultModelPath(), module);
+    EXPECT_EQ(finder.find(clip::bgraView(frame)).size(), 1u) << finder.loadFailure().value_or("");
 }
 
 TEST(LandmarkDetector, brightensOnlyDarkFramesAndFindsTheFaceInThem)

@@ -66,21 +66,16 @@ void require(bool condition, const std::string& what)
         throw std::runtime_error("The face models cannot be converted: " + what + ".");
 }
 
-// The leaves of a tree as integers into `out`, in steps of the scale it returns: the
-// largest leaf value maps to the largest integer, every value to its nearest step.
-float compact(const dlib::impl::regression_tree& tree, std::span<facemodel::CompactLeaf> out)
+// A leaf as integers into `out`, in steps of the scale it returns: its largest value
+// maps to the largest integer, every value to its nearest step.
+float compact(const dlib::matrix<float, 0, 1>& leaf, std::span<facemodel::CompactLeaf> out)
 {
-    float largest = 0;
-    for (const auto& leaf : tree.leaf_values)
-        largest = std::max(largest, dlib::max(dlib::abs(leaf)));
-    const float scale = largest / static_cast<float>(facemodel::compactLeafLimit);
+    const float scale = dlib::max(dlib::abs(leaf)) / static_cast<float>(facemodel::compactLeafLimit);
     std::size_t i = 0;
-    for (const auto& leaf : tree.leaf_values) {
-        for (const float value : leaf) {
-            const long step = scale > 0 ? std::lround(value / scale) : 0;
-            out[i++] = static_cast<facemodel::CompactLeaf>(std::clamp<long>(step, -facemodel::compactLeafLimit,
-                                                                 facemodel::compactLeafLimit));
-        }
+    for (const float value : leaf) {
+        const long step = scale > 0 ? std::lround(value / scale) : 0;
+        out[i++] = static_cast<facemodel::CompactLeaf>(std::clamp<long>(step, -facemodel::compactLeafLimit,
+                                                             facemodel::compactLeafLimit));
     }
     return scale;
 }
@@ -200,9 +195,11 @@ void convertFaceModels(const std::filesystem::path& shapePredictor, const std::f
                 for (const auto& leaf : tree.leaf_values)
                     leaves.insert(leaves.end(), leaf.begin(), leaf.end());
             } else {
-                const std::size_t treeLeaves = (splits + 1) * static_cast<std::size_t>(parts.initialShape.size());
-                compactLeaves.resize(compactLeaves.size() + treeLeaves);
-                leafScales.push_back(compact(tree, std::span(compactLeaves).last(treeLeaves)));
+                for (const auto& leaf : tree.leaf_values) {
+                    const auto leafSize = static_cast<std::size_t>(leaf.size());
+                    compactLeaves.resize(compactLeaves.size() + leafSize);
+                    leafScales.push_back(compact(leaf, std::span(compactLeaves).last(leafSize)));
+                }
             }
         }
     }

@@ -14,7 +14,7 @@ namespace verticora::facemodels {
 inline constexpr const char* dlibShapePredictorPath = "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
 
 // How the landmark trees' leaves are kept: as dlib's floats, or as 16-bit integers with a
-// scale per tree, half the size (platform/FaceModelFormat.h).
+// scale per leaf, half the size (platform/FaceModelFormat.h).
 enum class LeafPrecision { exact, compact };
 
 // Writes the face model file from dlib's built-in frontal face detector and the shape
