@@ -287,10 +287,7 @@ private:
 template <typename T>
 void CameraModel::publish(T& field, const T& value)
 {
-    if (field == value)
-        return;
-    field = value;
-    m_changes->note();
+    m_changes->publish(field, value);
 }
 
 } // namespace verticora

@@ -26,15 +26,6 @@ CameraSession::CameraSession(CaptureService& capture, ChangeBatch& changes, QObj
     connect(&m_changes, &ChangeBatch::changed, this, &CameraSession::changed);
 }
 
-template <typename T>
-void CameraSession::publish(T& field, const T& value)
-{
-    if (field == value)
-        return;
-    field = value;
-    m_changes.note();
-}
-
 QVariant CameraSession::pauseUntilValue() const
 {
     return m_pauseUntil ? QVariant(*m_pauseUntil) : QVariant();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/CaptureService.h"
+#include "model/ChangeBatch.h"
 
 #include <QList>
 #include <QObject>
@@ -11,7 +12,6 @@
 
 namespace verticora {
 
-class ChangeBatch;
 
 // One entry of the camera list the user chooses from.
 struct CameraChoice {
@@ -86,7 +86,10 @@ Q_SIGNALS:
 
 private:
     template <typename T>
-    void publish(T& field, const T& value);
+    void publish(T& field, const T& value)
+    {
+        m_changes.publish(field, value);
+    }
 
     CaptureService& m_capture;
     ChangeBatch& m_changes;

@@ -15,6 +15,15 @@ public:
 
     // A published value changed; `changed` follows after the current pass.
     void note();
+    // Gives a published value its new value, noting the change when there is one.
+    template <typename T>
+    void publish(T& field, const T& value)
+    {
+        if (field == value)
+            return;
+        field = value;
+        note();
+    }
 
 Q_SIGNALS:
     void changed();

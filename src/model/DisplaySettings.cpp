@@ -24,15 +24,6 @@ DisplaySettings::DisplaySettings(AlertController& alerts, ChangeBatch& changes, 
     connect(&m_changes, &ChangeBatch::changed, this, &DisplaySettings::changed);
 }
 
-template <typename T>
-void DisplaySettings::publish(T& field, const T& value)
-{
-    if (field == value)
-        return;
-    field = value;
-    m_changes.note();
-}
-
 void DisplaySettings::setReminderMode(ReminderMode mode)
 {
     publish(m_reminderMode, mode);

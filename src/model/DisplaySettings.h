@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/ChangeBatch.h"
 #include "store/SettingsEnums.h"
 
 #include <QObject>
@@ -9,7 +10,6 @@
 namespace verticora {
 
 class AlertController;
-class ChangeBatch;
 struct PosturePreferences;
 
 // How the reminders look: read from the preferences, written back into them, and kept in
@@ -50,7 +50,10 @@ Q_SIGNALS:
 
 private:
     template <typename T>
-    void publish(T& field, const T& value);
+    void publish(T& field, const T& value)
+    {
+        m_changes.publish(field, value);
+    }
     // Makes the alert visuals show the current values.
     void pushToAlerts();
 

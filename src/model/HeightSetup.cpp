@@ -21,15 +21,6 @@ HeightSetup::HeightSetup(ChangeBatch& changes, QObject* parent) : QObject(parent
     connect(&m_changes, &ChangeBatch::changed, this, &HeightSetup::changed);
 }
 
-template <typename T>
-void HeightSetup::publish(T& field, const T& value)
-{
-    if (field == value)
-        return;
-    field = value;
-    m_changes.note();
-}
-
 void HeightSetup::setStage(SetupStage stage)
 {
     publish(m_stage, stage);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/ChangeBatch.h"
 #include "model/SetupCheck.h"
 #include "model/SetupStage.h"
 #include "store/PosturePreferences.h"
@@ -11,7 +12,6 @@
 
 namespace verticora {
 
-class ChangeBatch;
 
 // The height setup's own state: its stage, the capture's progress, the two zone levels
 // and the reminder delay, the short check after a capture, and the calibration a new
@@ -79,7 +79,10 @@ Q_SIGNALS:
 
 private:
     template <typename T>
-    void publish(T& field, const T& value);
+    void publish(T& field, const T& value)
+    {
+        m_changes.publish(field, value);
+    }
     void restartCheck();
 
     ChangeBatch& m_changes;
