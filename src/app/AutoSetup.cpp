@@ -17,7 +17,7 @@ AutoSetup::AutoSetup(CameraModel& model, const ModelClock& clock, QObject* paren
 
 void AutoSetup::check()
 {
-    const bool waiting = m_model.stage() == QLatin1String("green") && !m_model.capturing();
+    const bool waiting = m_model.setup().stage() == SetupStage::heightSetup && !m_model.setup().capturing();
     if (m_pressed || !waiting || !m_model.hasPose()) {
         m_steadySince.reset();
         return;

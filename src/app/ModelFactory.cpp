@@ -40,8 +40,7 @@ DesktopSession::DesktopSession()
 DesktopSession::~DesktopSession() = default;
 
 std::unique_ptr<CameraModel> makeApplicationModel(const QString& dataFolder, std::unique_ptr<CaptureService> capture,
-                                                  DesktopSession* desktop, std::shared_ptr<const ModelClock> clock,
-                                                  const QString& build)
+                                                  DesktopSession* desktop, std::shared_ptr<const ModelClock> clock)
 {
     CameraModelServices services;
     services.capture = std::move(capture);
@@ -51,11 +50,9 @@ std::unique_ptr<CameraModel> makeApplicationModel(const QString& dataFolder, std
         services.alerts = std::make_unique<HeadlessAlertController>();
     services.makeLandmarkRequest = [] { return std::make_unique<LandmarkDetector>(); };
     services.clock = std::move(clock);
-    CameraModelOptions options;
-    options.updateBuild = build;
     return std::make_unique<CameraModel>(
         PreferencesStore(dataFolder + QStringLiteral("/") + QString::fromLatin1(preferencesFileName)),
-        std::move(services), options);
+        std::move(services));
 }
 
 } // namespace verticora

@@ -23,12 +23,10 @@ struct DesktopSession {
 
 // The application's one model on `dataFolder`, reading frames from `capture`, with the
 // dlib landmark detector. With a desktop session the reminders show on its screens and
-// follow its reduce-motion setting; without one they show nowhere. `build` is the build
-// string an update handoff compares ("development" when empty).
+// follow its reduce-motion setting; without one they show nowhere.
 [[nodiscard]] std::unique_ptr<CameraModel> makeApplicationModel(const QString& dataFolder,
                                                                 std::unique_ptr<CaptureService> capture,
                                                                 DesktopSession* desktop,
-                                                                std::shared_ptr<const ModelClock> clock,
-                                                                const QString& build = {});
+                                                                std::shared_ptr<const ModelClock> clock);
 
 } // namespace verticora

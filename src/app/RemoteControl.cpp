@@ -2,6 +2,7 @@
 
 #include "app/StatusPresentation.h"
 #include "model/CameraModel.h"
+#include "model/ModelTexts.h"
 #include "store/ApplicationID.h"
 #include "store/LiveScoreStore.h"
 
@@ -53,7 +54,7 @@ RemoteControl::RemoteControl(CameraModel& model, std::function<void()> showContr
     const InstanceStatus now = status();
     m_lastState = now.state;
     m_lastZone = now.zone;
-    connect(&m_model, &CameraModel::willChange, this, &RemoteControl::scheduleStatusCheck);
+    connect(&m_model, &CameraModel::changed, this, &RemoteControl::checkStatus);
 }
 
 std::optional<ControlRefusal> RemoteControl::showControls()
@@ -79,7 +80,7 @@ std::optional<ControlRefusal> RemoteControl::pause(qint64 minutes)
 
 std::optional<ControlRefusal> RemoteControl::resume()
 {
-    if (m_model.paused())
+    if (m_model.session().paused())
         m_model.togglePause();
     return std::nullopt;
 }
@@ -88,15 +89,15 @@ InstanceStatus RemoteControl::status() const
 {
     const StatusInputs inputs = StatusInputs::of(m_model);
     InstanceStatus status;
-    status.state = m_model.state();
+    status.state = texts::text(zoneStateName(m_model.state()));
     status.zone = statusColorKey(inputs);
     if (status.zone != QLatin1String("neutral"))
-        status.score = LiveScoreStore::value(m_model.score(), m_model.yellow(), m_model.red());
+        status.score = LiveScoreStore::value(m_model.score(), m_model.setup().yellow(), m_model.setup().red());
     status.message = m_model.message();
     status.status = statusText(inputs);
-    if (m_model.paused())
-        status.pauseUntil = m_model.pauseUntil();
-    status.pauseReason = m_model.pauseReasonValue();
+    if (m_model.session().paused())
+        status.pauseUntil = m_model.session().pauseUntil();
+    status.pauseReason = m_model.session().pauseReasonValue();
     return status;
 }
 
@@ -119,18 +120,8 @@ QByteArray RemoteControl::answer(const QByteArray& request)
     return QByteArrayLiteral("unknown");
 }
 
-void RemoteControl::scheduleStatusCheck()
-{
-    if (m_checkScheduled)
-        return;
-    m_checkScheduled = true;
-    // After the batch of changes that announced itself, so the pair is read once it settled.
-    QMetaObject::invokeMethod(this, &RemoteControl::checkStatus, Qt::QueuedConnection);
-}
-
 void RemoteControl::checkStatus()
 {
-    m_checkScheduled = false;
     const InstanceStatus now = status();
     if (now.state == m_lastState && now.zone == m_lastZone)
         return;

@@ -61,12 +61,10 @@ Q_SIGNALS:
     void statusChanged(const QString& state, const QString& zone);
 
 private:
-    void scheduleStatusCheck();
     void checkStatus();
 
     CameraModel& m_model;
     std::function<void()> m_showControls;
-    bool m_checkScheduled = false;
     QString m_lastState;
     QString m_lastZone;
 };

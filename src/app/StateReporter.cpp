@@ -3,6 +3,7 @@
 #include "analysis/Statistics.h"
 #include "model/CameraModel.h"
 #include "model/ModelClock.h"
+#include "model/ModelTexts.h"
 #include "store/DailyProgressCalendar.h"
 #include "store/ProgressStore.h"
 
@@ -30,37 +31,29 @@ void printLine(const QJsonObject& object)
 StateReporter::StateReporter(CameraModel& model, const ModelClock& clock, QObject* parent)
     : QObject(parent), m_model(model), m_clock(clock)
 {
-    connect(&m_model, &CameraModel::willChange, this, &StateReporter::scheduleReport);
+    connect(&m_model, &CameraModel::changed, this, &StateReporter::report);
     connect(&m_model, &CameraModel::frameHandled, this, [this](const FrameDiagnostics& frame) {
         m_pipelineMilliseconds.push_back(frame.pipelineMilliseconds);
         m_lastFrame = frame;
     });
-    scheduleReport();
-}
-
-void StateReporter::scheduleReport()
-{
-    if (m_scheduled)
-        return;
-    m_scheduled = true;
-    // After the batch of changes that announced itself, so one line shows all of it.
+    // The first line once the application has started.
     QMetaObject::invokeMethod(this, &StateReporter::report, Qt::QueuedConnection);
 }
 
 void StateReporter::report()
 {
     QJsonObject state{
-        {QStringLiteral("stage"), m_model.stage()},
-        {QStringLiteral("state"), m_model.state()},
+        {QStringLiteral("stage"), texts::text(setupStageName(m_model.setup().stage()))},
+        {QStringLiteral("state"), texts::text(zoneStateName(m_model.state()))},
         {QStringLiteral("message"), m_model.message()},
         {QStringLiteral("score"), m_model.score() ? QJsonValue(*m_model.score()) : QJsonValue()},
         {QStringLiteral("hasPose"), m_model.hasPose()},
         {QStringLiteral("warningProgress"), m_model.warningProgress()},
-        {QStringLiteral("paused"), m_model.paused()},
-        {QStringLiteral("pauseReason"), m_model.paused() ? QJsonValue(m_model.pauseReasonValue()) : QJsonValue()},
-        {QStringLiteral("active"), m_model.active()},
+        {QStringLiteral("paused"), m_model.session().paused()},
+        {QStringLiteral("pauseReason"),
+         m_model.session().paused() ? QJsonValue(m_model.session().pauseReasonValue()) : QJsonValue()},
+        {QStringLiteral("active"), m_model.session().active()},
     };
-    m_scheduled = false;
     const QString line = QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact));
     if (line == m_lastLine)
         return;

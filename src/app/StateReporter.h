@@ -27,12 +27,10 @@ public:
     void printSummary(const QString& failure);
 
 private:
-    void scheduleReport();
     void report();
 
     CameraModel& m_model;
     const ModelClock& m_clock;
-    bool m_scheduled = false;
     QString m_lastLine;
     std::vector<double> m_pipelineMilliseconds;
     std::optional<FrameDiagnostics> m_lastFrame;

@@ -41,7 +41,7 @@ StatusItem::StatusItem(CameraModel& model, Actions actions, QObject* parent)
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMilliseconds);
     connect(&m_debounce, &QTimer::timeout, this, &StatusItem::refreshStatus);
-    connect(&m_model, &CameraModel::willChange, &m_debounce, [this] {
+    connect(&m_model, &CameraModel::changed, &m_debounce, [this] {
         if (!m_debounce.isActive())
             m_debounce.start();
     });

@@ -1,7 +1,5 @@
 #include "app/StatusPresentation.h"
 
-#include "model/CameraModel.h"
-
 #include <cmath>
 
 namespace verticora {
@@ -9,18 +7,18 @@ namespace verticora {
 StatusInputs StatusInputs::of(const CameraModel& model)
 {
     StatusInputs inputs;
-    inputs.loading = model.loading();
-    inputs.active = model.active();
-    inputs.paused = model.paused();
-    inputs.pauseReason = model.pauseReasonValue();
+    inputs.loading = model.session().loading();
+    inputs.active = model.session().active();
+    inputs.paused = model.session().paused();
+    inputs.pauseReason = model.session().pauseReason();
     inputs.state = model.state();
-    inputs.stage = model.stage();
+    inputs.stage = model.setup().stage();
     inputs.hasPersistenceMessage = model.persistenceMessage().has_value();
     inputs.hasPose = model.hasPose();
     inputs.bottomExitHeld = model.bottomExitHeld();
     inputs.score = model.score();
-    inputs.yellow = model.yellow();
-    inputs.red = model.red();
+    inputs.yellow = model.setup().yellow();
+    inputs.red = model.setup().red();
     return inputs;
 }
 
@@ -30,36 +28,36 @@ QString statusText(const StatusInputs& in)
         return QStringLiteral("Starting camera");
     if (!in.active)
         return QStringLiteral("Camera off");
-    if (in.paused && in.pauseReason == QLatin1String("lent"))
+    if (in.paused && in.pauseReason == PauseReason::lent)
         return QStringLiteral("Camera lent to another app");
-    if (in.paused && in.pauseReason == QLatin1String("locked"))
+    if (in.paused && in.pauseReason == PauseReason::locked)
         return QStringLiteral("Paused while the screen is locked");
     if (in.paused)
         return QStringLiteral("Reminders paused");
-    if (in.state == QLatin1String("lost"))
+    if (in.state == ZoneState::lost)
         return QStringLiteral("Tracking paused");
-    if (in.stage == QLatin1String("green"))
+    if (in.stage == SetupStage::heightSetup)
         return QStringLiteral("Setup: comfortable height");
-    if (in.stage == QLatin1String("review"))
+    if (in.stage == SetupStage::review)
         return in.hasPersistenceMessage ? QStringLiteral("Height not saved") : QStringLiteral("Finishing height setup");
-    if (in.stage != QLatin1String("monitoring"))
+    if (in.stage != SetupStage::monitoring)
         return QStringLiteral("Setting up your zones");
     if (!in.hasPose && !in.bottomExitHeld)
         return QStringLiteral("Tracking paused");
-    if (in.state == QLatin1String("inside"))
+    if (in.state == ZoneState::inside)
         return QStringLiteral("Green: in your zone");
-    if (in.state == QLatin1String("yellow"))
+    if (in.state == ZoneState::yellow)
         return QStringLiteral("Yellow: near your edge");
-    if (in.state == QLatin1String("outside") || in.state == QLatin1String("alert"))
+    if (in.state == ZoneState::outside || in.state == ZoneState::alert)
         return QStringLiteral("Red: outside your zone");
     return QStringLiteral("Finding your position");
 }
 
 QString statusColorKey(const StatusInputs& in)
 {
-    const bool zoneState = in.state == QLatin1String("inside") || in.state == QLatin1String("yellow")
-        || in.state == QLatin1String("outside") || in.state == QLatin1String("alert");
-    const bool measuring = in.active && !in.loading && !in.paused && in.stage == QLatin1String("monitoring")
+    const bool zoneState = in.state == ZoneState::inside || in.state == ZoneState::yellow
+        || in.state == ZoneState::outside || in.state == ZoneState::alert;
+    const bool measuring = in.active && !in.loading && !in.paused && in.stage == SetupStage::monitoring
         && (in.hasPose || in.bottomExitHeld) && zoneState;
     if (!measuring || !in.score || !std::isfinite(*in.score))
         return QStringLiteral("neutral");

@@ -1,21 +1,21 @@
 #pragma once
 
+#include "model/CameraModel.h"
+
 #include <QString>
 
 #include <optional>
 
 namespace verticora {
 
-class CameraModel;
-
 // The model's published values the tray icon shows.
 struct StatusInputs {
     bool loading = false;
     bool active = false;
     bool paused = false;
-    QString pauseReason; // "user", "lent" or "locked" while paused
-    QString state;
-    QString stage;
+    std::optional<PauseReason> pauseReason; // set while paused
+    ZoneState state = ZoneState::idle;
+    SetupStage stage = SetupStage::idle;
     bool hasPersistenceMessage = false;
     bool hasPose = false;
     bool bottomExitHeld = false;

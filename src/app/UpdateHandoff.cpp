@@ -3,6 +3,7 @@
 #include "app/RunningProcess.h"
 #include "app/SingleInstance.h"
 #include "model/CameraModel.h"
+#include "model/ModelClock.h"
 #include "model/ModelTexts.h"
 #include "store/ControlFile.h"
 #include "store/DataFolder.h"
@@ -65,18 +66,127 @@ int fail(const QString& sentence, int status = 1)
 
 } // namespace
 
-LaunchHandoff takeUpdateHandoff(CameraModel& model)
+UpdateHandoff::UpdateHandoff(CameraModel& model, const QString& build, std::optional<qint32> processID,
+                             QObject* parent)
+    : QObject(parent), m_model(model),
+      m_store(std::make_unique<UpdateResumeStore>(
+          model.dataDirectory(), build.isEmpty() ? QStringLiteral("development") : build,
+          processID.value_or(static_cast<qint32>(::getpid())), [clock = model.clock()] { return clock->wallTime(); }))
 {
-    const std::optional<UpdateResumeReceipt> receipt = model.consumeUpdateResume();
-    if (!receipt) {
-        const bool refused = model.updateResumeStore().rejection().has_value();
-        return {refused ? LaunchHandoff::Kind::refused : LaunchHandoff::Kind::none, {}};
+    if (QCoreApplication::instance()) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+                &UpdateHandoff::prepareForTermination);
     }
+}
+
+UpdateHandoff::~UpdateHandoff() = default;
+
+void UpdateHandoff::setWindowContext(std::function<UpdateWindowContext()> context)
+{
+    m_windowContext = std::move(context);
+}
+
+UpdateSessionState UpdateHandoff::sessionState() const
+{
+    UpdateSessionState state;
+    if (m_windowContext) {
+        const UpdateWindowContext context = m_windowContext();
+        state.page = context.page;
+        state.controlsVisible = context.visible;
+    } else {
+        state.page = texts::text(rawName(m_model.controlsPage()));
+        state.controlsVisible = true;
+    }
+    const CameraSession& session = m_model.session();
+    if (m_model.setup().stage() == SetupStage::monitoring && session.active())
+        // A borrowed camera or a locked screen is no pause of the user's: the new build
+        // starts tracking and finds the camera or the screen as they are then.
+        state.mode = session.pauseReason() == PauseReason::user ? UpdateSessionMode::paused : UpdateSessionMode::tracking;
+    else
+        state.mode = session.active() || session.loading() ? UpdateSessionMode::setup : UpdateSessionMode::off;
+    state.cameraID = session.selectedID();
+    state.pauseUntilUnix = session.pauseUntil();
+    state.preferencesDigest = UpdateResumeStore::preferencesDigest(m_model.dataDirectory());
+    return state;
+}
+
+void UpdateHandoff::prepareForTermination()
+{
+    if (m_terminationHandled)
+        return;
+    m_terminationHandled = true;
+    const UpdateResumeStore::Preparation prepared = m_store->prepareForTermination(sessionState());
+    if (prepared.error)
+        m_model.setPersistenceMessage(texts::text(texts::couldNotPrepareResume) + *prepared.error);
+    m_model.stop(texts::text(texts::cameraOff));
+}
+
+void UpdateHandoff::cancel()
+{
+    m_store->cancel();
+}
+
+std::optional<UpdateResumeReceipt> UpdateHandoff::consume()
+{
+    UpdateResumeStore::Consumption consumed = m_store->consume();
+    if (consumed.claimError) {
+        m_model.setMessage(texts::text(texts::updateNotRestored));
+        return std::nullopt;
+    }
+    if (!consumed.receipt) {
+        if (const std::optional<QString>& rejection = m_store->rejection()) {
+            m_model.setMessage(texts::text(texts::updateInstalled) + *rejection
+                               + texts::text(texts::turnCameraOnWhenReady));
+        }
+        return std::nullopt;
+    }
+    return std::move(consumed.receipt);
+}
+
+LaunchHandoff UpdateHandoff::take()
+{
+    const std::optional<UpdateResumeReceipt> receipt = consume();
+    if (!receipt)
+        return {m_store->rejection() ? LaunchHandoff::Kind::refused : LaunchHandoff::Kind::none, {}};
     if (processRunning(receipt->request.sourcePID)) {
-        model.setMessage(texts::text(texts::previousInstanceClosing));
+        m_model.setMessage(texts::text(texts::previousInstanceClosing));
         return {LaunchHandoff::Kind::stillClosing, {}};
     }
     return {LaunchHandoff::Kind::resume, receipt->state};
+}
+
+void UpdateHandoff::resume(const UpdateSessionState& state, std::optional<bool> cameraAuthorized,
+                           std::optional<bool> cameraAvailable, std::function<void()> startCameraAction)
+{
+    if (!state.valid() || state.mode == UpdateSessionMode::off)
+        return;
+    if (state.mode == UpdateSessionMode::setup) {
+        m_model.setMessage(texts::text(texts::setupKept));
+        return;
+    }
+
+    const QString& selectedID = m_model.session().selectedID();
+    const std::optional<SavedCalibration> calibration = m_model.preferences().calibration(selectedID);
+    if (state.cameraID != selectedID || !calibration) {
+        m_model.showError(texts::text(texts::cameraSetupNotRestored));
+        return;
+    }
+    if (state.mode == UpdateSessionMode::paused) {
+        m_model.resumePausedAfterUpdate(*calibration, state.pauseUntilUnix,
+                                        {std::move(startCameraAction), cameraAuthorized, cameraAvailable});
+        return;
+    }
+
+    const bool authorized = cameraAuthorized.value_or(m_model.session().cameraAuthorized());
+    const bool available = cameraAvailable.value_or(m_model.session().selectedCameraConnected());
+    if (!authorized || !available) {
+        m_model.showError(texts::text(authorized ? texts::updateCameraUnavailable : texts::updateNeedsCameraAccess));
+        return;
+    }
+    if (startCameraAction)
+        startCameraAction();
+    else
+        m_model.startCamera(true);
 }
 
 QByteArray instanceIdentity(const QString& build)

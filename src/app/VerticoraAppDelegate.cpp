@@ -39,14 +39,15 @@ std::function<void()> weakly(VerticoraAppDelegate* delegate, void (VerticoraAppD
 } // namespace
 
 VerticoraAppDelegate::VerticoraAppDelegate(std::unique_ptr<CameraModel> model, Options options, QObject* parent)
-    : QObject(parent), m_model(std::move(model)), m_options(options)
+    : QObject(parent), m_model(std::move(model)),
+      m_handoff(std::make_unique<UpdateHandoff>(*m_model, options.build, options.processID)), m_options(options)
 {
     if (QCoreApplication::instance()) {
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
                 &VerticoraAppDelegate::applicationWillTerminate);
     }
     // Where the window stands travels with an update handoff.
-    m_model->setUpdateWindowContext([delegate = QPointer(this)] {
+    m_handoff->setWindowContext([delegate = QPointer(this)] {
         if (!delegate)
             return UpdateWindowContext{QStringLiteral("Posture"), false};
         const ControlsWindow* window = delegate->m_controlsWindow.get();
@@ -73,7 +74,7 @@ void VerticoraAppDelegate::applicationDidFinishLaunching()
 
 bool VerticoraAppDelegate::consumeUpdateHandoff()
 {
-    const LaunchHandoff handoff = takeUpdateHandoff(*m_model);
+    const LaunchHandoff handoff = m_handoff->take();
     m_metUpdateHandoff = handoff.met();
     switch (handoff.kind) {
     case LaunchHandoff::Kind::none:
@@ -88,18 +89,18 @@ bool VerticoraAppDelegate::consumeUpdateHandoff()
     m_model->setControlsPage(fromRawName<ControlsPage>(handoff.state.page.toStdString()).value_or(ControlsPage::posture));
     if (handoff.state.controlsVisible)
         showControls();
-    m_model->resumeAfterUpdate(handoff.state);
+    m_handoff->resume(handoff.state);
     return true;
 }
 
 void VerticoraAppDelegate::cancelPendingUpdateHandoff()
 {
-    m_model->updateResumeStore().cancel();
+    m_handoff->cancel();
 }
 
 void VerticoraAppDelegate::writeUpdateHandoffReceipt()
 {
-    m_model->prepareForApplicationTermination();
+    m_handoff->prepareForTermination();
 }
 
 void VerticoraAppDelegate::applicationShouldHandleReopen()
@@ -207,8 +208,8 @@ void VerticoraAppDelegate::applicationWillTerminate()
     if (m_terminated)
         return;
     m_terminated = true;
-    // The model closes and writes the day's progress and hides the reminders itself when
-    // the application quits.
+    // Stopping the camera for the receipt closes and writes the day's progress and hides
+    // the reminders.
     writeUpdateHandoffReceipt();
     if (m_statusItem)
         m_statusItem->remove();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QRect>
 
 #include <cstdint>
@@ -13,10 +14,15 @@ namespace verticora {
 class CameraModel;
 class ControlsWindow;
 class StatusItem;
+class UpdateHandoff;
 
 struct AppDelegateOptions {
     // False leaves the tray alone (tests, benchmarks).
     bool installsStatusItem = true;
+    // The running build, compared across an update handoff; "development" when empty.
+    QString build;
+    // This process's ID for the update handoff; tests play two instances in one process.
+    std::optional<qint32> processID;
 };
 
 // The application on the main thread: owns the one model, the tray icon and the
@@ -32,6 +38,7 @@ public:
     ~VerticoraAppDelegate() override;
 
     [[nodiscard]] CameraModel& model() const { return *m_model; }
+    [[nodiscard]] UpdateHandoff& updateHandoff() const { return *m_handoff; }
     [[nodiscard]] ControlsWindow* controlsWindow() const { return m_controlsWindow.get(); }
     [[nodiscard]] StatusItem* statusItem() const { return m_statusItem.get(); }
     [[nodiscard]] std::uint64_t controlsPresenceGeneration() const { return m_controlsPresenceGeneration; }
@@ -70,6 +77,7 @@ private:
     [[nodiscard]] static QRect keptOnPrimaryScreen(const QRect& frame);
 
     std::unique_ptr<CameraModel> m_model;
+    std::unique_ptr<UpdateHandoff> m_handoff;
     Options m_options;
     std::unique_ptr<ControlsWindow> m_controlsWindow;
     std::unique_ptr<StatusItem> m_statusItem;

@@ -111,9 +111,9 @@ QString initialCamera(const CameraModel& model, const CommandLineOptions& option
 {
     if (options.camera)
         return *options.camera;
-    if (!model.selectedID().isEmpty())
-        return model.selectedID();
-    return model.cameras().isEmpty() ? QString() : model.cameras().front().id;
+    if (!model.session().selectedID().isEmpty())
+        return model.session().selectedID();
+    return model.session().cameras().isEmpty() ? QString() : model.session().cameras().front().id;
 }
 
 // Asks a running instance for the same data folder to show itself. True when this launch
@@ -212,12 +212,20 @@ int main(int argc, char** argv)
     std::unique_ptr<DesktopSession> desktop;
     if (!options.headless)
         desktop = std::make_unique<DesktopSession>();
-    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock, build);
+    auto ownModel = makeApplicationModel(folder, std::move(capture), desktop.get(), clock);
     CameraModel& model = *ownModel;
-    // The window and the tray own the model; a run without a display keeps it here.
+    // The window and the tray own the model and its update handoff; a run without a
+    // display keeps them here.
     std::unique_ptr<VerticoraAppDelegate> delegate;
-    if (!options.headless)
-        delegate = std::make_unique<VerticoraAppDelegate>(std::move(ownModel));
+    std::unique_ptr<UpdateHandoff> ownHandoff;
+    if (!options.headless) {
+        AppDelegateOptions delegateOptions;
+        delegateOptions.build = build;
+        delegate = std::make_unique<VerticoraAppDelegate>(std::move(ownModel), delegateOptions);
+    } else {
+        ownHandoff = std::make_unique<UpdateHandoff>(model, build);
+    }
+    UpdateHandoff& handoff = delegate ? delegate->updateHandoff() : *ownHandoff;
 
     SystemSleepWatcher sleep;
     QObject::connect(&sleep, &SystemSleepWatcher::aboutToSleep, &model, &CameraModel::systemWillSleep);
@@ -268,10 +276,10 @@ int main(int argc, char** argv)
         delegate->applicationDidFinishLaunching();
         followsHandoff = delegate->metUpdateHandoff();
     } else {
-        const LaunchHandoff handoff = takeUpdateHandoff(model);
-        if (handoff.kind == LaunchHandoff::Kind::resume)
-            model.resumeAfterUpdate(handoff.state);
-        followsHandoff = handoff.met();
+        const LaunchHandoff launch = handoff.take();
+        if (launch.kind == LaunchHandoff::Kind::resume)
+            handoff.resume(launch.state);
+        followsHandoff = launch.met();
     }
     if (!followsHandoff) {
         if (replay) {

@@ -15,7 +15,6 @@
 #include "store/ProgressStore.h"
 #include "store/TrackingPerformance.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
@@ -23,8 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-#include <unistd.h>
 
 namespace verticora {
 
@@ -34,8 +31,6 @@ constexpr double progressSaveInterval = 30.0;
 constexpr double progressPublishInterval = 1.0;
 constexpr int housekeepingMilliseconds = 300;
 constexpr double staleCameraSeconds = 0.65;
-constexpr double defaultSmokeDepth = 8;
-constexpr double maximumSmokeDepth = 10;
 
 std::shared_ptr<DiagnosticVisualPolicy> makeDiagnostics(const std::shared_ptr<const ModelClock>& clock)
 {
@@ -47,37 +42,24 @@ void registerMetaTypes()
 {
     qRegisterMetaType<CameraChoice>();
     qRegisterMetaType<ControlsPage>();
-    qRegisterMetaType<ReminderMode>();
-    qRegisterMetaType<EdgeEffectStyle>();
-    qRegisterMetaType<LiveChartMotion>();
-    qRegisterMetaType<MenuBarStyle>();
 }
 
 } // namespace
 
-QString pauseReasonName(PauseReason reason)
-{
-    switch (reason) {
-    case PauseReason::lent:
-        return QStringLiteral("lent");
-    case PauseReason::locked:
-        return QStringLiteral("locked");
-    case PauseReason::user:
-        break;
-    }
-    return QStringLiteral("user");
-}
-
 CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, CameraModelOptions options,
                          QObject* parent)
-    : QObject(parent), m_store(std::move(store)), m_options(options),
+    : QObject(parent), m_store(std::move(store)), m_options(options), m_changes(new ChangeBatch(this)),
       m_clock(services.clock ? std::move(services.clock) : std::make_shared<SystemClock>()),
       m_diagnostics(makeDiagnostics(m_clock)),
-      m_liveScore(std::make_unique<LiveScoreStore>()), m_session(std::move(services.capture)),
-      m_alerts(std::move(services.alerts)), m_runToken(std::make_shared<CameraRunToken>()),
+      m_liveScore(std::make_unique<LiveScoreStore>()), m_capture(std::move(services.capture)),
+      m_alerts(std::move(services.alerts)),
+      m_display(new DisplaySettings(*m_alerts, *m_changes, [this] { persistSettings(false); }, this)),
+      m_session(new CameraSession(*m_capture, *m_changes, this)), m_setup(new HeightSetup(*m_changes, this)),
+      m_runToken(std::make_shared<CameraRunToken>()),
       m_subjectToken(std::make_shared<CameraRunToken>())
 {
     registerMetaTypes();
+    connect(m_changes, &ChangeBatch::changed, this, &CameraModel::changed);
     m_displayedDay = DailyProgressCalendar::dateID(m_clock->wallTime());
     m_message = texts::text(texts::chooseCamera) + texts::text(platformTexts.videoStaysLocal);
     m_trackingGuidance = texts::text(texts::initialGuidance);
@@ -87,9 +69,6 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
     m_progressStore = std::make_unique<ProgressStore>(
         m_dataDirectory + QStringLiteral("/") + QString::fromLatin1(dailyProgressFileName),
         [clock] { return clock->wallTime(); }, maximumTrackingGap, progressSaveInterval, progressPublishInterval);
-    m_updateResumeStore = std::make_unique<UpdateResumeStore>(
-        m_dataDirectory, m_options.updateBuild.isEmpty() ? QStringLiteral("development") : m_options.updateBuild,
-        m_options.processID.value_or(static_cast<qint32>(::getpid())), [clock] { return clock->wallTime(); });
 
     // The reminders follow the diagnostic lease's visual mode and present again whenever
     // it changes; the lease starts being read once the samples have their folder.
@@ -102,7 +81,8 @@ CameraModel::CameraModel(PreferencesStore store, CameraModelServices services, C
 
     startCaptureThread(std::move(services.makeLandmarkRequest));
     loadPreferences();
-    pushDisplaySettings();
+    // Without a readable record the defaults are shown.
+    m_display->load(m_preferences);
     if (m_options.observesLifecycle)
         refreshCameras();
     refreshSavedState(true);
@@ -124,7 +104,7 @@ CameraModel::~CameraModel()
     closeStoreIntervals(true);
     // The session stops delivering before the worker that receives its frames goes away;
     // work still queued for the capture thread is dropped with it.
-    m_session->shutDown();
+    m_capture->shutDown();
     m_captureThread->quit();
     m_captureThread->wait(); // the worker is deleted on its own thread as that ends
     m_worker = nullptr;
@@ -144,7 +124,7 @@ void CameraModel::startCaptureThread(std::function<std::unique_ptr<FaceLandmarkR
     callbacks.availability = [this, queue = m_fromCapture](std::int64_t generation, CameraAvailability availability) {
         queue->post([this, generation, availability] { cameraAvailabilityChanged(generation, availability); });
     };
-    m_worker = new CaptureWorker(*m_session, m_runToken, m_clock, m_diagnostics,
+    m_worker = new CaptureWorker(*m_capture, m_runToken, m_clock, m_diagnostics,
                                  makeLandmarkRequest ? makeLandmarkRequest() : nullptr, std::move(callbacks));
     m_captureThread = std::make_unique<QThread>();
     m_captureThread->setObjectName(QStringLiteral("Verticora.camera"));
@@ -167,13 +147,9 @@ void CameraModel::drainCaptureQueue(bool applyResults)
 
 void CameraModel::observeLifecycle()
 {
-    connect(m_session.get(), &CaptureService::devicesChanged, this, &CameraModel::refreshCameras);
-    connect(m_session.get(), &CaptureService::runtimeError, this,
+    connect(m_capture.get(), &CaptureService::devicesChanged, this, &CameraModel::refreshCameras);
+    connect(m_capture.get(), &CaptureService::runtimeError, this,
             [this] { stop(texts::text(texts::interrupted)); });
-    if (QCoreApplication::instance()) {
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-                &CameraModel::prepareForApplicationTermination);
-    }
     if (m_options.runsHousekeepingTimer) {
         m_housekeeping = new QTimer(this);
         m_housekeeping->setInterval(housekeepingMilliseconds);
@@ -184,28 +160,9 @@ void CameraModel::observeLifecycle()
 
 // Published properties.
 
-void CameraModel::openBatch()
-{
-    if (m_batchOpen)
-        return;
-    m_batchOpen = true;
-    emit willChange();
-    QMetaObject::invokeMethod(this, [this] { m_batchOpen = false; }, Qt::QueuedConnection);
-}
-
 QVariant CameraModel::scoreValue() const
 {
     return m_score ? QVariant(*m_score) : QVariant();
-}
-
-QVariant CameraModel::pauseUntilValue() const
-{
-    return m_pauseUntil ? QVariant(*m_pauseUntil) : QVariant();
-}
-
-QString CameraModel::pauseReasonValue() const
-{
-    return m_pauseReason ? pauseReasonName(*m_pauseReason) : QString();
 }
 
 QVariant CameraModel::persistenceMessageValue() const
@@ -215,69 +172,7 @@ QVariant CameraModel::persistenceMessageValue() const
 
 void CameraModel::setControlsPage(ControlsPage page)
 {
-    publish(m_controlsPage, page, &CameraModel::controlsPageChanged);
-}
-
-void CameraModel::setReminderMode(ReminderMode mode)
-{
-    publish(m_reminderMode, mode, &CameraModel::reminderModeChanged);
-}
-
-void CameraModel::setEdgeEffectStyle(EdgeEffectStyle style)
-{
-    if (style == m_edgeEffectStyle)
-        return;
-    publish(m_edgeEffectStyle, style, &CameraModel::edgeEffectStyleChanged);
-    m_alerts->setEdgeEffectStyle(style);
-}
-
-void CameraModel::setLiveChartMotion(LiveChartMotion motion)
-{
-    publish(m_liveChartMotion, motion, &CameraModel::liveChartMotionChanged);
-}
-
-void CameraModel::setMenuBarStyle(MenuBarStyle style)
-{
-    publish(m_menuBarStyle, style, &CameraModel::menuBarStyleChanged);
-}
-
-void CameraModel::setYellow(double yellow)
-{
-    publish(m_yellow, yellow, &CameraModel::yellowChanged);
-}
-
-void CameraModel::setRed(double red)
-{
-    publish(m_red, red, &CameraModel::redChanged);
-}
-
-void CameraModel::setDelay(double delay)
-{
-    publish(m_delay, delay, &CameraModel::delayChanged);
-}
-
-void CameraModel::setSmokeDepth(double depth)
-{
-    if (!std::isfinite(depth))
-        return;
-    const double clamped = std::clamp(depth, 0.0, maximumSmokeDepth);
-    if (clamped == m_smokeDepth)
-        return;
-    publish(m_smokeDepth, clamped, &CameraModel::smokeDepthChanged);
-    m_alerts->setSmokeDepthScale(clamped);
-    persistSettings(false);
-}
-
-void CameraModel::setRedAlertEnabled(bool on)
-{
-    if (on == m_redAlertEnabled)
-        return;
-    publish(m_redAlertEnabled, on, &CameraModel::redAlertEnabledChanged);
-    if (m_alerts->redAlertEnabled() != on) {
-        m_alerts->setRedAlertEnabled(on);
-        m_alerts->presentCurrent();
-    }
-    persistSettings(false);
+    publish(m_controlsPage, page);
 }
 
 // Preferences.
@@ -296,92 +191,66 @@ void CameraModel::loadPreferences()
         return;
     m_preferences = *loaded.preferences;
     const PosturePreferences& p = m_preferences;
-    m_redAlertEnabled = p.redAlertEnabled.value_or(true);
-    m_liveChartMotion = LiveChartMotion::responsive;
-    if (p.liveChartMotion) {
-        m_liveChartMotion = fromRawName<LiveChartMotion>(p.liveChartMotion->toStdString()).value_or(
-            LiveChartMotion::responsive);
-    }
-    m_menuBarStyle = MenuBarStyle::color;
-    m_edgeEffectStyle = p.edgeEffectStyle.value_or(EdgeEffectStyle::tide);
-    // Every smoke variant of older versions is shown as the one smoke reminder.
-    m_reminderMode = p.reminderMode == ReminderMode::menuBar ? ReminderMode::menuBar : ReminderMode::smoke;
-    m_smokeDepth = std::clamp(p.smokeDepth.value_or(defaultSmokeDepth), 0.0, maximumSmokeDepth);
-    m_selectedID = p.selectedCameraID.value_or(QString());
-    m_delay = p.delay;
-    m_yellow = p.yellow;
-    m_red = p.red;
-}
-
-void CameraModel::pushDisplaySettings()
-{
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
-    m_alerts->setEdgeEffectStyle(m_edgeEffectStyle);
-    if (m_alerts->redAlertEnabled() != m_redAlertEnabled) {
-        m_alerts->setRedAlertEnabled(m_redAlertEnabled);
-        m_alerts->presentCurrent();
-    }
+    m_session->setSelectedID(p.selectedCameraID.value_or(QString()));
+    m_setup->setDelay(p.delay);
+    m_setup->setYellow(p.yellow);
+    m_setup->setRed(p.red);
 }
 
 void CameraModel::refreshSavedState(bool loadBoundaries)
 {
-    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_selectedID);
-    publish(m_hasSavedCalibration, calibration.has_value(), &CameraModel::hasSavedCalibrationChanged);
+    const std::optional<SavedCalibration> calibration = m_preferences.calibration(m_session->selectedID());
+    publish(m_hasSavedCalibration, calibration.has_value());
     if (!loadBoundaries)
         return;
-    setYellow(calibration ? calibration->yellow : m_preferences.yellow);
-    setRed(calibration ? calibration->red : m_preferences.red);
+    m_setup->setYellow(calibration ? calibration->yellow : m_preferences.yellow);
+    m_setup->setRed(calibration ? calibration->red : m_preferences.red);
 }
 
 void CameraModel::persistSettings(bool includeConfirmedBaseline)
 {
     PosturePreferences& p = m_preferences;
-    p.liveChartMotion = texts::text(rawName(m_liveChartMotion));
-    p.menuBarStyle = texts::text(rawName(MenuBarStyle::color));
-    p.redAlertEnabled = m_redAlertEnabled;
-    p.edgeEffectStyle = m_edgeEffectStyle;
-    p.reminderMode = m_reminderMode;
-    p.smokeDepth = m_smokeDepth;
-    p.selectedCameraID = m_selectedID.isEmpty() ? std::nullopt : std::optional(m_selectedID);
-    if (isValidDelay(m_delay))
-        p.delay = m_delay;
+    m_display->storeInto(p);
+    p.selectedCameraID = m_session->selectedID().isEmpty() ? std::nullopt : std::optional(m_session->selectedID());
+    if (isValidDelay(m_setup->delay()))
+        p.delay = m_setup->delay();
 
     // A setup in progress never overwrites the saved levels.
-    const bool levelsMayChange = includeConfirmedBaseline || m_stage == QLatin1String("monitoring") || !m_active;
-    if (levelsMayChange && isValidThresholdPair(m_yellow, m_red)) {
-        p.yellow = m_yellow;
-        p.red = m_red;
+    const bool levelsMayChange =
+        includeConfirmedBaseline || m_setup->stage() == SetupStage::monitoring || !m_session->active();
+    if (levelsMayChange && isValidThresholdPair(m_setup->yellow(), m_setup->red())) {
+        p.yellow = m_setup->yellow();
+        p.red = m_setup->red();
         const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_selectedID.isEmpty()) {
+        if (includeConfirmedBaseline && baseline && baseline->valid() && !m_session->selectedID().isEmpty()) {
             SavedCalibration calibration;
-            calibration.cameraID = m_selectedID;
+            calibration.cameraID = m_session->selectedID();
             const PoseCoreVector core = baseline->coreVector();
             calibration.baseline.assign(core.begin(), core.end());
-            calibration.yellow = m_yellow;
-            calibration.red = m_red;
+            calibration.yellow = m_setup->yellow();
+            calibration.red = m_setup->red();
             calibration.landmarkHeight = baseline->landmarkHeight;
-            p.calibrations[m_selectedID] = calibration;
-        } else if (!m_previousCalibration) {
-            if (std::optional<SavedCalibration> existing = p.calibration(m_selectedID)) {
-                existing->yellow = m_yellow;
-                existing->red = m_red;
-                p.calibrations[m_selectedID] = *existing;
+            p.calibrations[m_session->selectedID()] = calibration;
+        } else if (!m_setup->previousCalibration()) {
+            if (std::optional<SavedCalibration> existing = p.calibration(m_session->selectedID())) {
+                existing->yellow = m_setup->yellow();
+                existing->red = m_setup->red();
+                p.calibrations[m_session->selectedID()] = *existing;
             }
         }
     }
 
     if (const std::optional<PreferencesFailure> failure = m_store.save(m_preferences)) {
         m_showingLoadFailure = false;
-        publish(m_hasSavedCalibration, false, &CameraModel::hasSavedCalibrationChanged);
-        publish(m_persistenceMessage, std::optional(PreferencesStore::saveFailureMessage(*failure)),
-                &CameraModel::persistenceMessageChanged);
+        publish(m_hasSavedCalibration, false);
+        publish(m_persistenceMessage, std::optional(PreferencesStore::saveFailureMessage(*failure)));
         return;
     }
     // The load failure asks the user to set their zones again; it stays in view until
     // they have, rather than vanishing with the first save of a setting.
     if (!m_showingLoadFailure || includeConfirmedBaseline) {
         m_showingLoadFailure = false;
-        publish(m_persistenceMessage, std::optional<QString>(), &CameraModel::persistenceMessageChanged);
+        publish(m_persistenceMessage, std::optional<QString>());
     }
     refreshSavedState(false);
 }
@@ -393,8 +262,10 @@ void CameraModel::housekeepingTick()
     const double wallTime = m_clock->wallTime();
     pollPause(wallTime);
 
-    m_performance->report({m_active, m_paused, m_hasPose && m_score.has_value() && !m_paused, m_stage, m_state,
-                           m_engine.alert(), m_bottomExitHeld, m_menuBarStyle});
+    const bool valid = m_hasPose && m_score.has_value() && !m_session->paused();
+    m_performance->report({m_session->active(), m_session->paused(), valid,
+                           texts::text(setupStageName(m_setup->stage())), texts::text(zoneStateName(m_state)),
+                           m_engine.alert(), m_bottomExitHeld, m_display->menuBarStyle()});
 
     const QString today = DailyProgressCalendar::dateID(wallTime);
     if (today != m_displayedDay) {
@@ -403,14 +274,14 @@ void CameraModel::housekeepingTick()
     }
 
     const double uptime = m_clock->uptime();
-    if (m_active && !m_paused && uptime - m_lastAnalysisTime > staleCameraSeconds)
+    if (m_session->active() && !m_session->paused() && uptime - m_lastAnalysisTime > staleCameraSeconds)
         receive(std::nullopt, uptime, FaceLossReason::cameraStale, false);
 }
 
 void CameraModel::closeStoreIntervals(bool flush)
 {
     const double wallTime = m_clock->wallTime();
-    m_progressStore->record(std::nullopt, m_yellow, m_red, wallTime, false);
+    m_progressStore->record(std::nullopt, m_setup->yellow(), m_setup->red(), wallTime, false);
     if (flush)
         m_progressStore->flush();
     // The live score marks a gap at once with the neutral levels.

@@ -42,12 +42,13 @@ QList<QPointF> toPoints(const std::vector<Point>& points)
 
 void CameraModel::handleAnalysis(FrameAnalysis analysis)
 {
-    if (!m_active || m_paused || m_generation != analysis.generation || m_subjectToken->value() != analysis.subject)
+    if (!m_session->active() || m_session->paused() || m_generation != analysis.generation
+        || m_subjectToken->value() != analysis.subject)
         return;
     m_trackingGuidance = QString::fromStdString(analysis.guidance);
     if (analysis.previewAttached)
-        publish(m_landmarks, toPoints(analysis.points), &CameraModel::landmarksChanged);
-    publish(m_frameAspect, analysis.aspect, &CameraModel::frameAspectChanged);
+        publish(m_landmarks, toPoints(analysis.points));
+    publish(m_frameAspect, analysis.aspect);
 
     receive(analysis.features, analysis.time, analysis.loss, true);
 
@@ -74,9 +75,9 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
     if (pose)
         m_lastFrame = time;
     m_pose = pose;
-    publish(m_hasPose, pose.has_value(), &CameraModel::hasPoseChanged);
+    publish(m_hasPose, pose.has_value());
 
-    if (!m_paused) {
+    if (!m_session->paused()) {
         if (!pose)
             receiveWithoutPose(time, loss, fromCameraFrame, previous);
         else if (receiveReacquisition(time, previous))
@@ -87,28 +88,27 @@ void CameraModel::receive(const std::optional<PoseFeatures>& features, double ti
 
 void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool fromCameraFrame, double previous)
 {
-    const bool reviewing = m_stage == QLatin1String("monitoring") || m_stage == QLatin1String("review");
+    const bool reviewing = m_setup->heightCaptured();
     if (loss == FaceLossReason::bottom && reviewing) {
         if (const std::optional<ZoneResult> held = m_engine.holdBottomExit(time)) {
             // The face left through the bottom while red: keep counting towards the reminder.
-            publish(m_bottomExitHeld, true, &CameraModel::bottomExitHeldChanged);
+            publish(m_bottomExitHeld, true);
             m_awaitingReacquisition = false;
             m_reacquiredSince.reset();
             m_lossSince.reset();
-            publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-            publish(m_score, held->score, &CameraModel::scoreChanged);
-            publish(m_state, stateName(held->state), &CameraModel::stateChanged);
-            publish(m_warningProgress, held->warningProgress, &CameraModel::warningProgressChanged);
-            m_setupCheck.lowerSince.reset();
-            m_setupCheck.lastTime.reset();
-            publish(m_message, texts::text(texts::movedBelowCamera), &CameraModel::messageChanged);
+            publish(m_landmarks, QList<QPointF>());
+            publish(m_score, held->score);
+            publish(m_state, held->state);
+            publish(m_warningProgress, held->warningProgress);
+            m_setup->interruptCheck();
+            publish(m_message, texts::text(texts::movedBelowCamera));
             if (m_options.presentsVisuals)
                 presentResult(*held, true, false, true); // the face is out of view but the episode goes on
             return;
         }
     }
 
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     sendAnalysisInterval(monitoringInterval);
     if (!m_lossSince)
         m_lossSince = time;
@@ -121,25 +121,24 @@ void CameraModel::receiveWithoutPose(double time, FaceLossReason loss, bool from
         m_reacquiredSince.reset();
     }
 
-    publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+    publish(m_landmarks, QList<QPointF>());
+    publish(m_warningProgress, 0.0);
+    publish(m_score, std::optional<double>());
     (void)m_engine.update(std::nullopt, time);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    m_setupCheck.lowerSince.reset();
-    m_setupCheck.lastTime.reset();
+    m_setup->setProgress(0.0);
+    m_setup->interruptCheck();
     hideAlerts();
 
     if (time - *m_lossSince >= lostAfterSeconds) {
-        publish(m_state, QStringLiteral("lost"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::trackingLost), &CameraModel::messageChanged);
+        publish(m_state, ZoneState::lost);
+        publish(m_message, texts::text(texts::trackingLost));
     }
 }
 
 bool CameraModel::receiveReacquisition(double time, double previous)
 {
     if (m_bottomExitHeld) {
-        publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+        publish(m_bottomExitHeld, false);
         m_awaitingReacquisition = false;
         m_reacquiredSince.reset();
     }
@@ -151,7 +150,7 @@ bool CameraModel::receiveReacquisition(double time, double previous)
             m_reacquiredSince = time;
         if (time - *m_reacquiredSince < reacquisitionSeconds) {
             // A face must be seen steadily before tracking resumes.
-            publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+            publish(m_hasPose, false);
             hideAlerts();
             return false;
         }
@@ -160,21 +159,21 @@ bool CameraModel::receiveReacquisition(double time, double previous)
         m_engine.clearRedEpisode();
     }
     m_lossSince.reset();
-    if (m_state == QLatin1String("lost"))
-        publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+    if (m_state == ZoneState::lost)
+        publish(m_state, ZoneState::ready);
     return true;
 }
 
 void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 {
-    if (m_stage == QLatin1String("green") && m_capturing) {
+    if (m_setup->stage() == SetupStage::heightSetup && m_setup->capturing()) {
         receiveCapture(pose, time);
     } else if (!m_engine.baseline()) {
-        publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::setHeightFirst), &CameraModel::messageChanged);
-    } else if (m_stage == QLatin1String("review")) {
+        publish(m_state, ZoneState::ready);
+        publish(m_message, texts::text(texts::setHeightFirst));
+    } else if (m_setup->stage() == SetupStage::review) {
         receiveReview(pose, time);
-    } else if (m_stage == QLatin1String("monitoring")) {
+    } else if (m_setup->stage() == SetupStage::monitoring) {
         receiveMonitoring(pose, time);
     }
 }
@@ -182,10 +181,9 @@ void CameraModel::receiveByStage(const PoseFeatures& pose, double time)
 void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_progress, result.progress, &CameraModel::progressChanged);
+    m_setup->setProgress(result.progress);
     if (!result.calibrated) {
-        publish(m_message, texts::text(result.calibrationRestarted ? texts::captureRestarted : texts::captureHold),
-                &CameraModel::messageChanged);
+        publish(m_message, texts::text(result.calibrationRestarted ? texts::captureRestarted : texts::captureHold));
         return;
     }
     onCaptureQueue([](CaptureWorker& worker) {
@@ -193,55 +191,50 @@ void CameraModel::receiveCapture(const PoseFeatures& pose, double time)
         worker.configureCaptureRate(false);
     });
     if (m_engine.baseline()->landmarkHeight) {
-        setYellow(0.45);
-        setRed(0.85);
+        m_setup->setYellow(0.45);
+        m_setup->setRed(0.85);
     }
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_stage, QStringLiteral("review"), &CameraModel::stageChanged);
-    publish(m_score, std::optional(0.0), &CameraModel::scoreChanged);
-    publish(m_state, QStringLiteral("inside"), &CameraModel::stateChanged);
-    restartSetupCheck();
-    m_reviewThresholds = {m_yellow, m_red};
+    m_setup->setCapturing(false);
+    m_setup->setProgress(0.0);
+    m_setup->setStage(SetupStage::review);
+    publish(m_score, std::optional(0.0));
+    publish(m_state, ZoneState::inside);
+    m_setup->beginCheck();
     confirm();
 }
 
 void CameraModel::receiveReview(const PoseFeatures& pose, double time)
 {
-    refreshSetupCheckThresholds();
+    m_setup->followLevels();
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_score, result.score, &CameraModel::scoreChanged);
-    publish(m_state, stateName(result.state), &CameraModel::stateChanged);
-    publish(m_warningProgress, result.warningProgress, &CameraModel::warningProgressChanged);
+    publish(m_score, result.score);
+    publish(m_state, result.state);
+    publish(m_warningProgress, result.warningProgress);
     if (result.score) {
-        m_setupCheck.update(*result.score, m_yellow, m_red, time);
-        publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)),
-                &CameraModel::setupCheckPhaseChanged);
+        m_setup->updateCheck(*result.score, time);
     }
-    publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup),
-            &CameraModel::messageChanged);
+    publish(m_message, texts::text(m_persistenceMessage ? texts::heightNotSaved : texts::finishingSetup));
     if (!m_options.presentsVisuals)
         return;
     if (m_persistenceMessage) {
         hideAlerts();
         return;
     }
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
-    presentResult(result, true, m_paused, m_hasPose);
+    m_alerts->setSmokeDepthScale(m_display->smokeDepth());
+    presentResult(result, true, m_session->paused(), m_hasPose);
 }
 
 void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
 {
     const ZoneResult result = m_engine.update(pose, time);
-    publish(m_state, stateName(result.state), &CameraModel::stateChanged);
-    publish(m_score, result.score, &CameraModel::scoreChanged);
-    publish(m_warningProgress, result.warningProgress, &CameraModel::warningProgressChanged);
+    publish(m_state, result.state);
+    publish(m_score, result.score);
+    publish(m_warningProgress, result.warningProgress);
 
     const double interval =
-        AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_yellow);
-    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_yellow, red = m_red](CaptureWorker& worker) {
-        worker.applyMonitoring(interval, baseline, yellow, red);
-    });
+        AnalysisCadence::monitoringSpacing(result.state == ZoneState::inside, result.score, m_setup->yellow());
+    onCaptureQueue([interval, baseline = m_engine.baseline(), yellow = m_setup->yellow(),
+                    red = m_setup->red()](CaptureWorker& worker) { worker.applyMonitoring(interval, baseline, yellow, red); });
 
     std::string_view sentence = texts::belowRed;
     if (result.state == ZoneState::inside)
@@ -250,12 +243,12 @@ void CameraModel::receiveMonitoring(const PoseFeatures& pose, double time)
         sentence = texts::aLittleLower;
     else if (result.state == ZoneState::lost)
         sentence = texts::trackingLost; // the height could not be measured, not a sink
-    publish(m_message, texts::text(sentence), &CameraModel::messageChanged);
+    publish(m_message, texts::text(sentence));
 
     if (!m_options.presentsVisuals)
         return;
-    m_alerts->setSmokeDepthScale(m_smokeDepth);
-    presentResult(result, m_stage == QLatin1String("monitoring"), m_paused, m_hasPose);
+    m_alerts->setSmokeDepthScale(m_display->smokeDepth());
+    presentResult(result, m_setup->stage() == SetupStage::monitoring, m_session->paused(), m_hasPose);
 }
 
 void CameraModel::presentResult(const ZoneResult& result, bool monitoring, bool paused, bool tracking)
@@ -274,12 +267,12 @@ void CameraModel::hideAlerts()
 
 void CameraModel::recordReading(double time)
 {
-    const bool eligible =
-        m_active && m_stage == QLatin1String("monitoring") && !m_paused && m_hasPose && m_score.has_value();
-    m_performance->record(eligible, m_state, time);
+    const bool eligible = m_session->active() && m_setup->stage() == SetupStage::monitoring && !m_session->paused()
+        && m_hasPose && m_score.has_value();
+    m_performance->record(eligible, stateName(m_state), time);
     const double wallTime = m_clock->wallTime();
-    m_progressStore->record(m_score, m_yellow, m_red, wallTime, eligible);
-    m_liveScore->record(m_score, m_yellow, m_red, wallTime, eligible);
+    m_progressStore->record(m_score, m_setup->yellow(), m_setup->red(), wallTime, eligible);
+    m_liveScore->record(m_score, m_setup->yellow(), m_setup->red(), wallTime, eligible);
 }
 
 void CameraModel::sendAnalysisInterval(double interval)
@@ -290,7 +283,7 @@ void CameraModel::sendAnalysisInterval(double interval)
 void CameraModel::resetSubject()
 {
     const std::int64_t subject = m_subjectToken->increment();
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
+    publish(m_bottomExitHeld, false);
     onCaptureQueue([subject](CaptureWorker& worker) { worker.resetSubject(subject); });
 }
 

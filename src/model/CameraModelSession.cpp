@@ -12,43 +12,20 @@ namespace verticora {
 
 void CameraModel::refreshCameras()
 {
-    const QList<CameraDevice> devices = m_session->discoverDevices();
-    QList<CameraChoice> choices;
-    for (const CameraDevice& device : devices)
-        choices.append({device.uniqueID, device.localizedName});
-    publish(m_cameras, choices, &CameraModel::camerasChanged);
-
-    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID) && (m_active || m_loading))
+    m_session->refreshCameras();
+    const CameraSession& camera = *m_session;
+    if (!camera.selectedID().isEmpty() && !camera.selectedAvailable() && (camera.active() || camera.loading()))
         stop(texts::text(texts::cameraDisconnected));
-    if (m_selectedID.isEmpty()) {
-        for (const CameraDevice& device : devices) {
-            if (device.localizedName.contains(QLatin1String("Studio Display"), Qt::CaseInsensitive)) {
-                publish(m_selectedID, device.uniqueID, &CameraModel::selectedIDChanged);
-                break;
-            }
-        }
-    }
-    if (!m_selectedID.isEmpty() && !deviceAvailable(m_selectedID)) {
-        choices.append({m_selectedID, texts::text(texts::cameraUnavailableName)});
-        publish(m_cameras, choices, &CameraModel::camerasChanged);
-    }
-}
-
-bool CameraModel::deviceAvailable(const QString& id) const
-{
-    return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const CameraChoice& c) {
-        return c.id == id && c.name != texts::text(texts::cameraUnavailableName);
-    });
 }
 
 void CameraModel::select(const QString& id)
 {
-    if (id == m_selectedID)
+    if (id == m_session->selectedID())
         return;
     stop(texts::text(texts::cameraChanged));
-    publish(m_selectedID, id, &CameraModel::selectedIDChanged);
-    setYellow(m_preferences.yellow);
-    setRed(m_preferences.red);
+    m_session->setSelectedID(id);
+    m_setup->setYellow(m_preferences.yellow);
+    m_setup->setRed(m_preferences.red);
     refreshSavedState(true);
     persistSettings(false);
 }
@@ -56,51 +33,48 @@ void CameraModel::select(const QString& id)
 void CameraModel::setCameraEnabled(bool on)
 {
     if (!on) {
-        if (m_active || m_loading)
+        if (m_session->active() || m_session->loading())
             stop(texts::text(texts::cameraOff));
         return;
     }
-    if (m_active && m_paused)
+    if (m_session->active() && m_session->paused())
         togglePause();
-    else if (!m_active && !m_loading)
+    else if (!m_session->active() && !m_session->loading())
         startCamera(true);
 }
 
 void CameraModel::startCamera(bool resumeSaved)
 {
-    if (m_active || m_loading)
+    if (m_session->active() || m_session->loading())
         return;
     m_updatePause.reset();
     resetSubject();
     m_generation = m_runToken->increment();
     m_startResumesSaved = resumeSaved;
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_loading, true, &CameraModel::loadingChanged);
-    publish(m_message, texts::text(texts::waitingForPermission), &CameraModel::messageChanged);
+    publish(m_warningProgress, 0.0);
+    m_session->setLoading(true);
+    publish(m_message, texts::text(texts::waitingForPermission));
 
-    continueStart(!m_session->accessDenied(m_selectedID));
+    continueStart(m_session->cameraAuthorized());
 }
 
 void CameraModel::continueStart(bool authorized)
 {
     if (!authorized) {
-        publish(m_loading, false, &CameraModel::loadingChanged);
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::permissionDenied), &CameraModel::messageChanged);
+        m_session->setLoading(false);
+        publish(m_state, ZoneState::error);
+        publish(m_message, texts::text(texts::permissionDenied));
         return;
     }
-    const QList<CameraDevice> devices = m_session->discoverDevices();
-    const auto device = std::find_if(devices.begin(), devices.end(),
-                                     [&](const CameraDevice& d) { return d.uniqueID == m_selectedID; });
-    if (m_selectedID.isEmpty() || device == devices.end()) {
-        publish(m_loading, false, &CameraModel::loadingChanged);
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
-        publish(m_message, texts::text(texts::chooseAvailableCamera), &CameraModel::messageChanged);
+    const std::optional<QString> name = m_session->selectedCameraName();
+    if (!name) {
+        m_session->setLoading(false);
+        publish(m_state, ZoneState::error);
+        publish(m_message, texts::text(texts::chooseAvailableCamera));
         return;
     }
-    publish(m_message, texts::text(texts::openingPrefix) + device->localizedName + texts::text(texts::openingSuffix),
-            &CameraModel::messageChanged);
-    onCaptureQueue([generation = m_generation, id = m_selectedID](CaptureWorker& worker) {
+    publish(m_message, texts::text(texts::openingPrefix) + *name + texts::text(texts::openingSuffix));
+    onCaptureQueue([generation = m_generation, id = m_session->selectedID()](CaptureWorker& worker) {
         worker.startSession(generation, id);
     });
 }
@@ -111,7 +85,7 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
         return;
     if (outcome == SessionOutcome::openFailed) {
         stop(texts::text(texts::couldNotOpen));
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_state, ZoneState::error);
         return;
     }
     // A camera busy in another app is no error: the session counts as started and waits,
@@ -119,39 +93,39 @@ void CameraModel::sessionStarted(std::int64_t generation, SessionOutcome outcome
     const bool busy = outcome == SessionOutcome::busy;
     if (!running && !busy) {
         stop(texts::text(texts::didNotStart));
-        publish(m_state, QStringLiteral("error"), &CameraModel::stateChanged);
+        publish(m_state, ZoneState::error);
         return;
     }
-    publish(m_loading, false, &CameraModel::loadingChanged);
-    publish(m_active, true, &CameraModel::activeChanged);
-    publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
-    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
+    m_session->setLoading(false);
+    m_session->setActive(true);
+    m_setup->setStage(SetupStage::heightSetup);
+    publish(m_state, ZoneState::ready);
     m_lastFrame = m_lastAnalysisTime = m_clock->uptime();
 
     if (m_startResumesSaved && restoreSavedCalibration()) {
-        publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
-        publishPaused(false);
-        publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
+        m_setup->setStage(SetupStage::monitoring);
+        m_session->setPaused(false);
+        publish(m_score, std::optional<double>());
         hideAlerts();
-        publish(m_message, texts::text(texts::resumedSavedZones), &CameraModel::messageChanged);
+        publish(m_message, texts::text(texts::resumedSavedZones));
     } else {
-        setYellow(defaultYellowThreshold);
-        setRed(defaultRedThreshold);
-        publish(m_message, texts::text(texts::sitComfortably), &CameraModel::messageChanged);
+        m_setup->setYellow(defaultYellowThreshold);
+        m_setup->setRed(defaultRedThreshold);
+        publish(m_message, texts::text(texts::sitComfortably));
     }
     if (busy)
         pauseTracking(PauseReason::lent);
-    if (m_screenLocked)
+    if (m_session->screenLocked())
         restWhileLocked();
 }
 
 bool CameraModel::restoreSavedCalibration()
 {
-    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_selectedID);
+    const std::optional<SavedCalibration> saved = m_preferences.calibration(m_session->selectedID());
     if (!saved || !restoreEngine(*saved))
         return false;
-    setYellow(saved->yellow);
-    setRed(saved->red);
+    m_setup->setYellow(saved->yellow);
+    m_setup->setRed(saved->red);
     return true;
 }
 
@@ -161,7 +135,7 @@ bool CameraModel::restoreEngine(const SavedCalibration& calibration)
     if (!baseline)
         return false;
     baseline->landmarkHeight = calibration.landmarkHeight;
-    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_delay);
+    return m_engine.restoreValidated(*baseline, calibration.yellow, calibration.red, m_setup->delay());
 }
 
 void CameraModel::stop(const QString& message)
@@ -171,32 +145,30 @@ void CameraModel::stop(const QString& message)
     resetSubject();
     m_generation = m_runToken->increment();
 
-    publish(m_active, false, &CameraModel::activeChanged);
-    publish(m_loading, false, &CameraModel::loadingChanged);
+    m_session->setActive(false);
+    m_session->setLoading(false);
     m_engine.reset();
     hideAlerts();
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    m_session->setPauseUntil(std::optional<double>());
 
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = false;
-    restartSetupCheck();
-    m_previousCalibration.reset();
-    publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
-    m_reviewThresholds.reset();
+    m_setup->resetCheck();
+    m_setup->forgetPreviousCalibration();
     refreshSavedState(true);
 
     m_pose.reset();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
-    publish(m_landmarks, QList<QPointF>(), &CameraModel::landmarksChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publishPaused(false);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_stage, QStringLiteral("idle"), &CameraModel::stageChanged);
-    publish(m_state, QStringLiteral("idle"), &CameraModel::stateChanged);
-    publish(m_message, message, &CameraModel::messageChanged);
+    publish(m_hasPose, false);
+    publish(m_landmarks, QList<QPointF>());
+    publish(m_score, std::optional<double>());
+    publish(m_warningProgress, 0.0);
+    m_session->setPaused(false);
+    m_setup->setCapturing(false);
+    m_setup->setProgress(0.0);
+    m_setup->setStage(SetupStage::idle);
+    publish(m_state, ZoneState::idle);
+    publish(m_message, message);
 
     onCaptureQueue([](CaptureWorker& worker) { worker.stopSession(); });
 }
@@ -204,21 +176,21 @@ void CameraModel::stop(const QString& message)
 void CameraModel::togglePause()
 {
     // A lent camera or a locked screen may pause any stage; only tracking pauses by hand.
-    if (!m_paused && m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review"))
+    if (!m_session->paused() && !m_setup->heightCaptured())
         return;
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
-    setPaused(!m_paused, false);
+    m_session->setPauseUntil(std::optional<double>());
+    setPaused(!m_session->paused(), false);
 }
 
 bool CameraModel::pauseFor(double seconds)
 {
-    if (!m_active || (m_stage != QLatin1String("monitoring") && m_stage != QLatin1String("review")) || !(seconds > 0))
+    if (!m_session->active() || !m_setup->heightCaptured() || !(seconds > 0))
         return false;
-    publish(m_pauseUntil, std::optional(m_clock->wallTime() + seconds), &CameraModel::pauseUntilChanged);
-    if (m_paused) {
+    m_session->setPauseUntil(std::optional(m_clock->wallTime() + seconds));
+    if (m_session->paused()) {
         // The user's own pause from now on: an unlock or a free camera no longer ends it.
-        publishPaused(true, PauseReason::user);
-        publish(m_message, texts::text(texts::pausedForAWhile), &CameraModel::messageChanged);
+        m_session->setPaused(true, PauseReason::user);
+        publish(m_message, texts::text(texts::pausedForAWhile));
     } else {
         setPaused(true, false);
     }
@@ -227,7 +199,7 @@ bool CameraModel::pauseFor(double seconds)
 
 void CameraModel::pollPause(double wallTime)
 {
-    if (m_paused && m_pauseUntil && wallTime >= *m_pauseUntil)
+    if (m_session->paused() && m_session->pauseUntil() && wallTime >= *m_session->pauseUntil())
         setPaused(false, true);
 }
 
@@ -243,61 +215,55 @@ void CameraModel::setPaused(bool paused, bool automatic)
         resumeTracking();
 }
 
-void CameraModel::publishPaused(bool paused, PauseReason reason)
-{
-    publish(m_paused, paused, &CameraModel::pausedChanged);
-    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt, &CameraModel::pauseReasonChanged);
-}
-
 void CameraModel::pauseTracking(PauseReason reason)
 {
     closeStoreIntervals(true);
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
-    publishPaused(true, reason);
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_bottomExitHeld, false);
+    m_session->setPaused(true, reason);
+    publish(m_hasPose, false);
     m_pose.reset();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
-    if (m_capturing) {
+    if (m_setup->capturing()) {
         // A height capture cannot go on without the camera; it starts again afterwards.
         m_engine.reset();
-        publish(m_capturing, false, &CameraModel::capturingChanged);
-        publish(m_progress, 0.0, &CameraModel::progressChanged);
+        m_setup->setCapturing(false);
+        m_setup->setProgress(0.0);
     }
 
     // A lent camera was halted by the service, which keeps watching for it to be free.
     setCapturePaused(true, reason != PauseReason::lent);
     m_engine.setPaused(true);
     m_engine.clearTiming();
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_state, QStringLiteral("paused"), &CameraModel::stateChanged);
-    std::string_view message = m_pauseUntil ? texts::pausedForAWhile : texts::paused;
+    publish(m_score, std::optional<double>());
+    publish(m_state, ZoneState::paused);
+    std::string_view message = m_session->pauseUntil() ? texts::pausedForAWhile : texts::paused;
     if (reason == PauseReason::lent)
         message = texts::cameraLent;
     else if (reason == PauseReason::locked)
         message = texts::screenLocked;
-    publish(m_message, texts::text(message), &CameraModel::messageChanged);
+    publish(m_message, texts::text(message));
 }
 
 void CameraModel::resumeTracking()
 {
     closeStoreIntervals(true);
-    publish(m_bottomExitHeld, false, &CameraModel::bottomExitHeldChanged);
-    publishPaused(false);
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_bottomExitHeld, false);
+    m_session->setPaused(false);
+    publish(m_hasPose, false);
     m_pose.reset();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
 
     setCapturePaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
+    m_session->setPauseUntil(std::optional<double>());
     m_engine.setPaused(false);
     m_engine.clearTiming();
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = true;
-    publish(m_state, QStringLiteral("ready"), &CameraModel::stateChanged);
-    publish(m_message, texts::text(texts::resuming), &CameraModel::messageChanged);
+    publish(m_state, ZoneState::ready);
+    publish(m_message, texts::text(texts::resuming));
 }
 
 void CameraModel::setCapturePaused(bool paused, bool halt)
@@ -309,42 +275,42 @@ void CameraModel::setCapturePaused(bool paused, bool halt)
 
 void CameraModel::cameraAvailabilityChanged(std::int64_t generation, CameraAvailability availability)
 {
-    if (generation != m_generation || !m_active || m_updatePause)
+    if (generation != m_generation || !m_session->active() || m_updatePause)
         return;
     if (availability == CameraAvailability::lent) {
         // Already paused (by the user, or a resume that found the camera taken): the
         // camera is closed either way, and a manual resume tries it again.
-        if (!m_paused)
+        if (!m_session->paused())
             pauseTracking(PauseReason::lent);
         return;
     }
-    if (m_paused && m_pauseReason == PauseReason::lent)
+    if (m_session->paused() && m_session->pauseReason() == PauseReason::lent)
         resumeTracking();
 }
 
 void CameraModel::setScreenLocked(bool locked)
 {
-    if (locked == m_screenLocked)
+    if (locked == m_session->screenLocked())
         return;
-    m_screenLocked = locked;
+    m_session->setScreenLocked(locked);
     if (locked) {
         restWhileLocked();
         return;
     }
-    if (m_active && m_paused && m_pauseReason == PauseReason::locked && !m_updatePause)
+    if (m_session->active() && m_session->paused() && m_session->pauseReason() == PauseReason::locked && !m_updatePause)
         resumeTracking();
 }
 
 void CameraModel::restWhileLocked()
 {
-    if (!m_active || m_loading || m_updatePause)
+    if (!m_session->active() || m_session->loading() || m_updatePause)
         return;
-    if (!m_paused) {
+    if (!m_session->paused()) {
         pauseTracking(PauseReason::locked);
-    } else if (m_pauseReason == PauseReason::lent) {
+    } else if (m_session->pauseReason() == PauseReason::lent) {
         // The camera is closed already; the unlock, not the other app's end, resumes.
-        publishPaused(true, PauseReason::locked);
-        publish(m_message, texts::text(texts::screenLocked), &CameraModel::messageChanged);
+        m_session->setPaused(true, PauseReason::locked);
+        publish(m_message, texts::text(texts::screenLocked));
     }
 }
 

@@ -8,22 +8,13 @@
 #include "model/CaptureWorker.h"
 #include "model/ModelTexts.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace verticora {
 
-namespace {
-
-constexpr double meterMinimumGap = 0.4; // the meter keeps the levels wider apart than validity needs
-constexpr double meterMaximumRed = 3.0;
-constexpr double minimumYellow = 0.15;
-
-} // namespace
-
 void CameraModel::capture()
 {
-    if (!m_active || !m_hasPose || m_stage != QLatin1String("green"))
+    if (!m_session->active() || !m_hasPose || m_setup->stage() != SetupStage::heightSetup)
         return;
     resetSubject();
     m_engine.reset();
@@ -32,58 +23,57 @@ void CameraModel::capture()
         worker.setAnalysisInterval(AnalysisCadence::captureInterval);
         worker.configureCaptureRate(true);
     });
-    publish(m_capturing, true, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
+    m_setup->setCapturing(true);
+    m_setup->setProgress(0.0);
 }
 
 void CameraModel::confirm()
 {
-    refreshSetupCheckThresholds();
+    m_setup->followLevels();
     const std::optional<PoseFeatures>& baseline = m_engine.baseline();
-    if (!m_active || !m_hasPose || m_awaitingReacquisition || m_stage != QLatin1String("review") || m_paused
-        || !baseline || !baseline->valid() || !isValidThresholdPair(m_yellow, m_red) || !isValidDelay(m_delay)
-        || m_selectedID.isEmpty())
+    const HeightSetup& setup = *m_setup;
+    if (!m_session->active() || !m_hasPose || m_awaitingReacquisition || setup.stage() != SetupStage::review
+        || m_session->paused() || !baseline || !baseline->valid() || !isValidThresholdPair(setup.yellow(), setup.red())
+        || !isValidDelay(setup.delay()) || m_session->selectedID().isEmpty())
         return;
 
     const PosturePreferences kept = m_preferences;
     applyThresholds();
     m_engine.setPaused(false);
     m_engine.clearTiming();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_stage, QStringLiteral("monitoring"), &CameraModel::stageChanged);
-    publishPaused(false);
+    publish(m_warningProgress, 0.0);
+    m_setup->setStage(SetupStage::monitoring);
+    m_session->setPaused(false);
     persistSettings(true);
 
     if (!m_persistenceMessage) {
-        m_previousCalibration.reset();
-        publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
-        m_reviewThresholds.reset();
-        publish(m_message, texts::text(texts::zonesSet), &CameraModel::messageChanged);
+        m_setup->forgetPreviousCalibration();
+        m_setup->forgetCheckLevels();
+        publish(m_message, texts::text(texts::zonesSet));
         return;
     }
     m_preferences = kept;
     refreshSavedState(false);
-    publish(m_stage, QStringLiteral("review"), &CameraModel::stageChanged);
-    publish(m_message, texts::text(texts::heightNotSaved), &CameraModel::messageChanged);
+    m_setup->setStage(SetupStage::review);
+    publish(m_message, texts::text(texts::heightNotSaved));
 }
 
 void CameraModel::applyThresholds()
 {
     closeStoreIntervals(false);
-    refreshSetupCheckThresholds();
-    if (!isValidDelay(m_delay))
+    m_setup->followLevels();
+    if (!isValidDelay(m_setup->delay()))
         return;
-    m_engine.setDelay(m_delay);
-    if (isValidThresholdPair(m_yellow, m_red)) {
-        m_engine.setYellowThreshold(m_yellow);
-        m_engine.setRedThreshold(m_red);
+    m_engine.setDelay(m_setup->delay());
+    if (isValidThresholdPair(m_setup->yellow(), m_setup->red())) {
+        m_engine.setYellowThreshold(m_setup->yellow());
+        m_engine.setRedThreshold(m_setup->red());
     }
     m_engine.clearRedEpisode();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
+    publish(m_warningProgress, 0.0);
     hideAlerts();
-    onCaptureQueue([baseline = m_engine.baseline(), yellow = m_yellow, red = m_red](CaptureWorker& worker) {
-        worker.setReference(baseline, yellow, red);
-    });
+    onCaptureQueue([baseline = m_engine.baseline(), yellow = m_setup->yellow(),
+                    red = m_setup->red()](CaptureWorker& worker) { worker.setReference(baseline, yellow, red); });
     persistSettings(false);
 }
 
@@ -91,29 +81,15 @@ void CameraModel::setHeightBoundary(double value, bool isRed)
 {
     if (!std::isfinite(value))
         return;
-    if (isRed) {
-        const double lowest = std::max(m_yellow * 1.25, m_yellow + meterMinimumGap);
-        setRed(std::min(std::max(value, lowest), meterMaximumRed));
-    } else {
-        const double highest = std::min(m_red / 1.25, m_red - meterMinimumGap);
-        setYellow(std::max(std::min(value, highest), minimumYellow));
-    }
+    m_setup->moveBoundary(value, isRed);
     applyThresholds();
-}
-
-double CameraModel::forgiveness() const
-{
-    return std::clamp(0.5 + 0.5 * std::log2(m_yellow / defaultYellowThreshold), 0.0, 1.0);
 }
 
 void CameraModel::setForgiveness(double position)
 {
     if (std::isnan(position))
         return;
-    // Both levels move together and keep their ratio; the chosen height is untouched.
-    const double factor = position < 0 ? 0.5 : std::exp2(2 * (std::min(position, 1.0) - 0.5));
-    setYellow(defaultYellowThreshold * factor);
-    setRed(defaultRedThreshold * factor);
+    m_setup->setForgiveness(position);
     applyThresholds();
 }
 
@@ -124,35 +100,32 @@ void CameraModel::restartSetup()
     if (m_updatePause) {
         startAfterwards = std::move(m_updatePause->resumeAction);
         m_updatePause.reset();
-        publish(m_active, false, &CameraModel::activeChanged);
+        m_session->setActive(false);
     }
     closeStoreIntervals(true);
     setCapturePaused(false);
-    if (!m_previousCalibration)
-        m_previousCalibration = m_preferences.calibration(m_selectedID);
-    publish(m_canUndoHeightReset, m_previousCalibration.has_value(), &CameraModel::canUndoHeightResetChanged);
+    m_setup->keepPreviousCalibration(m_preferences.calibration(m_session->selectedID()));
 
     resetSubject();
-    setYellow(defaultYellowThreshold);
-    setRed(defaultRedThreshold);
+    m_setup->setYellow(defaultYellowThreshold);
+    m_setup->setRed(defaultRedThreshold);
     m_pose.reset();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_lossSince.reset();
     m_reacquiredSince.reset();
     m_awaitingReacquisition = false;
 
     m_engine.reset();
     hideAlerts();
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publish(m_stage, QStringLiteral("green"), &CameraModel::stageChanged);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publishPaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    restartSetupCheck();
-    m_reviewThresholds.reset();
-    publish(m_message, texts::text(texts::setHeightAgain), &CameraModel::messageChanged);
+    publish(m_warningProgress, 0.0);
+    m_setup->setStage(SetupStage::heightSetup);
+    m_setup->setCapturing(false);
+    m_session->setPaused(false);
+    m_session->setPauseUntil(std::optional<double>());
+    m_setup->setProgress(0.0);
+    publish(m_score, std::optional<double>());
+    m_setup->resetCheck();
+    publish(m_message, texts::text(texts::setHeightAgain));
 
     if (!startAfterwards)
         return;
@@ -164,50 +137,31 @@ void CameraModel::restartSetup()
 
 void CameraModel::undoHeightReset()
 {
-    if (!m_previousCalibration || m_previousCalibration->cameraID != m_selectedID)
+    if (!m_setup->previousCalibration() || m_setup->previousCalibration()->cameraID != m_session->selectedID())
         return;
-    const SavedCalibration previous = *m_previousCalibration;
+    const SavedCalibration previous = *m_setup->previousCalibration();
     if (!restoreEngine(previous))
         return;
 
     resetSubject();
-    publish(m_hasPose, false, &CameraModel::hasPoseChanged);
+    publish(m_hasPose, false);
     m_pose.reset();
-    setYellow(previous.yellow);
-    setRed(previous.red);
-    publish(m_capturing, false, &CameraModel::capturingChanged);
-    publish(m_progress, 0.0, &CameraModel::progressChanged);
-    publish(m_score, std::optional<double>(), &CameraModel::scoreChanged);
-    publish(m_warningProgress, 0.0, &CameraModel::warningProgressChanged);
-    publishPaused(false);
-    publish(m_pauseUntil, std::optional<double>(), &CameraModel::pauseUntilChanged);
-    publish(m_stage, m_active ? QStringLiteral("monitoring") : QStringLiteral("idle"), &CameraModel::stageChanged);
-    publish(m_state, m_active ? QStringLiteral("ready") : QStringLiteral("idle"), &CameraModel::stateChanged);
-    m_previousCalibration.reset();
-    publish(m_canUndoHeightReset, false, &CameraModel::canUndoHeightResetChanged);
-    restartSetupCheck();
-    m_reviewThresholds.reset();
+    m_setup->setYellow(previous.yellow);
+    m_setup->setRed(previous.red);
+    m_setup->setCapturing(false);
+    m_setup->setProgress(0.0);
+    publish(m_score, std::optional<double>());
+    publish(m_warningProgress, 0.0);
+    m_session->setPaused(false);
+    m_session->setPauseUntil(std::optional<double>());
+    m_setup->setStage(m_session->active() ? SetupStage::monitoring : SetupStage::idle);
+    publish(m_state, m_session->active() ? ZoneState::ready : ZoneState::idle);
+    m_setup->forgetPreviousCalibration();
+    m_setup->resetCheck();
     setCapturePaused(false);
     hideAlerts();
-    publish(m_message, texts::text(texts::previousRestored), &CameraModel::messageChanged);
+    publish(m_message, texts::text(texts::previousRestored));
     persistSettings(false);
-}
-
-void CameraModel::refreshSetupCheckThresholds()
-{
-    if (m_stage != QLatin1String("review"))
-        return;
-    const std::pair<double, double> levels{m_yellow, m_red};
-    if (m_reviewThresholds == levels)
-        return;
-    restartSetupCheck();
-    m_reviewThresholds = levels;
-}
-
-void CameraModel::restartSetupCheck()
-{
-    m_setupCheck.restart();
-    publish(m_setupCheckPhase, texts::text(setupCheckPhaseName(m_setupCheck.phase)), &CameraModel::setupCheckPhaseChanged);
 }
 
 } // namespace verticora

@@ -71,6 +71,10 @@ Spread spreadOf(const std::vector<PostureEngine::CalibrationSample>& samples, Va
 std::string_view zoneStateName(ZoneState state)
 {
     switch (state) {
+    case ZoneState::idle:
+        return "idle";
+    case ZoneState::error:
+        return "error";
     case ZoneState::paused:
         return "paused";
     case ZoneState::ready:

@@ -8,7 +8,11 @@
 
 namespace verticora {
 
+// What a measurement means. The engine never gives idle or error: the camera model adds
+// them for a camera that is off or could not start.
 enum class ZoneState {
+    idle,
+    error,
     paused,
     ready,
     lost,

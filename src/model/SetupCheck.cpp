@@ -42,17 +42,4 @@ void SetupCheck::update(double score, double yellow, double red, double time)
     }
 }
 
-std::string_view setupCheckPhaseName(SetupCheck::Phase phase)
-{
-    switch (phase) {
-    case SetupCheck::Phase::lower:
-        return "lower";
-    case SetupCheck::Phase::returning:
-        return "return";
-    case SetupCheck::Phase::done:
-        return "done";
-    }
-    return "lower";
-}
-
 } // namespace verticora

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <optional>
-#include <string_view>
 
 namespace verticora {
 
@@ -19,8 +18,5 @@ struct SetupCheck {
 
     friend bool operator==(const SetupCheck&, const SetupCheck&) = default;
 };
-
-// "lower", "return" or "done", as the controls window shows it.
-[[nodiscard]] std::string_view setupCheckPhaseName(SetupCheck::Phase phase);
 
 } // namespace verticora

@@ -88,11 +88,7 @@ MainView::MainView(CameraModel& model, Actions actions, QWidget* parent) : QWidg
     branding->setStyleSheet(QStringLiteral("color: rgba(0, 0, 0, 0.45);"));
     layout->addWidget(branding);
 
-    // One refresh per burst of model changes, after the burst has been applied.
-    m_refresh.setSingleShot(true);
-    m_refresh.setInterval(0);
-    connect(&m_refresh, &QTimer::timeout, this, &MainView::refresh);
-    connect(&m_model, &CameraModel::willChange, &m_refresh, qOverload<>(&QTimer::start));
+    connect(&m_model, &CameraModel::changed, this, &MainView::refresh);
     refresh();
 }
 

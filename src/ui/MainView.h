@@ -40,7 +40,6 @@ private:
     PosturePage* m_posture = nullptr;
     QWidget* m_progress = nullptr;
     SettingsPage* m_settings = nullptr;
-    QTimer m_refresh;
 };
 
 } // namespace verticora

@@ -52,15 +52,15 @@ std::optional<double> guideBaseline(const CameraModel& model)
 
 QString inactiveTrackingStatus(const CameraModel& model)
 {
-    if (model.paused())
+    if (model.session().paused())
         return QStringLiteral("Paused");
-    if (model.loading())
+    if (model.session().loading())
         return QStringLiteral("Starting camera");
-    if (model.state() == QLatin1String("error"))
+    if (model.state() == ZoneState::error)
         return QStringLiteral("Tracking unavailable");
-    if (!model.active())
+    if (!model.session().active())
         return QStringLiteral("Camera off");
-    if (model.state() == QLatin1String("lost"))
+    if (model.state() == ZoneState::lost)
         return QStringLiteral("Looking for you");
     if (model.hasPose())
         return QStringLiteral("Finding your height");
@@ -69,13 +69,13 @@ QString inactiveTrackingStatus(const CameraModel& model)
 
 QString cameraCaption(const CameraModel& model)
 {
-    if (model.loading())
+    if (model.session().loading())
         return QStringLiteral("Opening your camera…");
-    if (model.paused())
+    if (model.session().paused())
         return QStringLiteral("Height saved.");
-    if (!model.active())
+    if (!model.session().active())
         return fromView(platformTexts.videoStaysLocal);
-    if (model.state() == QLatin1String("lost"))
+    if (model.state() == ZoneState::lost)
         return QStringLiteral("Bring your face back into view.");
     return QStringLiteral("The dotted line is your chosen height.");
 }
@@ -193,12 +193,12 @@ PosturePage::PosturePage(CameraModel& model, QWidget* parent) : QWidget(parent),
     m_actions->addWidget(m_secondary, 1);
     block->addLayout(m_actions);
     connect(m_primary, &QPushButton::clicked, this, [this] {
-        const QString& stage = m_model.stage();
-        if (stage == QLatin1String("green"))
+        const SetupStage stage = m_model.setup().stage();
+        if (stage == SetupStage::heightSetup)
             m_model.capture();
-        else if (stage == QLatin1String("review"))
+        else if (stage == SetupStage::review)
             m_model.confirm();
-        else if (stage == QLatin1String("monitoring"))
+        else if (stage == SetupStage::monitoring)
             m_model.togglePause();
     });
     connect(m_secondary, &QPushButton::clicked, this, [this] { m_model.restartSetup(); });
@@ -245,7 +245,7 @@ void PosturePage::refreshCameraColumn()
     const QString status = inactiveTrackingStatus(model);
     m_chart->setInactiveStatus(status);
 
-    const bool enabled = model.cameraEnabled();
+    const bool enabled = model.session().cameraEnabled();
     style::setTextIfChanged(*m_cameraSwitch, enabled ? QStringLiteral("Camera on") : QStringLiteral("Camera off"));
     m_cameraSwitch->setAccessibleName(m_cameraSwitch->text());
     if (m_cameraSwitch->isChecked() != enabled)
@@ -253,29 +253,29 @@ void PosturePage::refreshCameraColumn()
     m_cameraSwitch->updateGeometry();
 
     // The chooser lists the cameras by name; rebuilt only when the list changed.
-    bool same = m_cameraChooser->count() == model.cameras().size();
+    bool same = m_cameraChooser->count() == model.session().cameras().size();
     for (int i = 0; same && i < m_cameraChooser->count(); ++i) {
-        const CameraChoice& choice = model.cameras().at(i);
+        const CameraChoice& choice = model.session().cameras().at(i);
         same = m_cameraChooser->itemData(i).toString() == choice.id && m_cameraChooser->itemText(i) == choice.name;
     }
     if (!same) {
         m_cameraChooser->clear();
-        for (const CameraChoice& choice : model.cameras())
+        for (const CameraChoice& choice : model.session().cameras())
             m_cameraChooser->addItem(choice.name, choice.id);
     }
-    const int selected = m_cameraChooser->findData(model.selectedID());
+    const int selected = m_cameraChooser->findData(model.session().selectedID());
     if (m_cameraChooser->currentIndex() != selected)
         m_cameraChooser->setCurrentIndex(selected);
     // Without any camera the picker says so instead of showing an empty box; the refresh
     // button next to it stays.
-    const bool none = model.cameras().isEmpty();
+    const bool none = model.session().cameras().isEmpty();
     m_cameraChooser->setPlaceholderText(none ? QStringLiteral("No camera found") : QString());
     m_cameraChooser->setEnabled(!none);
 
     style::setTextIfChanged(*m_caption, cameraCaption(model));
 
-    const CameraPreview::Placeholder placeholder = model.paused() ? CameraPreview::Placeholder::cameraPaused
-        : !model.active()                                          ? CameraPreview::Placeholder::cameraOff
+    const CameraPreview::Placeholder placeholder = model.session().paused() ? CameraPreview::Placeholder::cameraPaused
+        : !model.session().active()                                          ? CameraPreview::Placeholder::cameraOff
                                                                    : CameraPreview::Placeholder::none;
     m_preview->setPlaceholder(placeholder);
     m_guide->setVisible(placeholder == CameraPreview::Placeholder::none);
@@ -287,23 +287,24 @@ void PosturePage::refreshCameraColumn()
 void PosturePage::refreshHeightBlock()
 {
     const CameraModel& model = m_model;
-    const bool active = model.active();
-    const bool paused = model.paused();
-    const bool loading = model.loading();
-    const QString& state = model.state();
-    const QString& stage = model.stage();
-    const bool error = state == QLatin1String("error");
+    const bool active = model.session().active();
+    const bool paused = model.session().paused();
+    const bool loading = model.session().loading();
+    const ZoneState state = model.state();
+    const SetupStage stage = model.setup().stage();
+    const bool error = state == ZoneState::error;
 
     m_pausedHeader->setVisible(paused);
 
     // A pause the user did not make says why it happened and when it ends.
-    const bool pausedForThem = paused && model.pauseReason() && *model.pauseReason() != PauseReason::user;
+    const std::optional<PauseReason> reason = model.session().pauseReason();
+    const bool pausedForThem = paused && reason && *reason != PauseReason::user;
     const bool showMessage = pausedForThem
         || (!paused
             && (loading || error
                 || (active
-                    && (model.bottomExitHeld() || !model.score() || stage == QLatin1String("green")
-                        || state == QLatin1String("lost")))));
+                    && (model.bottomExitHeld() || !model.score() || stage == SetupStage::heightSetup
+                        || state == ZoneState::lost))));
     style::setTextIfChanged(*m_message, model.message());
     m_message->setVisible(showMessage && !model.message().isEmpty());
 
@@ -315,35 +316,37 @@ void PosturePage::refreshHeightBlock()
 
     m_persistence->setMessage(model.persistenceMessage());
 
-    m_progress->setVisible(model.capturing());
-    m_progress->setValue(int(std::lround(std::clamp(model.progress(), 0.0, 1.0) * 1000)));
+    m_progress->setVisible(model.setup().capturing());
+    m_progress->setValue(int(std::lround(std::clamp(model.setup().progress(), 0.0, 1.0) * 1000)));
 
-    const bool showMeter = stage == QLatin1String("review") || stage == QLatin1String("monitoring")
+    const bool showMeter = stage == SetupStage::review || stage == SetupStage::monitoring
         || (!active && model.hasSavedCalibration());
     m_meter->setVisible(showMeter);
     if (showMeter) {
         const std::optional<double> score = active && !paused && model.hasPose() ? model.score() : std::nullopt;
         m_meter->setScore(score);
-        m_meter->setLevels(model.yellow(), model.red());
+        m_meter->setLevels(model.setup().yellow(), model.setup().red());
         m_meter->setInactiveStatus(inactiveTrackingStatus(model));
     }
 
     bool primaryShown = false;
     bool primaryEnabled = true;
     bool secondaryShown = false;
-    if (active && stage == QLatin1String("green")) {
+    if (active && stage == SetupStage::heightSetup) {
         primaryShown = true;
-        style::setTextIfChanged(*m_primary, model.capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
+        style::setTextIfChanged(*m_primary,
+                                model.setup().capturing() ? QStringLiteral("Hold still…") : QStringLiteral("Set my height"));
         setHelp(m_primary, QStringLiteral("Sit comfortably, then hold still for three seconds."));
-        primaryEnabled = model.hasPose() && !model.capturing();
-    } else if (active && stage == QLatin1String("review")) {
+        primaryEnabled = model.hasPose() && !model.setup().capturing();
+    } else if (active && stage == SetupStage::review) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, QStringLiteral("Try saving again"));
         setHelp(m_primary, QStringLiteral("Save your height and levels."));
-        primaryEnabled = model.hasPose() && !paused && isValidThresholdPair(model.yellow(), model.red());
+        primaryEnabled =
+            model.hasPose() && !paused && isValidThresholdPair(model.setup().yellow(), model.setup().red());
         style::setTextIfChanged(*m_secondary, QStringLiteral("Set my height again"));
         setHelp(m_secondary, QStringLiteral("Capture your comfortable height again."));
-    } else if (active && stage == QLatin1String("monitoring")) {
+    } else if (active && stage == SetupStage::monitoring) {
         primaryShown = secondaryShown = true;
         style::setTextIfChanged(*m_primary, paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
         setHelp(m_primary, paused ? QStringLiteral("Turn the camera and reminders back on.")
@@ -351,7 +354,7 @@ void PosturePage::refreshHeightBlock()
         style::setTextIfChanged(*m_secondary, QStringLiteral("Reset height"));
         setHelp(m_secondary, QStringLiteral("Set your comfortable height again. Your saved height is kept until you finish."));
     }
-    const bool goBackShown = model.canUndoHeightReset();
+    const bool goBackShown = model.setup().canUndoHeightReset();
 
     // A button that goes away or greys out under the keyboard focus would send it to the
     // page switcher at the top of the window: it stays in the height block instead, on the
@@ -377,8 +380,8 @@ void PosturePage::refreshHeightBlock()
         }
     }
 
-    const std::optional<double> pauseUntil = model.pauseUntil();
-    const bool showResume = active && stage == QLatin1String("monitoring") && pauseUntil.has_value();
+    const std::optional<double> pauseUntil = model.session().pauseUntil();
+    const bool showResume = active && stage == SetupStage::monitoring && pauseUntil.has_value();
     if (showResume)
         style::setTextIfChanged(*m_resumesAt, resumesAtText(*pauseUntil));
     m_resumesAt->setVisible(showResume);

@@ -131,7 +131,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     m_redAlert = new ToggleSwitch(card);
     m_redAlert->setAccessibleName(QStringLiteral("Red alert"));
     setHelp(m_redAlert, QStringLiteral("Show the focus card when you stay in red. Edge effects remain on."));
-    connect(m_redAlert, &QAbstractButton::clicked, this, [this](bool on) { m_model.setRedAlertEnabled(on); });
+    connect(m_redAlert, &QAbstractButton::clicked, this, [this](bool on) { m_model.display().setRedAlertEnabled(on); });
     redAlertRow->addWidget(m_redAlert);
     cardLayout->addLayout(redAlertRow);
     cardLayout->addSpacing(6);
@@ -143,7 +143,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     setHelp(m_delay, QStringLiteral("How long you stay in red before the focus card shows."));
     m_delay->setValueText([](double v) { return QString::asprintf("%.1f seconds", v); });
     connect(m_delay, &ValueSlider::realValueChanged, this, [this](double v) {
-        m_model.setDelay(v);
+        m_model.setup().setDelay(v);
         m_model.applyThresholds();
     });
     cardLayout->addWidget(m_delay);
@@ -156,7 +156,7 @@ SettingsPage::SettingsPage(CameraModel& model, std::function<void()> quit, QWidg
     m_effectStrength->setAccessibleName(QStringLiteral("Effect strength"));
     setHelp(m_effectStrength, QStringLiteral("How far the reminder at the screen edges reaches in."));
     m_effectStrength->setValueText([](double v) { return QString::number(v, 'f', 1); });
-    connect(m_effectStrength, &ValueSlider::realValueChanged, this, [this](double v) { m_model.setSmokeDepth(v); });
+    connect(m_effectStrength, &ValueSlider::realValueChanged, this, [this](double v) { m_model.display().setSmokeDepth(v); });
     cardLayout->addWidget(m_effectStrength);
 
     cardLayout->addWidget(divider(card));
@@ -223,11 +223,11 @@ void SettingsPage::setAutostart(bool on)
 
 void SettingsPage::refresh()
 {
-    m_forgiveness->setRealValue(m_model.forgiveness());
-    if (m_redAlert->isChecked() != m_model.redAlertEnabled())
-        m_redAlert->setChecked(m_model.redAlertEnabled());
-    m_delay->setRealValue(m_model.delay());
-    m_effectStrength->setRealValue(m_model.smokeDepth());
+    m_forgiveness->setRealValue(m_model.setup().forgiveness());
+    if (m_redAlert->isChecked() != m_model.display().redAlertEnabled())
+        m_redAlert->setChecked(m_model.display().redAlertEnabled());
+    m_delay->setRealValue(m_model.setup().delay());
+    m_effectStrength->setRealValue(m_model.display().smokeDepth());
     m_persistence->setMessage(m_model.persistenceMessage());
 }
 

@@ -57,11 +57,11 @@ TEST_F(ShellScenario, anotherAppOpeningTheCameraBorrowsItAndTrackingResumesThree
 
     showFaceAt(0.5);
     model->startCamera(true);
-    ASSERT_TRUE(eventually([&] { return model->state() == "inside"; }, 10'000)) << model->message().toStdString();
+    ASSERT_TRUE(eventually([&] { return model->state() == ZoneState::inside; }, 10'000)) << model->message().toStdString();
 
     auto call = std::make_unique<NodeHolder>(node);
     ASSERT_TRUE(call->started());
-    ASSERT_TRUE(eventually([&] { return model->paused(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return model->session().paused(); }, 5000));
     EXPECT_FALSE(pipeline.isRunning()) << "the pipeline went to NULL";
     EXPECT_EQ(pipeline.statistics().releases, 1u);
     const QString lent = "Camera lent to another app. Tracking resumes when it’s free.";
@@ -75,10 +75,10 @@ TEST_F(ShellScenario, anotherAppOpeningTheCameraBorrowsItAndTrackingResumesThree
     QElapsedTimer sinceClose;
     call.reset();
     sinceClose.start();
-    ASSERT_TRUE(eventually([&] { return !model->paused(); }, 8000));
+    ASSERT_TRUE(eventually([&] { return !model->session().paused(); }, 8000));
     EXPECT_GE(sinceClose.elapsed(), 2900) << "taken back only after three quiet seconds";
     EXPECT_EQ(model->progressStore().days().front().greenSeconds, credited) << "nothing counted while lent";
-    EXPECT_EQ(model->stage(), "monitoring") << "no new setup";
-    EXPECT_TRUE(eventually([&] { return model->state() == "inside"; }, 5000)) << model->message().toStdString();
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring) << "no new setup";
+    EXPECT_TRUE(eventually([&] { return model->state() == ZoneState::inside; }, 5000)) << model->message().toStdString();
     EXPECT_TRUE(pipeline.isRunning());
 }

@@ -109,12 +109,12 @@ TEST_F(ShellScenario, keyboardFocusStaysInTheHeightBlockWhileTheHeightIsSetAndRe
     setHeight->setFocus();
     QTest::keyClick(setHeight, Qt::Key_Space);
     page.refresh();
-    ASSERT_TRUE(model->capturing());
+    ASSERT_TRUE(model->setup().capturing());
     EXPECT_TRUE(focusInBlock()) << "not on the camera controls or the top of the window";
 
     frames(3.5);
     page.refresh();
-    ASSERT_EQ(model->stage(), "monitoring");
+    ASSERT_EQ(model->setup().stage(), SetupStage::monitoring);
     EXPECT_EQ(QApplication::focusWidget(), buttonNamed(page, "Pause")) << "back on the first button";
 
     QAbstractButton* reset = buttonNamed(page, "Reset height");
@@ -138,7 +138,7 @@ TEST_F(ShellScenario, theReviewButtonsAreNeverCut)
     frames(0.5);
     model->capture();
     frames(3.5);
-    ASSERT_EQ(model->stage(), "review");
+    ASSERT_EQ(model->setup().stage(), SetupStage::review);
     page.refresh();
     QCoreApplication::processEvents();
     for (const char* text : {"Try saving again", "Set my height again"}) {
@@ -194,11 +194,11 @@ TEST_F(ShellScenario, quittingStopsTheCameraFirstAndTerminatesOnce)
 {
     makeModel();
     startCamera();
-    ASSERT_TRUE(model->active());
+    ASSERT_TRUE(model->session().active());
     makeDelegate();
     delegate->showControls();
     delegate->quitVerticora();
-    EXPECT_FALSE(modelView->active());
+    EXPECT_FALSE(modelView->session().active());
     EXPECT_EQ(modelView->message(), "Camera off. Start whenever you’re ready.");
     delegate->applicationWillTerminate();
     delegate->applicationWillTerminate();

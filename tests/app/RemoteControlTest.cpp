@@ -95,9 +95,9 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
 
     const double pausedAt = clock->wallTime();
     ASSERT_EQ(call("Pause", {1u}).type(), QDBusMessage::ReplyMessage);
-    EXPECT_TRUE(model->paused());
-    ASSERT_TRUE(model->pauseUntil());
-    EXPECT_DOUBLE_EQ(*model->pauseUntil(), pausedAt + 60);
+    EXPECT_TRUE(model->session().paused());
+    ASSERT_TRUE(model->session().pauseUntil());
+    EXPECT_DOUBLE_EQ(*model->session().pauseUntil(), pausedAt + 60);
     status = call("Status");
     EXPECT_EQ(status.arguments()[0].toString(), "paused");
     EXPECT_EQ(status.arguments()[1].toString(), "neutral");
@@ -123,13 +123,13 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
 
     clock->advance(59.7);
     model->housekeepingTick();
-    EXPECT_TRUE(model->paused());
+    EXPECT_TRUE(model->session().paused());
     clock->advance(0.3);
     model->housekeepingTick();
-    EXPECT_FALSE(model->paused()) << "the pause ends by itself at its end";
-    EXPECT_FALSE(model->pauseUntil());
+    EXPECT_FALSE(model->session().paused()) << "the pause ends by itself at its end";
+    EXPECT_FALSE(model->session().pauseUntil());
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     settle();
     ASSERT_FALSE(listener.changes.isEmpty());
     EXPECT_EQ(listener.changes.back(), (QStringList{"inside", "green"}));
@@ -145,17 +145,17 @@ TEST_F(BusControlScenario, refusesPausesOutsideTheRangeOrWithNothingToPause)
         EXPECT_EQ(refused.errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
         EXPECT_EQ(refused.errorMessage(), "A pause lasts from 1 to 720 minutes.");
     }
-    EXPECT_FALSE(model->paused());
+    EXPECT_FALSE(model->session().paused());
     EXPECT_EQ(control->answer("pause 0"), "error A pause lasts from 1 to 720 minutes.");
 
     // A pause the user made keeps going but now ends; Resume ends it now.
     model->togglePause();
     ASSERT_EQ(call("Pause", {720u}).type(), QDBusMessage::ReplyMessage);
-    EXPECT_TRUE(model->paused());
-    EXPECT_DOUBLE_EQ(*model->pauseUntil(), clock->wallTime() + 720 * 60);
+    EXPECT_TRUE(model->session().paused());
+    EXPECT_DOUBLE_EQ(*model->session().pauseUntil(), clock->wallTime() + 720 * 60);
     ASSERT_EQ(call("Resume").type(), QDBusMessage::ReplyMessage);
-    EXPECT_FALSE(model->paused());
-    EXPECT_FALSE(model->pauseUntil());
+    EXPECT_FALSE(model->session().paused());
+    EXPECT_FALSE(model->session().pauseUntil());
 
     model->stop("Camera off. Start whenever you’re ready.");
     const QDBusMessage offline = call("Pause", {5u});

@@ -84,24 +84,24 @@ TEST_F(ScreenLockScenario, theCameraRestsWhileTheScreenIsLockedUnlessTheUserPaus
     RemoteControl control(*model, {});
 
     ASSERT_TRUE(setScreenSaverActive(true));
-    EXPECT_TRUE(model->paused());
+    EXPECT_TRUE(model->session().paused());
     EXPECT_FALSE(camera->isRunning()) << "the camera light is off";
     EXPECT_EQ(model->message(), "Your screen is locked. Tracking resumes when you unlock it.");
     EXPECT_EQ(control.status().toJson()["pauseReason"], "locked");
     EXPECT_TRUE(eventually([&] { return item.lastStatus() == "Paused while the screen is locked"; }));
 
     ASSERT_TRUE(setScreenSaverActive(false));
-    EXPECT_FALSE(model->paused());
+    EXPECT_FALSE(model->session().paused());
     EXPECT_TRUE(camera->isRunning());
     frames(1.2);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 
     // A pause asked for during the lock (a script's timed pause) outlasts it,
     ASSERT_TRUE(setScreenSaverActive(true));
     ASSERT_TRUE(model->pauseFor(600));
     ASSERT_TRUE(setScreenSaverActive(false));
-    EXPECT_TRUE(model->paused());
-    EXPECT_EQ(model->pauseReason(), PauseReason::user);
+    EXPECT_TRUE(model->session().paused());
+    EXPECT_EQ(model->session().pauseReason(), PauseReason::user);
     EXPECT_FALSE(camera->isRunning());
 
     // and so does one the user made before it.
@@ -110,7 +110,7 @@ TEST_F(ScreenLockScenario, theCameraRestsWhileTheScreenIsLockedUnlessTheUserPaus
     model->togglePause();
     ASSERT_TRUE(setScreenSaverActive(true));
     ASSERT_TRUE(setScreenSaverActive(false));
-    EXPECT_TRUE(model->paused());
+    EXPECT_TRUE(model->session().paused());
     EXPECT_EQ(model->message(), "Camera and reminders paused. Resume whenever you’re ready.");
 }
 

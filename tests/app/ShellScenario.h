@@ -42,6 +42,8 @@ protected:
         modelView = model.get();
         AppDelegateOptions options;
         options.installsStatusItem = false;
+        options.build = playedBuild;
+        options.processID = playedProcess;
         delegate = std::make_unique<VerticoraAppDelegate>(std::move(model), options);
     }
 

@@ -18,8 +18,8 @@ StatusInputs monitoringInside()
 {
     StatusInputs in;
     in.active = true;
-    in.stage = "monitoring";
-    in.state = "inside";
+    in.stage = SetupStage::monitoring;
+    in.state = ZoneState::inside;
     in.hasPose = true;
     in.score = 0.1;
     in.yellow = 0.45;
@@ -60,7 +60,7 @@ TEST(StatusPresentation, aDeviationOnABoundaryCountsAsTheZoneBelowIt)
     in.paused = true;
     EXPECT_EQ(statusColorKey(in), "neutral");
     in = monitoringInside();
-    in.state = "ready";
+    in.state = ZoneState::ready;
     EXPECT_EQ(statusColorKey(in), "neutral");
 }
 
@@ -74,27 +74,27 @@ TEST(StatusPresentation, theFirstMatchingRowNamesTheStatus)
 
     in = monitoringInside();
     in.paused = true;
-    in.state = "lost";
+    in.state = ZoneState::lost;
     EXPECT_EQ(statusText(in), "Reminders paused");
     in.paused = false;
-    in.stage = "green";
+    in.stage = SetupStage::heightSetup;
     EXPECT_EQ(statusText(in), "Tracking paused");
-    in.state = "ready";
+    in.state = ZoneState::ready;
     EXPECT_EQ(statusText(in), "Setup: comfortable height");
-    in.stage = "review";
+    in.stage = SetupStage::review;
     in.hasPersistenceMessage = true;
     EXPECT_EQ(statusText(in), "Height not saved");
-    in.stage = "idle";
+    in.stage = SetupStage::idle;
     EXPECT_EQ(statusText(in), "Setting up your zones");
 
     in = monitoringInside();
-    in.state = "alert";
+    in.state = ZoneState::alert;
     EXPECT_EQ(statusText(in), "Red: outside your zone");
     in.hasPose = false;
     EXPECT_EQ(statusText(in), "Tracking paused");
     in.bottomExitHeld = true;
     EXPECT_EQ(statusText(in), "Red: outside your zone");
-    in.state = "ready";
+    in.state = ZoneState::ready;
     EXPECT_EQ(statusText(in), "Finding your position");
 }
 
@@ -146,7 +146,7 @@ TEST_F(ShellScenario, aBurstOfModelChangesRedrawsTheTrayOnce)
     item.setDebounceInterval(300);
     QSignalSpy refreshed(&item, &StatusItem::refreshed);
     for (int i = 0; i < 20; ++i) {
-        model->setDelay(1 + 0.1 * i);
+        model->setup().setDelay(1 + 0.1 * i);
         QCoreApplication::processEvents(); // each change is a batch of its own
     }
     ASSERT_TRUE(refreshed.wait(2000));

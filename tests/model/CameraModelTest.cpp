@@ -1,11 +1,15 @@
 #include "ModelScenario.h"
 
+#include "store/ControlFile.h"
+#include "store/DiagnosticVisualPolicy.h"
 #include "store/PreferencesStore.h"
 #include "store/ProgressStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 
 using namespace verticora;
@@ -22,9 +26,9 @@ TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHei
     makeModel();
     EXPECT_EQ(model->message(), "Choose your camera. Your video stays on this computer.");
     startCamera();
-    ASSERT_TRUE(model->active());
-    EXPECT_EQ(model->stage(), "green");
-    EXPECT_EQ(model->state(), "ready");
+    ASSERT_TRUE(model->session().active());
+    EXPECT_EQ(model->setup().stage(), SetupStage::heightSetup);
+    EXPECT_EQ(model->state(), ZoneState::ready);
     EXPECT_EQ(model->message(), "Sit at a comfortable height. Set it once, then adjust the two levels on your meter.");
 
     showFaceAt(0.5);
@@ -32,17 +36,17 @@ TEST_F(ModelScenario, setupGoesFromGreenThroughCaptureToMonitoringAndSavesTheHei
     EXPECT_EQ(model->message(), "Sit comfortably, then set your height. That’s the only capture.");
     model->capture();
     frames(1.0);
-    EXPECT_TRUE(model->capturing());
-    EXPECT_GT(model->progress(), 0.2);
+    EXPECT_TRUE(model->setup().capturing());
+    EXPECT_GT(model->setup().progress(), 0.2);
     EXPECT_EQ(model->message(), "Hold your comfortable position for three seconds.");
-    for (int i = 0; i < 40 && model->stage() != "monitoring"; ++i)
+    for (int i = 0; i < 40 && model->setup().stage() != SetupStage::monitoring; ++i)
         frame();
 
-    EXPECT_EQ(model->stage(), "monitoring");
-    EXPECT_FALSE(model->capturing());
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring);
+    EXPECT_FALSE(model->setup().capturing());
     EXPECT_EQ(model->message(), "Your zones are set. Monitoring continues while you use other apps.");
     EXPECT_TRUE(model->hasSavedCalibration());
-    EXPECT_EQ(model->yellow(), 0.45);
+    EXPECT_EQ(model->setup().yellow(), 0.45);
 
     const PreferencesLoad saved = PreferencesStore(dataFile("preferences.json")).read();
     ASSERT_TRUE(saved.preferences);
@@ -64,7 +68,7 @@ TEST_F(ModelScenario, movementDuringCaptureRestartsTheThreeSeconds)
     showFaceAt(0.56);
     frame();
     EXPECT_EQ(model->message(), "A little movement. Hold steady to restart the three seconds.");
-    EXPECT_EQ(model->progress(), 0.0);
+    EXPECT_EQ(model->setup().progress(), 0.0);
 }
 
 TEST_F(ModelScenario, sinkingGoesYellowThenRedThenAlertAfterTheDelay)
@@ -73,31 +77,31 @@ TEST_F(ModelScenario, sinkingGoesYellowThenRedThenAlertAfterTheDelay)
     startCamera();
     calibrate();
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     EXPECT_EQ(model->message(), "At your comfortable height. Keep doing your thing.");
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
 
     showFaceAt(0.55);
     frames(1.0);
-    EXPECT_EQ(model->state(), "yellow");
+    EXPECT_EQ(model->state(), ZoneState::yellow);
     EXPECT_EQ(model->message(), "A little lower. Come back toward your line.");
     EXPECT_EQ(alerts->shown(), ZoneAppearance::yellowHalo);
 
     showFaceAt(0.6);
     frames(1.0);
-    EXPECT_EQ(model->state(), "outside");
+    EXPECT_EQ(model->state(), ZoneState::outside);
     EXPECT_EQ(model->message(), "You’ve sunk below your red level. Come back up when you’re ready.");
     EXPECT_GT(model->warningProgress(), 0.0);
     EXPECT_LT(model->warningProgress(), 1.0);
     frames(2.0);
-    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(model->state(), ZoneState::alert);
     EXPECT_EQ(model->warningProgress(), 1.0);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
     EXPECT_DOUBLE_EQ(alerts->lastPresented->severity, 3.0);
 
     showFaceAt(0.5);
     frames(1.0);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
 
     model->stop("Camera off. Start whenever you’re ready.");
@@ -121,12 +125,12 @@ TEST_F(ModelScenario, aShortLossHidesTheReminderAndALongerOneReportsLost)
     faces->showNobody();
     frame(0.4); // the first frame without a face starts the loss
     frames(0.8);
-    EXPECT_EQ(model->state(), "outside") << "0.8 s without a face does not report a loss yet";
+    EXPECT_EQ(model->state(), ZoneState::outside) << "0.8 s without a face does not report a loss yet";
     EXPECT_FALSE(model->score());
     EXPECT_FALSE(model->hasPose());
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
     frames(0.4);
-    EXPECT_EQ(model->state(), "lost");
+    EXPECT_EQ(model->state(), ZoneState::lost);
     EXPECT_EQ(model->message(), "Tracking paused. Bring your face back into view.");
 }
 
@@ -137,15 +141,15 @@ TEST_F(ModelScenario, aReturningFaceIsIgnoredForItsFirstMoments)
     calibrate();
     faces->showNobody();
     frames(1.6);
-    ASSERT_EQ(model->state(), "lost");
+    ASSERT_EQ(model->state(), ZoneState::lost);
 
     showFaceAt(0.5);
     frame(0.4);
     EXPECT_FALSE(model->hasPose()) << "first sighting after a loss";
-    EXPECT_EQ(model->state(), "lost");
+    EXPECT_EQ(model->state(), ZoneState::lost);
     frames(0.4);
     EXPECT_TRUE(model->hasPose());
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
 TEST_F(ModelScenario, aShortCameraSilenceIsNotALoss)
@@ -191,14 +195,14 @@ TEST_F(ModelScenario, leavingThroughTheBottomWhileRedKeepsCountingToTheAlert)
         showFaceAt(0.6 + 0.03 * step);
         frame(0.4);
     }
-    ASSERT_GE(model->engine().score().value_or(0), model->red());
+    ASSERT_GE(model->engine().score().value_or(0), model->setup().red());
     faces->showNobody();
     frames(0.4);
     EXPECT_TRUE(model->bottomExitHeld());
     EXPECT_EQ(model->message(), "You moved below the camera. Come back up to your comfortable height.");
     EXPECT_TRUE(model->score());
     frames(2.0);
-    EXPECT_EQ(model->state(), "alert");
+    EXPECT_EQ(model->state(), ZoneState::alert);
     EXPECT_EQ(alerts->shown(), ZoneAppearance::redFocus);
 }
 
@@ -210,53 +214,61 @@ TEST_F(ModelScenario, pauseStopsRemindersAndResumeWaitsForASteadyFace)
     showFaceAt(0.6);
     frames(1.0);
     model->togglePause();
-    EXPECT_TRUE(model->paused());
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_TRUE(model->session().paused());
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->message(), "Camera and reminders paused. Resume whenever you’re ready.");
-    EXPECT_FALSE(model->cameraEnabled());
+    EXPECT_FALSE(model->session().cameraEnabled());
     EXPECT_EQ(alerts->shown(), ZoneAppearance::hidden);
     const int requests = faces->requests();
     frames(1.0);
     EXPECT_EQ(faces->requests(), requests) << "no analysis while paused";
 
     model->setCameraEnabled(true);
-    EXPECT_FALSE(model->paused());
-    EXPECT_EQ(model->state(), "ready");
+    EXPECT_FALSE(model->session().paused());
+    EXPECT_EQ(model->state(), ZoneState::ready);
     EXPECT_EQ(model->message(), "Resuming your zones…");
     showFaceAt(0.5);
     frame(0.4);
     EXPECT_FALSE(model->hasPose());
     frames(0.8);
     EXPECT_TRUE(model->hasPose());
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
-TEST_F(ModelScenario, everyStopPathEndsIdleWithItsMessage)
+// How a running camera can end, and the message each one leaves.
+struct StopPath {
+    const char* name;
+    void (*stop)(CameraModel&, FakeCaptureService&);
+    const char* message;
+};
+
+class EveryStopPath : public ModelScenario, public ::testing::WithParamInterface<StopPath> {};
+
+TEST_P(EveryStopPath, endsIdleWithItsMessage)
 {
     makeModel();
-    struct Path {
-        std::function<void()> stop;
-        QString message;
-    };
-    const std::vector<Path> paths{
-        {[&] { model->setCameraEnabled(false); }, "Camera off. Start whenever you’re ready."},
-        {[&] { camera->fail(); }, "Camera interrupted. Check the connection, then start again."},
-        {[&] { model->systemWillSleep(); },
-         "Camera stopped before sleep. Your saved zones are kept; start again when ready."},
-    };
-    for (const Path& path : paths) {
-        startCamera();
-        ASSERT_TRUE(model->active());
-        showFaceAt(0.5);
-        frames(0.5);
-        path.stop();
-        EXPECT_FALSE(model->active());
-        EXPECT_EQ(model->state(), "idle");
-        EXPECT_EQ(model->stage(), "idle");
-        EXPECT_FALSE(model->hasPose());
-        EXPECT_EQ(model->message(), path.message);
-    }
+    startCamera();
+    ASSERT_TRUE(model->session().active());
+    showFaceAt(0.5);
+    frames(0.5);
+    GetParam().stop(*model, *camera);
+    EXPECT_FALSE(model->session().active());
+    EXPECT_EQ(model->state(), ZoneState::idle);
+    EXPECT_EQ(model->setup().stage(), SetupStage::idle);
+    EXPECT_FALSE(model->hasPose());
+    EXPECT_EQ(model->message(), QString::fromUtf8(GetParam().message));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ModelScenario, EveryStopPath,
+    ::testing::Values(
+        StopPath{"switchedOff", [](CameraModel& m, FakeCaptureService&) { m.setCameraEnabled(false); },
+                 "Camera off. Start whenever you’re ready."},
+        StopPath{"interrupted", [](CameraModel&, FakeCaptureService& c) { c.fail(); },
+                 "Camera interrupted. Check the connection, then start again."},
+        StopPath{"systemSleep", [](CameraModel& m, FakeCaptureService&) { m.systemWillSleep(); },
+                 "Camera stopped before sleep. Your saved zones are kept; start again when ready."}),
+    [](const ::testing::TestParamInfo<StopPath>& info) { return std::string(info.param.name); });
 
 TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
 {
@@ -264,16 +276,16 @@ TEST_F(ModelScenario, unpluggingTheSelectedCameraStopsAndKeepsAPlaceholder)
     startCamera();
     calibrate();
     camera->unplug();
-    EXPECT_FALSE(model->active());
+    EXPECT_FALSE(model->session().active());
     EXPECT_EQ(model->message(), disconnected);
-    ASSERT_EQ(model->cameras().size(), 1);
-    EXPECT_EQ(model->cameras().front().id, "cam-1");
-    EXPECT_EQ(model->cameras().front().name, "Selected camera unavailable");
+    ASSERT_EQ(model->session().cameras().size(), 1);
+    EXPECT_EQ(model->session().cameras().front().id, "cam-1");
+    EXPECT_EQ(model->session().cameras().front().name, "Selected camera unavailable");
 
     model->startCamera(true);
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Choose an available camera, then start again.");
-    EXPECT_FALSE(model->loading());
+    EXPECT_FALSE(model->session().loading());
 }
 
 TEST_F(ModelScenario, refusedPermissionEndsInAnError)
@@ -281,9 +293,9 @@ TEST_F(ModelScenario, refusedPermissionEndsInAnError)
     makeModel();
     camera->denied = true;
     startCamera();
-    EXPECT_FALSE(model->active());
-    EXPECT_FALSE(model->loading());
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_FALSE(model->session().active());
+    EXPECT_FALSE(model->session().loading());
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(),
               "Allow Verticora to use the camera in your system’s privacy settings, then try again.");
 }
@@ -293,14 +305,14 @@ TEST_F(ModelScenario, aCameraThatFailsToOpenOrRunEndsInAnError)
     makeModel();
     camera->failOpen = true;
     startCamera();
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Could not open this camera. Close other camera apps and try again.");
 
     camera->failOpen = false;
     camera->refuseToRun = true;
     model->startCamera(true);
     model->drainCaptureQueue();
-    EXPECT_EQ(model->state(), "error");
+    EXPECT_EQ(model->state(), ZoneState::error);
     EXPECT_EQ(model->message(), "Camera did not start. Check the connection, then try again.");
 }
 
@@ -314,7 +326,7 @@ TEST_F(ModelScenario, resultsForAFormerSubjectOrRunChangeNothing)
     model->drainCaptureQueue(false);
     model->restartSetup();
     model->drainCaptureQueue();
-    EXPECT_EQ(model->stage(), "green");
+    EXPECT_EQ(model->setup().stage(), SetupStage::heightSetup);
     EXPECT_FALSE(model->hasPose()) << "the frame analysed for the previous subject was dropped";
     EXPECT_FALSE(model->score());
 
@@ -340,7 +352,7 @@ TEST_F(ModelScenario, aSaveFailureDuringConfirmKeepsTheReview)
     frames(0.5);
     model->capture();
     frames(3.5);
-    EXPECT_EQ(model->stage(), "review");
+    EXPECT_EQ(model->setup().stage(), SetupStage::review);
     EXPECT_EQ(model->message(), "Your height could not be saved. Try saving again to start.");
     ASSERT_TRUE(model->persistenceMessage());
     EXPECT_TRUE(model->persistenceMessage()->startsWith("Could not save settings on this computer. "));
@@ -357,24 +369,24 @@ TEST_F(ModelScenario, undoRestoresThePreviousHeightOnlyForTheSameCamera)
     startCamera();
     calibrate();
     model->setHeightBoundary(0.3, false);
-    ASSERT_EQ(model->yellow(), 0.3);
+    ASSERT_EQ(model->setup().yellow(), 0.3);
 
     model->restartSetup();
-    EXPECT_EQ(model->stage(), "green");
-    EXPECT_TRUE(model->canUndoHeightReset());
+    EXPECT_EQ(model->setup().stage(), SetupStage::heightSetup);
+    EXPECT_TRUE(model->setup().canUndoHeightReset());
     EXPECT_EQ(model->message(), "Set your comfortable height again. Your saved height is kept until you finish.");
-    EXPECT_EQ(model->yellow(), 0.45);
+    EXPECT_EQ(model->setup().yellow(), 0.45);
     model->undoHeightReset();
-    EXPECT_EQ(model->stage(), "monitoring");
-    EXPECT_EQ(model->state(), "ready");
-    EXPECT_EQ(model->yellow(), 0.3);
-    EXPECT_FALSE(model->canUndoHeightReset());
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring);
+    EXPECT_EQ(model->state(), ZoneState::ready);
+    EXPECT_EQ(model->setup().yellow(), 0.3);
+    EXPECT_FALSE(model->setup().canUndoHeightReset());
     EXPECT_EQ(model->message(), "Your previous height and levels are restored.");
 
     model->restartSetup();
     model->select("cam-2");
     model->undoHeightReset();
-    EXPECT_EQ(model->stage(), "idle");
+    EXPECT_EQ(model->setup().stage(), SetupStage::idle);
     EXPECT_EQ(model->message(), "Camera changed. Start again to use this camera’s zones.");
 }
 
@@ -382,26 +394,26 @@ TEST_F(ModelScenario, levelsFollowTheMeterAndTheForgivenessSlider)
 {
     makeModel();
     model->setHeightBoundary(2.0, false);
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.45);
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.45);
     model->setHeightBoundary(0.1, false);
-    EXPECT_EQ(model->yellow(), 0.15);
+    EXPECT_EQ(model->setup().yellow(), 0.15);
     model->setHeightBoundary(0.2, true);
-    EXPECT_EQ(model->red(), 0.55) << "at least 0.4 above yellow";
+    EXPECT_EQ(model->setup().red(), 0.55) << "at least 0.4 above yellow";
     model->setHeightBoundary(5, true);
-    EXPECT_EQ(model->red(), 3.0);
+    EXPECT_EQ(model->setup().red(), 3.0);
     model->setHeightBoundary(std::nan(""), true);
-    EXPECT_EQ(model->red(), 3.0);
+    EXPECT_EQ(model->setup().red(), 3.0);
 
     model->setForgiveness(0.5);
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.45);
-    EXPECT_DOUBLE_EQ(model->red(), 0.85);
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.45);
+    EXPECT_DOUBLE_EQ(model->setup().red(), 0.85);
     model->setForgiveness(1);
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.9);
-    EXPECT_DOUBLE_EQ(model->red(), 1.7);
-    EXPECT_DOUBLE_EQ(model->forgiveness(), 1.0);
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.9);
+    EXPECT_DOUBLE_EQ(model->setup().red(), 1.7);
+    EXPECT_DOUBLE_EQ(model->setup().forgiveness(), 1.0);
     model->setForgiveness(0);
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.225);
-    EXPECT_DOUBLE_EQ(model->red(), 0.425);
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.225);
+    EXPECT_DOUBLE_EQ(model->setup().red(), 0.425);
     EXPECT_DOUBLE_EQ(model->engine().yellowThreshold(), 0.225);
 }
 
@@ -412,20 +424,20 @@ TEST_F(ModelScenario, eachCameraKeepsItsOwnLevels)
     startCamera();
     calibrate();
     model->setForgiveness(1);
-    ASSERT_DOUBLE_EQ(model->yellow(), 0.9);
+    ASSERT_DOUBLE_EQ(model->setup().yellow(), 0.9);
 
     model->select("cam-2");
     EXPECT_FALSE(model->hasSavedCalibration());
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.9) << "the global levels follow the last change";
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.9) << "the global levels follow the last change";
     model->setForgiveness(0.5);
     model->select("cam-1");
     EXPECT_TRUE(model->hasSavedCalibration());
-    EXPECT_DOUBLE_EQ(model->yellow(), 0.9);
-    EXPECT_DOUBLE_EQ(model->red(), 1.7);
+    EXPECT_DOUBLE_EQ(model->setup().yellow(), 0.9);
+    EXPECT_DOUBLE_EQ(model->setup().red(), 1.7);
 
     model->startCamera(true);
     model->drainCaptureQueue();
-    EXPECT_EQ(model->stage(), "monitoring");
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring);
     EXPECT_EQ(model->message(), "Resumed your saved zones. Keep your camera and seating setup in the same position.");
 }
 
@@ -438,15 +450,15 @@ TEST_F(ModelScenario, savedDisplaySettingsLoadWithinTheirLimits)
                R"("selectedCameraID":"cam-1"})");
     file.close();
     makeModel();
-    EXPECT_EQ(model->smokeDepth(), 10.0);
-    EXPECT_EQ(model->reminderMode(), ReminderMode::smoke);
-    EXPECT_EQ(model->liveChartMotion(), LiveChartMotion::responsive);
-    EXPECT_EQ(model->edgeEffectStyle(), EdgeEffectStyle::tide);
+    EXPECT_EQ(model->display().smokeDepth(), 10.0);
+    EXPECT_EQ(model->display().reminderMode(), ReminderMode::smoke);
+    EXPECT_EQ(model->display().liveChartMotion(), LiveChartMotion::responsive);
+    EXPECT_EQ(model->display().edgeEffectStyle(), EdgeEffectStyle::tide);
     EXPECT_EQ(alerts->edgeEffectStyle, EdgeEffectStyle::tide);
     EXPECT_EQ(alerts->smokeDepth, 10.0);
-    EXPECT_EQ(model->delay(), 3.0);
-    EXPECT_EQ(model->yellow(), 0.5);
-    EXPECT_EQ(model->selectedID(), "cam-1");
+    EXPECT_EQ(model->setup().delay(), 3.0);
+    EXPECT_EQ(model->setup().yellow(), 0.5);
+    EXPECT_EQ(model->session().selectedID(), "cam-1");
     EXPECT_FALSE(model->persistenceMessage());
 }
 
@@ -465,8 +477,8 @@ TEST_F(ModelScenario, anUnreadablePreferencesFileIsSetAsideReportedAndDefaultsAp
         "Could not load saved settings. Saved settings were invalid or from an incompatible tracking version. "
         "Set your zones again.";
     EXPECT_EQ(model->persistenceMessage(), loadFailure);
-    EXPECT_EQ(model->yellow(), 0.45);
-    EXPECT_EQ(model->delay(), 2.0);
+    EXPECT_EQ(model->setup().yellow(), 0.45);
+    EXPECT_EQ(model->setup().delay(), 2.0);
 
     startCamera(); // selecting the camera saves the settings
     EXPECT_EQ(model->persistenceMessage(), loadFailure);
@@ -504,7 +516,7 @@ TEST_F(ModelScenario, thePauseButtonOfTheFocusCardPausesTracking)
     calibrate();
     ASSERT_TRUE(alerts->pauseAction);
     alerts->pauseAction();
-    EXPECT_TRUE(model->paused());
+    EXPECT_TRUE(model->session().paused());
 }
 
 TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWhenFree)
@@ -517,13 +529,13 @@ TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWh
     startCamera();
     calibrate();
     frames(1.0);
-    ASSERT_EQ(model->state(), "inside");
+    ASSERT_EQ(model->state(), ZoneState::inside);
 
     camera->lend();
     model->drainCaptureQueue();
-    EXPECT_TRUE(model->paused());
-    EXPECT_EQ(model->pauseReason(), PauseReason::lent);
-    EXPECT_EQ(model->state(), "paused");
+    EXPECT_TRUE(model->session().paused());
+    EXPECT_EQ(model->session().pauseReason(), PauseReason::lent);
+    EXPECT_EQ(model->state(), ZoneState::paused);
     EXPECT_EQ(model->message(), lent);
     const double credited = greenSeconds();
     clock->advance(5);
@@ -533,19 +545,19 @@ TEST_F(ModelScenario, aCameraBorrowedByAnotherAppPausesWithoutCreditAndResumesWh
     // Resume by hand while the other app still has it: tried once, and still lent.
     model->setCameraEnabled(true);
     model->drainCaptureQueue();
-    EXPECT_TRUE(model->paused());
+    EXPECT_TRUE(model->session().paused());
     EXPECT_EQ(model->message(), lent);
 
     camera->giveBack();
     model->drainCaptureQueue(); // the news reaches the model,
     model->drainCaptureQueue(); // which has the capture thread start the camera
-    EXPECT_FALSE(model->paused());
+    EXPECT_FALSE(model->session().paused());
     EXPECT_TRUE(camera->isRunning());
-    EXPECT_EQ(model->stage(), "monitoring") << "no new setup";
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring) << "no new setup";
     frame(0.4);
     EXPECT_FALSE(model->hasPose()) << "the face must be seen steadily again";
     frames(0.8);
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->state(), ZoneState::inside);
 }
 
 TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
@@ -557,17 +569,55 @@ TEST_F(ModelScenario, aCameraBusyAtStartIsReportedAsLentAndTakenWhenFree)
 
     camera->heldElsewhere = true;
     startCamera();
-    EXPECT_TRUE(model->active());
-    EXPECT_EQ(model->state(), "paused");
-    EXPECT_EQ(model->pauseReason(), PauseReason::lent);
+    EXPECT_TRUE(model->session().active());
+    EXPECT_EQ(model->state(), ZoneState::paused);
+    EXPECT_EQ(model->session().pauseReason(), PauseReason::lent);
     EXPECT_EQ(model->message(), "Camera lent to another app. Tracking resumes when it’s free.");
 
     camera->giveBack();
     model->drainCaptureQueue(); // the news reaches the model,
     model->drainCaptureQueue(); // which has the capture thread start the camera
-    EXPECT_FALSE(model->paused());
+    EXPECT_FALSE(model->session().paused());
     EXPECT_TRUE(camera->isRunning());
     frames(1.2);
-    EXPECT_EQ(model->stage(), "monitoring");
-    EXPECT_EQ(model->state(), "inside");
+    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring);
+    EXPECT_EQ(model->state(), ZoneState::inside);
+}
+
+TEST_F(ModelScenario, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSamples)
+{
+    makeModel();
+    std::optional<FrameDiagnostics> lastFrame;
+    QObject::connect(model.get(), &CameraModel::frameHandled, [&](const FrameDiagnostics& frame) { lastFrame = frame; });
+    startCamera();
+    calibrate();
+    frames(1.0);
+    model->housekeepingTick();
+    ASSERT_TRUE(lastFrame);
+    EXPECT_EQ(lastFrame->trackerRadius, 7);
+    EXPECT_EQ(lastFrame->trackerAblationFull, false);
+    EXPECT_FALSE(dataFileExists("performance-samples.json")) << "without a request nothing is written";
+
+    const int presented = alerts->presentations;
+    writeDataFile("performance-request.json",
+              QStringLiteral("{\"expires\":%1,\"visual_mode\":\"no-visuals\",\"tracker_mode\":\"full\","
+                             "\"tracker_radius\":10}")
+                  .arg(clock->wallTime() + 600, 0, 'f', 3)
+                  .toUtf8());
+    model->diagnostics().refresh();
+    EXPECT_EQ(alerts->presentations, presented + 1) << "the reminders present again under the new mode";
+    frames(1.0);
+
+    model->housekeepingTick();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(readControlFile(dataFile("performance-samples.json")).value_or(QByteArray())).array();
+    ASSERT_EQ(rows.size(), 1);
+    const QJsonObject row = rows.first().toObject();
+    EXPECT_EQ(row.value("visual_mode").toString(), "no-visuals");
+    EXPECT_GT(row.value("tracked_seconds").toDouble(), 0.3) << "readings under 0.65 s apart add up";
+    EXPECT_GE(row.value("valid_samples").toInt(), 2);
+    const QJsonObject capture = row.value("capture").toObject();
+    EXPECT_EQ(capture.value("stage").toString(), "monitoring");
+    EXPECT_EQ(capture.value("tracker_radius").toInt(), 10);
+    EXPECT_TRUE(capture.value("tracker_ablation_full").toBool());
 }

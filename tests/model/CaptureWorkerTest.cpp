@@ -28,30 +28,37 @@ struct WorkerOnTestThread {
 
 } // namespace
 
-TEST(CaptureWorker, asksForThreeFramesASecondWhereTheCameraCanDoIt)
+// A camera's slowest and fastest rates, whether the height is being captured, and the
+// rate the worker asks for.
+struct RateCase {
+    const char* name;
+    double slowest, fastest;
+    bool calibrating;
+    double rate;
+    bool trackingRate;
+};
+
+class CaptureRate : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(CaptureRate, asksForThreeFramesASecondWhereTheCameraCanDoIt)
 {
-    struct Case {
-        double slowest, fastest;
-        bool calibrating;
-        double rate;
-        bool trackingRate;
-    };
-    const Case cases[] = {
-        {1, 30, false, 3, true},
-        {3, 3, false, 3, true},
-        {5, 30, false, 9, false}, // cannot go as slow as three: the height capture's rate
-        {1, 30, true, 9, false},
-        {15, 30, false, 30, false}, // nothing fits: unchanged
-    };
-    for (const Case& c : cases) {
-        WorkerOnTestThread fixture;
-        fixture.camera.slowestRate = c.slowest;
-        fixture.camera.fastestRate = c.fastest;
-        fixture.worker->configureCaptureRate(c.calibrating);
-        EXPECT_EQ(fixture.camera.rate(), c.rate);
-        EXPECT_EQ(fixture.worker->trackingRateCapture(), c.trackingRate);
-    }
+    const RateCase& c = GetParam();
+    WorkerOnTestThread fixture;
+    fixture.camera.slowestRate = c.slowest;
+    fixture.camera.fastestRate = c.fastest;
+    fixture.worker->configureCaptureRate(c.calibrating);
+    EXPECT_EQ(fixture.camera.rate(), c.rate);
+    EXPECT_EQ(fixture.worker->trackingRateCapture(), c.trackingRate);
 }
+
+INSTANTIATE_TEST_SUITE_P(CaptureWorker, CaptureRate,
+                         ::testing::Values(RateCase{"wideRange", 1, 30, false, 3, true},
+                                           RateCase{"exactlyThree", 3, 3, false, 3, true},
+                                           // cannot go as slow as three: the height capture's rate
+                                           RateCase{"tooFastForThree", 5, 30, false, 9, false},
+                                           RateCase{"heightCapture", 1, 30, true, 9, false},
+                                           RateCase{"nothingFits", 15, 30, false, 30, false}),
+                         [](const ::testing::TestParamInfo<RateCase>& info) { return std::string(info.param.name); });
 
 TEST(FrameMailbox, keepsOnlyTheNewestFrame)
 {

@@ -90,9 +90,9 @@ void ModelScenario::calibrate()
     frames(0.5);
     ASSERT_TRUE(model->hasPose());
     model->capture();
-    ASSERT_TRUE(model->capturing());
+    ASSERT_TRUE(model->setup().capturing());
     frames(3.5);
-    ASSERT_EQ(model->stage(), "monitoring");
+    ASSERT_EQ(model->setup().stage(), SetupStage::monitoring);
 }
 
 } // namespace verticora::testing

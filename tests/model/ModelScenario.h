@@ -20,6 +20,21 @@ inline void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
+namespace verticora {
+
+// States and stages by the names the JSON lines use.
+inline void PrintTo(ZoneState state, std::ostream* out)
+{
+    *out << zoneStateName(state);
+}
+
+inline void PrintTo(SetupStage stage, std::ostream* out)
+{
+    *out << setupStageName(stage);
+}
+
+} // namespace verticora
+
 namespace verticora::testing {
 
 // A camera model on a scripted camera, scripted faces and a clock that moves only when
@@ -38,11 +53,11 @@ protected:
     // The updater's part of a handoff: a request from build 41 to build 42, addressed to
     // process `pid`, made now and valid for five minutes.
     void requestUpdate(qint32 pid);
-    // The next makeModel runs as build `build` in process `pid`.
+    // The next update handoff runs as build `build` in process `pid`.
     void playBuild(const QString& build, qint32 pid)
     {
-        modelOptions.updateBuild = build;
-        modelOptions.processID = pid;
+        playedBuild = build;
+        playedProcess = pid;
     }
 
     // Selects the scripted camera and starts it as the user would.
@@ -57,6 +72,8 @@ protected:
 
     // The options of the next makeModel; its housekeeping timer never runs.
     CameraModelOptions modelOptions;
+    QString playedBuild;
+    std::optional<qint32> playedProcess;
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<FaceScript> faces;
     FakeCaptureService* camera = nullptr;

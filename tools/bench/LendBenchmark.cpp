@@ -146,7 +146,7 @@ int main(int argc, char** argv)
     for (int round = 0; round < rounds; ++round) {
         const std::uint64_t released = pipeline.statistics().releases;
         const double opened = ask(child, "open");
-        if (!waitFor([&] { return pipeline.statistics().releases > released && model->paused(); }, 10'000))
+        if (!waitFor([&] { return pipeline.statistics().releases > released && model->session().paused(); }, 10'000))
             fail("the camera was not lent");
         releases.push_back((pipeline.statistics().lastRelease - opened) * 1000);
 
