@@ -72,42 +72,50 @@ int at(const PixelBufferView& frame, std::size_t plane, int x, int y)
 
 } // namespace
 
-TEST(JpegDecoder, decodesStraightToFullRangeI420AtTheSmallestScaleStillAsWideAsTheAnalysisFrame)
+namespace {
+
+struct JpegCase {
+    const char* name;
+    int width, height, hSampling, vSampling;
+    int decodedWidth, decodedHeight;
+};
+
+class JpegDecoderScale : public ::testing::TestWithParam<JpegCase> {};
+
+} // namespace
+
+TEST_P(JpegDecoderScale, decodesStraightToFullRangeI420AtTheSmallestScaleStillAsWideAsTheAnalysisFrame)
 {
-    struct Case {
-        int width, height, hSampling, vSampling;
-        int decodedWidth, decodedHeight;
-    };
-    const Case cases[] = {
-        {1280, 720, 2, 2, 640, 360},  // 4:2:0, whose chroma libjpeg widens while scaling
-        {1280, 720, 2, 1, 640, 360},  // 4:2:2, as most webcams send it
-        {1280, 720, 1, 1, 640, 360},  // 4:4:4
-        {1920, 1080, 2, 1, 480, 270}, // a quarter is still wide enough
-        {640, 480, 2, 1, 640, 480},   // half would be narrower than the analysis frame
-        {330, 190, 2, 2, 330, 190},   // odd chroma sizes
-    };
+    const JpegCase& c = GetParam();
     JpegDecoder decoder(analysisWidth);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " sampled " << c.hSampling << "x" << c.vSampling);
-        const std::optional<JpegDecoder::Frame> decoded = decoder.decode(encode(c.width, c.height, c.hSampling, c.vSampling));
-        ASSERT_TRUE(decoded);
-        const PixelBufferView& image = decoded->image;
-        EXPECT_EQ(image.format(), pixelFormat::i420Full);
-        ASSERT_EQ(image.width(), c.decodedWidth);
-        ASSERT_EQ(image.height(), c.decodedHeight);
-        ASSERT_EQ(image.planeCount(), 3u);
-        for (int y : {0, image.height() / 2, image.height() - 1}) {
-            EXPECT_NEAR(at(image, 0, image.width() / 8, y), left.y, 3);
-            EXPECT_NEAR(at(image, 0, image.width() - 1, y), right.y, 3);
-            const int chromaY = y / 2;
-            const int chromaRight = (image.width() + 1) / 2 - 1;
-            EXPECT_NEAR(at(image, 1, image.width() / 16, chromaY), left.cb, 3);
-            EXPECT_NEAR(at(image, 2, image.width() / 16, chromaY), left.cr, 3);
-            EXPECT_NEAR(at(image, 1, chromaRight, chromaY), right.cb, 3);
-            EXPECT_NEAR(at(image, 2, chromaRight, chromaY), right.cr, 3);
-        }
+    const std::optional<JpegDecoder::Frame> decoded = decoder.decode(encode(c.width, c.height, c.hSampling, c.vSampling));
+    ASSERT_TRUE(decoded);
+    const PixelBufferView& image = decoded->image;
+    EXPECT_EQ(image.format(), pixelFormat::i420Full);
+    ASSERT_EQ(image.width(), c.decodedWidth);
+    ASSERT_EQ(image.height(), c.decodedHeight);
+    ASSERT_EQ(image.planeCount(), 3u);
+    for (int y : {0, image.height() / 2, image.height() - 1}) {
+        EXPECT_NEAR(at(image, 0, image.width() / 8, y), left.y, 3);
+        EXPECT_NEAR(at(image, 0, image.width() - 1, y), right.y, 3);
+        const int chromaY = y / 2;
+        const int chromaRight = (image.width() + 1) / 2 - 1;
+        EXPECT_NEAR(at(image, 1, image.width() / 16, chromaY), left.cb, 3);
+        EXPECT_NEAR(at(image, 2, image.width() / 16, chromaY), left.cr, 3);
+        EXPECT_NEAR(at(image, 1, chromaRight, chromaY), right.cb, 3);
+        EXPECT_NEAR(at(image, 2, chromaRight, chromaY), right.cr, 3);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Jpegs, JpegDecoderScale,
+    ::testing::Values(JpegCase{"chroma420", 1280, 720, 2, 2, 640, 360}, // libjpeg widens its chroma while scaling
+                      JpegCase{"chroma422", 1280, 720, 2, 1, 640, 360}, // as most webcams send it
+                      JpegCase{"chroma444", 1280, 720, 1, 1, 640, 360},
+                      JpegCase{"fullHdToAQuarter", 1920, 1080, 2, 1, 480, 270},
+                      JpegCase{"halfWouldBeTooNarrow", 640, 480, 2, 1, 640, 480},
+                      JpegCase{"oddChromaSizes", 330, 190, 2, 2, 330, 190}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JpegDecoder, givesGreyJpegsNeutralChroma)
 {
