@@ -129,45 +129,90 @@ TEST(JpegDecoder, givesGreyJpegsNeutralChroma)
     EXPECT_EQ(at(image, 2, 0, 0), 128);
 }
 
-TEST(JpegDecoder, refusesDamagedOrMultiScanJpegsWithoutStoppingAndDecodesTheNextOne)
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes goodJpeg()
 {
-    const std::vector<std::uint8_t> good = encode(1280, 720, 2, 1);
-    std::vector<std::uint8_t> cutShort(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
-    std::vector<std::uint8_t> endedEarly = good; // an end-of-image marker amid the picture data
-    endedEarly[good.size() / 2] = 0xFF;
-    endedEarly[good.size() / 2 + 1] = 0xD9;
-    std::vector<std::uint8_t> noHeader(good.begin() + 200, good.end());
-    std::vector<std::uint8_t> hugeHeader = good; // a frame size no camera sends
-    for (std::size_t i = 0; i + 8 < hugeHeader.size(); ++i) {
-        if (hugeHeader[i] == 0xFF && hugeHeader[i + 1] == 0xC0) {
-            hugeHeader[i + 5] = hugeHeader[i + 7] = 0xEA;
-            hugeHeader[i + 6] = hugeHeader[i + 8] = 0x60;
+    return encode(1280, 720, 2, 1);
+}
+
+// A frame size no camera sends.
+Bytes withHugeHeader()
+{
+    Bytes bytes = goodJpeg();
+    for (std::size_t i = 0; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = bytes[i + 7] = 0xEA;
+            bytes[i + 6] = bytes[i + 8] = 0x60;
             break;
         }
     }
-    std::vector<std::uint8_t> noTables(good.begin(), good.begin() + 2); // its quantisation tables left out
+    return bytes;
+}
+
+// Its quantisation tables left out: it must not borrow those of the frame decoded before.
+Bytes withoutTables()
+{
+    const Bytes good = goodJpeg();
+    Bytes bytes(good.begin(), good.begin() + 2);
     for (std::size_t i = 2; i + 4 < good.size();) {
         const std::size_t end = i + 2 + (std::size_t(good[i + 2]) << 8 | good[i + 3]);
         if (good[i + 1] == 0xDA) {
-            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.end());
+            bytes.insert(bytes.end(), good.begin() + std::ptrdiff_t(i), good.end());
             break;
         }
         if (good[i + 1] != 0xDB)
-            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.begin() + std::ptrdiff_t(end));
+            bytes.insert(bytes.end(), good.begin() + std::ptrdiff_t(i), good.begin() + std::ptrdiff_t(end));
         i = end;
     }
-    const std::vector<std::vector<std::uint8_t>> damaged = {
-        {}, {0xFF, 0xD8}, cutShort, endedEarly, noHeader, hugeHeader, std::vector<std::uint8_t>(4096, 0x5A),
-        encode(1280, 720, 2, 1, false, true), // progressive: no camera sends it, and it is buffered whole
-        noTables, // must not borrow the tables of the good frame decoded before it
-    };
-
-    JpegDecoder decoder(analysisWidth);
-    for (std::size_t i = 0; i < damaged.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_FALSE(decoder.decode(damaged[i]));
-        const std::optional<JpegDecoder::Frame> next = decoder.decode(good);
-        ASSERT_TRUE(next);
-        EXPECT_NEAR(at(next->image, 0, 639, 359), right.y, 3);
-    }
+    return bytes;
 }
+
+struct DamagedJpeg {
+    const char* name;
+    Bytes (*bytes)();
+};
+
+class JpegDecoderRefusal : public ::testing::TestWithParam<DamagedJpeg> {};
+
+} // namespace
+
+TEST_P(JpegDecoderRefusal, refusesTheFrameWithoutStoppingAndDecodesTheNextOne)
+{
+    const Bytes good = goodJpeg();
+    JpegDecoder decoder(analysisWidth);
+    ASSERT_TRUE(decoder.decode(good));
+    EXPECT_FALSE(decoder.decode(GetParam().bytes()));
+    const std::optional<JpegDecoder::Frame> next = decoder.decode(good);
+    ASSERT_TRUE(next);
+    EXPECT_NEAR(at(next->image, 0, 639, 359), right.y, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, JpegDecoderRefusal,
+    ::testing::Values(DamagedJpeg{"empty", [] { return Bytes{}; }}, DamagedJpeg{"startOnly", [] { return Bytes{0xFF, 0xD8}; }},
+                      DamagedJpeg{"cutShort",
+                                  [] {
+                                      const Bytes good = goodJpeg();
+                                      return Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2));
+                                  }},
+                      DamagedJpeg{"endedEarly", // an end-of-image marker amid the picture data
+                                  [] {
+                                      Bytes bytes = goodJpeg();
+                                      bytes[bytes.size() / 2] = 0xFF;
+                                      bytes[bytes.size() / 2 + 1] = 0xD9;
+                                      return bytes;
+                                  }},
+                      DamagedJpeg{"noHeader",
+                                  [] {
+                                      const Bytes good = goodJpeg();
+                                      return Bytes(good.begin() + 200, good.end());
+                                  }},
+                      DamagedJpeg{"hugeHeader", withHugeHeader},
+                      DamagedJpeg{"noise", [] { return Bytes(4096, 0x5A); }},
+                      // No camera sends it, and it is buffered whole.
+                      DamagedJpeg{"progressive", [] { return encode(1280, 720, 2, 1, false, true); }},
+                      DamagedJpeg{"noTables", withoutTables}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -106,22 +106,29 @@ TEST_F(Y4mClipTest, bgraFramesAreWrittenWithTheBt601VideoMatrix)
     EXPECT_EQ(chroma[7], 240); //        V
 }
 
-TEST_F(Y4mClipTest, readsEvery420ColourspaceTagAndMonoIgnoringUnknownTags)
-{
-    for (const std::string tag : {"C420jpeg", "C420paldv", "C420mpeg2", "C420", ""}) {
-        const fs::path clip = writeBytes("tag.y4m", "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 " + tag + " XYSCSS=420JPEG\n"
-                                                        + frameBytes(4, 2) + frameBytes(4, 2, '\x60'));
-        Y4mReader reader(clip);
-        EXPECT_EQ(reader.colourspace(), tag.empty() ? "420jpeg" : tag.substr(1)) << tag;
-        auto first = reader.next();
-        auto second = reader.next();
-        ASSERT_TRUE(first && second) << tag;
-        EXPECT_EQ(second->buffer.row(0, 1)[3], 0x60) << tag;
-        EXPECT_EQ(second->buffer.row(1, 0)[3], 0x60) << tag;
-        EXPECT_DOUBLE_EQ(second->presentationTime, 0.04) << tag;
-        EXPECT_FALSE(reader.next()) << tag;
-    }
+class Y4mColourspaceTag : public Y4mClipTest, public ::testing::WithParamInterface<std::string> {};
 
+TEST_P(Y4mColourspaceTag, isReadAs420WithOtherTagsIgnored)
+{
+    const std::string& tag = GetParam();
+    const fs::path clip = writeBytes("tag.y4m", "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 " + tag + " XYSCSS=420JPEG\n"
+                                                    + frameBytes(4, 2) + frameBytes(4, 2, '\x60'));
+    Y4mReader reader(clip);
+    EXPECT_EQ(reader.colourspace(), tag.empty() ? "420jpeg" : tag.substr(1));
+    auto first = reader.next();
+    auto second = reader.next();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(second->buffer.row(0, 1)[3], 0x60);
+    EXPECT_EQ(second->buffer.row(1, 0)[3], 0x60);
+    EXPECT_DOUBLE_EQ(second->presentationTime, 0.04);
+    EXPECT_FALSE(reader.next());
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, Y4mColourspaceTag, ::testing::Values("C420jpeg", "C420paldv", "C420mpeg2", "C420", ""),
+                         [](const auto& info) { return info.param.empty() ? std::string("none") : info.param.substr(1); });
+
+TEST_F(Y4mClipTest, readsMonoIgnoringFrameParametersAndUnknownTags)
+{
     // Frame parameters and unknown tags are ignored.
     const fs::path mono = writeBytes("mono.y4m", "YUV4MPEG2 W4 H2 F25:1 Cmono XFUTURE=1 Zsomething\nFRAME Ip XTAG=1\n"
                                                      + std::string(8, '\x70'));
