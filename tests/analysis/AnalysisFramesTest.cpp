@@ -151,6 +151,11 @@ struct Resize {
     std::uint32_t format;
     int outWidth;
     int outHeight;
+
+    friend void PrintTo(const Resize& value, std::ostream* out)
+    {
+        *out << value.width << "x" << value.height << " " << fourCharName(value.format);
+    }
 };
 
 class AnalysisFramesResize : public ::testing::TestWithParam<Resize> {};

@@ -357,6 +357,11 @@ TEST(FaceContinuity, aSecondFaceAMoveOrALongAbsenceStartsTheWaitOver)
 struct RefusedReturn {
     const char* name;
     FaceCandidate candidate;
+
+    friend void PrintTo(const RefusedReturn& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class FaceContinuityRefusedReturn : public ::testing::TestWithParam<RefusedReturn> {};

@@ -57,6 +57,11 @@ struct Residual {
     int high;
     int highShare;
     double expected;
+
+    friend void PrintTo(const Residual& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class FaceMotionGateThreshold : public ::testing::TestWithParam<Residual> {};

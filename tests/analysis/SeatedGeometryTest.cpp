@@ -57,6 +57,11 @@ struct Boundary {
     const char* name;
     void (*change)(Face&);
     bool measured;
+
+    friend void PrintTo(const Boundary& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class SeatedGeometryBoundary : public ::testing::TestWithParam<Boundary> {};

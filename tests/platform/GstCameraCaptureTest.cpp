@@ -245,6 +245,11 @@ struct SurplusCase {
     std::uint32_t format;
     int width, height;
     std::uint64_t decoded;
+
+    friend void PrintTo(const SurplusCase& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class GstSurplusFrames : public ::testing::TestWithParam<SurplusCase> {};
@@ -369,6 +374,11 @@ namespace {
 struct Source {
     const char* name;
     const char* pipeline;
+
+    friend void PrintTo(const Source& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 std::string sourceName(const ::testing::TestParamInfo<Source>& info)

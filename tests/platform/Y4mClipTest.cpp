@@ -145,6 +145,11 @@ struct Damage {
     const char* name;
     std::string bytes;
     std::string message;
+
+    friend void PrintTo(const Damage& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 std::string damageName(const ::testing::TestParamInfo<Damage>& info)

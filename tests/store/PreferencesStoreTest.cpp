@@ -126,6 +126,11 @@ struct RecordRule {
     const char* name;
     std::function<void(PosturePreferences&)> change;
     bool valid;
+
+    friend void PrintTo(const RecordRule& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class PreferencesRecordRule : public PreferencesStoreTest, public ::testing::WithParamInterface<RecordRule> {};
@@ -192,6 +197,11 @@ struct Decoding {
     std::string name;
     std::function<void(QJsonObject&)> change;
     bool loads;
+
+    friend void PrintTo(const Decoding& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 std::vector<Decoding> decodingCases()

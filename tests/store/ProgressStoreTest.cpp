@@ -285,6 +285,11 @@ DayProgress goodDay()
 struct Untrustworthy {
     const char* name;
     QByteArray (*bytes)();
+
+    friend void PrintTo(const Untrustworthy& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class UntrustworthyProgressFile : public ProgressStoreTest, public ::testing::WithParamInterface<Untrustworthy> {};

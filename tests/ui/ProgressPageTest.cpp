@@ -84,6 +84,11 @@ struct Duration {
     double seconds;
     const char* timeline;
     const char* summary;
+
+    friend void PrintTo(const Duration& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class ProgressDuration : public ::testing::TestWithParam<Duration> {};

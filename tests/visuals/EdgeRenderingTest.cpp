@@ -76,6 +76,16 @@ std::unique_ptr<QWidget> effectView(EdgeEffectStyle style, double severity)
 
 } // namespace
 
+namespace verticora::settings {
+
+// Names the style in the parameterised tests' descriptions.
+void PrintTo(EdgeEffectStyle style, std::ostream* out)
+{
+    *out << rawName(style);
+}
+
+} // namespace verticora::settings
+
 class EdgeRendering : public ::testing::TestWithParam<std::tuple<EdgeEffectStyle, double>> {};
 
 TEST_P(EdgeRendering, showsTheSeverityHueAtTheEdgeAndLeavesTheMiddleClear)

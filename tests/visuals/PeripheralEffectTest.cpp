@@ -37,6 +37,11 @@ const QSize laptop(1440, 900);
 struct StyleEdges {
     EdgeEffectStyle style;
     std::array<bool, 4> shown; // top, bottom, left, right
+
+    friend void PrintTo(const StyleEdges& value, std::ostream* out)
+    {
+        *out << rawName(value.style);
+    }
 };
 
 class PeripheralEffectStyles : public ::testing::TestWithParam<StyleEdges> {};

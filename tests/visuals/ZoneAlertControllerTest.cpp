@@ -71,6 +71,11 @@ struct PresentationCase {
     bool redAlerts;
     double depth;
     PanelCounts expected;
+
+    friend void PrintTo(const PresentationCase& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
 };
 
 class ZoneAlertPresentationTest : public ::testing::TestWithParam<PresentationCase> {
