@@ -151,36 +151,47 @@ struct Resize {
     std::uint32_t format;
     int outWidth;
     int outHeight;
+
+    friend void PrintTo(const Resize& value, std::ostream* out)
+    {
+        *out << value.width << "x" << value.height << " " << fourCharName(value.format);
+    }
 };
+
+class AnalysisFramesResize : public ::testing::TestWithParam<Resize> {};
 
 } // namespace
 
-TEST(AnalysisFrames, scalesEveryCameraFormatToAnEvenBGRAFrameAtMost384Wide)
+TEST_P(AnalysisFramesResize, scalesToAnEvenBGRAFrameAtMost384Wide)
 {
-    const Resize cases[] = {
-        {1280, 720, pixelFormat::yuv420Video, 384, 216}, {1280, 720, pixelFormat::yuv420Full, 384, 216},
-        {640, 480, pixelFormat::uyvy, 384, 288},         {640, 480, pixelFormat::yuyv, 384, 288},
-        {320, 240, pixelFormat::yuv420Video, 320, 240},  {385, 217, pixelFormat::bgra, 384, 216},
-        {1920, 1080, pixelFormat::bgra, 384, 216},       {641, 361, pixelFormat::yuv420Full, 384, 216},
-        {383, 215, pixelFormat::yuyv, 383, 214},         {1000, 3, pixelFormat::yuv420Video, 384, 2},
-        {1280, 720, pixelFormat::i420Full, 384, 216},   {321, 181, pixelFormat::i420Video, 321, 180},
-    };
-    for (const Resize& c : cases) {
-        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " + fourCharName(c.format));
-        AnalysisFrames frames;
-        const CameraFrame camera(c.width, c.height, c.format);
-        const auto out = frames.resized(camera.view());
-        ASSERT_TRUE(out);
-        EXPECT_EQ(out->format(), pixelFormat::bgra);
-        EXPECT_EQ(out->width(), c.outWidth);
-        EXPECT_EQ(out->height(), c.outHeight);
-        // The fixed-point colour conversion and the box filter's rounding down stay within
-        // a few levels.
-        if (c.height > 3) {
-            EXPECT_LE(largestFieldError(*out), tolerance);
-        }
+    const Resize& c = GetParam();
+    AnalysisFrames frames;
+    const CameraFrame camera(c.width, c.height, c.format);
+    const auto out = frames.resized(camera.view());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->format(), pixelFormat::bgra);
+    EXPECT_EQ(out->width(), c.outWidth);
+    EXPECT_EQ(out->height(), c.outHeight);
+    // The fixed-point colour conversion and the box filter's rounding down stay within
+    // a few levels.
+    if (c.height > 3) {
+        EXPECT_LE(largestFieldError(*out), tolerance);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CameraFormats, AnalysisFramesResize,
+    ::testing::Values(Resize{1280, 720, pixelFormat::yuv420Video, 384, 216},
+                      Resize{1280, 720, pixelFormat::yuv420Full, 384, 216}, Resize{640, 480, pixelFormat::uyvy, 384, 288},
+                      Resize{640, 480, pixelFormat::yuyv, 384, 288}, Resize{320, 240, pixelFormat::yuv420Video, 320, 240},
+                      Resize{385, 217, pixelFormat::bgra, 384, 216}, Resize{1920, 1080, pixelFormat::bgra, 384, 216},
+                      Resize{641, 361, pixelFormat::yuv420Full, 384, 216}, Resize{383, 215, pixelFormat::yuyv, 383, 214},
+                      Resize{1000, 3, pixelFormat::yuv420Video, 384, 2}, Resize{1280, 720, pixelFormat::i420Full, 384, 216},
+                      Resize{321, 181, pixelFormat::i420Video, 321, 180}),
+    [](const auto& info) {
+        return std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "_"
+            + fourCharName(info.param.format);
+    });
 
 TEST(AnalysisFrames, usesANarrowBGRAFrameAsItIs)
 {

@@ -354,23 +354,37 @@ TEST(FaceContinuity, aSecondFaceAMoveOrALongAbsenceStartsTheWaitOver)
     expectTakenBackTwoSecondsAfter(moving, 0.8);
 }
 
-TEST(FaceContinuity, onlyAFaceWhereTheSubjectCouldHaveSunkIsTakenBack)
-{
-    const FaceCandidate refused[] = {
-        face(boxAt(0.5, 0.9)),             // above the seat: somebody standing
-        face(boxAt(0.8, 0.3)),             // lower, but off to the side
-        face(boxAt(0.5, 0.3, 0.12, 0.15)), // lower, but a face further back
-        face(boxAt(0.5, 0.3), signatureAtDistance(0.23)),
-        face(boxAt(0.5, 0.3), {}),
-    };
-    for (std::size_t i = 0; i < std::size(refused); ++i) {
-        SCOPED_TRACE(i);
-        FaceContinuity continuity = lostAfterAQuickDrop();
-        for (double t = 0.4; t < 5; t += 0.4)
-            EXPECT_FALSE(selectOne(continuity, refused[i], t).index) << t;
-    }
+struct RefusedReturn {
+    const char* name;
+    FaceCandidate candidate;
 
-    // Without proportions learnt from a whole face there is nothing to check it against.
+    friend void PrintTo(const RefusedReturn& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class FaceContinuityRefusedReturn : public ::testing::TestWithParam<RefusedReturn> {};
+
+// Only a face where the subject could have sunk is taken back.
+TEST_P(FaceContinuityRefusedReturn, isNeverTakenForTheLostSubject)
+{
+    FaceContinuity continuity = lostAfterAQuickDrop();
+    for (double t = 0.4; t < 5; t += 0.4)
+        EXPECT_FALSE(selectOne(continuity, GetParam().candidate, t).index) << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faces, FaceContinuityRefusedReturn,
+    ::testing::Values(RefusedReturn{"standingAboveTheSeat", face(boxAt(0.5, 0.9))},
+                      RefusedReturn{"lowerButOffToTheSide", face(boxAt(0.8, 0.3))},
+                      RefusedReturn{"lowerButFurtherBack", face(boxAt(0.5, 0.3, 0.12, 0.15))},
+                      RefusedReturn{"otherProportions", face(boxAt(0.5, 0.3), signatureAtDistance(0.23))},
+                      RefusedReturn{"withoutLandmarks", face(boxAt(0.5, 0.3), {})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FaceContinuity, withoutLearntProportionsNoLowerFaceIsTakenBack)
+{
     FaceCandidate cut = face(boxAt(0.5, 0.6));
     cut.chinOnBottomEdge = true;
     FaceContinuity unlearnt;

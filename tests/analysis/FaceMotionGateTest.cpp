@@ -48,39 +48,52 @@ double rows(int y, double offset)
     return 128 + 40 * std::sin(2 * std::numbers::pi * (y - offset) / 80.0);
 }
 
+// A face area of checker contrast `contrast` whose cells changed by `low` or `high`, and
+// the interval it allows.
+struct Residual {
+    const char* name;
+    double contrast;
+    int low;
+    int high;
+    int highShare;
+    double expected;
+
+    friend void PrintTo(const Residual& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class FaceMotionGateThreshold : public ::testing::TestWithParam<Residual> {};
+
 } // namespace
 
-TEST(FaceMotionGate, allowsTheLongerIntervalOnlyWhileTheFaceAreaIsUnchangedUpToAThreshold)
+TEST_P(FaceMotionGateThreshold, allowsTheLongerIntervalOnlyWhileTheFaceAreaIsUnchangedUpToIt)
 {
-    struct Case {
-        double contrast;
-        int low;
-        int high;
-        int highShare;
-        double expected;
-    };
-    // Thresholds: 0.22 x contrast limited to [3.5, 10]: 3.5 at contrast 10, 8.8 at 40, 10 at 60.
-    const Case cases[] = {
-        {10, 3, 4, 4, FaceMotionGate::stillInterval},  {10, 3, 4, 5, FaceMotionGate::normalInterval},
-        {40, 8, 9, 6, FaceMotionGate::stillInterval},  {40, 8, 9, 7, FaceMotionGate::normalInterval},
-        {60, 10, 11, 0, FaceMotionGate::stillInterval}, {60, 10, 11, 1, FaceMotionGate::normalInterval},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("contrast " + std::to_string(c.contrast) + ", residual "
-                     + std::to_string(c.low + (c.high - c.low) * c.highShare / 8.0));
-        FaceMotionGate gate;
-        const PixelBuffer reference = cells([&](int x, int y) { return checker(x, y, c.contrast); });
-        gate.remember(reference.view(), wholeFrame);
-        ASSERT_TRUE(gate.reference());
-        EXPECT_DOUBLE_EQ(gate.contrast(), c.contrast);
+    const Residual& c = GetParam();
+    FaceMotionGate gate;
+    const PixelBuffer reference = cells([&](int x, int y) { return checker(x, y, c.contrast); });
+    gate.remember(reference.view(), wholeFrame);
+    ASSERT_TRUE(gate.reference());
+    EXPECT_DOUBLE_EQ(gate.contrast(), c.contrast);
 
-        const PixelBuffer current = cells(
-            [&](int x, int y) { return checker(x, y, c.contrast) + pairedChange(x, y, c.low, c.high, c.highShare); });
-        EXPECT_EQ(gate.interval(current.view()), c.expected);
-        EXPECT_DOUBLE_EQ(gate.difference(), c.low + (c.high - c.low) * c.highShare / 8.0);
-        EXPECT_EQ(gate.verticalShift(), 0);
-    }
+    const PixelBuffer current =
+        cells([&](int x, int y) { return checker(x, y, c.contrast) + pairedChange(x, y, c.low, c.high, c.highShare); });
+    EXPECT_EQ(gate.interval(current.view()), c.expected);
+    EXPECT_DOUBLE_EQ(gate.difference(), c.low + (c.high - c.low) * c.highShare / 8.0);
+    EXPECT_EQ(gate.verticalShift(), 0);
 }
+
+// Thresholds: 0.22 x contrast limited to [3.5, 10]: 3.5 at contrast 10, 8.8 at 40, 10 at 60.
+INSTANTIATE_TEST_SUITE_P(
+    Contrasts, FaceMotionGateThreshold,
+    ::testing::Values(Residual{"lowContrastAtThreshold", 10, 3, 4, 4, FaceMotionGate::stillInterval},
+                      Residual{"lowContrastAboveThreshold", 10, 3, 4, 5, FaceMotionGate::normalInterval},
+                      Residual{"midContrastBelowThreshold", 40, 8, 9, 6, FaceMotionGate::stillInterval},
+                      Residual{"midContrastAboveThreshold", 40, 8, 9, 7, FaceMotionGate::normalInterval},
+                      Residual{"highContrastAtThreshold", 60, 10, 11, 0, FaceMotionGate::stillInterval},
+                      Residual{"highContrastAboveThreshold", 60, 10, 11, 1, FaceMotionGate::normalInterval}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FaceMotionGate, recognisesAFaceThatMovedTwoRowsButNotAUniformBrightnessChange)
 {

@@ -21,41 +21,7 @@ constexpr int frameWidth = 384;
 constexpr int frameHeight = 216;
 constexpr double aspect = 16.0 / 9.0;
 
-// A confident face 0.2 wide and 0.24 high whose box starts at `minX`, its nose crest at
-// `noseY` from the top; landmark points are relative to the box.
-FaceObservation faceAt(double minX, double noseY)
-{
-    FaceObservation face;
-    face.boundingBox = {minX, 1 - noseY - 0.12, 0.2, 0.24};
-    face.confidence = 0.95f;
-    face.yaw = 0.0;
-    const auto region = [](std::vector<Point> points) { return LandmarkRegion{int(points.size()), std::move(points)}; };
-    face.faceContour = region({{0.0, 0.7}, {0.5, 0.0}, {1.0, 0.7}});
-    face.leftEye = region({{0.3, 0.62}});
-    face.rightEye = region({{0.7, 0.62}});
-    face.noseCrest = region({{0.5, 0.5}});
-    return face;
-}
-
-// What the landmark request sees: the faces the test placed, or a failure.
-struct Placement {
-    std::vector<FaceObservation> faces;
-    bool failing = false;
-};
-
-class PlacedFaces final : public FaceLandmarkRequest {
-public:
-    explicit PlacedFaces(std::shared_ptr<Placement> placement) : m_placement(std::move(placement)) {}
-    std::vector<FaceObservation> perform(const PixelBufferView&) override
-    {
-        if (m_placement->failing)
-            throw LandmarkRequestError("no landmarks");
-        return m_placement->faces;
-    }
-
-private:
-    std::shared_ptr<Placement> m_placement;
-};
+using test::frontalFace;
 
 class PatchPassAcceptance : public ::testing::Test {
 protected:
@@ -64,9 +30,9 @@ protected:
         std::string error;
         m_portrait = test::loadPortrait(error);
         ASSERT_TRUE(m_portrait) << error;
-        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<PlacedFaces>(placement));
+        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<test::ScriptedRequest>(script));
         // Calibrated on a centred face, so a face at that height measures green anywhere.
-        const SeatedDetection measured = SeatedPoseDetector::landmarks(faceAt(0.4, 0.5), aspect);
+        const SeatedDetection measured = SeatedPoseDetector::landmarks(frontalFace(0.4, 0.5), aspect);
         ASSERT_TRUE(measured.features);
         baseline = *PoseFeatures::fromCoreVector(measured.features->coreVector());
         baseline.landmarkHeight = LandmarkHeightCalibration::capture(measured.features->heightLandmarks);
@@ -93,7 +59,7 @@ protected:
     // Places the face and the picture together and runs one detection.
     SeatedDetection detectAt(double minX, double noseY, bool allowLightweight)
     {
-        placement->faces = {faceAt(minX, noseY)};
+        script.faces = {frontalFace(minX, noseY)};
         time += 0.3;
         return detector->detect(m_frame->view(), aspect, time, allowLightweight);
     }
@@ -110,7 +76,7 @@ protected:
         ASSERT_FALSE(detector->lastSeedFailure()) << *detector->lastSeedFailure();
     }
 
-    std::shared_ptr<Placement> placement = std::make_shared<Placement>();
+    test::FaceScript script;
     PoseFeatures baseline;
     std::unique_ptr<SeatedPoseDetector> detector;
     double time = 1.0;
@@ -141,7 +107,7 @@ TEST_F(PatchPassAcceptance, aRefusedSubjectCheckLeavesTheContinuityAsItWas)
 {
     leadSubjectTo(0.4, 0.78);
     const FaceContinuity before = detector->continuity();
-    placement->failing = true;
+    script.fail = true;
     EXPECT_THROW(detectAt(0.4, 0.78, true), LandmarkRequestError);
     EXPECT_EQ(detector->lastFallback(), "subject mismatch");
     EXPECT_EQ(detector->continuity(), before);

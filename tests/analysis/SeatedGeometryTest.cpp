@@ -53,41 +53,50 @@ TEST(SeatedGeometry, measuresAFrontalFaceWithAndWithoutItsChin)
     EXPECT_FALSE(g->heightLandmarks);
 }
 
-TEST(SeatedGeometry, boundariesOfTheAcceptanceTests)
-{
-    struct Case {
-        const char* name;
-        void (*change)(Face&);
-        bool measured;
-    };
-    const Case cases[] = {
-        {"confidence 0.69", [](Face& f) { f.confidence = 0.69; }, false},
-        {"confidence 0.71", [](Face& f) { f.confidence = 0.71; }, true},
-        {"confidence single 0.7", [](Face& f) { f.confidence = static_cast<double>(0.7f); }, false},
-        {"box width 0.05", [](Face& f) { f.box.width = 0.05; f.aspect = 2.0; }, false},
-        {"box width 0.0501", [](Face& f) { f.box.width = 0.0501; f.aspect = 2.0; }, true},
-        {"box height 0.08", [](Face& f) { f.box.height = 0.08; }, false},
-        {"box height nan", [](Face& f) { f.box.height = std::nan(""); }, false},
-        // 0.125 x 0.2 is exactly the double 0.025.
-        {"eye distance 0.025", [](Face& f) { f.leftEye.x = 0.375; f.rightEye.x = 0.5; f.aspect = 0.2; f.box.width = 0.5; }, false},
-        {"eye distance 0.0251", [](Face& f) { f.leftEye.x = 0.375; f.rightEye.x = 0.5; f.aspect = 0.2008; f.box.width = 0.5; }, true},
-        {"aspect 0", [](Face& f) { f.aspect = 0; }, false},
-        {"aspect inf", [](Face& f) { f.aspect = INFINITY; }, false},
-        {"point at x 0", [](Face& f) { f.leftEye.x = 0.0; }, true},
-        {"point at x 1", [](Face& f) { f.rightEye.x = 1.0; }, true},
-        {"point beyond 1", [](Face& f) { f.rightEye.x = 1.0000001; }, false},
-        {"point below 0", [](Face& f) { f.chin = Point{0.5, -1e-9}; }, false},
-        {"nan nose", [](Face& f) { f.nose.y = std::nan(""); }, false},
-        {"nose 0.002 below eyes with chin", [](Face& f) { f.nose.y = 0.618; }, false},
-        {"nose 0.002 below eyes without chin", [](Face& f) { f.nose.y = 0.618; f.chin.reset(); }, true},
-        {"scale 0.08", [](Face& f) { f.box.width = 0.08; f.aspect = 1.0; f.leftEye.x = 0.3; f.rightEye.x = 0.7; }, false},
-    };
-    for (const Case& c : cases) {
-        Face face;
-        c.change(face);
-        EXPECT_EQ(face.features().has_value(), c.measured) << c.name;
+struct Boundary {
+    const char* name;
+    void (*change)(Face&);
+    bool measured;
+
+    friend void PrintTo(const Boundary& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+class SeatedGeometryBoundary : public ::testing::TestWithParam<Boundary> {};
+
+TEST_P(SeatedGeometryBoundary, measuresOnlyAcceptableFaces)
+{
+    Face face;
+    GetParam().change(face);
+    EXPECT_EQ(face.features().has_value(), GetParam().measured);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Boundaries, SeatedGeometryBoundary, ::testing::Values(
+        Boundary{"confidence0p69", [](Face& f) { f.confidence = 0.69; }, false},
+        Boundary{"confidence0p71", [](Face& f) { f.confidence = 0.71; }, true},
+        Boundary{"confidenceSingle0p7", [](Face& f) { f.confidence = static_cast<double>(0.7f); }, false},
+        Boundary{"boxWidth0p05", [](Face& f) { f.box.width = 0.05; f.aspect = 2.0; }, false},
+        Boundary{"boxWidth0p0501", [](Face& f) { f.box.width = 0.0501; f.aspect = 2.0; }, true},
+        Boundary{"boxHeight0p08", [](Face& f) { f.box.height = 0.08; }, false},
+        Boundary{"boxHeightNan", [](Face& f) { f.box.height = std::nan(""); }, false},
+        // 0.125 x 0.2 is exactly the double 0.025.
+        Boundary{"eyeDistance0p025", [](Face& f) { f.leftEye.x = 0.375; f.rightEye.x = 0.5; f.aspect = 0.2; f.box.width = 0.5; }, false},
+        Boundary{"eyeDistance0p0251", [](Face& f) { f.leftEye.x = 0.375; f.rightEye.x = 0.5; f.aspect = 0.2008; f.box.width = 0.5; }, true},
+        Boundary{"aspect0", [](Face& f) { f.aspect = 0; }, false},
+        Boundary{"aspectInf", [](Face& f) { f.aspect = INFINITY; }, false},
+        Boundary{"pointAtX0", [](Face& f) { f.leftEye.x = 0.0; }, true},
+        Boundary{"pointAtX1", [](Face& f) { f.rightEye.x = 1.0; }, true},
+        Boundary{"pointBeyond1", [](Face& f) { f.rightEye.x = 1.0000001; }, false},
+        Boundary{"pointBelow0", [](Face& f) { f.chin = Point{0.5, -1e-9}; }, false},
+        Boundary{"nanNose", [](Face& f) { f.nose.y = std::nan(""); }, false},
+        Boundary{"nose0p002BelowEyesWithChin", [](Face& f) { f.nose.y = 0.618; }, false},
+        Boundary{"nose0p002BelowEyesWithoutChin", [](Face& f) { f.nose.y = 0.618; f.chin.reset(); }, true},
+        Boundary{"scale0p08", [](Face& f) { f.box.width = 0.08; f.aspect = 1.0; f.leftEye.x = 0.3; f.rightEye.x = 0.7; }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(SeatedGeometry, swappingTheEyesKeepsTheSlope)
 {

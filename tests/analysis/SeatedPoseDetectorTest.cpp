@@ -11,54 +11,11 @@ using namespace verticora;
 
 namespace {
 
-LandmarkRegion region(std::vector<Point> points)
-{
-    return {static_cast<int>(points.size()), std::move(points)};
-}
-
-// A face of 0.2 x 0.24 of the frame with its nose crest centred at (centerX, 1 - noseY).
+// A face centred at `centerX` with its nose crest at `noseY` from the top.
 FaceObservation face(double centerX = 0.5, double noseY = 0.5)
 {
-    FaceObservation o;
-    o.boundingBox = {centerX - 0.1, 1 - noseY - 0.12, 0.2, 0.24};
-    o.confidence = 0.95f;
-    o.yaw = 0.0;
-    o.faceContour = region({{0.0, 0.7}, {0.5, 0.0}, {1.0, 0.7}});
-    o.leftEye = region({{0.3, 0.62}});
-    o.rightEye = region({{0.7, 0.62}});
-    o.noseCrest = region({{0.5, 0.5}});
-    return o;
+    return test::frontalFace(centerX - 0.1, noseY);
 }
-
-// What the scripted request returns and how often it was asked.
-struct Script {
-    std::vector<FaceObservation> faces;
-    std::vector<FaceObservation> missed; // what the second face finder sees besides
-    int requests = 0;
-    int secondLooks = 0;
-    bool fail = false;
-};
-
-// Returns the faces the test sets, counting the requests.
-class ScriptedRequest final : public FaceLandmarkRequest {
-public:
-    explicit ScriptedRequest(Script& script) : m_script(script) {}
-    std::vector<FaceObservation> perform(const PixelBufferView&) override
-    {
-        if (m_script.fail)
-            throw LandmarkRequestError("The landmark model could not be read.");
-        ++m_script.requests;
-        return m_script.faces;
-    }
-    std::vector<FaceObservation> findMissedFaces(const PixelBufferView&) override
-    {
-        ++m_script.secondLooks;
-        return m_script.missed;
-    }
-
-private:
-    Script& m_script;
-};
 
 class SeatedPoseDetectorTest : public ::testing::Test {
 protected:
@@ -73,7 +30,7 @@ protected:
             constexpr double scale = 45.0 / 30.8;
             return portrait->sample(222.5 + (x - 192) * scale, 112 + (y - 101.7) * scale);
         }));
-        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<ScriptedRequest>(script));
+        detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<test::ScriptedRequest>(script));
     }
 
     SeatedDetection detect(double time, bool allowLightweight = true)
@@ -91,7 +48,7 @@ protected:
         detector->setReference(baseline, yellow, red);
     }
 
-    Script script{{face()}, {}, 0, 0, false};
+    test::FaceScript script{{face()}, {}, 0, 0, false};
     std::vector<FaceObservation>& faces = script.faces;
     int& requests = script.requests;
     bool& fail = script.fail;

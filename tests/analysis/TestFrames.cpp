@@ -91,4 +91,32 @@ PixelBuffer nv12Frame(int width, int height, std::uint32_t format, const std::fu
     return frame;
 }
 
+FaceObservation frontalFace(double minX, double noseY)
+{
+    FaceObservation face;
+    face.boundingBox = {minX, 1 - noseY - 0.12, 0.2, 0.24};
+    face.confidence = 0.95f;
+    face.yaw = 0.0;
+    const auto region = [](std::vector<Point> points) { return LandmarkRegion{int(points.size()), std::move(points)}; };
+    face.faceContour = region({{0.0, 0.7}, {0.5, 0.0}, {1.0, 0.7}});
+    face.leftEye = region({{0.3, 0.62}});
+    face.rightEye = region({{0.7, 0.62}});
+    face.noseCrest = region({{0.5, 0.5}});
+    return face;
+}
+
+std::vector<FaceObservation> ScriptedRequest::perform(const PixelBufferView&)
+{
+    if (m_script.fail)
+        throw LandmarkRequestError("The landmark model could not be read.");
+    ++m_script.requests;
+    return m_script.faces;
+}
+
+std::vector<FaceObservation> ScriptedRequest::findMissedFaces(const PixelBufferView&)
+{
+    ++m_script.secondLooks;
+    return m_script.missed;
+}
+
 } // namespace verticora::test

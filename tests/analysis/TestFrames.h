@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/FaceLandmarkRequest.h"
 #include "analysis/PixelBuffer.h"
 
 #include <cstdint>
@@ -38,5 +39,29 @@ struct RgbImage {
                                     const std::function<double(int x, int y)>& grey);
 
 [[nodiscard]] std::uint8_t toByte(double value);
+
+// A confident frontal face 0.2 wide and 0.24 high whose box starts at `minX`, its nose
+// crest at `noseY` from the top; landmark points are relative to the box.
+[[nodiscard]] FaceObservation frontalFace(double minX, double noseY);
+
+// What a scripted landmark request returns, and how often it was asked.
+struct FaceScript {
+    std::vector<FaceObservation> faces;
+    std::vector<FaceObservation> missed; // what the second face finder sees besides
+    int requests = 0;
+    int secondLooks = 0;
+    bool fail = false;
+};
+
+// A landmark request that answers from a script the test owns and changes.
+class ScriptedRequest final : public FaceLandmarkRequest {
+public:
+    explicit ScriptedRequest(FaceScript& script) : m_script(script) {}
+    std::vector<FaceObservation> perform(const PixelBufferView&) override;
+    std::vector<FaceObservation> findMissedFaces(const PixelBufferView&) override;
+
+private:
+    FaceScript& m_script;
+};
 
 } // namespace verticora::test

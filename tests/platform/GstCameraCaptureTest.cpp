@@ -235,54 +235,70 @@ protected:
 
 } // namespace
 
-TEST(GstCameraCapture, surplusFramesAreDroppedBeforeAnyDecoding)
-{
-    // MJPEG is decoded at half size, still wider than the analysis frame; YUYV, from a camera
-    // that offers nothing slower, is handed over as it came and never decoded.
-    struct Case {
-        std::string camera;
-        FrameBytes frame;
-        std::uint32_t format;
-        int width, height;
-        std::uint64_t decoded;
-    };
-    const Case cases[] = {
-        {mjpegCamera, jpegFrame(0), pixelFormat::i420Full, 640, 360, 3},
-        {appsrc("name=feed", "video/x-raw,format=YUY2,width=320,height=180,framerate=30/1"),
-         std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128), pixelFormat::yuyv, 320, 180, 0},
-    };
-    constexpr int sent = 30; // one second of a 30 fps camera, handed over as fast as taken
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.camera);
-        GstCameraCapture camera(feedingStandIn(c.camera, [&](int i) -> std::optional<FrameBytes> {
-            if (i >= sent)
-                return std::nullopt;
-            return c.frame;
-        }));
-        Collector collector;
-        camera.setFrameReceiver(collector.receiver());
+namespace {
 
-        ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
-        ASSERT_TRUE(waitFor([&] { return camera.statistics().framesIn == sent; }));
-        const GstCameraCapture::Statistics statistics = camera.statistics();
-        EXPECT_EQ(statistics.framesDelivered, 3u);
-        EXPECT_EQ(statistics.framesDecoded, c.decoded);
-        EXPECT_EQ(statistics.negotiatedRate, 3.0);
-        const std::vector<Received> received = collector.frames();
-        ASSERT_EQ(received.size(), 3u);
-        EXPECT_EQ(received.front().format, c.format);
-        EXPECT_EQ(received.front().width, c.width);
-        EXPECT_EQ(received.front().height, c.height);
+// A camera sending one second at 30 fps as fast as taken, and how its kept frames arrive.
+struct SurplusCase {
+    const char* name;
+    std::string camera;
+    FrameBytes (*frame)();
+    std::uint32_t format;
+    int width, height;
+    std::uint64_t decoded;
 
-        // The model's rate choice: three frames a second while monitoring, nine for the height capture.
-        Worker worker(camera);
-        worker.worker.configureCaptureRate(false);
-        EXPECT_TRUE(worker.worker.trackingRateCapture());
-        worker.worker.configureCaptureRate(true);
-        EXPECT_EQ(camera.statistics().negotiatedRate, 9.0);
-        EXPECT_EQ(camera.requestRate(31), std::nullopt) << "faster than the camera";
+    friend void PrintTo(const SurplusCase& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+class GstSurplusFrames : public ::testing::TestWithParam<SurplusCase> {};
+
+} // namespace
+
+// MJPEG is decoded at half size, still wider than the analysis frame; YUYV, from a camera
+// that offers nothing slower, is handed over as it came and never decoded.
+TEST_P(GstSurplusFrames, areDroppedBeforeAnyDecoding)
+{
+    const SurplusCase& c = GetParam();
+    constexpr int sent = 30;
+    const FrameBytes picture = c.frame();
+    GstCameraCapture camera(feedingStandIn(c.camera, [&](int i) -> std::optional<FrameBytes> {
+        if (i >= sent)
+            return std::nullopt;
+        return picture;
+    }));
+    Collector collector;
+    camera.setFrameReceiver(collector.receiver());
+
+    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return camera.statistics().framesIn == sent; }));
+    const GstCameraCapture::Statistics statistics = camera.statistics();
+    EXPECT_EQ(statistics.framesDelivered, 3u);
+    EXPECT_EQ(statistics.framesDecoded, c.decoded);
+    EXPECT_EQ(statistics.negotiatedRate, 3.0);
+    const std::vector<Received> received = collector.frames();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received.front().format, c.format);
+    EXPECT_EQ(received.front().width, c.width);
+    EXPECT_EQ(received.front().height, c.height);
+
+    // The model's rate choice: three frames a second while monitoring, nine for the height capture.
+    Worker worker(camera);
+    worker.worker.configureCaptureRate(false);
+    EXPECT_TRUE(worker.worker.trackingRateCapture());
+    worker.worker.configureCaptureRate(true);
+    EXPECT_EQ(camera.statistics().negotiatedRate, 9.0);
+    EXPECT_EQ(camera.requestRate(31), std::nullopt) << "faster than the camera";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cameras, GstSurplusFrames,
+    ::testing::Values(SurplusCase{"mjpeg", mjpegCamera, [] { return jpegFrame(0); }, pixelFormat::i420Full, 640, 360, 3},
+                      SurplusCase{"yuyv", appsrc("name=feed", "video/x-raw,format=YUY2,width=320,height=180,framerate=30/1"),
+                                  [] { return FrameBytes(std::make_shared<const std::vector<std::uint8_t>>(320 * 180 * 2, 128)); },
+                                  pixelFormat::yuyv, 320, 180, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GstCameraCapture, theCallbacksLetGoOfTheirDataWithThePipeline)
 {
@@ -353,26 +369,49 @@ TEST(GstCameraCapture, aCameraThatSendsOnlyDamagedJpegsDoesNotStart)
     EXPECT_GT(camera.statistics().framesDecoded, 0u);
 }
 
-TEST(GstCameraCapture, aCameraThatCannotBeOpenedOrReadGivesTheOpeningError)
-{
-    const char* const sources[] = {
-        "v4l2src device=/dev/verticora-no-such-camera",
-        "audiotestsrc",
-        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180 ! identity error-after=1",
-        "videotestsrc num-buffers=0 ! capsfilter caps=\"video/x-raw,format=YUY2,width=320,height=180\"",
-    };
-    for (const char* source : sources) {
-        SCOPED_TRACE(source);
-        GstCameraCapture camera(standIn(source));
-        const std::optional<QString> error = camera.openSession(standInDevice.uniqueID);
-        ASSERT_TRUE(error);
-        EXPECT_FALSE(error->isEmpty());
+namespace {
 
-        Worker worker(camera);
-        worker.worker.startSession(0, standInDevice.uniqueID);
-        EXPECT_EQ(worker.outcome, SessionOutcome::openFailed);
+struct Source {
+    const char* name;
+    const char* pipeline;
+
+    friend void PrintTo(const Source& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+std::string sourceName(const ::testing::TestParamInfo<Source>& info)
+{
+    return info.param.name;
 }
+
+class GstUnopenableCamera : public ::testing::TestWithParam<Source> {};
+class GstCameraFailingWhileRunning : public ::testing::TestWithParam<Source> {};
+
+} // namespace
+
+TEST_P(GstUnopenableCamera, givesTheOpeningError)
+{
+    GstCameraCapture camera(standIn(GetParam().pipeline));
+    const std::optional<QString> error = camera.openSession(standInDevice.uniqueID);
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->isEmpty());
+
+    Worker worker(camera);
+    worker.worker.startSession(0, standInDevice.uniqueID);
+    EXPECT_EQ(worker.outcome, SessionOutcome::openFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, GstUnopenableCamera,
+    ::testing::Values(Source{"noSuchDevice", "v4l2src device=/dev/verticora-no-such-camera"},
+                      Source{"notVideo", "audiotestsrc"},
+                      Source{"errorOnFirstFrame", "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180 "
+                                                  "! identity error-after=1"},
+                      Source{"noFrames", "videotestsrc num-buffers=0 ! capsfilter "
+                                         "caps=\"video/x-raw,format=YUY2,width=320,height=180\""}),
+    sourceName);
 
 TEST(GstCameraCapture, aCameraThatSendsNoPictureIsNotRunning)
 {
@@ -384,26 +423,26 @@ TEST(GstCameraCapture, aCameraThatSendsNoPictureIsNotRunning)
     EXPECT_FALSE(camera.isRunning());
 }
 
-TEST(GstCameraCapture, anErrorOrTheEndOfTheStreamWhileRunningIsARuntimeError)
+TEST_P(GstCameraFailingWhileRunning, reportsOneRuntimeError)
 {
-    // A second of frames first, so that a slow test machine still starts the camera in time.
-    const char* const sources[] = {
-        "videotestsrc is-live=true num-buffers=30 ! capsfilter caps=\"video/x-raw,format=YUY2,width=320,height=180,"
-        "framerate=30/1\"",
-        "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180,framerate=30/1 ! identity error-after=30",
-    };
-    for (const char* source : sources) {
-        SCOPED_TRACE(source);
-        GstCameraCapture camera(standIn(source));
-        QSignalSpy runtimeErrors(&camera, &CaptureService::runtimeError);
-        ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
-        camera.startRunning();
-        ASSERT_TRUE(camera.isRunning());
-        EXPECT_TRUE(runtimeErrors.wait(5000));
-        QTest::qWait(100);
-        EXPECT_EQ(runtimeErrors.count(), 1);
-    }
+    GstCameraCapture camera(standIn(GetParam().pipeline));
+    QSignalSpy runtimeErrors(&camera, &CaptureService::runtimeError);
+    ASSERT_EQ(camera.openSession(standInDevice.uniqueID), std::nullopt);
+    camera.startRunning();
+    ASSERT_TRUE(camera.isRunning());
+    EXPECT_TRUE(runtimeErrors.wait(5000));
+    QTest::qWait(100);
+    EXPECT_EQ(runtimeErrors.count(), 1);
 }
+
+// A second of frames first, so that a slow test machine still starts the camera in time.
+INSTANTIATE_TEST_SUITE_P(
+    Sources, GstCameraFailingWhileRunning,
+    ::testing::Values(Source{"endOfStream", "videotestsrc is-live=true num-buffers=30 ! capsfilter "
+                                            "caps=\"video/x-raw,format=YUY2,width=320,height=180,framerate=30/1\""},
+                      Source{"error", "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=320,height=180,"
+                                      "framerate=30/1 ! identity error-after=30"}),
+    sourceName);
 
 TEST(GstCameraCapture, shuttingDownEndsAWaitOnTheCaptureThreadAtOnce)
 {

@@ -72,42 +72,55 @@ int at(const PixelBufferView& frame, std::size_t plane, int x, int y)
 
 } // namespace
 
-TEST(JpegDecoder, decodesStraightToFullRangeI420AtTheSmallestScaleStillAsWideAsTheAnalysisFrame)
+namespace {
+
+struct JpegCase {
+    const char* name;
+    int width, height, hSampling, vSampling;
+    int decodedWidth, decodedHeight;
+
+    friend void PrintTo(const JpegCase& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class JpegDecoderScale : public ::testing::TestWithParam<JpegCase> {};
+
+} // namespace
+
+TEST_P(JpegDecoderScale, decodesStraightToFullRangeI420AtTheSmallestScaleStillAsWideAsTheAnalysisFrame)
 {
-    struct Case {
-        int width, height, hSampling, vSampling;
-        int decodedWidth, decodedHeight;
-    };
-    const Case cases[] = {
-        {1280, 720, 2, 2, 640, 360},  // 4:2:0, whose chroma libjpeg widens while scaling
-        {1280, 720, 2, 1, 640, 360},  // 4:2:2, as most webcams send it
-        {1280, 720, 1, 1, 640, 360},  // 4:4:4
-        {1920, 1080, 2, 1, 480, 270}, // a quarter is still wide enough
-        {640, 480, 2, 1, 640, 480},   // half would be narrower than the analysis frame
-        {330, 190, 2, 2, 330, 190},   // odd chroma sizes
-    };
+    const JpegCase& c = GetParam();
     JpegDecoder decoder(analysisWidth);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " sampled " << c.hSampling << "x" << c.vSampling);
-        const std::optional<JpegDecoder::Frame> decoded = decoder.decode(encode(c.width, c.height, c.hSampling, c.vSampling));
-        ASSERT_TRUE(decoded);
-        const PixelBufferView& image = decoded->image;
-        EXPECT_EQ(image.format(), pixelFormat::i420Full);
-        ASSERT_EQ(image.width(), c.decodedWidth);
-        ASSERT_EQ(image.height(), c.decodedHeight);
-        ASSERT_EQ(image.planeCount(), 3u);
-        for (int y : {0, image.height() / 2, image.height() - 1}) {
-            EXPECT_NEAR(at(image, 0, image.width() / 8, y), left.y, 3);
-            EXPECT_NEAR(at(image, 0, image.width() - 1, y), right.y, 3);
-            const int chromaY = y / 2;
-            const int chromaRight = (image.width() + 1) / 2 - 1;
-            EXPECT_NEAR(at(image, 1, image.width() / 16, chromaY), left.cb, 3);
-            EXPECT_NEAR(at(image, 2, image.width() / 16, chromaY), left.cr, 3);
-            EXPECT_NEAR(at(image, 1, chromaRight, chromaY), right.cb, 3);
-            EXPECT_NEAR(at(image, 2, chromaRight, chromaY), right.cr, 3);
-        }
+    const std::optional<JpegDecoder::Frame> decoded = decoder.decode(encode(c.width, c.height, c.hSampling, c.vSampling));
+    ASSERT_TRUE(decoded);
+    const PixelBufferView& image = decoded->image;
+    EXPECT_EQ(image.format(), pixelFormat::i420Full);
+    ASSERT_EQ(image.width(), c.decodedWidth);
+    ASSERT_EQ(image.height(), c.decodedHeight);
+    ASSERT_EQ(image.planeCount(), 3u);
+    for (int y : {0, image.height() / 2, image.height() - 1}) {
+        EXPECT_NEAR(at(image, 0, image.width() / 8, y), left.y, 3);
+        EXPECT_NEAR(at(image, 0, image.width() - 1, y), right.y, 3);
+        const int chromaY = y / 2;
+        const int chromaRight = (image.width() + 1) / 2 - 1;
+        EXPECT_NEAR(at(image, 1, image.width() / 16, chromaY), left.cb, 3);
+        EXPECT_NEAR(at(image, 2, image.width() / 16, chromaY), left.cr, 3);
+        EXPECT_NEAR(at(image, 1, chromaRight, chromaY), right.cb, 3);
+        EXPECT_NEAR(at(image, 2, chromaRight, chromaY), right.cr, 3);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Jpegs, JpegDecoderScale,
+    ::testing::Values(JpegCase{"chroma420", 1280, 720, 2, 2, 640, 360}, // libjpeg widens its chroma while scaling
+                      JpegCase{"chroma422", 1280, 720, 2, 1, 640, 360}, // as most webcams send it
+                      JpegCase{"chroma444", 1280, 720, 1, 1, 640, 360},
+                      JpegCase{"fullHdToAQuarter", 1920, 1080, 2, 1, 480, 270},
+                      JpegCase{"halfWouldBeTooNarrow", 640, 480, 2, 1, 640, 480},
+                      JpegCase{"oddChromaSizes", 330, 190, 2, 2, 330, 190}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JpegDecoder, givesGreyJpegsNeutralChroma)
 {
@@ -121,45 +134,95 @@ TEST(JpegDecoder, givesGreyJpegsNeutralChroma)
     EXPECT_EQ(at(image, 2, 0, 0), 128);
 }
 
-TEST(JpegDecoder, refusesDamagedOrMultiScanJpegsWithoutStoppingAndDecodesTheNextOne)
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes goodJpeg()
 {
-    const std::vector<std::uint8_t> good = encode(1280, 720, 2, 1);
-    std::vector<std::uint8_t> cutShort(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
-    std::vector<std::uint8_t> endedEarly = good; // an end-of-image marker amid the picture data
-    endedEarly[good.size() / 2] = 0xFF;
-    endedEarly[good.size() / 2 + 1] = 0xD9;
-    std::vector<std::uint8_t> noHeader(good.begin() + 200, good.end());
-    std::vector<std::uint8_t> hugeHeader = good; // a frame size no camera sends
-    for (std::size_t i = 0; i + 8 < hugeHeader.size(); ++i) {
-        if (hugeHeader[i] == 0xFF && hugeHeader[i + 1] == 0xC0) {
-            hugeHeader[i + 5] = hugeHeader[i + 7] = 0xEA;
-            hugeHeader[i + 6] = hugeHeader[i + 8] = 0x60;
+    return encode(1280, 720, 2, 1);
+}
+
+// A frame size no camera sends.
+Bytes withHugeHeader()
+{
+    Bytes bytes = goodJpeg();
+    for (std::size_t i = 0; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = bytes[i + 7] = 0xEA;
+            bytes[i + 6] = bytes[i + 8] = 0x60;
             break;
         }
     }
-    std::vector<std::uint8_t> noTables(good.begin(), good.begin() + 2); // its quantisation tables left out
+    return bytes;
+}
+
+// Its quantisation tables left out: it must not borrow those of the frame decoded before.
+Bytes withoutTables()
+{
+    const Bytes good = goodJpeg();
+    Bytes bytes(good.begin(), good.begin() + 2);
     for (std::size_t i = 2; i + 4 < good.size();) {
         const std::size_t end = i + 2 + (std::size_t(good[i + 2]) << 8 | good[i + 3]);
         if (good[i + 1] == 0xDA) {
-            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.end());
+            bytes.insert(bytes.end(), good.begin() + std::ptrdiff_t(i), good.end());
             break;
         }
         if (good[i + 1] != 0xDB)
-            noTables.insert(noTables.end(), good.begin() + std::ptrdiff_t(i), good.begin() + std::ptrdiff_t(end));
+            bytes.insert(bytes.end(), good.begin() + std::ptrdiff_t(i), good.begin() + std::ptrdiff_t(end));
         i = end;
     }
-    const std::vector<std::vector<std::uint8_t>> damaged = {
-        {}, {0xFF, 0xD8}, cutShort, endedEarly, noHeader, hugeHeader, std::vector<std::uint8_t>(4096, 0x5A),
-        encode(1280, 720, 2, 1, false, true), // progressive: no camera sends it, and it is buffered whole
-        noTables, // must not borrow the tables of the good frame decoded before it
-    };
-
-    JpegDecoder decoder(analysisWidth);
-    for (std::size_t i = 0; i < damaged.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_FALSE(decoder.decode(damaged[i]));
-        const std::optional<JpegDecoder::Frame> next = decoder.decode(good);
-        ASSERT_TRUE(next);
-        EXPECT_NEAR(at(next->image, 0, 639, 359), right.y, 3);
-    }
+    return bytes;
 }
+
+struct DamagedJpeg {
+    const char* name;
+    Bytes (*bytes)();
+
+    friend void PrintTo(const DamagedJpeg& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class JpegDecoderRefusal : public ::testing::TestWithParam<DamagedJpeg> {};
+
+} // namespace
+
+TEST_P(JpegDecoderRefusal, refusesTheFrameWithoutStoppingAndDecodesTheNextOne)
+{
+    const Bytes good = goodJpeg();
+    JpegDecoder decoder(analysisWidth);
+    ASSERT_TRUE(decoder.decode(good));
+    EXPECT_FALSE(decoder.decode(GetParam().bytes()));
+    const std::optional<JpegDecoder::Frame> next = decoder.decode(good);
+    ASSERT_TRUE(next);
+    EXPECT_NEAR(at(next->image, 0, 639, 359), right.y, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, JpegDecoderRefusal,
+    ::testing::Values(DamagedJpeg{"empty", [] { return Bytes{}; }}, DamagedJpeg{"startOnly", [] { return Bytes{0xFF, 0xD8}; }},
+                      DamagedJpeg{"cutShort",
+                                  [] {
+                                      const Bytes good = goodJpeg();
+                                      return Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2));
+                                  }},
+                      DamagedJpeg{"endedEarly", // an end-of-image marker amid the picture data
+                                  [] {
+                                      Bytes bytes = goodJpeg();
+                                      bytes[bytes.size() / 2] = 0xFF;
+                                      bytes[bytes.size() / 2 + 1] = 0xD9;
+                                      return bytes;
+                                  }},
+                      DamagedJpeg{"noHeader",
+                                  [] {
+                                      const Bytes good = goodJpeg();
+                                      return Bytes(good.begin() + 200, good.end());
+                                  }},
+                      DamagedJpeg{"hugeHeader", withHugeHeader},
+                      DamagedJpeg{"noise", [] { return Bytes(4096, 0x5A); }},
+                      // No camera sends it, and it is buffered whole.
+                      DamagedJpeg{"progressive", [] { return encode(1280, 720, 2, 1, false, true); }},
+                      DamagedJpeg{"noTables", withoutTables}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double analysisAspect = 384.0 / 216.0;
-
 std::vector<FaceObservation> detect(const QImage& frame)
 {
     return sharedDetector().perform(clip::bgraView(frame));
@@ -67,32 +65,53 @@ void expectMeasurableFace(const FaceObservation& face, double aspect)
     }
 }
 
+// The portrait `faceWidth` pixels wide, centred at (x, y) of a `width` x `height` frame.
+struct Placement {
+    const char* name;
+    int width;
+    int height;
+    double faceWidth;
+    double x;
+    double y;
+
+    friend void PrintTo(const Placement& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class LandmarkDetectorPlacement : public ::testing::TestWithParam<Placement> {};
+
 } // namespace
 
-TEST(LandmarkDetector, findsThePortraitAtSizesDownTo40PixelsWide)
+// Large frames are read at the same face size relative to the frame as the analysis frame.
+TEST_P(LandmarkDetectorPlacement, findsTheOnePortraitWhereItIsAndMeasuresIt)
 {
     VERTICORA_REQUIRE_PORTRAIT();
-    struct Placement {
-        double faceWidth;
-        double x;
-        double y;
-    };
-    for (const Placement& place : {Placement{40, 0.5, 0.5}, Placement{40, 0.2, 0.3}, Placement{40, 0.85, 0.7},
-                                   Placement{48, 0.6, 0.45}, Placement{64, 0.4, 0.55}, Placement{96, 0.5, 0.5},
-                                   Placement{140, 0.5, 0.5}}) {
-        SCOPED_TRACE(testing::Message() << place.faceWidth << " px at " << place.x << ", " << place.y);
-        const auto faces = detect(renderPortrait(384, 216, place.faceWidth, place.x, place.y));
-        ASSERT_EQ(faces.size(), 1u);
-        const FaceObservation& face = faces.front();
-        EXPECT_GE(face.confidence, 0.7f);
-        EXPECT_LE(face.confidence, 1.0f);
-        EXPECT_NEAR(face.boundingBox.width * 384, place.faceWidth, 0.2 * place.faceWidth);
-        EXPECT_NEAR(face.boundingBox.height * 216, place.faceWidth, 0.2 * place.faceWidth);
-        EXPECT_NEAR(face.boundingBox.midX() * 384, place.x * 384, 0.15 * place.faceWidth);
-        EXPECT_NEAR((1 - face.boundingBox.midY()) * 216, place.y * 216, 0.15 * place.faceWidth);
-        expectMeasurableFace(face, analysisAspect);
-    }
+    const Placement& place = GetParam();
+    const auto faces = detect(renderPortrait(place.width, place.height, place.faceWidth, place.x, place.y));
+    ASSERT_EQ(faces.size(), 1u);
+    const FaceObservation& face = faces.front();
+    EXPECT_GE(face.confidence, 0.7f);
+    EXPECT_LE(face.confidence, 1.0f);
+    EXPECT_NEAR(face.boundingBox.width * place.width, place.faceWidth, 0.2 * place.faceWidth);
+    EXPECT_NEAR(face.boundingBox.height * place.height, place.faceWidth, 0.2 * place.faceWidth);
+    EXPECT_NEAR(face.boundingBox.midX() * place.width, place.x * place.width, 0.15 * place.faceWidth);
+    EXPECT_NEAR((1 - face.boundingBox.midY()) * place.height, place.y * place.height, 0.15 * place.faceWidth);
+    expectMeasurableFace(face, static_cast<double>(place.width) / place.height);
 }
+
+INSTANTIATE_TEST_SUITE_P(Portraits, LandmarkDetectorPlacement,
+                         ::testing::Values(Placement{"smallestCentred", 384, 216, 40, 0.5, 0.5},
+                                           Placement{"smallestTopLeft", 384, 216, 40, 0.2, 0.3},
+                                           Placement{"smallestBottomRight", 384, 216, 40, 0.85, 0.7},
+                                           Placement{"small", 384, 216, 48, 0.6, 0.45},
+                                           Placement{"medium", 384, 216, 64, 0.4, 0.55},
+                                           Placement{"large", 384, 216, 96, 0.5, 0.5},
+                                           Placement{"largest", 384, 216, 140, 0.5, 0.5},
+                                           Placement{"hdFrame", 1280, 720, 192, 0.55, 0.45},
+                                           Placement{"fullHdFrame", 1920, 1080, 288, 0.55, 0.45}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LandmarkDetector, reportsTheFiveRegionsWithTheirPointCounts)
 {
@@ -207,19 +226,6 @@ TEST(LandmarkDetector, readsI420FramesLikeGreyBgraFramesOfTheSameLuma)
     for (const auto region : {&FaceObservation::faceContour, &FaceObservation::leftEye, &FaceObservation::nose}) {
         ASSERT_TRUE(a.*region && b.*region);
         EXPECT_EQ((a.*region)->normalizedPoints, (b.*region)->normalizedPoints);
-    }
-}
-
-TEST(LandmarkDetector, largeFramesAreReadAtTheSameRelativeFaceSize)
-{
-    VERTICORA_REQUIRE_PORTRAIT();
-    for (const auto& [width, height] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
-        const double faceWidth = width * 0.15;
-        const auto faces = detect(renderPortrait(width, height, faceWidth, 0.55, 0.45));
-        ASSERT_EQ(faces.size(), 1u) << width;
-        EXPECT_NEAR(faces.front().boundingBox.width * width, faceWidth, 0.2 * faceWidth);
-        EXPECT_NEAR(faces.front().boundingBox.midX(), 0.55, 0.02);
-        expectMeasurableFace(faces.front(), static_cast<double>(width) / height);
     }
 }
 

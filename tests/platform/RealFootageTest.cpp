@@ -65,18 +65,20 @@ void expectTimelySinks(const Replayed& run, double delay)
 
 } // namespace
 
+class RealFootageClip : public ::testing::TestWithParam<const char*> {};
+
 // Talking and turning at the chosen height is never red, and the patch pass carries a
 // good part of the frames.
-TEST(RealFootage, ordinaryMovementAtTheChosenHeightRaisesNoAlarm)
+TEST_P(RealFootageClip, ordinaryMovementAtTheChosenHeightRaisesNoAlarm)
 {
-    for (const char* name : {"desk-a", "desk-b"}) {
-        SCOPED_TRACE(name);
-        const Replayed run = replay(name);
-        EXPECT_LE(run.summary.redSeconds(), 1.0);
-        EXPECT_EQ(run.summary.seconds.count("alert"), 0u);
-        EXPECT_GE(run.summary.patchShare(), 0.25);
-    }
+    const Replayed run = replay(GetParam());
+    EXPECT_LE(run.summary.redSeconds(), 1.0);
+    EXPECT_EQ(run.summary.seconds.count("alert"), 0u);
+    EXPECT_GE(run.summary.patchShare(), 0.25);
 }
+
+INSTANTIATE_TEST_SUITE_P(Footage, RealFootageClip, ::testing::Values("desk-a", "desk-b"),
+                         [](const auto& info) { return info.param[5] == 'a' ? "deskA" : "deskB"; });
 
 // The person sinks with the chin at or past the bottom of the picture, as in front of a
 // laptop camera: red within a second, the alert after the delay, and the subject kept.
@@ -91,25 +93,39 @@ TEST(RealFootage, aRealSinkTurnsRedAtOnceAndAlertsAfterTheDelay)
 // between two analysed frames to be followed. (The picture is first lifted by 0.15, as if
 // the person sat higher, so that the slumped face stays in it.) Once the face has stayed
 // put it is taken back, red, and the alert follows.
-TEST(RealFootage, aSlumpTooFastToFollowAlertsOnceTheFaceHasSettled)
+struct QuickSlumps {
+    const char* name;
+    const char* clip;
+    double first;
+    double second;
+
+    friend void PrintTo(const QuickSlumps& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class RealFootageQuickSlump : public ::testing::TestWithParam<QuickSlumps> {};
+
+TEST_P(RealFootageQuickSlump, alertsOnceTheFaceHasSettled)
 {
     const ClipReplaySettings defaults;
     const PictureMove lifted{0, 1000, -0.15, 1.0, 0};
     const auto slump = [](double start) { return PictureMove{start, start + 10, 0.3, 1.0, 0.2}; };
-    for (const auto& [name, moves] : {std::pair{"desk-a", std::vector{lifted, slump(7), slump(30)}},
-                                      std::pair{"desk-b", std::vector{lifted, slump(5), slump(18)}}}) {
-        SCOPED_TRACE(name);
-        const Replayed run = replay(name, moves);
-        ASSERT_EQ(run.summary.moves.size(), 3u);
-        for (std::size_t i = 1; i < 3; ++i) {
-            const MoveFigures& m = run.summary.moves[i];
-            SCOPED_TRACE("slump at " + std::to_string(m.move.start) + " s");
-            ASSERT_TRUE(m.redAfter && m.alertAfterRed);
-            EXPECT_LE(*m.redAfter + *m.alertAfterRed, defaults.delay + 4.5);
-            EXPECT_LE(m.lostSeconds, 4.0);
-        }
+    const Replayed run = replay(GetParam().clip, {lifted, slump(GetParam().first), slump(GetParam().second)});
+    ASSERT_EQ(run.summary.moves.size(), 3u);
+    for (std::size_t i = 1; i < 3; ++i) {
+        const MoveFigures& m = run.summary.moves[i];
+        SCOPED_TRACE("slump at " + std::to_string(m.move.start) + " s");
+        ASSERT_TRUE(m.redAfter && m.alertAfterRed);
+        EXPECT_LE(*m.redAfter + *m.alertAfterRed, defaults.delay + 4.5);
+        EXPECT_LE(m.lostSeconds, 4.0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Footage, RealFootageQuickSlump,
+                         ::testing::Values(QuickSlumps{"deskA", "desk-a", 7, 30}, QuickSlumps{"deskB", "desk-b", 5, 18}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Leaning towards the camera magnifies the face about the picture's centre, leaning back
 // shrinks it. The measure counts in the face's own eye-to-nose distance, so neither reads

@@ -62,53 +62,70 @@ const std::string oneKeyframe = R"("keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "h
 
 } // namespace
 
-TEST_F(SceneFileTest, badScenesAreRefusedNamingTheEntry)
+namespace {
+
+struct BadScene {
+    const char* name;
+    std::string json;
+    std::string message;
+
+    friend void PrintTo(const BadScene& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+class SceneFileRefusal : public SceneFileTest, public ::testing::WithParamInterface<BadScene> {};
+
+const std::string base = R"("width": 200, "height": 100, "frameRate": 10, "duration": 1)";
+
+} // namespace
+
+TEST_P(SceneFileRefusal, namesTheEntry)
 {
-    struct Case {
-        std::string json;
-        std::string message;
-    };
-    const std::string base = R"("width": 200, "height": 100, "frameRate": 10, "duration": 1)";
-    const std::vector<Case> cases{
-        {"[]", "must hold one JSON object."},
-        {"{}", "width is missing."},
-        {R"({"width": "wide"})", "width must be a number."},
-        {R"({"width": 10, "height": 100})", "width must lie between 16 and 4096."},
-        {R"({"width": 200.5, "height": 100, "frameRate": 10, "duration": 1})",
+    EXPECT_EQ(errorOf(GetParam().json), prefixed(GetParam().message));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, SceneFileRefusal, ::testing::Values(
+        BadScene{"notAnObject", "[]", "must hold one JSON object."},
+        BadScene{"noWidth", "{}", "width is missing."},
+        BadScene{"widthAsText", R"({"width": "wide"})", "width must be a number."},
+        BadScene{"widthTooSmall", R"({"width": 10, "height": 100})", "width must lie between 16 and 4096."},
+        BadScene{"fractionalWidth", R"({"width": 200.5, "height": 100, "frameRate": 10, "duration": 1})",
          "width and height must be whole numbers of pixels."},
-        {R"({"width": 200, "height": 100, "duration": 1})", "frameRate is missing."},
-        {R"({"width": 200, "height": 100, "frameRate": 0, "duration": 1})",
+        BadScene{"noFrameRate", R"({"width": 200, "height": 100, "duration": 1})", "frameRate is missing."},
+        BadScene{"zeroFrameRate", R"({"width": 200, "height": 100, "frameRate": 0, "duration": 1})",
          "frameRate must be a number of frames per second up to 240, or \"numerator:denominator\"."},
-        {R"({"width": 200, "height": 100, "frameRate": "30:0", "duration": 1})",
+        BadScene{"zeroDenominator", R"({"width": 200, "height": 100, "frameRate": "30:0", "duration": 1})",
          "frameRate must be a number of frames per second up to 240, or \"numerator:denominator\"."},
-        {R"({"width": 200, "height": 100, "frameRate": 10})", "duration is missing."},
-        {"{" + base + R"(, "background": {}})", "background must give either \"color\" or \"image\"."},
-        {"{" + base + R"(, "background": {"color": "blue"}})", "background.color must be a colour written as \"#rrggbb\"."},
-        {"{" + base + R"(, "noise": {"sigma": -1}})", "noise.sigma must lie between 0 and 64."},
-        {"{" + base + R"(, "brightness": [{"t": 1, "gain": 1}, {"t": 0.5, "gain": 1}]})",
+        BadScene{"noDuration", R"({"width": 200, "height": 100, "frameRate": 10})", "duration is missing."},
+        BadScene{"emptyBackground", "{" + base + R"(, "background": {}})", "background must give either \"color\" or \"image\"."},
+        BadScene{"namedColour", "{" + base + R"(, "background": {"color": "blue"}})", "background.color must be a colour written as \"#rrggbb\"."},
+        BadScene{"negativeNoise", "{" + base + R"(, "noise": {"sigma": -1}})", "noise.sigma must lie between 0 and 64."},
+        BadScene{"brightnessBackwards", "{" + base + R"(, "brightness": [{"t": 1, "gain": 1}, {"t": 0.5, "gain": 1}]})",
          "brightness[1].t must not be earlier than the keyframe before it."},
-        {"{" + base + R"(, "faces": {}})", "faces must be a list."},
-        {withFace(oneKeyframe), "faces[0].image must be the path of an image."},
-        {withFace(R"("image": "absent.png", )" + oneKeyframe),
+        BadScene{"facesNotAList", "{" + base + R"(, "faces": {}})", "faces must be a list."},
+        BadScene{"faceWithoutImage", withFace(oneKeyframe), "faces[0].image must be the path of an image."},
+        BadScene{"absentImage", withFace(R"("image": "absent.png", )" + oneKeyframe),
          "faces[0].image \"absent.png\" was found neither next to the scene nor in the image folders (none given)."},
-        {withFace(R"("image": "white.png", "crop": {"x": 0, "y": 10, "width": 40, "height": 41}, )" + oneKeyframe),
+        BadScene{"cropOutsideImage", withFace(R"("image": "white.png", "crop": {"x": 0, "y": 10, "width": 40, "height": 41}, )" + oneKeyframe),
          "faces[0].crop must be a rectangle of at least 8x8 pixels inside the 40x50 image."},
-        {withFace(R"("image": "white.png", "crop": {"x": 0.5, "y": 0, "width": 20, "height": 20}, )" + oneKeyframe),
+        BadScene{"fractionalCrop", withFace(R"("image": "white.png", "crop": {"x": 0.5, "y": 0, "width": 20, "height": 20}, )" + oneKeyframe),
          "faces[0].crop.x must be a whole number of pixels."},
-        {withFace(R"("image": "white.png", "keyframes": [])"), "faces[0].keyframes must hold at least one keyframe."},
-        {withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5}])"),
+        BadScene{"noKeyframes", withFace(R"("image": "white.png", "keyframes": [])"), "faces[0].keyframes must hold at least one keyframe."},
+        BadScene{"keyframeWithoutHeight", withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5}])"),
          "faces[0].keyframes[0].height is missing."},
-        {withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "height": 0}])"),
+        BadScene{"zeroHeight", withFace(R"("image": "white.png", "keyframes": [{"t": 0, "x": 0.5, "y": 0.5, "height": 0}])"),
          "faces[0].keyframes[0].height must lie between 0.01 and 4."},
-        {withFace(R"("image": "white.png", "keyframes": [{"t": 2, "x": 0, "y": 0, "height": 1},
+        BadScene{"keyframesBackwards", withFace(R"("image": "white.png", "keyframes": [{"t": 2, "x": 0, "y": 0, "height": 1},
                                                           {"t": 1, "x": 0, "y": 0, "height": 1}])"),
          "faces[0].keyframes[1].t must not be earlier than the keyframe before it."},
-        {withFace(R"("image": "white.png", "appear": 3, "disappear": 3, )" + oneKeyframe),
-         "faces[0].disappear must come after \"appear\"."},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(errorOf(c.json), prefixed(c.message)) << c.json;
+        BadScene{"disappearAtAppear", withFace(R"("image": "white.png", "appear": 3, "disappear": 3, )" + oneKeyframe),
+         "faces[0].disappear must come after \"appear\"."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(SceneFileTest, brokenJsonIsRefusedAndAWholeSceneAccepted)
+{
     EXPECT_EQ(errorOf("{\"width\": ").rfind(prefixed("is not valid JSON ("), 0), 0u);
     EXPECT_EQ(errorOf(withFace(R"("image": "white.png", )" + oneKeyframe)), "accepted");
 }

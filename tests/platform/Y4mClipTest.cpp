@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,8 +17,9 @@ class Y4mClipTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_folder = fs::temp_directory_path() / ("verticora-y4m-" + std::to_string(::getpid()) + "-"
-                                                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(test.begin(), test.end(), '/', '-'); // parameterised tests' names hold a slash
+        m_folder = fs::temp_directory_path() / ("verticora-y4m-" + std::to_string(::getpid()) + "-" + test);
         fs::remove_all(m_folder);
         fs::create_directories(m_folder);
     }
@@ -104,22 +106,29 @@ TEST_F(Y4mClipTest, bgraFramesAreWrittenWithTheBt601VideoMatrix)
     EXPECT_EQ(chroma[7], 240); //        V
 }
 
-TEST_F(Y4mClipTest, readsEvery420ColourspaceTagAndMonoIgnoringUnknownTags)
-{
-    for (const std::string tag : {"C420jpeg", "C420paldv", "C420mpeg2", "C420", ""}) {
-        const fs::path clip = writeBytes("tag.y4m", "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 " + tag + " XYSCSS=420JPEG\n"
-                                                        + frameBytes(4, 2) + frameBytes(4, 2, '\x60'));
-        Y4mReader reader(clip);
-        EXPECT_EQ(reader.colourspace(), tag.empty() ? "420jpeg" : tag.substr(1)) << tag;
-        auto first = reader.next();
-        auto second = reader.next();
-        ASSERT_TRUE(first && second) << tag;
-        EXPECT_EQ(second->buffer.row(0, 1)[3], 0x60) << tag;
-        EXPECT_EQ(second->buffer.row(1, 0)[3], 0x60) << tag;
-        EXPECT_DOUBLE_EQ(second->presentationTime, 0.04) << tag;
-        EXPECT_FALSE(reader.next()) << tag;
-    }
+class Y4mColourspaceTag : public Y4mClipTest, public ::testing::WithParamInterface<std::string> {};
 
+TEST_P(Y4mColourspaceTag, isReadAs420WithOtherTagsIgnored)
+{
+    const std::string& tag = GetParam();
+    const fs::path clip = writeBytes("tag.y4m", "YUV4MPEG2 W4 H2 F25:1 Ip A0:0 " + tag + " XYSCSS=420JPEG\n"
+                                                    + frameBytes(4, 2) + frameBytes(4, 2, '\x60'));
+    Y4mReader reader(clip);
+    EXPECT_EQ(reader.colourspace(), tag.empty() ? "420jpeg" : tag.substr(1));
+    auto first = reader.next();
+    auto second = reader.next();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(second->buffer.row(0, 1)[3], 0x60);
+    EXPECT_EQ(second->buffer.row(1, 0)[3], 0x60);
+    EXPECT_DOUBLE_EQ(second->presentationTime, 0.04);
+    EXPECT_FALSE(reader.next());
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, Y4mColourspaceTag, ::testing::Values("C420jpeg", "C420paldv", "C420mpeg2", "C420", ""),
+                         [](const auto& info) { return info.param.empty() ? std::string("none") : info.param.substr(1); });
+
+TEST_F(Y4mClipTest, readsMonoIgnoringFrameParametersAndUnknownTags)
+{
     // Frame parameters and unknown tags are ignored.
     const fs::path mono = writeBytes("mono.y4m", "YUV4MPEG2 W4 H2 F25:1 Cmono XFUTURE=1 Zsomething\nFRAME Ip XTAG=1\n"
                                                      + std::string(8, '\x70'));
@@ -130,73 +139,99 @@ TEST_F(Y4mClipTest, readsEvery420ColourspaceTagAndMonoIgnoringUnknownTags)
     EXPECT_EQ(frame->buffer.row(1, 0)[3], 128);
 }
 
-TEST_F(Y4mClipTest, damagedHeadersAreRefusedWithOneClearError)
-{
-    struct Case {
-        std::string bytes;
-        std::string message;
-    };
-    const std::vector<Case> cases{
-        {"", "is empty, not a YUV4MPEG2 clip."},
-        {"RIFF....WAVEfmt \n", "is not a YUV4MPEG2 clip: it does not start with \"YUV4MPEG2\"."},
-        {"YUV4MPEG2 W4 H2 F25:1", "is not a YUV4MPEG2 clip: its header is cut short."},
-        {"YUV4MPEG2 " + std::string(5000, 'X'), "is not a YUV4MPEG2 clip: its header line does not end."},
-        {"YUV4MPEG2 H2 F25:1\n", "has a damaged header: it does not give the frame size."},
-        {"YUV4MPEG2 W4x H2 F25:1\n", "has a damaged header: the width \"4x\" is not a number."},
-        {"YUV4MPEG2 W4 H99999999999 F25:1\n", "has a frame size of 4x99999999999, outside 1 to 8192 pixels per side."},
-        {"YUV4MPEG2 W4 H2\n", "has a damaged header: it does not give the frame rate."},
-        {"YUV4MPEG2 W4 H2 F0:0\n", "has a damaged header: the frame rate \"0:0\" is not a positive ratio."},
-        {"YUV4MPEG2 W4 H2 F25:1 C444\n", "uses colourspace C444, which cannot be read (only 4:2:0 and mono clips)."},
-    };
-    for (const Case& c : cases) {
-        const fs::path clip = writeBytes("damaged.y4m", c.bytes);
-        std::optional<std::int64_t> frame = 7;
-        EXPECT_EQ(readError(clip, &frame), clip.string() + ": " + c.message);
-        EXPECT_FALSE(frame) << c.message;
-    }
+namespace {
 
-    const std::string missing = readError(file("absent.y4m"));
-    EXPECT_EQ(missing, file("absent.y4m").string() + ": cannot be opened: No such file or directory.");
+struct Damage {
+    const char* name;
+    std::string bytes;
+    std::string message;
+
+    friend void PrintTo(const Damage& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+std::string damageName(const ::testing::TestParamInfo<Damage>& info)
+{
+    return info.param.name;
 }
 
-TEST_F(Y4mClipTest, damagedFramesNameTheFrameAndNeverDeliverHalfOfIt)
+class Y4mDamagedHeader : public Y4mClipTest, public ::testing::WithParamInterface<Damage> {};
+class Y4mDamagedFrame : public Y4mClipTest, public ::testing::WithParamInterface<Damage> {};
+
+} // namespace
+
+TEST_P(Y4mDamagedHeader, isRefusedWithOneClearError)
+{
+    const fs::path clip = writeBytes("damaged.y4m", GetParam().bytes);
+    std::optional<std::int64_t> frame = 7;
+    EXPECT_EQ(readError(clip, &frame), clip.string() + ": " + GetParam().message);
+    EXPECT_FALSE(frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, Y4mDamagedHeader,
+    ::testing::Values(
+        Damage{"empty", "", "is empty, not a YUV4MPEG2 clip."},
+        Damage{"otherFormat", "RIFF....WAVEfmt \n", "is not a YUV4MPEG2 clip: it does not start with \"YUV4MPEG2\"."},
+        Damage{"cutShort", "YUV4MPEG2 W4 H2 F25:1", "is not a YUV4MPEG2 clip: its header is cut short."},
+        Damage{"endless", "YUV4MPEG2 " + std::string(5000, 'X'), "is not a YUV4MPEG2 clip: its header line does not end."},
+        Damage{"noWidth", "YUV4MPEG2 H2 F25:1\n", "has a damaged header: it does not give the frame size."},
+        Damage{"widthNotANumber", "YUV4MPEG2 W4x H2 F25:1\n", "has a damaged header: the width \"4x\" is not a number."},
+        Damage{"hugeHeight", "YUV4MPEG2 W4 H99999999999 F25:1\n",
+               "has a frame size of 4x99999999999, outside 1 to 8192 pixels per side."},
+        Damage{"noRate", "YUV4MPEG2 W4 H2\n", "has a damaged header: it does not give the frame rate."},
+        Damage{"zeroRate", "YUV4MPEG2 W4 H2 F0:0\n",
+               "has a damaged header: the frame rate \"0:0\" is not a positive ratio."},
+        Damage{"colourspace444", "YUV4MPEG2 W4 H2 F25:1 C444\n",
+               "uses colourspace C444, which cannot be read (only 4:2:0 and mono clips)."}),
+    damageName);
+
+TEST_F(Y4mClipTest, aMissingClipCannotBeOpened)
+{
+    EXPECT_EQ(readError(file("absent.y4m")), file("absent.y4m").string() + ": cannot be opened: No such file or directory.");
+}
+
+// The third frame is damaged: the reader names it and never delivers half of it.
+TEST_P(Y4mDamagedFrame, isNamedAndNeverHalfDelivered)
 {
     const std::string header = "YUV4MPEG2 W4 H2 F10:1 C420jpeg\n";
-    const std::string good = frameBytes(4, 2) + frameBytes(4, 2);
-    struct Case {
-        std::string tail;
-        std::string message;
-    };
-    const std::vector<Case> cases{
-        {"FRAME\n" + std::string(5, 'y'), "frame 2 (at 0.200 s) is cut short in its luma plane (5 of 8 bytes)."},
-        {"FRAME\n" + std::string(9, 'y'), "frame 2 (at 0.200 s) is cut short in its U plane (1 of 2 bytes)."},
-        {"FRAME\n" + std::string(11, 'y'), "frame 2 (at 0.200 s) is cut short in its V plane (1 of 2 bytes)."},
-        {"FRA", "frame 2 (at 0.200 s) is cut short in its frame header."},
-        {"FRAMX\n" + std::string(12, 'y'), "frame 2 (at 0.200 s) does not start with \"FRAME\"."},
-        {"FRAME " + std::string(2000, 'x') + "\n", "frame 2 (at 0.200 s) has a frame header that does not end."},
-    };
-    for (const Case& c : cases) {
-        const fs::path clip = writeBytes("damaged.y4m", header + good + c.tail);
-        Y4mReader reader(clip);
-        ASSERT_TRUE(reader.next());
-        ASSERT_TRUE(reader.next());
-        try {
-            (void)reader.next();
-            ADD_FAILURE() << "no error for: " << c.message;
-        } catch (const ClipError& error) {
-            EXPECT_EQ(std::string(error.what()), clip.string() + ": " + c.message);
-            EXPECT_EQ(error.frameIndex(), 2);
-        }
-        // A failed reader keeps failing the same way instead of reading on from the middle.
-        try {
-            (void)reader.next();
-            ADD_FAILURE() << "a failed reader delivered another frame";
-        } catch (const ClipError& error) {
-            EXPECT_EQ(std::string(error.what()), clip.string() + ": " + c.message);
-        }
-        EXPECT_EQ(reader.framesRead(), 2);
+    const fs::path clip = writeBytes("damaged.y4m", header + frameBytes(4, 2) + frameBytes(4, 2) + GetParam().bytes);
+    const std::string message = clip.string() + ": " + GetParam().message;
+    Y4mReader reader(clip);
+    ASSERT_TRUE(reader.next());
+    ASSERT_TRUE(reader.next());
+    try {
+        (void)reader.next();
+        ADD_FAILURE() << "no error";
+    } catch (const ClipError& error) {
+        EXPECT_EQ(std::string(error.what()), message);
+        EXPECT_EQ(error.frameIndex(), 2);
     }
+    // A failed reader keeps failing the same way instead of reading on from the middle.
+    try {
+        (void)reader.next();
+        ADD_FAILURE() << "a failed reader delivered another frame";
+    } catch (const ClipError& error) {
+        EXPECT_EQ(std::string(error.what()), message);
+    }
+    EXPECT_EQ(reader.framesRead(), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, Y4mDamagedFrame,
+    ::testing::Values(
+        Damage{"shortLuma", "FRAME\n" + std::string(5, 'y'),
+               "frame 2 (at 0.200 s) is cut short in its luma plane (5 of 8 bytes)."},
+        Damage{"shortU", "FRAME\n" + std::string(9, 'y'), "frame 2 (at 0.200 s) is cut short in its U plane (1 of 2 bytes)."},
+        Damage{"shortV", "FRAME\n" + std::string(11, 'y'),
+               "frame 2 (at 0.200 s) is cut short in its V plane (1 of 2 bytes)."},
+        Damage{"shortHeader", "FRA", "frame 2 (at 0.200 s) is cut short in its frame header."},
+        Damage{"notAFrame", "FRAMX\n" + std::string(12, 'y'), "frame 2 (at 0.200 s) does not start with \"FRAME\"."},
+        Damage{"endlessHeader", "FRAME " + std::string(2000, 'x') + "\n",
+               "frame 2 (at 0.200 s) has a frame header that does not end."}),
+    damageName);
 
 TEST_F(Y4mClipTest, writerRefusesFramesThatDoNotFit)
 {

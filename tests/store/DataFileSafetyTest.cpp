@@ -43,6 +43,7 @@ mode_t typeAt(const QString& path)
 }
 
 struct DataFile {
+    const char* id;
     const char* name;
     QByteArray good;
     qint64 limit;
@@ -55,7 +56,7 @@ struct DataFile {
 std::vector<DataFile> dataFiles()
 {
     return {
-        {"preferences.json", encodePreferences(samplePreferences()), preferencesFileLimit,
+        {"preferences", "preferences.json", encodePreferences(samplePreferences()), preferencesFileLimit,
          [](const QString& path, WallClock now) {
              PreferencesStore store(path, std::move(now));
              const PreferencesLoad load = store.load();
@@ -67,7 +68,7 @@ std::vector<DataFile> dataFiles()
              const auto failure = store.save(samplePreferences());
              return failure ? failure->description : QString();
          }},
-        {"daily-progress.json", progressFile(), dailyProgressFileLimit,
+        {"dailyProgress", "daily-progress.json", progressFile(), dailyProgressFileLimit,
          [](const QString& path, WallClock now) {
              const ProgressStore store(path, std::move(now));
              return store.errorMessage().value_or(QString());
@@ -82,68 +83,81 @@ std::vector<DataFile> dataFiles()
     };
 }
 
+struct Plant {
+    const char* id;
+    mode_t type; // what must be found set aside
+    bool needsRoot;
+    bool (*make)(const QString& path, const DataFile& file, const QString& elsewhere);
+};
+
+const std::vector<Plant>& plants()
+{
+    static const std::vector<Plant> all = {
+        {"linkToAnotherFile", S_IFLNK, false,
+         [](const QString& path, const DataFile& file, const QString& elsewhere) {
+             writeBytes(elsewhere, file.good);
+             return QFile::link(elsewhere, path);
+         }},
+        {"pipe", S_IFIFO, false,
+         [](const QString& path, const DataFile&, const QString&) {
+             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+         }},
+        {"linkToDevZero", S_IFLNK, false,
+         [](const QString& path, const DataFile&, const QString&) { return QFile::link("/dev/zero", path); }},
+        {"beyondTheSizeLimit", S_IFREG, false,
+         [](const QString& path, const DataFile& file, const QString&) {
+             writeBytes(path, file.good);
+             return ::truncate(QFile::encodeName(path).constData(), file.limit + 1) == 0;
+         }},
+        {"ownedByAnotherUser", S_IFREG, true,
+         [](const QString& path, const DataFile& file, const QString&) {
+             writeBytes(path, file.good);
+             return ::chown(QFile::encodeName(path).constData(), nobodyID, nobodyID) == 0;
+         }},
+    };
+    return all;
+}
+
+class PlantedDataFile : public ::testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
 } // namespace
 
 // A link (to a file of the user's, or to /dev/zero), a pipe, a file far too large, or one
 // planted by another user is set aside as it is, never opened for reading; the next save
 // writes a fresh private file in its place and leaves whatever a link pointed to alone.
-TEST(DataFileSafety, anythingButAnOrdinaryFileIsSetAsideUnreadAndReplacedOnSave)
+TEST_P(PlantedDataFile, isSetAsideUnreadAndReplacedOnSave)
 {
-    struct Plant {
-        const char* what;
-        mode_t type; // what must be found set aside
-        std::function<bool(const QString& path, const DataFile& file, const QString& elsewhere)> make;
-    };
-    std::vector<Plant> plants = {
-        {"a link to another file", S_IFLNK,
-         [](const QString& path, const DataFile& file, const QString& elsewhere) {
-             writeBytes(elsewhere, file.good);
-             return QFile::link(elsewhere, path);
-         }},
-        {"a pipe", S_IFIFO, [](const QString& path, const DataFile&, const QString&) {
-             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-         }},
-        {"a link to /dev/zero", S_IFLNK,
-         [](const QString& path, const DataFile&, const QString&) { return QFile::link("/dev/zero", path); }},
-        {"a file beyond the size limit", S_IFREG, [](const QString& path, const DataFile& file, const QString&) {
-             writeBytes(path, file.good);
-             return ::truncate(QFile::encodeName(path).constData(), file.limit + 1) == 0;
-         }},
-    };
-    if (::geteuid() == 0) {
-        plants.push_back({"a file of another user", S_IFREG,
-                          [](const QString& path, const DataFile& file, const QString&) {
-                              writeBytes(path, file.good);
-                              return ::chown(QFile::encodeName(path).constData(), nobodyID, nobodyID) == 0;
-                          }});
-    }
+    const DataFile file = dataFiles()[std::get<0>(GetParam())];
+    const Plant& plant = plants()[std::get<1>(GetParam())];
+    if (plant.needsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    TempFolder folder;
+    const QString path = folder.file(QString::fromLatin1(file.name));
+    const QString elsewhere = folder.file(QStringLiteral("elsewhere/") + QString::fromLatin1(file.name));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(elsewhere).path()));
+    ASSERT_TRUE(plant.make(path, file, elsewhere));
+    const WallClock now = [] { return 1'700'000'000.0; };
 
-    for (const DataFile& file : dataFiles()) {
-        for (const Plant& plant : plants) {
-            SCOPED_TRACE(std::string(file.name) + ": " + plant.what);
-            TempFolder folder;
-            const QString path = folder.file(QString::fromLatin1(file.name));
-            const QString elsewhere = folder.file(QStringLiteral("elsewhere/") + QString::fromLatin1(file.name));
-            ASSERT_TRUE(QDir().mkpath(QFileInfo(elsewhere).path()));
-            ASSERT_TRUE(plant.make(path, file, elsewhere));
-            const WallClock now = [] { return 1'700'000'000.0; };
+    EXPECT_FALSE(file.load(path, now).isEmpty()) << "it loaded";
+    const QString aside = folder.file(QFileInfo(path).completeBaseName() + QStringLiteral(".unreadable-1700000000.json"));
+    EXPECT_EQ(typeAt(aside), plant.type) << "not set aside as it was";
 
-            EXPECT_FALSE(file.load(path, now).isEmpty()) << "it loaded";
-            const QString aside =
-                folder.file(QFileInfo(path).completeBaseName() + QStringLiteral(".unreadable-1700000000.json"));
-            EXPECT_EQ(typeAt(aside), plant.type) << "not set aside as it was";
-
-            ::unlink(QFile::encodeName(aside).constData());
-            ASSERT_TRUE(plant.make(path, file, elsewhere + QStringLiteral(".2")));
-            EXPECT_EQ(file.loadAndSave(path, [] { return 1'700'000'100.0; }), QString());
-            EXPECT_EQ(typeAt(path), mode_t(S_IFREG));
-            EXPECT_EQ(permissionBits(path), 0600u);
-            if (QFileInfo::exists(elsewhere + QStringLiteral(".2"))) {
-                EXPECT_EQ(readBytes(elsewhere + QStringLiteral(".2")), file.good) << "written through the link";
-            }
-        }
+    ::unlink(QFile::encodeName(aside).constData());
+    ASSERT_TRUE(plant.make(path, file, elsewhere + QStringLiteral(".2")));
+    EXPECT_EQ(file.loadAndSave(path, [] { return 1'700'000'100.0; }), QString());
+    EXPECT_EQ(typeAt(path), mode_t(S_IFREG));
+    EXPECT_EQ(permissionBits(path), 0600u);
+    if (QFileInfo::exists(elsewhere + QStringLiteral(".2"))) {
+        EXPECT_EQ(readBytes(elsewhere + QStringLiteral(".2")), file.good) << "written through the link";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedDataFile,
+                         ::testing::Combine(::testing::Range<std::size_t>(0, 2), ::testing::Range<std::size_t>(0, 5)),
+                         [](const auto& info) {
+                             return std::string(dataFiles()[std::get<0>(info.param)].id) + "_"
+                                 + plants()[std::get<1>(info.param)].id;
+                         });
 
 TEST(DataFileSafety, writesReplaceALinkInsteadOfWritingThroughIt)
 {

@@ -120,72 +120,92 @@ TEST_F(PreferencesStoreTest, everyModeAndStyleIsStoredByItsName)
     }
 }
 
-TEST_F(PreferencesStoreTest, recordRulesAcceptAndRefuseTheBoundaries)
-{
-    struct Case {
-        const char* what;
-        std::function<void(PosturePreferences&)> change;
-        bool valid;
-    };
-    const Case cases[] = {
-        {"smoke depth 50", [](auto& p) { p.smokeDepth = 50; }, true},
-        {"smoke depth 50.5", [](auto& p) { p.smokeDepth = 50.5; }, false},
-        {"smoke depth -1", [](auto& p) { p.smokeDepth = -1; }, false},
-        {"smoke depth NaN", [](auto& p) { p.smokeDepth = std::numeric_limits<double>::quiet_NaN(); }, false},
-        {"no smoke depth", [](auto& p) { p.smokeDepth.reset(); }, true},
-        {"delay 1.0", [](auto& p) { p.delay = 1.0; }, true},
-        {"delay 5.0", [](auto& p) { p.delay = 5.0; }, true},
-        {"delay 0.9", [](auto& p) { p.delay = 0.9; }, false},
-        {"delay 5.1", [](auto& p) { p.delay = 5.1; }, false},
-        {"yellow 0.15, red 0.3", [](auto& p) { p.yellow = 0.15, p.red = 0.3; }, true},
-        {"yellow 0.14, red 5", [](auto& p) { p.yellow = 0.14, p.red = 5; }, false},
-        {"yellow 0.8, red 0.99", [](auto& p) { p.yellow = 0.8, p.red = 0.99; }, false},
-        {"yellow 0.8, red 1.0", [](auto& p) { p.yellow = 0.8, p.red = 1.0; }, true},
-        {"blank camera", [](auto& p) { p.selectedCameraID = QStringLiteral("   "); }, false},
-        {"newline camera", [](auto& p) { p.selectedCameraID = QStringLiteral("\n\t"); }, false},
-        {"no camera", [](auto& p) { p.selectedCameraID.reset(); }, true},
-        {"version 2", [](auto& p) { p.version = 2; }, false},
-        {"other schema", [](auto& p) { p.featureSchema = QStringLiteral("seated-height-v3"); }, false},
-        {"legacy schema", [](auto& p) { p.featureSchema = QString(legacyFeatureSchema); }, false},
-        {"calibration under another key",
-         [](auto& p) { p.calibrations.emplace(QStringLiteral("A"), calibrationFor(QStringLiteral("B"))); }, false},
-        {"baseline of 5", [](auto& p) { camera(p).baseline.pop_back(); }, false},
-        {"baseline of 7", [](auto& p) { camera(p).baseline.push_back(0.5); }, false},
-        {"infinite baseline",
-         [](auto& p) { camera(p).baseline[2] = std::numeric_limits<double>::infinity(); }, false},
-        {"tiny face baseline", [](auto& p) { camera(p).baseline[3] = 0.08; }, false},
-        {"reference line on the nose",
-         [](auto& p) { camera(p).landmarkHeight->referenceLineY = 0.5; }, false},
-        {"calibration pair invalid", [](auto& p) { camera(p).red = 0.55; }, false},
-        {"calibration of a legacy schema",
-         [](auto& p) { camera(p).featureSchema = QString(legacyFeatureSchema); }, false},
-    };
-    for (const Case& c : cases) {
-        PosturePreferences preferences = samplePreferences();
-        c.change(preferences);
-        EXPECT_EQ(preferences.valid(currentFeatureSchema), c.valid) << c.what;
+namespace {
 
-        QFile::remove(m_path);
-        const auto failure = m_store.save(preferences);
-        EXPECT_EQ(!failure, c.valid) << c.what;
-        if (c.valid || !failure)
-            continue;
-        EXPECT_EQ(failure->error, PreferencesError::invalid) << c.what;
-        EXPECT_FALSE(QFileInfo::exists(m_path)) << c.what << ": an invalid record must not reach the disk";
-        // The same record written by someone else is refused on load.
-        const QByteArray bytes = encodePreferences(preferences);
-        if (QJsonDocument::fromJson(bytes).isObject() && !bytes.contains("null"))
-            expectInvalid(loadBytes(bytes), c.what);
+struct RecordRule {
+    const char* name;
+    std::function<void(PosturePreferences&)> change;
+    bool valid;
+
+    friend void PrintTo(const RecordRule& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+class PreferencesRecordRule : public PreferencesStoreTest, public ::testing::WithParamInterface<RecordRule> {};
+
+} // namespace
+
+// An invalid record never reaches the disk, and the same record written by someone else
+// is refused on load.
+TEST_P(PreferencesRecordRule, acceptsOrRefusesTheBoundary)
+{
+    PosturePreferences preferences = samplePreferences();
+    GetParam().change(preferences);
+    EXPECT_EQ(preferences.valid(currentFeatureSchema), GetParam().valid);
+
+    QFile::remove(m_path);
+    const auto failure = m_store.save(preferences);
+    EXPECT_EQ(!failure, GetParam().valid);
+    if (GetParam().valid || !failure)
+        return;
+    EXPECT_EQ(failure->error, PreferencesError::invalid);
+    EXPECT_FALSE(QFileInfo::exists(m_path));
+    const QByteArray bytes = encodePreferences(preferences);
+    if (QJsonDocument::fromJson(bytes).isObject() && !bytes.contains("null"))
+        expectInvalid(loadBytes(bytes), GetParam().name);
 }
 
-TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
+INSTANTIATE_TEST_SUITE_P(Rules, PreferencesRecordRule, ::testing::Values(
+        RecordRule{"smokeDepth50", [](auto& p) { p.smokeDepth = 50; }, true},
+        RecordRule{"smokeDepth50p5", [](auto& p) { p.smokeDepth = 50.5; }, false},
+        RecordRule{"smokeDepth1", [](auto& p) { p.smokeDepth = -1; }, false},
+        RecordRule{"smokeDepthNaN", [](auto& p) { p.smokeDepth = std::numeric_limits<double>::quiet_NaN(); }, false},
+        RecordRule{"noSmokeDepth", [](auto& p) { p.smokeDepth.reset(); }, true},
+        RecordRule{"delay1p0", [](auto& p) { p.delay = 1.0; }, true},
+        RecordRule{"delay5p0", [](auto& p) { p.delay = 5.0; }, true},
+        RecordRule{"delay0p9", [](auto& p) { p.delay = 0.9; }, false},
+        RecordRule{"delay5p1", [](auto& p) { p.delay = 5.1; }, false},
+        RecordRule{"yellow0p15Red0p3", [](auto& p) { p.yellow = 0.15, p.red = 0.3; }, true},
+        RecordRule{"yellow0p14Red5", [](auto& p) { p.yellow = 0.14, p.red = 5; }, false},
+        RecordRule{"yellow0p8Red0p99", [](auto& p) { p.yellow = 0.8, p.red = 0.99; }, false},
+        RecordRule{"yellow0p8Red1p0", [](auto& p) { p.yellow = 0.8, p.red = 1.0; }, true},
+        RecordRule{"blankCamera", [](auto& p) { p.selectedCameraID = QStringLiteral("   "); }, false},
+        RecordRule{"newlineCamera", [](auto& p) { p.selectedCameraID = QStringLiteral("\n\t"); }, false},
+        RecordRule{"noCamera", [](auto& p) { p.selectedCameraID.reset(); }, true},
+        RecordRule{"version2", [](auto& p) { p.version = 2; }, false},
+        RecordRule{"otherSchema", [](auto& p) { p.featureSchema = QStringLiteral("seated-height-v3"); }, false},
+        RecordRule{"legacySchema", [](auto& p) { p.featureSchema = QString(legacyFeatureSchema); }, false},
+        RecordRule{"calibrationUnderAnotherKey",
+         [](auto& p) { p.calibrations.emplace(QStringLiteral("A"), calibrationFor(QStringLiteral("B"))); }, false},
+        RecordRule{"baselineOf5", [](auto& p) { camera(p).baseline.pop_back(); }, false},
+        RecordRule{"baselineOf7", [](auto& p) { camera(p).baseline.push_back(0.5); }, false},
+        RecordRule{"infiniteBaseline",
+         [](auto& p) { camera(p).baseline[2] = std::numeric_limits<double>::infinity(); }, false},
+        RecordRule{"tinyFaceBaseline", [](auto& p) { camera(p).baseline[3] = 0.08; }, false},
+        RecordRule{"referenceLineOnTheNose",
+         [](auto& p) { camera(p).landmarkHeight->referenceLineY = 0.5; }, false},
+        RecordRule{"calibrationPairInvalid", [](auto& p) { camera(p).red = 0.55; }, false},
+        RecordRule{"calibrationOfALegacySchema",
+         [](auto& p) { camera(p).featureSchema = QString(legacyFeatureSchema); }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct Decoding {
+    std::string name;
+    std::function<void(QJsonObject&)> change;
+    bool loads;
+
+    friend void PrintTo(const Decoding& value, std::ostream* out)
+    {
+        *out << value.name;
+    }
+};
+
+std::vector<Decoding> decodingCases()
 {
-    struct Case {
-        const char* what;
-        std::function<void(QJsonObject&)> change;
-        bool loads;
-    };
     const auto calibrationChange = [](std::function<void(QJsonObject&)> change) {
         return [change](QJsonObject& root) {
             QJsonObject calibrations = root[QStringLiteral("calibrations")].toObject();
@@ -195,43 +215,47 @@ TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
             root[QStringLiteral("calibrations")] = calibrations;
         };
     };
-    std::vector<Case> cases;
+    std::vector<Decoding> cases;
+    const auto without = [&](const char* key, bool loads) {
+        cases.push_back({std::string("without_") + key, [key](QJsonObject& root) { root.remove(QLatin1StringView(key)); },
+                         loads});
+    };
     for (const char* key : {"version", "featureSchema", "delay", "yellow", "red", "calibrations"})
-        cases.push_back({key, [key](QJsonObject& root) { root.remove(QLatin1StringView(key)); }, false});
+        without(key, false);
     for (const char* key : {"selectedCameraID", "reminderMode", "edgeEffectStyle", "liveChartMotion", "menuBarStyle",
                             "redAlertEnabled", "smokeDepth"})
-        cases.push_back({key, [key](QJsonObject& root) { root.remove(QLatin1StringView(key)); }, true});
-    const std::vector<Case> more = {
-        {"version as text", [](auto& r) { r[QStringLiteral("version")] = QStringLiteral("1"); }, false},
-        {"version 1.5", [](auto& r) { r[QStringLiteral("version")] = 1.5; }, false},
-        {"delay as text", [](auto& r) { r[QStringLiteral("delay")] = QStringLiteral("2"); }, false},
-        {"delay as integer", [](auto& r) { r[QStringLiteral("delay")] = 4; }, true},
-        {"red alert as text", [](auto& r) { r[QStringLiteral("redAlertEnabled")] = QStringLiteral("yes"); }, false},
-        {"smoke depth as text", [](auto& r) { r[QStringLiteral("smokeDepth")] = QStringLiteral("8"); }, false},
-        {"camera as number", [](auto& r) { r[QStringLiteral("selectedCameraID")] = 3; }, false},
-        {"null optional", [](auto& r) { r[QStringLiteral("smokeDepth")] = QJsonValue(); }, true},
-        {"null required", [](auto& r) { r[QStringLiteral("delay")] = QJsonValue(); }, false},
-        {"unknown reminder mode", [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("smoke3"); }, false},
-        {"unknown edge style", [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("Tide"); }, false},
-        {"scoped reminder mode",
+        without(key, true);
+    const std::vector<Decoding> more = {
+        {"versionAsText", [](auto& r) { r[QStringLiteral("version")] = QStringLiteral("1"); }, false},
+        {"version1p5", [](auto& r) { r[QStringLiteral("version")] = 1.5; }, false},
+        {"delayAsText", [](auto& r) { r[QStringLiteral("delay")] = QStringLiteral("2"); }, false},
+        {"delayAsInteger", [](auto& r) { r[QStringLiteral("delay")] = 4; }, true},
+        {"redAlertAsText", [](auto& r) { r[QStringLiteral("redAlertEnabled")] = QStringLiteral("yes"); }, false},
+        {"smokeDepthAsText", [](auto& r) { r[QStringLiteral("smokeDepth")] = QStringLiteral("8"); }, false},
+        {"cameraAsNumber", [](auto& r) { r[QStringLiteral("selectedCameraID")] = 3; }, false},
+        {"nullOptional", [](auto& r) { r[QStringLiteral("smokeDepth")] = QJsonValue(); }, true},
+        {"nullRequired", [](auto& r) { r[QStringLiteral("delay")] = QJsonValue(); }, false},
+        {"unknownReminderMode", [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("smoke3"); }, false},
+        {"unknownEdgeStyle", [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("Tide"); }, false},
+        {"scopedReminderMode",
          [](auto& r) { r[QStringLiteral("reminderMode")] = QStringLiteral("verticora::settings::smoke20"); }, false},
-        {"edge style cut by a NUL",
+        {"edgeStyleCutByANUL",
          [](auto& r) { r[QStringLiteral("edgeEffectStyle")] = QStringLiteral("tide") + QChar(0) + QStringLiteral("x"); },
          false},
-        {"free chart motion", [](auto& r) { r[QStringLiteral("liveChartMotion")] = QStringLiteral("bouncy"); }, true},
-        {"extra keys", [](auto& r) { r[QStringLiteral("futureSetting")] = QJsonObject{{QStringLiteral("x"), 1}}; }, true},
-        {"calibrations as array", [](auto& r) { r[QStringLiteral("calibrations")] = QJsonArray(); }, false},
-        {"calibration without yellow", calibrationChange([](auto& c) { c.remove(QStringLiteral("yellow")); }), false},
-        {"calibration without landmark height",
+        {"freeChartMotion", [](auto& r) { r[QStringLiteral("liveChartMotion")] = QStringLiteral("bouncy"); }, true},
+        {"extraKeys", [](auto& r) { r[QStringLiteral("futureSetting")] = QJsonObject{{QStringLiteral("x"), 1}}; }, true},
+        {"calibrationsAsArray", [](auto& r) { r[QStringLiteral("calibrations")] = QJsonArray(); }, false},
+        {"calibrationWithoutYellow", calibrationChange([](auto& c) { c.remove(QStringLiteral("yellow")); }), false},
+        {"calibrationWithoutLandmarkHeight",
          calibrationChange([](auto& c) { c.remove(QStringLiteral("landmarkHeight")); }), true},
-        {"baseline with text",
+        {"baselineWithText",
          calibrationChange([](auto& c) {
              QJsonArray baseline = c[QStringLiteral("baseline")].toArray();
              baseline[0] = QStringLiteral("0.01");
              c[QStringLiteral("baseline")] = baseline;
          }),
          false},
-        {"landmark height without reference line", calibrationChange([](auto& c) {
+        {"landmarkHeightWithoutReferenceLine", calibrationChange([](auto& c) {
              QJsonObject height = c[QStringLiteral("landmarkHeight")].toObject();
              height.remove(QStringLiteral("referenceLineY"));
              c[QStringLiteral("landmarkHeight")] = height;
@@ -239,17 +263,30 @@ TEST_F(PreferencesStoreTest, decodingIsStrictAboutKeysTypesAndNames)
          false},
     };
     cases.insert(cases.end(), more.begin(), more.end());
+    return cases;
+}
 
-    for (const Case& c : cases) {
-        QJsonObject root = fullJson();
-        c.change(root);
-        const PreferencesLoad load = loadBytes(toBytes(root));
-        if (c.loads) {
-            EXPECT_TRUE(load.preferences && !load.failure) << c.what;
-        } else {
-            expectInvalid(load, c.what);
-        }
+class PreferencesDecoding : public PreferencesStoreTest, public ::testing::WithParamInterface<Decoding> {};
+
+} // namespace
+
+TEST_P(PreferencesDecoding, isStrictAboutKeysTypesAndNames)
+{
+    QJsonObject root = fullJson();
+    GetParam().change(root);
+    const PreferencesLoad load = loadBytes(toBytes(root));
+    if (GetParam().loads) {
+        EXPECT_TRUE(load.preferences && !load.failure);
+    } else {
+        expectInvalid(load, GetParam().name);
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PreferencesDecoding, ::testing::ValuesIn(decodingCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(PreferencesStoreTest, decodingRefusesWhatIsNoObjectAndIgnoresKeyOrder)
+{
     expectInvalid(loadBytes("not json"), "not json");
     expectInvalid(loadBytes("[1, 2]"), "an array");
 

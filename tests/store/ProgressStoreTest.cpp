@@ -275,69 +275,93 @@ TEST_F(ProgressStoreTest, loadsAValidFileSortedAndKeepsCountingOnIt)
     EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 101);
 }
 
-TEST_F(ProgressStoreTest, untrustworthyFilesAreSetAsideAndANewHistoryStarts)
+namespace {
+
+DayProgress goodDay()
 {
-    const DayProgress good = dayWithGreen(QStringLiteral("2025-06-02"), 10, 60);
-    struct Case {
-        const char* what;
-        QByteArray bytes;
-    };
-    std::vector<Case> cases = {
-        {"not JSON", "{\"version\": 1, \"days\": ["},
-        {"other zone", encodeDailyProgress({1, QStringLiteral("Europe/Paris"), {good}})},
-        {"version 2", encodeDailyProgress({2, QStringLiteral("America/New_York"), {good}})},
-        {"two days alike", fileWithDays({good, good})},
-        {"unpadded month", fileWithDays({dayWithGreen(QStringLiteral("2025-6-02"), 10, 60)})},
-        {"no such day", fileWithDays({dayWithGreen(QStringLiteral("2025-02-30"), 10, 60)})},
-        {"hour beyond 7200 s", fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, 7200.5)})},
-        {"negative seconds", fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, -1)})},
-    };
-    DayProgress offTotals = good;
-    offTotals.greenSeconds += 0.02;
-    cases.push_back({"totals off by 0.02 s", fileWithDays({offTotals})});
-    DayProgress longDay = good;
-    for (HourProgress& hour : longDay.hours)
-        hour.redSeconds = 3750;
-    longDay.redSeconds = 24 * 3750;
-    cases.push_back({"more than 25 hours", fileWithDays({longDay})});
-    QByteArray shortDay = fileWithDays({good});
-    const QByteArray emptyHour = "{\"greenSeconds\":0,\"redSeconds\":0,\"yellowSeconds\":0},";
-    shortDay.remove(shortDay.indexOf(emptyHour), emptyHour.size()); // 23 hours
-    cases.push_back({"23 hours", shortDay});
-    QByteArray missingKey = fileWithDays({good});
-    missingKey.replace("\"timeZone\"", "\"zone\"");
-    cases.push_back({"missing key", missingKey});
+    return dayWithGreen(QStringLiteral("2025-06-02"), 10, 60);
+}
 
-    QDir().mkpath(QFileInfo(m_path).path());
-    for (const Case& c : cases) {
-        m_clock.time += 10;
-        writeBytes(m_path, c.bytes);
-        ProgressStore store(m_path, m_clock.function());
-        const QString asideName = QStringLiteral("daily-progress.unreadable-%1.json").arg(qint64(m_clock.time));
-        EXPECT_EQ(store.errorMessage(), QStringLiteral("Daily progress was unreadable and was set aside at %1. "
-                                                       "Starting a new history.")
-                                            .arg(asideName))
-            << c.what;
-        EXPECT_TRUE(store.days().isEmpty()) << c.what;
-        EXPECT_FALSE(store.writeBlocked()) << c.what;
-        EXPECT_FALSE(QFileInfo::exists(m_path)) << c.what;
-        EXPECT_EQ(readBytes(QFileInfo(m_path).dir().filePath(asideName)), c.bytes) << c.what;
+struct Untrustworthy {
+    const char* name;
+    QByteArray (*bytes)();
 
-        // The next save starts a fresh file and clears the notice.
-        const WallTime t = newYork(2025, 6, 5, 10, 0, 0);
-        reading(store, green, t);
-        reading(store, green, t + 1);
-        store.flush();
-        EXPECT_FALSE(store.errorMessage()) << c.what;
-        ProgressStore fresh(m_path, m_clock.function());
-        EXPECT_FALSE(fresh.errorMessage()) << c.what;
-        EXPECT_EQ(fresh.days().size(), 1) << c.what;
-        QFile::remove(m_path);
+    friend void PrintTo(const Untrustworthy& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
 
-    // Just inside the limits: accepted.
-    DayProgress nearlyOff = good;
+class UntrustworthyProgressFile : public ProgressStoreTest, public ::testing::WithParamInterface<Untrustworthy> {};
+
+} // namespace
+
+TEST_P(UntrustworthyProgressFile, isSetAsideAndANewHistoryStarts)
+{
+    const QByteArray bytes = GetParam().bytes();
+    QDir().mkpath(QFileInfo(m_path).path());
+    writeBytes(m_path, bytes);
+    ProgressStore store(m_path, m_clock.function());
+    const QString asideName = QStringLiteral("daily-progress.unreadable-%1.json").arg(qint64(m_clock.time));
+    EXPECT_EQ(store.errorMessage(),
+              QStringLiteral("Daily progress was unreadable and was set aside at %1. Starting a new history.").arg(asideName));
+    EXPECT_TRUE(store.days().isEmpty());
+    EXPECT_FALSE(store.writeBlocked());
+    EXPECT_FALSE(QFileInfo::exists(m_path));
+    EXPECT_EQ(readBytes(QFileInfo(m_path).dir().filePath(asideName)), bytes);
+
+    // The next save starts a fresh file and clears the notice.
+    const WallTime t = newYork(2025, 6, 5, 10, 0, 0);
+    reading(store, green, t);
+    reading(store, green, t + 1);
+    store.flush();
+    EXPECT_FALSE(store.errorMessage());
+    ProgressStore fresh(m_path, m_clock.function());
+    EXPECT_FALSE(fresh.errorMessage());
+    EXPECT_EQ(fresh.days().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UntrustworthyProgressFile,
+    ::testing::Values(
+        Untrustworthy{"notJson", [] { return QByteArray("{\"version\": 1, \"days\": ["); }},
+        Untrustworthy{"otherZone", [] { return encodeDailyProgress({1, QStringLiteral("Europe/Paris"), {goodDay()}}); }},
+        Untrustworthy{"version2", [] { return encodeDailyProgress({2, QStringLiteral("America/New_York"), {goodDay()}}); }},
+        Untrustworthy{"twoDaysAlike", [] { return fileWithDays({goodDay(), goodDay()}); }},
+        Untrustworthy{"unpaddedMonth", [] { return fileWithDays({dayWithGreen(QStringLiteral("2025-6-02"), 10, 60)}); }},
+        Untrustworthy{"noSuchDay", [] { return fileWithDays({dayWithGreen(QStringLiteral("2025-02-30"), 10, 60)}); }},
+        Untrustworthy{"hourBeyond7200Seconds",
+                      [] { return fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, 7200.5)}); }},
+        Untrustworthy{"negativeSeconds", [] { return fileWithDays({dayWithGreen(QStringLiteral("2025-06-02"), 10, -1)}); }},
+        Untrustworthy{"totalsOffBy20Milliseconds",
+                      [] {
+                          DayProgress day = goodDay();
+                          day.greenSeconds += 0.02;
+                          return fileWithDays({day});
+                      }},
+        Untrustworthy{"moreThan25Hours",
+                      [] {
+                          DayProgress day = goodDay();
+                          for (HourProgress& hour : day.hours)
+                              hour.redSeconds = 3750;
+                          day.redSeconds = 24 * 3750;
+                          return fileWithDays({day});
+                      }},
+        Untrustworthy{"23Hours",
+                      [] {
+                          QByteArray bytes = fileWithDays({goodDay()});
+                          const QByteArray emptyHour = "{\"greenSeconds\":0,\"redSeconds\":0,\"yellowSeconds\":0},";
+                          return bytes.remove(bytes.indexOf(emptyHour), emptyHour.size());
+                      }},
+        Untrustworthy{"missingKey",
+                      [] { return fileWithDays({goodDay()}).replace("\"timeZone\"", "\"zone\""); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgressStoreTest, totalsJustInsideTheLimitsAreAccepted)
+{
+    DayProgress nearlyOff = goodDay();
     nearlyOff.greenSeconds += 0.009;
+    QDir().mkpath(QFileInfo(m_path).path());
     writeBytes(m_path, fileWithDays({nearlyOff}));
     EXPECT_FALSE(ProgressStore(m_path, m_clock.function()).errorMessage());
 }

@@ -77,21 +77,41 @@ protected:
 
 } // namespace
 
-TEST(ProgressTimeline, durationsDropWhatTheirPlaceCannotShow)
-{
-    for (const auto& [seconds, timeline, summary] : {std::tuple{0.4, "0s", "<1s"},
-                                                     {0.0, "0s", "0s"},
-                                                     {-3.0, "0s", "0s"},
-                                                     {59.9, "59s", "59s"},
-                                                     {61.0, "1m", "1m 1s"},
-                                                     {120.0, "2m", "2m"},
-                                                     {3659.0, "1h", "1h"},
-                                                     {3660.0, "1h 1m", "1h 1m"},
-                                                     {3725.0, "1h 2m", "1h 2m"}}) {
-        EXPECT_EQ(ProgressTimeline::duration(seconds), QLatin1String(timeline)) << seconds;
-        EXPECT_EQ(DailyBalanceSummary::duration(seconds), QLatin1String(summary)) << seconds;
+namespace {
+
+struct Duration {
+    const char* name;
+    double seconds;
+    const char* timeline;
+    const char* summary;
+
+    friend void PrintTo(const Duration& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+class ProgressDuration : public ::testing::TestWithParam<Duration> {};
+
+} // namespace
+
+// The timeline has room for the larger unit only; the summary shows two.
+TEST_P(ProgressDuration, dropsWhatItsPlaceCannotShow)
+{
+    EXPECT_EQ(ProgressTimeline::duration(GetParam().seconds), QLatin1String(GetParam().timeline));
+    EXPECT_EQ(DailyBalanceSummary::duration(GetParam().seconds), QLatin1String(GetParam().summary));
 }
+
+INSTANTIATE_TEST_SUITE_P(Durations, ProgressDuration,
+                         ::testing::Values(Duration{"underASecond", 0.4, "0s", "<1s"}, Duration{"zero", 0.0, "0s", "0s"},
+                                           Duration{"negative", -3.0, "0s", "0s"},
+                                           Duration{"justUnderAMinute", 59.9, "59s", "59s"},
+                                           Duration{"aMinuteAndASecond", 61.0, "1m", "1m 1s"},
+                                           Duration{"twoMinutes", 120.0, "2m", "2m"},
+                                           Duration{"justUnderAnHourAndAMinute", 3659.0, "1h", "1h"},
+                                           Duration{"anHourAndAMinute", 3660.0, "1h 1m", "1h 1m"},
+                                           Duration{"anHourAndTwoMinutes", 3725.0, "1h 2m", "1h 2m"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProgressTimeline, weeksRunMondayToSundayAcrossTheClockChange)
 {

@@ -76,24 +76,41 @@ std::unique_ptr<QWidget> effectView(EdgeEffectStyle style, double severity)
 
 } // namespace
 
-TEST(EdgeRendering, everyStyleShowsTheSeverityHueAtTheEdgeAndLeavesTheMiddleClear)
+namespace verticora::settings {
+
+// Names the style in the parameterised tests' descriptions.
+void PrintTo(EdgeEffectStyle style, std::ostream* out)
 {
-    for (EdgeEffectStyle style : {EdgeEffectStyle::tide, EdgeEffectStyle::smoke, EdgeEffectStyle::vignette,
-                                  EdgeEffectStyle::glow, EdgeEffectStyle::corners, EdgeEffectStyle::horizon}) {
-        for (double severity : {1.0, 2.0, 3.0}) {
-            SCOPED_TRACE(std::string(rawName(style)) + " at severity " + std::to_string(severity));
-            const auto view = effectView(style, severity);
-            const QImage image = rendered(*view);
-
-            const QColor edge = image.pixelColor(edgePoint(style));
-            ASSERT_GT(edge.alphaF(), 0.2);
-            const QColor expected = SmokeGeometry::color(severity);
-            EXPECT_LT(hueDistance(hueDegrees(edge.redF(), edge.greenF(), edge.blueF()),
-                                  hueDegrees(expected.redF(), expected.greenF(), expected.blueF())),
-                      6.0);
-
-            EXPECT_EQ(image.pixelColor(screen.width() / 2, screen.height() / 2).alpha(), 0);
-            EXPECT_EQ(image.pixelColor(screen.width() / 3, screen.height() / 3).alpha(), 0);
-        }
-    }
+    *out << rawName(style);
 }
+
+} // namespace verticora::settings
+
+class EdgeRendering : public ::testing::TestWithParam<std::tuple<EdgeEffectStyle, double>> {};
+
+TEST_P(EdgeRendering, showsTheSeverityHueAtTheEdgeAndLeavesTheMiddleClear)
+{
+    const auto [style, severity] = GetParam();
+    const auto view = effectView(style, severity);
+    const QImage image = rendered(*view);
+
+    const QColor edge = image.pixelColor(edgePoint(style));
+    ASSERT_GT(edge.alphaF(), 0.2);
+    const QColor expected = SmokeGeometry::color(severity);
+    EXPECT_LT(hueDistance(hueDegrees(edge.redF(), edge.greenF(), edge.blueF()),
+                          hueDegrees(expected.redF(), expected.greenF(), expected.blueF())),
+              6.0);
+
+    EXPECT_EQ(image.pixelColor(screen.width() / 2, screen.height() / 2).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(screen.width() / 3, screen.height() / 3).alpha(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, EdgeRendering,
+                         ::testing::Combine(::testing::Values(EdgeEffectStyle::tide, EdgeEffectStyle::smoke,
+                                                              EdgeEffectStyle::vignette, EdgeEffectStyle::glow,
+                                                              EdgeEffectStyle::corners, EdgeEffectStyle::horizon),
+                                            ::testing::Values(1.0, 2.0, 3.0)),
+                         [](const auto& info) {
+                             return std::string(rawName(std::get<0>(info.param))) + "AtSeverity"
+                                 + std::to_string(static_cast<int>(std::get<1>(info.param)));
+                         });

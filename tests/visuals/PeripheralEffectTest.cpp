@@ -32,40 +32,47 @@ const QSize laptop(1440, 900);
 
 } // namespace
 
-// Which edges each style draws on, and that a deeper sink draws them deeper.
-TEST(PeripheralEffectView, eachStyleDrawsOnItsOwnEdgesAndGrowsWithTheSink)
-{
-    using Shown = std::array<bool, 4>; // top, bottom, left, right
-    const std::pair<EdgeEffectStyle, Shown> styles[] = {
-        {EdgeEffectStyle::vignette, {true, true, true, true}}, {EdgeEffectStyle::glow, {true, true, true, true}},
-        {EdgeEffectStyle::tide, {false, false, true, true}},   {EdgeEffectStyle::horizon, {true, false, false, false}},
-        {EdgeEffectStyle::corners, {false, false, false, false}}};
-    for (const auto& [style, shown] : styles) {
-        SCOPED_TRACE(std::string(rawName(style)));
-        const auto mild = effect(style, 1, 1, laptop);
-        const auto deep = effect(style, 3, 5, laptop);
-        EXPECT_EQ(shownGradients(*mild), shown);
-        const std::size_t side = shown[0] ? 0 : 2;
-        if (style == EdgeEffectStyle::corners) {
-            EXPECT_GT(deep->outline().lineWidth, mild->outline().lineWidth);
-        } else {
-            const QRectF a = mild->gradients()[side].frame.value();
-            const QRectF b = deep->gradients()[side].frame.value();
-            EXPECT_GT(b.width() * b.height(), a.width() * a.height());
-        }
+// Which edges each style draws on, that a deeper sink draws them deeper, and that no
+// depth draws nothing.
+struct StyleEdges {
+    EdgeEffectStyle style;
+    std::array<bool, 4> shown; // top, bottom, left, right
+
+    friend void PrintTo(const StyleEdges& value, std::ostream* out)
+    {
+        *out << rawName(value.style);
     }
+};
+
+class PeripheralEffectStyles : public ::testing::TestWithParam<StyleEdges> {};
+
+TEST_P(PeripheralEffectStyles, drawOnTheirOwnEdgesGrowWithTheSinkAndVanishWithoutDepth)
+{
+    const auto [style, shown] = GetParam();
+    const auto mild = effect(style, 1, 1, laptop);
+    const auto deep = effect(style, 3, 5, laptop);
+    EXPECT_EQ(shownGradients(*mild), shown);
+    const std::size_t side = shown[0] ? 0 : 2;
+    if (style == EdgeEffectStyle::corners) {
+        EXPECT_GT(deep->outline().lineWidth, mild->outline().lineWidth);
+    } else {
+        const QRectF a = mild->gradients()[side].frame.value();
+        const QRectF b = deep->gradients()[side].frame.value();
+        EXPECT_GT(b.width() * b.height(), a.width() * a.height());
+    }
+
+    const auto none = effect(style, 2, 0, laptop);
+    EXPECT_EQ(shownGradients(*none), (std::array<bool, 4>{false, false, false, false}));
+    EXPECT_TRUE(none->outline().hidden);
 }
 
-TEST(PeripheralEffectView, depthZeroHidesEverything)
-{
-    for (EdgeEffectStyle style : {EdgeEffectStyle::vignette, EdgeEffectStyle::glow, EdgeEffectStyle::corners,
-                                  EdgeEffectStyle::tide, EdgeEffectStyle::horizon}) {
-        SCOPED_TRACE(std::string(rawName(style)));
-        const auto view = effect(style, 2, 0, laptop);
-        EXPECT_EQ(shownGradients(*view), (std::array<bool, 4>{false, false, false, false}));
-        EXPECT_TRUE(view->outline().hidden);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Styles, PeripheralEffectStyles,
+                         ::testing::Values(StyleEdges{EdgeEffectStyle::vignette, {true, true, true, true}},
+                                           StyleEdges{EdgeEffectStyle::glow, {true, true, true, true}},
+                                           StyleEdges{EdgeEffectStyle::tide, {false, false, true, true}},
+                                           StyleEdges{EdgeEffectStyle::horizon, {true, false, false, false}},
+                                           StyleEdges{EdgeEffectStyle::corners, {false, false, false, false}}),
+                         [](const auto& info) { return std::string(rawName(info.param.style)); });
 
 TEST(PeripheralEffectView, severityBelowOneIsAmberButAsThinAsItIs)
 {

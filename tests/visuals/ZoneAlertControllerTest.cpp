@@ -60,62 +60,66 @@ protected:
     ZoneAlertController alerts{factory, [this] { return mode; }};
 };
 
-std::string name(ZoneAppearance appearance)
-{
-    switch (appearance) {
-    case ZoneAppearance::hidden:
-        return "hidden";
-    case ZoneAppearance::greenHalo:
-        return "greenHalo";
-    case ZoneAppearance::yellowHalo:
-        return "yellowHalo";
-    case ZoneAppearance::redFocus:
-        return "redFocus";
-    }
-    return {};
-}
-
 } // namespace
 
-TEST_F(ZoneAlertControllerTest, panelsForEveryAppearanceModeSwitchAndDepth)
-{
-    const DiagnosticVisualMode modes[] = {DiagnosticVisualMode::full, DiagnosticVisualMode::noSmoke,
-                                          DiagnosticVisualMode::noGlow, DiagnosticVisualMode::frozenIcon,
-                                          DiagnosticVisualMode::noVisuals};
-    const ZoneAppearance appearances[] = {ZoneAppearance::hidden, ZoneAppearance::greenHalo, ZoneAppearance::yellowHalo,
-                                          ZoneAppearance::redFocus};
-    for (ZoneAppearance appearance : appearances) {
-        for (DiagnosticVisualMode visualMode : modes) {
-            for (bool redAlerts : {true, false}) {
-                for (double depth : {1.0, 0.0}) {
-                    SCOPED_TRACE(name(appearance) + ", " + std::string(rawName(visualMode)) + ", red alerts "
-                                 + (redAlerts ? "on" : "off") + ", depth " + std::to_string(depth));
-                    FakePanelFactory desk(twoScreens);
-                    DiagnosticVisualMode current = visualMode;
-                    ZoneAlertController controller(desk, [&] { return current; });
-                    controller.setSmokeDepthScale(depth);
-                    controller.setRedAlertEnabled(redAlerts);
-                    show(controller, appearance);
+// What one presentation puts on a desk of two screens: halos and glows per screen, a card
+// only for red with red alerts on, nothing for green or without visuals.
+struct PresentationCase {
+    const char* name;
+    ZoneAppearance appearance;
+    DiagnosticVisualMode mode;
+    bool redAlerts;
+    double depth;
+    PanelCounts expected;
 
-                    ZoneAppearance effective = appearance == ZoneAppearance::greenHalo ? ZoneAppearance::hidden : appearance;
-                    if (effective == ZoneAppearance::redFocus && !redAlerts)
-                        effective = ZoneAppearance::yellowHalo;
-                    if (visualMode == DiagnosticVisualMode::noVisuals)
-                        effective = ZoneAppearance::hidden;
-                    const bool alerting = effective != ZoneAppearance::hidden;
-                    const PanelCounts expected{alerting && showsSmoke(visualMode) && depth > 0 ? 2 : 0,
-                                               effective == ZoneAppearance::redFocus ? 1 : 0,
-                                               alerting && showsMenuGlow(visualMode) ? 2 : 0};
-                    EXPECT_EQ(panels(desk), expected);
-                    EXPECT_EQ(static_cast<int>(controller.live().haloPanels().size()), expected.halos);
-                    EXPECT_EQ(controller.live().focusPanel() != nullptr, expected.focusCards == 1);
-                    EXPECT_NE(controller.live().appearance(), ZoneAppearance::greenHalo);
-                    flushDeferredDeletes();
-                }
-            }
-        }
+    friend void PrintTo(const PresentationCase& value, std::ostream* out)
+    {
+        *out << value.name;
     }
+};
+
+class ZoneAlertPresentationTest : public ::testing::TestWithParam<PresentationCase> {
+protected:
+    void TearDown() override { flushDeferredDeletes(); }
+};
+
+TEST_P(ZoneAlertPresentationTest, presentsThePanelsTheCaseCallsFor)
+{
+    const PresentationCase& scenario = GetParam();
+    FakePanelFactory desk(twoScreens);
+    ZoneAlertController controller(desk, [&] { return scenario.mode; });
+    controller.setSmokeDepthScale(scenario.depth);
+    controller.setRedAlertEnabled(scenario.redAlerts);
+    controller.setAppearance(scenario.appearance);
+    controller.setSeverity(2);
+    controller.setProgress(0.5);
+    controller.presentCurrent();
+
+    EXPECT_EQ(panels(desk), scenario.expected);
+    EXPECT_EQ(static_cast<int>(controller.live().haloPanels().size()), scenario.expected.halos);
+    EXPECT_EQ(controller.live().focusPanel() != nullptr, scenario.expected.focusCards == 1);
+    EXPECT_NE(controller.live().appearance(), ZoneAppearance::greenHalo);
 }
+
+using enum ZoneAppearance;
+using enum DiagnosticVisualMode;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZoneAlertPresentationTest,
+    ::testing::Values(PresentationCase{"hidden", hidden, full, true, 1, {0, 0, 0}},
+                      PresentationCase{"green", greenHalo, full, true, 1, {0, 0, 0}},
+                      PresentationCase{"yellow", yellowHalo, full, true, 1, {2, 0, 2}},
+                      PresentationCase{"red", redFocus, full, true, 1, {2, 1, 2}},
+                      PresentationCase{"redWithRedAlertsOff", redFocus, full, false, 1, {2, 0, 2}},
+                      PresentationCase{"yellowWithoutDepth", yellowHalo, full, true, 0, {0, 0, 2}},
+                      PresentationCase{"redWithoutDepth", redFocus, full, true, 0, {0, 1, 2}},
+                      PresentationCase{"redWithoutSmoke", redFocus, noSmoke, true, 1, {0, 1, 2}},
+                      PresentationCase{"redWithoutGlow", redFocus, noGlow, true, 1, {2, 1, 0}},
+                      PresentationCase{"redFrozenIcon", redFocus, frozenIcon, true, 1, {2, 1, 2}},
+                      PresentationCase{"yellowFrozenIconWithoutDepth", yellowHalo, frozenIcon, true, 0, {0, 0, 2}},
+                      PresentationCase{"greenWithoutSmoke", greenHalo, noSmoke, false, 1, {0, 0, 0}},
+                      PresentationCase{"redWithoutVisuals", redFocus, noVisuals, true, 1, {0, 0, 0}},
+                      PresentationCase{"yellowWithoutVisuals", yellowHalo, noVisuals, false, 1, {0, 0, 0}}),
+    [](const ::testing::TestParamInfo<PresentationCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ZoneAlertControllerTest, severityIsShownBetweenOneAndThree)
 {
