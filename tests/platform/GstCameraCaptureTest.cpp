@@ -245,11 +245,6 @@ struct SurplusCase {
     std::uint32_t format;
     int width, height;
     std::uint64_t decoded;
-
-    friend void PrintTo(const SurplusCase& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class GstSurplusFrames : public ::testing::TestWithParam<SurplusCase> {};
@@ -374,11 +369,6 @@ namespace {
 struct Source {
     const char* name;
     const char* pipeline;
-
-    friend void PrintTo(const Source& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 std::string sourceName(const ::testing::TestParamInfo<Source>& info)

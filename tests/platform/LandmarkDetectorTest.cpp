@@ -73,11 +73,6 @@ struct Placement {
     double faceWidth;
     double x;
     double y;
-
-    friend void PrintTo(const Placement& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class LandmarkDetectorPlacement : public ::testing::TestWithParam<Placement> {};

@@ -145,11 +145,6 @@ struct Damage {
     const char* name;
     std::string bytes;
     std::string message;
-
-    friend void PrintTo(const Damage& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 std::string damageName(const ::testing::TestParamInfo<Damage>& info)

@@ -126,11 +126,6 @@ struct RecordRule {
     const char* name;
     std::function<void(PosturePreferences&)> change;
     bool valid;
-
-    friend void PrintTo(const RecordRule& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class PreferencesRecordRule : public PreferencesStoreTest, public ::testing::WithParamInterface<RecordRule> {};
@@ -197,11 +192,6 @@ struct Decoding {
     std::string name;
     std::function<void(QJsonObject&)> change;
     bool loads;
-
-    friend void PrintTo(const Decoding& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 std::vector<Decoding> decodingCases()

@@ -288,11 +288,6 @@ QByteArray fileWithGreen(const QString& id, double seconds)
 struct Untrustworthy {
     const char* name;
     QByteArray (*bytes)();
-
-    friend void PrintTo(const Untrustworthy& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class UntrustworthyProgressFile : public ProgressStoreTest, public ::testing::WithParamInterface<Untrustworthy> {};
