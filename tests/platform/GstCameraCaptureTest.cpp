@@ -95,8 +95,6 @@ public:
                 add({frame.image->format(), frame.image->width(), frame.image->height(), frame.presentationTime});
         };
     }
-
-    std::vector<Received> frames() { return values(); }
 };
 
 // The real capture thread's consumer, run on the test thread.
@@ -177,8 +175,6 @@ public:
     {
         return [this](CameraAvailability availability, std::uint64_t) { add(availability); };
     }
-
-    std::vector<CameraAvailability> said() { return values(); }
 };
 
 double monotonicNow()
@@ -272,7 +268,7 @@ TEST_P(GstSurplusFrames, areDroppedBeforeAnyDecoding)
     EXPECT_EQ(statistics.framesDelivered, 3u);
     EXPECT_EQ(statistics.framesDecoded, c.decoded);
     EXPECT_EQ(statistics.negotiatedRate, 3.0);
-    const std::vector<Received> received = collector.frames();
+    const std::vector<Received> received = collector.values();
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received.front().format, c.format);
     EXPECT_EQ(received.front().width, c.width);
@@ -344,7 +340,7 @@ TEST(GstCameraCapture, aDamagedJpegIsDroppedAndTheStreamGoesOn)
     const GstCameraCapture::Statistics statistics = camera.statistics();
     EXPECT_EQ(statistics.framesDecoded, 9u);
     EXPECT_EQ(statistics.framesDelivered, 7u);
-    const std::vector<Received> received = collector.frames();
+    const std::vector<Received> received = collector.values();
     ASSERT_EQ(received.size(), 7u);
     EXPECT_NEAR(received.front().presentationTime, 10 / 30.0, 0.01);
     for (const Received& frame : received) {
@@ -461,8 +457,8 @@ TEST_F(StreamingWithNode, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHas
 
     auto call = std::make_unique<NodeHolder>(stand.node);
     ASSERT_TRUE(call->started());
-    ASSERT_TRUE(waitFor([&] { return !log.said().empty(); }));
-    EXPECT_EQ(log.said(), std::vector{CameraAvailability::lent});
+    ASSERT_TRUE(waitFor([&] { return !log.values().empty(); }));
+    EXPECT_EQ(log.values(), std::vector{CameraAvailability::lent});
     EXPECT_FALSE(camera.isRunning()) << "the pipeline went to NULL";
     const GstCameraCapture::Statistics lent = camera.statistics();
     EXPECT_EQ(lent.releases, 1u);
@@ -481,9 +477,9 @@ TEST_F(StreamingWithNode, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHas
     ASSERT_TRUE(waitFor([&] { return stand.heldElsewhere(); }));
     listing.close();
     ASSERT_TRUE(waitFor([&] { return !stand.heldElsewhere(); }));
-    EXPECT_EQ(log.said().size(), 1u) << "not free before a quiet period after the last close";
-    ASSERT_TRUE(waitFor([&] { return log.said().size() == 2; }));
-    EXPECT_EQ(log.said().back(), CameraAvailability::free);
+    EXPECT_EQ(log.values().size(), 1u) << "not free before a quiet period after the last close";
+    ASSERT_TRUE(waitFor([&] { return log.values().size() == 2; }));
+    EXPECT_EQ(log.values().back(), CameraAvailability::free);
 
     camera.startRunning();
     EXPECT_TRUE(camera.isRunning());
@@ -521,9 +517,9 @@ TEST_F(StreamingWithNode, aNodeMadeAnewIsWatchedAgain)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             NodeHolder glance(stand.node);
-            return glance.started() && QTest::qWaitFor([&] { return !log.said().empty(); }, 300);
+            return glance.started() && QTest::qWaitFor([&] { return !log.values().empty(); }, 300);
         },
         5000));
-    EXPECT_EQ(log.said().front(), CameraAvailability::lent);
+    EXPECT_EQ(log.values().front(), CameraAvailability::lent);
     EXPECT_FALSE(camera.isRunning());
 }
