@@ -258,7 +258,8 @@ TEST_F(ProgressStoreTest, savesThirtySecondsAfterTheFirstChangeAndAtOnceOnFlush)
 TEST_F(ProgressStoreTest, loadsAValidFileSortedAndKeepsCountingOnIt)
 {
     const DayProgress earlier = dayWithGreen(QStringLiteral("2025-06-01"), 9, 100);
-    const DayProgress later = dayWithGreen(QStringLiteral("2025-06-02"), 10, 0.005);
+    DayProgress later = dayWithGreen(QStringLiteral("2025-06-02"), 10, 0.005);
+    later.greenSeconds += 0.009; // a total 9 ms off its hours' sum is still accepted
     plant(fileWithDays({later, earlier}));
     auto store = makeStore();
     EXPECT_FALSE(store->errorMessage());
@@ -343,14 +344,6 @@ INSTANTIATE_TEST_SUITE_P(
                           return fileWithDays({day});
                       }}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ProgressStoreTest, totalsJustInsideTheLimitsAreAccepted)
-{
-    DayProgress nearlyOff = goodDay();
-    nearlyOff.greenSeconds += 0.009;
-    plant(fileWithDays({nearlyOff}));
-    EXPECT_FALSE(ProgressStore(m_path, m_clock.function()).errorMessage());
-}
 
 TEST_F(ProgressStoreTest, fileThatCannotBeMovedAsideIsKeptAndNeverWritten)
 {
