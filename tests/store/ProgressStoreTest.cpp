@@ -195,7 +195,6 @@ TEST_F(ProgressStoreTest, bothOneOClockHoursOfAutumnLandInHourOne)
     ProgressStore reloaded(m_path, m_clock.function());
     EXPECT_FALSE(reloaded.errorMessage());
     EXPECT_EQ(reloaded.days(), store->days());
-
 }
 
 TEST_F(ProgressStoreTest, aRepeatedWallClockHourNeverMakesAnUnreadableFile)
