@@ -96,6 +96,20 @@ detail::DlibFaceModel& exactModel()
     return *model;
 }
 
+// The same faces in the same order, to the last bit of box, score and landmarks.
+void expectSameFaces(const std::vector<DetectedFace>& found, const std::vector<DetectedFace>& expected)
+{
+    ASSERT_EQ(found.size(), expected.size());
+    for (std::size_t f = 0; f < found.size(); ++f) {
+        EXPECT_EQ(found[f].left, expected[f].left);
+        EXPECT_EQ(found[f].top, expected[f].top);
+        EXPECT_EQ(found[f].right, expected[f].right);
+        EXPECT_EQ(found[f].bottom, expected[f].bottom);
+        EXPECT_EQ(found[f].score, expected[f].score);
+        EXPECT_EQ(found[f].points, expected[f].points);
+    }
+}
+
 std::string failureOf(const fs::path& model)
 {
     LandmarkDetector detector(model);
@@ -216,14 +230,8 @@ TEST(FaceModel, reusedBuffersGiveWhatAFreshDetectorGives)
         detail::DlibFaceModel fresh(LandmarkDetector::defaultModelPath());
         std::vector<DetectedFace> expected;
         fresh.detect(frames[i].view(), passes[i].firstLevel, expected);
-        ASSERT_EQ(reused.size(), expected.size());
         ASSERT_FALSE(expected.empty());
-        for (std::size_t f = 0; f < expected.size(); ++f) {
-            EXPECT_EQ(reused[f].left, expected[f].left);
-            EXPECT_EQ(reused[f].top, expected[f].top);
-            EXPECT_EQ(reused[f].score, expected[f].score);
-            EXPECT_EQ(reused[f].points, expected[f].points);
-        }
+        expectSameFaces(reused, expected);
     }
 }
 
@@ -272,15 +280,7 @@ TEST(FaceModel, everyProcessorFindsTheSameFaces)
         SCOPED_TRACE(testing::Message() << "frame " << i);
         baseline.detect(views[i], 0, expected);
         vector.detect(views[i], 0, found);
-        ASSERT_EQ(found.size(), expected.size());
-        for (std::size_t f = 0; f < found.size(); ++f) {
-            EXPECT_EQ(found[f].left, expected[f].left);
-            EXPECT_EQ(found[f].top, expected[f].top);
-            EXPECT_EQ(found[f].right, expected[f].right);
-            EXPECT_EQ(found[f].bottom, expected[f].bottom);
-            EXPECT_EQ(found[f].score, expected[f].score);
-            EXPECT_EQ(found[f].points, expected[f].points);
-        }
+        expectSameFaces(found, expected);
         faces += static_cast<int>(found.size());
     }
     EXPECT_GE(faces, 60);

@@ -78,11 +78,6 @@ struct JpegCase {
     const char* name;
     int width, height, hSampling, vSampling;
     int decodedWidth, decodedHeight;
-
-    friend void PrintTo(const JpegCase& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class JpegDecoderScale : public ::testing::TestWithParam<JpegCase> {};
@@ -178,11 +173,6 @@ Bytes withoutTables()
 struct DamagedJpeg {
     const char* name;
     Bytes (*bytes)();
-
-    friend void PrintTo(const DamagedJpeg& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class JpegDecoderRefusal : public ::testing::TestWithParam<DamagedJpeg> {};

@@ -54,6 +54,17 @@ inline LandmarkDetector& sharedDetector()
     return detector;
 }
 
+// The centre of a landmark region, normalised to the frame with the origin at its lower left.
+inline Point regionCenter(const FaceObservation& face, const std::optional<LandmarkRegion>& region)
+{
+    Point sum;
+    for (const Point& p : region->normalizedPoints)
+        sum = {sum.x + p.x, sum.y + p.y};
+    const auto n = static_cast<double>(region->normalizedPoints.size());
+    return {face.boundingBox.minX + sum.x / n * face.boundingBox.width,
+            face.boundingBox.minY + sum.y / n * face.boundingBox.height};
+}
+
 // Stops a test early, with the remedy, when the portrait has not been fetched.
 #define VERTICORA_REQUIRE_PORTRAIT()                                                                                  \
     ASSERT_TRUE(QFileInfo::exists(::verticora::test::astronautPath()))                                               \

@@ -98,11 +98,6 @@ struct QuickSlumps {
     const char* clip;
     double first;
     double second;
-
-    friend void PrintTo(const QuickSlumps& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class RealFootageQuickSlump : public ::testing::TestWithParam<QuickSlumps> {};

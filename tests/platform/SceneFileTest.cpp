@@ -68,11 +68,6 @@ struct BadScene {
     const char* name;
     std::string json;
     std::string message;
-
-    friend void PrintTo(const BadScene& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 class SceneFileRefusal : public SceneFileTest, public ::testing::WithParamInterface<BadScene> {};

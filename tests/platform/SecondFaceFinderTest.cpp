@@ -47,16 +47,6 @@ QImage rolled(const QImage& frame, double degrees)
     return out;
 }
 
-Point regionCenter(const FaceObservation& face, const std::optional<LandmarkRegion>& region)
-{
-    Point sum;
-    for (const Point& p : region->normalizedPoints)
-        sum = {sum.x + p.x, sum.y + p.y};
-    const auto n = static_cast<double>(region->normalizedPoints.size());
-    return {(face.boundingBox.minX + sum.x / n * face.boundingBox.width) * 384,
-            (1 - face.boundingBox.minY - sum.y / n * face.boundingBox.height) * 216};
-}
-
 } // namespace
 
 TEST(SecondFaceFinder, findsThePortraitWithItsKeypointsWhereTheLandmarksAre)
@@ -73,8 +63,12 @@ TEST(SecondFaceFinder, findsThePortraitWithItsKeypointsWhereTheLandmarksAre)
     ASSERT_EQ(found.size(), 1u);
     const BlazeFace& face = found.front();
     EXPECT_GT(face.score, 0.8f);
-    const Point imageLeftEye = regionCenter(hog.front(), hog.front().leftEye);
-    const Point imageRightEye = regionCenter(hog.front(), hog.front().rightEye);
+    const auto inPixels = [&](const std::optional<LandmarkRegion>& eye) {
+        const Point centre = regionCenter(hog.front(), eye);
+        return Point{centre.x * 384, (1 - centre.y) * 216};
+    };
+    const Point imageLeftEye = inPixels(hog.front().leftEye);
+    const Point imageRightEye = inPixels(hog.front().rightEye);
     const double eyeDistance = imageRightEye.x - imageLeftEye.x;
     // The person's right eye is the one on the image's left.
     const auto near = [&](Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y) < 0.3 * eyeDistance; };

@@ -1,12 +1,13 @@
 #include "platform/Y4mClip.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 using namespace verticora;
 namespace fs = std::filesystem;
@@ -15,17 +16,10 @@ namespace {
 
 class Y4mClipTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    [[nodiscard]] fs::path file(const std::string& name) const
     {
-        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(test.begin(), test.end(), '/', '-'); // parameterised tests' names hold a slash
-        m_folder = fs::temp_directory_path() / ("verticora-y4m-" + std::to_string(::getpid()) + "-" + test);
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        return m_folder.filePath(QString::fromStdString(name)).toStdString();
     }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    [[nodiscard]] fs::path file(const std::string& name) const { return m_folder / name; }
 
     fs::path writeBytes(const std::string& name, const std::string& bytes) const
     {
@@ -34,7 +28,7 @@ protected:
     }
 
 private:
-    fs::path m_folder;
+    QTemporaryDir m_folder;
 };
 
 // An NV12 frame whose every sample differs from its neighbours and from other frames.
@@ -145,11 +139,6 @@ struct Damage {
     const char* name;
     std::string bytes;
     std::string message;
-
-    friend void PrintTo(const Damage& value, std::ostream* out)
-    {
-        *out << value.name;
-    }
 };
 
 std::string damageName(const ::testing::TestParamInfo<Damage>& info)

@@ -73,17 +73,6 @@ TEST(CrashSafety, killedWritersLeaveCompleteFiles)
     TempFolder folder;
     const QString preferencesPath = folder.file(QStringLiteral("Verticora/preferences.json"));
     const QString progressPath = folder.file(QStringLiteral("Verticora/daily-progress.json"));
-    PreferencesStore first(preferencesPath);
-    ASSERT_FALSE(first.load().failure);
-    ASSERT_FALSE(first.save(version(0)));
-    {
-        ProgressStore progress(progressPath);
-        progress.record(0.1, 0.45, 0.85, 1'749'000'000.0, true);
-        progress.record(0.1, 0.45, 0.85, 1'749'000'001.0, true);
-        progress.flush();
-        ASSERT_FALSE(progress.errorMessage());
-    }
-
     std::mt19937 random(1234);
     std::uniform_int_distribution<int> waitMicroseconds(0, 30'000);
     QByteArray previousPreferences = readBytes(preferencesPath);
