@@ -72,42 +72,42 @@ void CameraSession::refreshCameras()
     if (m_selectedID.isEmpty()) {
         for (const CameraDevice& device : devices) {
             if (device.localizedName.contains(QLatin1String("Studio Display"), Qt::CaseInsensitive)) {
-                publish(m_selectedID, device.uniqueID);
+                m_changes.publish(m_selectedID, device.uniqueID);
                 break;
             }
         }
     }
-    publish(m_cameras, choices);
+    m_changes.publish(m_cameras, choices);
     if (!m_selectedID.isEmpty() && !selectedAvailable()) {
         choices.append({m_selectedID, texts::text(texts::cameraUnavailableName)});
-        publish(m_cameras, choices);
+        m_changes.publish(m_cameras, choices);
     }
 }
 
 void CameraSession::setSelectedID(const QString& id)
 {
-    publish(m_selectedID, id);
+    m_changes.publish(m_selectedID, id);
 }
 
 void CameraSession::setActive(bool active)
 {
-    publish(m_active, active);
+    m_changes.publish(m_active, active);
 }
 
 void CameraSession::setLoading(bool loading)
 {
-    publish(m_loading, loading);
+    m_changes.publish(m_loading, loading);
 }
 
 void CameraSession::setPaused(bool paused, PauseReason reason)
 {
-    publish(m_paused, paused);
-    publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt);
+    m_changes.publish(m_paused, paused);
+    m_changes.publish(m_pauseReason, paused ? std::optional(reason) : std::nullopt);
 }
 
 void CameraSession::setPauseUntil(std::optional<double> until)
 {
-    publish(m_pauseUntil, until);
+    m_changes.publish(m_pauseUntil, until);
 }
 
 } // namespace verticora

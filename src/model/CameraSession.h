@@ -85,12 +85,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <typename T>
-    void publish(T& field, const T& value)
-    {
-        m_changes.publish(field, value);
-    }
-
     CaptureService& m_capture;
     ChangeBatch& m_changes;
     QList<CameraChoice> m_cameras;

@@ -26,25 +26,25 @@ DisplaySettings::DisplaySettings(AlertController& alerts, ChangeBatch& changes, 
 
 void DisplaySettings::setReminderMode(ReminderMode mode)
 {
-    publish(m_reminderMode, mode);
+    m_changes.publish(m_reminderMode, mode);
 }
 
 void DisplaySettings::setEdgeEffectStyle(EdgeEffectStyle style)
 {
     if (style == m_edgeEffectStyle)
         return;
-    publish(m_edgeEffectStyle, style);
+    m_changes.publish(m_edgeEffectStyle, style);
     m_alerts.setEdgeEffectStyle(style);
 }
 
 void DisplaySettings::setLiveChartMotion(LiveChartMotion motion)
 {
-    publish(m_liveChartMotion, motion);
+    m_changes.publish(m_liveChartMotion, motion);
 }
 
 void DisplaySettings::setMenuBarStyle(MenuBarStyle style)
 {
-    publish(m_menuBarStyle, style);
+    m_changes.publish(m_menuBarStyle, style);
 }
 
 void DisplaySettings::setSmokeDepth(double depth)
@@ -54,7 +54,7 @@ void DisplaySettings::setSmokeDepth(double depth)
     const double clamped = std::clamp(depth, 0.0, maximumSmokeDepth);
     if (clamped == m_smokeDepth)
         return;
-    publish(m_smokeDepth, clamped);
+    m_changes.publish(m_smokeDepth, clamped);
     m_alerts.setSmokeDepthScale(clamped);
     m_save();
 }
@@ -63,7 +63,7 @@ void DisplaySettings::setRedAlertEnabled(bool on)
 {
     if (on == m_redAlertEnabled)
         return;
-    publish(m_redAlertEnabled, on);
+    m_changes.publish(m_redAlertEnabled, on);
     if (m_alerts.redAlertEnabled() != on) {
         m_alerts.setRedAlertEnabled(on);
         m_alerts.presentCurrent();

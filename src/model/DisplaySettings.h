@@ -49,11 +49,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <typename T>
-    void publish(T& field, const T& value)
-    {
-        m_changes.publish(field, value);
-    }
     // Makes the alert visuals show the current values.
     void pushToAlerts();
 

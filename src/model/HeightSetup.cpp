@@ -23,32 +23,32 @@ HeightSetup::HeightSetup(ChangeBatch& changes, QObject* parent) : QObject(parent
 
 void HeightSetup::setStage(SetupStage stage)
 {
-    publish(m_stage, stage);
+    m_changes.publish(m_stage, stage);
 }
 
 void HeightSetup::setCapturing(bool capturing)
 {
-    publish(m_capturing, capturing);
+    m_changes.publish(m_capturing, capturing);
 }
 
 void HeightSetup::setProgress(double progress)
 {
-    publish(m_progress, progress);
+    m_changes.publish(m_progress, progress);
 }
 
 void HeightSetup::setYellow(double yellow)
 {
-    publish(m_yellow, yellow);
+    m_changes.publish(m_yellow, yellow);
 }
 
 void HeightSetup::setRed(double red)
 {
-    publish(m_red, red);
+    m_changes.publish(m_red, red);
 }
 
 void HeightSetup::setDelay(double delay)
 {
-    publish(m_delay, delay);
+    m_changes.publish(m_delay, delay);
 }
 
 void HeightSetup::moveBoundary(double value, bool isRed)

@@ -78,11 +78,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    template <typename T>
-    void publish(T& field, const T& value)
-    {
-        m_changes.publish(field, value);
-    }
     void restartCheck();
 
     ChangeBatch& m_changes;
