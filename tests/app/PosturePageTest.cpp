@@ -59,8 +59,7 @@ TEST_F(ShellScenario, theHeightBlockFollowsTheCameraThroughSetupMonitoringAndPau
     const QAbstractButton* setHeight = buttonNamed(page, "Set my height");
     ASSERT_NE(setHeight, nullptr);
     EXPECT_FALSE(setHeight->isEnabled()) << "nobody to measure yet";
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     page.refresh();
     EXPECT_TRUE(setHeight->isEnabled());
 
@@ -100,8 +99,7 @@ TEST_F(ShellScenario, keyboardFocusStaysInTheHeightBlockWhileTheHeightIsSetAndRe
         return focus && (focus == block || block->isAncestorOf(focus));
     };
     startCamera();
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     page.refresh();
 
     QAbstractButton* setHeight = buttonNamed(page, "Set my height");
@@ -134,8 +132,7 @@ TEST_F(ShellScenario, theReviewButtonsAreNeverCut)
     page.resize(VerticoraWindowLayout::size);
     page.show();
     startCamera();
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     model->capture();
     frames(3.5);
     ASSERT_EQ(model->setup().stage(), SetupStage::review);

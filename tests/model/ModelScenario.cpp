@@ -86,8 +86,7 @@ void ModelScenario::frames(double seconds, double step)
 
 void ModelScenario::calibrate()
 {
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     ASSERT_TRUE(model->hasPose());
     model->capture();
     ASSERT_TRUE(model->setup().capturing());
