@@ -16,21 +16,6 @@ using namespace verticora::testing;
 
 namespace {
 
-// Every text the page shows now, from labels and buttons that are visible.
-QStringList shownTexts(const QWidget& page)
-{
-    QStringList texts;
-    for (const QLabel* label : page.findChildren<QLabel*>()) {
-        if (label->isVisibleTo(&page) && !label->text().isEmpty())
-            texts << label->text();
-    }
-    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
-        if (button->isVisibleTo(&page) && !button->text().isEmpty())
-            texts << button->text();
-    }
-    return texts;
-}
-
 QAbstractButton* buttonNamed(const QWidget& page, const QString& text)
 {
     for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
