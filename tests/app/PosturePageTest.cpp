@@ -172,22 +172,6 @@ TEST_F(ShellScenario, thePreviewShowsTheCameraPictureMirrored)
     EXPECT_LT(qGray(shown.pixel(shown.width() - 3, shown.height() / 2)), 50);
 }
 
-TEST_F(ShellScenario, quittingStopsTheCameraFirstAndTerminatesOnce)
-{
-    makeModel();
-    startCamera();
-    ASSERT_TRUE(model->session().active());
-    makeDelegate();
-    delegate->showControls();
-    delegate->quitVerticora();
-    EXPECT_FALSE(modelView->session().active());
-    EXPECT_EQ(modelView->message(), "Camera off. Start whenever you’re ready.");
-    delegate->applicationWillTerminate();
-    delegate->applicationWillTerminate();
-    EXPECT_TRUE(delegate->terminated());
-    EXPECT_FALSE(delegate->controlsWindow()->isVisible());
-}
-
 TEST(PosturePageTexts, thePauseEndIsShownInNewYorkTime)
 {
     // 2025-01-15 20:45 UTC and 2025-07-15 19:05 UTC.
