@@ -83,8 +83,6 @@ protected:
         frames(0.5);
     }
 
-    // The options of the next makeModel; its housekeeping timer never runs.
-    CameraModelOptions modelOptions;
     QString playedBuild;
     std::optional<qint32> playedProcess;
     std::shared_ptr<ManualClock> clock;
