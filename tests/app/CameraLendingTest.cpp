@@ -12,21 +12,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 
 using namespace verticora;
 using namespace verticora::testing;
-
-namespace {
-
-bool pageShows(const QWidget& page, const QString& text)
-{
-    const QList<QLabel*> labels = page.findChildren<QLabel*>();
-    return std::any_of(labels.begin(), labels.end(),
-                       [&](const QLabel* label) { return label->isVisibleTo(&page) && label->text() == text; });
-}
-
-} // namespace
 
 TEST_F(ShellScenario, anotherAppOpeningTheCameraBorrowsItAndTrackingResumesThreeSecondsAfterItsClose)
 {
@@ -69,7 +57,7 @@ TEST_F(ShellScenario, anotherAppOpeningTheCameraBorrowsItAndTrackingResumesThree
     EXPECT_TRUE(eventually([&] { return item.lastStatus() == "Camera lent to another app"; }));
     EXPECT_EQ(item.toolTip(), "Verticora · Camera lent to another app\nClick to open Verticora. Right-click to quit.");
     page.refresh();
-    EXPECT_TRUE(pageShows(page, lent));
+    EXPECT_TRUE(shownTexts(page).contains(lent));
     const double credited = model->progressStore().days().front().greenSeconds;
 
     QElapsedTimer sinceClose;

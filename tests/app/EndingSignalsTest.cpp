@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <memory>
-#include <ostream>
 #include <tuple>
 #include <utility>
 
@@ -23,11 +22,6 @@ struct Band {
     const char* state; // the state line that shows it
     double DayProgress::*seconds;
 };
-
-void PrintTo(const Band& band, std::ostream* out)
-{
-    *out << band.name;
-}
 
 const Band green{"green", "inside", &DayProgress::greenSeconds};
 const Band yellow{"yellow", "yellow", &DayProgress::yellowSeconds};
@@ -98,7 +92,5 @@ INSTANTIATE_TEST_SUITE_P(EveryBand, EndingSignals,
                          ::testing::Combine(::testing::Values(SIGTERM, SIGINT, SIGHUP),
                                             ::testing::Values(green, yellow, redWithCard)),
                          [](const ::testing::TestParamInfo<std::tuple<int, Band>>& info) {
-                             const int signal = std::get<0>(info.param);
-                             const char* name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
-                             return std::string(name) + "_" + std::get<1>(info.param).name;
+                             return std::string("SIG") + sigabbrev_np(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
                          });

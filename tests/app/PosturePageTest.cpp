@@ -16,21 +16,6 @@ using namespace verticora::testing;
 
 namespace {
 
-// Every text the page shows now, from labels and buttons that are visible.
-QStringList shownTexts(const QWidget& page)
-{
-    QStringList texts;
-    for (const QLabel* label : page.findChildren<QLabel*>()) {
-        if (label->isVisibleTo(&page) && !label->text().isEmpty())
-            texts << label->text();
-    }
-    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
-        if (button->isVisibleTo(&page) && !button->text().isEmpty())
-            texts << button->text();
-    }
-    return texts;
-}
-
 QAbstractButton* buttonNamed(const QWidget& page, const QString& text)
 {
     for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
@@ -59,8 +44,7 @@ TEST_F(ShellScenario, theHeightBlockFollowsTheCameraThroughSetupMonitoringAndPau
     const QAbstractButton* setHeight = buttonNamed(page, "Set my height");
     ASSERT_NE(setHeight, nullptr);
     EXPECT_FALSE(setHeight->isEnabled()) << "nobody to measure yet";
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     page.refresh();
     EXPECT_TRUE(setHeight->isEnabled());
 
@@ -100,8 +84,7 @@ TEST_F(ShellScenario, keyboardFocusStaysInTheHeightBlockWhileTheHeightIsSetAndRe
         return focus && (focus == block || block->isAncestorOf(focus));
     };
     startCamera();
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     page.refresh();
 
     QAbstractButton* setHeight = buttonNamed(page, "Set my height");
@@ -134,8 +117,7 @@ TEST_F(ShellScenario, theReviewButtonsAreNeverCut)
     page.resize(VerticoraWindowLayout::size);
     page.show();
     startCamera();
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     model->capture();
     frames(3.5);
     ASSERT_EQ(model->setup().stage(), SetupStage::review);
@@ -188,22 +170,6 @@ TEST_F(ShellScenario, thePreviewShowsTheCameraPictureMirrored)
     const QImage& shown = preview->frame();
     EXPECT_GT(qGray(shown.pixel(2, shown.height() / 2)), 200) << "the right of the picture shows on the left";
     EXPECT_LT(qGray(shown.pixel(shown.width() - 3, shown.height() / 2)), 50);
-}
-
-TEST_F(ShellScenario, quittingStopsTheCameraFirstAndTerminatesOnce)
-{
-    makeModel();
-    startCamera();
-    ASSERT_TRUE(model->session().active());
-    makeDelegate();
-    delegate->showControls();
-    delegate->quitVerticora();
-    EXPECT_FALSE(modelView->session().active());
-    EXPECT_EQ(modelView->message(), "Camera off. Start whenever you’re ready.");
-    delegate->applicationWillTerminate();
-    delegate->applicationWillTerminate();
-    EXPECT_TRUE(delegate->terminated());
-    EXPECT_FALSE(delegate->controlsWindow()->isVisible());
 }
 
 TEST(PosturePageTexts, thePauseEndIsShownInNewYorkTime)

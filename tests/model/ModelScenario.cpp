@@ -33,8 +33,8 @@ void ModelScenario::makeModel(const QString& preferencesPath)
     services.alerts = std::move(recording);
     services.clock = clock;
     services.makeLandmarkRequest = [script = faces] { return std::make_unique<ScriptedLandmarkRequest>(script); };
-    CameraModelOptions options = modelOptions;
-    options.runsHousekeepingTimer = false;
+    CameraModelOptions options;
+    options.runsHousekeepingTimer = false; // the test ticks it
     const QString path = preferencesPath.isEmpty() ? dataFile("preferences.json") : preferencesPath;
     model = std::make_unique<CameraModel>(PreferencesStore(path), std::move(services), options);
 }
@@ -86,8 +86,7 @@ void ModelScenario::frames(double seconds, double step)
 
 void ModelScenario::calibrate()
 {
-    showFaceAt(0.5);
-    frames(0.5);
+    showSteadyFace();
     ASSERT_TRUE(model->hasPose());
     model->capture();
     ASSERT_TRUE(model->setup().capturing());

@@ -68,10 +68,21 @@ protected:
     void frames(double seconds, double step = 0.1);
     // Sits at nose height 0.5, captures the height and confirms it.
     void calibrate();
+    // A new model on the scripted camera, with the height set and monitoring.
+    void startMonitoring()
+    {
+        makeModel();
+        startCamera();
+        calibrate();
+    }
     void showFaceAt(double noseY) { faces->show({faceWithNoseAt(noseY)}); }
+    // Shows a face at nose height 0.5 for half a second, long enough to be tracked.
+    void showSteadyFace()
+    {
+        showFaceAt(0.5);
+        frames(0.5);
+    }
 
-    // The options of the next makeModel; its housekeeping timer never runs.
-    CameraModelOptions modelOptions;
     QString playedBuild;
     std::optional<qint32> playedProcess;
     std::shared_ptr<ManualClock> clock;

@@ -12,15 +12,14 @@ public:
     struct Presentation {
         ZoneAppearance appearance;
         double severity;
-        double progress;
     };
 
     void setAppearance(ZoneAppearance appearance) override { m_appearance = appearance; }
     void setSeverity(double severity) override { m_severity = severity; }
-    void setProgress(double progress) override { m_progress = progress; }
+    void setProgress(double) override {}
     void presentCurrent() override
     {
-        lastPresented = Presentation{m_appearance, m_severity, m_progress};
+        lastPresented = Presentation{m_appearance, m_severity};
         ++presentations;
     }
     [[nodiscard]] bool redAlertEnabled() const override { return m_redAlertEnabled; }
@@ -43,7 +42,6 @@ public:
 private:
     ZoneAppearance m_appearance = ZoneAppearance::hidden;
     double m_severity = 0;
-    double m_progress = 0;
     bool m_redAlertEnabled = true;
 };
 
