@@ -446,13 +446,14 @@ TEST(GstCameraCapture, shuttingDownEndsAWaitOnTheCaptureThreadAtOnce)
 
 TEST_F(StreamingWithNode, anotherProgramOpeningTheNodeBorrowsTheCameraUntilItHasBeenClosedAWhile)
 {
+    auto call = std::make_unique<NodeHolder>(stand.node, NodeHolder::Opening::whenTold);
+    ASSERT_TRUE(call->started());
     // This process opening the node, as GStreamer's device probing does, lends nothing.
     QFile own(stand.node);
     ASSERT_TRUE(own.open(QIODevice::ReadOnly));
     const double beforeOthers = monotonicNow();
 
-    auto call = std::make_unique<NodeHolder>(stand.node);
-    ASSERT_TRUE(call->started());
+    call->open();
     ASSERT_TRUE(waitFor([&] { return !log.values().empty(); }));
     EXPECT_EQ(log.values(), std::vector{CameraAvailability::lent});
     EXPECT_FALSE(camera.isRunning()) << "the pipeline went to NULL";

@@ -13,15 +13,20 @@ extern char** environ;
 // Another program that opens a file standing in for a camera's device node: a shell that
 // holds it as its descriptor 3 until told to close it.
 // Spawned rather than forked, which ThreadSanitizer allows in a process with threads.
+// Until it has run, a spawned child holds copies of all of this process's descriptors,
+// so a test that holds the node itself spawns the holder first and opens it later.
 class NodeHolder {
 public:
-    explicit NodeHolder(const QString& node)
+    enum class Opening { atOnce, whenTold };
+
+    explicit NodeHolder(const QString& node, Opening opening = Opening::atOnce)
     {
         int input[2];
         if (::pipe2(input, O_CLOEXEC) != 0)
             return;
         m_input = input[1];
-        const QByteArray script = "exec 3<\"$0\"; read line";
+        const QByteArray script = opening == Opening::whenTold ? "read go; exec 3<\"$0\"; read line"
+                                                               : "exec 3<\"$0\"; read line";
         const QByteArray path = node.toLocal8Bit();
         char shell[] = "sh";
         char option[] = "-c";
@@ -45,6 +50,12 @@ public:
     }
 
     [[nodiscard]] bool started() const { return m_pid > 0; }
+    // A holder made to open when told opens the node now.
+    void open()
+    {
+        if (m_input >= 0)
+            [[maybe_unused]] const ssize_t written = ::write(m_input, "\n", 1);
+    }
     // The shell ends, and with it the node's descriptor.
     void close()
     {
