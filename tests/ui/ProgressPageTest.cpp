@@ -51,19 +51,18 @@ class ProgressPageTest : public ::testing::Test {
 protected:
     void open(const QList<DayProgress>& days, WallTime now)
     {
-        clock = now;
-        QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(encodeDailyProgress(
-            DailyProgressFile{DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days}));
-        file.close();
-        makePanel();
+        openFile(encodeDailyProgress({DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days}), now);
     }
 
-    void makePanel()
+    void openFile(const QByteArray& history, WallTime now)
     {
-        store = std::make_unique<ProgressStore>(folder.filePath(QStringLiteral("daily-progress.json")),
-                                                [this] { return clock; }, 1.5, 30, 0);
+        clock = now;
+        const QString path = folder.filePath(QStringLiteral("daily-progress.json"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(history), history.size());
+        file.close();
+        store = std::make_unique<ProgressStore>(path, [this] { return clock; }, 1.5, 30, 0);
         panel = std::make_unique<ProgressViewPanel>(*store);
         panel->resize(900, 640);
         panel->show();
@@ -226,12 +225,7 @@ TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
 
 TEST_F(ProgressPageTest, storeErrorShowsUntilTheNextSuccessfulSave)
 {
-    clock = newYork(2025, 3, 13, 15, 0);
-    QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a history");
-    file.close();
-    makePanel();
+    openFile("not a history", newYork(2025, 3, 13, 15, 0));
     ASSERT_TRUE(store->errorMessage());
     const auto shownTexts = [&] {
         QStringList texts;
