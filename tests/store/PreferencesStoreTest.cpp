@@ -55,13 +55,14 @@ protected:
     }
 
     TempFolder m_folder;
-    QString m_path = m_folder.file(QStringLiteral("Verticora/preferences.json"));
+    QString m_dataFolder = m_folder.file(QStringLiteral("Verticora"));
+    QString m_path = m_dataFolder + QStringLiteral("/preferences.json");
     ManualClock m_clock;
     PreferencesStore m_store{m_path, m_clock.function()};
 
     void SetUp() override
     {
-        ASSERT_TRUE(QDir().mkpath(m_folder.file(QStringLiteral("Verticora"))));
+        ASSERT_TRUE(QDir().mkpath(m_dataFolder));
         ASSERT_FALSE(m_store.load().failure);
     }
 };
@@ -337,10 +338,9 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
 {
     ASSERT_FALSE(m_store.save(PosturePreferences{}));
     const QByteArray before = readBytes(m_path);
-    const QString folder = m_folder.file(QStringLiteral("Verticora"));
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
-        checks.expect(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
+        checks.expect(QFile::setPermissions(m_dataFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
         const auto failure = saveOnce(m_path, samplePreferences());
         checks.expect(failure.has_value(), "the save into a read-only folder succeeded");
         if (failure) {
@@ -350,7 +350,7 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
                           "message: " + PreferencesStore::saveFailureMessage(*failure).toStdString());
         }
         checks.expect(readBytes(m_path) == before, "the old file changed");
-        checks.expect(fileNames(folder) == QStringList{"preferences.json"}, "a temporary file was left behind");
+        checks.expect(fileNames(m_dataFolder) == QStringList{"preferences.json"}, "a temporary file was left behind");
         return checks.failures();
     });
     EXPECT_EQ(failures, "");
@@ -376,7 +376,7 @@ TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureAndIsSetAside)
         return checks.failures();
     });
     EXPECT_EQ(failures, "");
-    const QString aside = m_folder.file(QStringLiteral("Verticora/preferences.unreadable-1700000000.json"));
+    const QString aside = m_dataFolder + QStringLiteral("/preferences.unreadable-1700000000.json");
     ASSERT_TRUE(QFile::setPermissions(aside, QFileDevice::ReadOwner));
     EXPECT_EQ(readBytes(aside), before);
 }
@@ -398,7 +398,7 @@ TEST_F(PreferencesStoreTest, fileThatDoesNotLoadIsSetAsideBeforeAnySave)
         EXPECT_EQ(load.failure->description, invalidText);
         const QString asideName = QStringLiteral("preferences.unreadable-%1.json").arg(qint64(m_clock.time));
         EXPECT_EQ(store.setAsideName(), asideName);
-        const QString aside = m_folder.file(QStringLiteral("Verticora/") + asideName);
+        const QString aside = m_dataFolder + u'/' + asideName;
         EXPECT_EQ(readBytes(aside), bytes);
         EXPECT_EQ(permissionBits(aside), 0600u);
 
@@ -426,36 +426,34 @@ TEST_F(PreferencesStoreTest, onlyNoSuchFileIsAFirstRun)
     EXPECT_FALSE(firstRun.failure);
     EXPECT_FALSE(QFileInfo::exists(m_folder.file(QStringLiteral("absent")))) << "loading creates nothing";
 
-    const QString folder = m_folder.file(QStringLiteral("Verticora"));
     ASSERT_TRUE(QFile::link(m_folder.file(QStringLiteral("nowhere.json")), m_path));
     PreferencesStore dangling(m_path, m_clock.function());
     EXPECT_TRUE(dangling.load().failure) << "a dangling link is not a first run";
-    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/preferences.unreadable-1700000000.json")).isSymLink());
+    EXPECT_TRUE(QFileInfo(m_dataFolder + QStringLiteral("/preferences.unreadable-1700000000.json")).isSymLink());
 
     ASSERT_FALSE(m_store.save(samplePreferences()));
     const QByteArray before = readBytes(m_path);
     const std::string failures = runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
-        checks.expect(QFile::setPermissions(folder, QFileDevice::WriteOwner), "chmod");
+        checks.expect(QFile::setPermissions(m_dataFolder, QFileDevice::WriteOwner), "chmod");
         PreferencesStore store(m_path);
         checks.expect(store.load().failure.has_value(), "a folder that cannot be searched is not a first run");
         checks.expect(store.save(PosturePreferences{}).has_value(), "saved over a file it could not look at");
         return checks.failures();
     });
     EXPECT_EQ(failures, "");
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(m_dataFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(readBytes(m_path), before);
 }
 
 TEST_F(PreferencesStoreTest, loadRemovesOnlyTheTemporaryFilesOfKilledSaves)
 {
-    const QString folder = m_folder.file(QStringLiteral("Verticora"));
     const QStringList kept = {"preferences.json.tmp-held01", "preferences.json.tmp-1", "preferences.json.backup",
                               "daily-progress.json.tmp-a1B2c3", "preferences.json.tmp-a1B2c3.json"};
     for (const QString& name : kept + QStringList{"preferences.json.tmp-a1B2c3"})
-        writeBytes(folder + u'/' + name, "{}");
+        writeBytes(m_dataFolder + u'/' + name, "{}");
     // A save still running in another process holds its file.
-    QFile held(folder + QStringLiteral("/preferences.json.tmp-held01"));
+    QFile held(m_dataFolder + QStringLiteral("/preferences.json.tmp-held01"));
     ASSERT_TRUE(held.open(QIODevice::ReadOnly));
     ASSERT_EQ(flock(held.handle(), LOCK_EX), 0);
 
@@ -463,5 +461,5 @@ TEST_F(PreferencesStoreTest, loadRemovesOnlyTheTemporaryFilesOfKilledSaves)
     EXPECT_FALSE(store.load().failure);
     QStringList expected = kept;
     expected.sort();
-    EXPECT_EQ(fileNames(folder), expected);
+    EXPECT_EQ(fileNames(m_dataFolder), expected);
 }

@@ -1,18 +1,15 @@
+#include "../store/StoreTestSupport.h"
+
 #include "ui/DailyBalanceChart.h"
 #include "ui/ProgressTimeline.h"
 #include "ui/ProgressViewPanel.h"
 
-#include "store/DailyProgressCalendar.h"
-#include "store/DailyProgressFile.h"
 #include "store/ProgressStore.h"
 
 #include <QAccessible>
 #include <QAccessibleInterface>
-#include <QDateTime>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -22,14 +19,9 @@
 #include <memory>
 
 using namespace verticora;
+using namespace verticora::test;
 
 namespace {
-
-WallTime newYork(int year, int month, int day, int hour, int minute)
-{
-    return static_cast<WallTime>(
-        QDateTime(QDate(year, month, day), QTime(hour, minute), DailyProgressCalendar::timeZone()).toSecsSinceEpoch());
-}
 
 DayProgress day(const QString& id, double green, double yellow, double red)
 {
@@ -51,24 +43,21 @@ class ProgressPageTest : public ::testing::Test {
 protected:
     void open(const QList<DayProgress>& days, WallTime now)
     {
-        openFile(encodeDailyProgress({DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days}), now);
+        openFile(progressFile(days), now);
     }
 
     void openFile(const QByteArray& history, WallTime now)
     {
         clock = now;
-        const QString path = folder.filePath(QStringLiteral("daily-progress.json"));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(history), history.size());
-        file.close();
+        const QString path = folder.file(QStringLiteral("daily-progress.json"));
+        writeBytes(path, history);
         store = std::make_unique<ProgressStore>(path, [this] { return clock; }, 1.5, 30, 0);
         panel = std::make_unique<ProgressViewPanel>(*store);
         panel->resize(900, 640);
         panel->show();
     }
 
-    QTemporaryDir folder;
+    TempFolder folder;
     WallTime clock = 0;
     std::unique_ptr<ProgressStore> store;
     std::unique_ptr<ProgressViewPanel> panel;
@@ -122,7 +111,7 @@ TEST(ProgressTimeline, weeksRunMondayToSundayAcrossTheClockChange)
     EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), 0).first(), QDate(2025, 3, 10));
     EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), -1), ofSunday);
     // Late on a Sunday evening in New York is already Monday in UTC.
-    EXPECT_EQ(ProgressTimeline::date(newYork(2025, 3, 9, 23, 30)), QDate(2025, 3, 9));
+    EXPECT_EQ(ProgressTimeline::date(newYork(2025, 3, 9, 23, 30, 0)), QDate(2025, 3, 9));
     EXPECT_EQ(ProgressTimeline::dateFromID(QStringLiteral("2025-03-09")), QDate(2025, 3, 9));
     EXPECT_FALSE(ProgressTimeline::dateFromID(QStringLiteral("2025-3-9")));
 }
@@ -155,7 +144,7 @@ TEST_F(ProgressPageTest, weekNavigationSelectsTheLatestTrackedDayAndNeverPassesT
     // Thursday 13 March 2025, with time on Tuesday and today, and on Wednesday a week before.
     open({day(QStringLiteral("2025-03-05"), 100, 0, 0), day(QStringLiteral("2025-03-11"), 600, 300, 100),
           day(QStringLiteral("2025-03-13"), 50, 0, 0)},
-         newYork(2025, 3, 13, 15, 0));
+         newYork(2025, 3, 13, 15, 0, 0));
     EXPECT_EQ(panel->subtitle(), QStringLiteral("Today"));
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
     EXPECT_FALSE(panel->nextWeekButton()->isEnabled());
@@ -199,7 +188,7 @@ TEST_F(ProgressPageTest, weekNavigationSelectsTheLatestTrackedDayAndNeverPassesT
 
 TEST_F(ProgressPageTest, returningToThisWeekWithoutTimeTodaySelectsTheLatestEarlierDay)
 {
-    open({day(QStringLiteral("2025-03-11"), 600, 300, 100)}, newYork(2025, 3, 13, 15, 0));
+    open({day(QStringLiteral("2025-03-11"), 600, 300, 100)}, newYork(2025, 3, 13, 15, 0, 0));
     QTest::mouseClick(panel->previousWeekButton(), Qt::LeftButton);
     QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
     EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-11"));
@@ -207,13 +196,13 @@ TEST_F(ProgressPageTest, returningToThisWeekWithoutTimeTodaySelectsTheLatestEarl
 
 TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
 {
-    open({}, newYork(2025, 3, 16, 23, 59));
+    open({}, newYork(2025, 3, 16, 23, 59, 0));
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
     auto* timer = panel->findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
     ASSERT_TRUE(timer->isActive());
 
-    clock = newYork(2025, 3, 17, 0, 0) + 30;
+    clock = newYork(2025, 3, 17, 0, 0, 0) + 30;
     QTimerEvent tick(timer->timerId());
     QCoreApplication::sendEvent(timer, &tick);
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 17 – Mar 23, 2025"));
@@ -225,7 +214,7 @@ TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
 
 TEST_F(ProgressPageTest, storeErrorShowsUntilTheNextSuccessfulSave)
 {
-    openFile("not a history", newYork(2025, 3, 13, 15, 0));
+    openFile("not a history", newYork(2025, 3, 13, 15, 0, 0));
     ASSERT_TRUE(store->errorMessage());
     const auto shownTexts = [&] {
         QStringList texts;
