@@ -338,7 +338,7 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
 {
     ASSERT_FALSE(m_store.save(PosturePreferences{}));
     const QByteArray before = readBytes(m_path);
-    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+    EXPECT_EQ(runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(m_dataFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner), "chmod");
         const auto failure = saveOnce(m_path, samplePreferences());
@@ -352,15 +352,14 @@ TEST_F(PreferencesStoreTest, saveIntoReadOnlyFolderFailsAndKeepsTheOldFile)
         checks.expect(readBytes(m_path) == before, "the old file changed");
         checks.expect(fileNames(m_dataFolder) == QStringList{"preferences.json"}, "a temporary file was left behind");
         return checks.failures();
-    });
-    EXPECT_EQ(failures, "");
+    }), "");
 }
 
 TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureAndIsSetAside)
 {
     ASSERT_FALSE(m_store.save(samplePreferences()));
     const QByteArray before = readBytes(m_path);
-    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+    EXPECT_EQ(runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(m_path, {}), "chmod");
         PreferencesStore store(m_path, [] { return 1'700'000'000.0; });
@@ -374,8 +373,7 @@ TEST_F(PreferencesStoreTest, unreadableFileIsAFileSystemFailureAndIsSetAside)
         checks.expect(store.setAsideName() == QStringLiteral("preferences.unreadable-1700000000.json"), "not set aside");
         checks.expect(!store.save(PosturePreferences{}), "no save after setting the file aside");
         return checks.failures();
-    });
-    EXPECT_EQ(failures, "");
+    }), "");
     const QString aside = m_dataFolder + QStringLiteral("/preferences.unreadable-1700000000.json");
     ASSERT_TRUE(QFile::setPermissions(aside, QFileDevice::ReadOwner));
     EXPECT_EQ(readBytes(aside), before);
@@ -433,15 +431,14 @@ TEST_F(PreferencesStoreTest, onlyNoSuchFileIsAFirstRun)
 
     ASSERT_FALSE(m_store.save(samplePreferences()));
     const QByteArray before = readBytes(m_path);
-    const std::string failures = runUnprivileged(m_folder.path(), [&] {
+    EXPECT_EQ(runUnprivileged(m_folder.path(), [&] {
         ChildChecks checks;
         checks.expect(QFile::setPermissions(m_dataFolder, QFileDevice::WriteOwner), "chmod");
         PreferencesStore store(m_path);
         checks.expect(store.load().failure.has_value(), "a folder that cannot be searched is not a first run");
         checks.expect(store.save(PosturePreferences{}).has_value(), "saved over a file it could not look at");
         return checks.failures();
-    });
-    EXPECT_EQ(failures, "");
+    }), "");
     QFile::setPermissions(m_dataFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(readBytes(m_path), before);
 }
