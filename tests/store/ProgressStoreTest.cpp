@@ -235,8 +235,6 @@ TEST_F(ProgressStoreTest, savesThirtySecondsAfterTheFirstChangeAndAtOnceOnFlush)
     reading(*store, green, t + 32);
     store->flush();
     EXPECT_DOUBLE_EQ(ProgressStore(m_path, m_clock.function()).days()[0].greenSeconds, 32);
-    EXPECT_EQ(permissionBits(m_path), 0600u);
-    EXPECT_EQ(permissionBits(QFileInfo(m_path).path()), 0700u);
 }
 
 TEST_F(ProgressStoreTest, loadsAValidFileSortedAndKeepsCountingOnIt)
