@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <limits>
 #include <optional>
 #include <string>
 
@@ -77,25 +76,12 @@ TEST(DailyProgressCalendar, dateFromIDOnlyAcceptsWhatDateIDWrites)
     }
 }
 
-TEST(DailyProgressCalendar, hoursSplitAtTheirBoundariesAcrossClockChanges)
+// The autumn hour that happens twice is checked through the progress store.
+TEST(DailyProgressCalendar, theSpringHourEndsWhereTheClockSkipsAhead)
 {
-    // Autumn: 1 a.m. happens twice, both are hour 1 of the same day.
-    const auto firstOne = DailyProgressCalendar::hourContaining(utc(2024, 11, 3, 5, 30, 0));
-    const auto secondOne = DailyProgressCalendar::hourContaining(utc(2024, 11, 3, 6, 30, 0));
-    EXPECT_EQ(firstOne.hour, 1);
-    EXPECT_EQ(secondOne.hour, 1);
-    EXPECT_EQ(firstOne.end, secondOne.start);
-    EXPECT_EQ(secondOne.dateID, QStringLiteral("2024-11-03"));
-    // Spring: 1:59:59 is followed by 3:00.
+    // 1:59:59 is followed by 3:00.
     const auto beforeGap = DailyProgressCalendar::hourContaining(utc(2025, 3, 9, 6, 59, 59.5));
     EXPECT_EQ(beforeGap.hour, 1);
     EXPECT_EQ(beforeGap.end, utc(2025, 3, 9, 7, 0, 0));
     EXPECT_EQ(DailyProgressCalendar::hourContaining(beforeGap.end).hour, 3);
-}
-
-TEST(DailyProgressCalendar, onlyPlaceableTimesAreRepresentable)
-{
-    EXPECT_TRUE(DailyProgressCalendar::representable(1.7e9));
-    EXPECT_FALSE(DailyProgressCalendar::representable(1e300));
-    EXPECT_FALSE(DailyProgressCalendar::representable(std::numeric_limits<double>::quiet_NaN()));
 }

@@ -4,7 +4,6 @@
 #include "StoreTestSupport.h"
 
 #include "store/ControlFile.h"
-#include "store/DailyProgressFile.h"
 #include "store/DataFolder.h"
 #include "store/PreferencesStore.h"
 #include "store/ProgressStore.h"
@@ -24,17 +23,6 @@ using namespace verticora;
 using namespace verticora::test;
 
 namespace {
-
-constexpr uid_t nobodyID = 65534;
-
-QByteArray progressFile()
-{
-    DayProgress day;
-    day.dateID = QStringLiteral("2025-06-02");
-    day.greenSeconds = 60;
-    day.hours[10].greenSeconds = 60;
-    return encodeDailyProgress({1, QStringLiteral("America/New_York"), {day}});
-}
 
 mode_t typeAt(const QString& path)
 {
@@ -68,7 +56,8 @@ std::vector<DataFile> dataFiles()
              const auto failure = store.save(samplePreferences());
              return failure ? failure->description : QString();
          }},
-        {"dailyProgress", "daily-progress.json", progressFile(), dailyProgressFileLimit,
+        {"dailyProgress", "daily-progress.json", progressFile({dayWithGreen(QStringLiteral("2025-06-02"), 10, 60)}),
+         dailyProgressFileLimit,
          [](const QString& path, WallClock now) {
              const ProgressStore store(path, std::move(now));
              return store.errorMessage().value_or(QString());

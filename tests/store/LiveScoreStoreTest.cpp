@@ -56,7 +56,7 @@ TEST(LiveScoreStore, steadyReadingsAreThinnedButCurrentFollowsEveryOne)
     for (int k = 0; k <= 30; ++k)
         tracked(store, start + 0.1 * k, 0.01 * k);
     EXPECT_EQ(currentChanges.count(), 31);
-    EXPECT_DOUBLE_EQ(*store.current(), 100 - 15 * 0.3 / yellow);
+    EXPECT_DOUBLE_EQ(*store.current(), 90.0);
 
     // One point every 0.3 s (the fourth reading is the first 0.28 s on); originals a second apart.
     ASSERT_EQ(store.points().size(), 11);
@@ -69,7 +69,8 @@ TEST(LiveScoreStore, steadyReadingsAreThinnedButCurrentFollowsEveryOne)
     EXPECT_EQ(originals, (std::vector<int>{0, 4, 8})); // at 0, 1.2 and 2.4 s
 }
 
-TEST(LiveScoreStore, theFirstReadingIsAPointAndAnInterruptionRightAfterItIsAGapAtOnce)
+// An interruption is a gap at once; a reading after a long pause gets a gap just before it.
+TEST(LiveScoreStore, gapsAreMarkedAtAnInterruptionAndBeforeAReadingAfterALongPause)
 {
     LiveScoreStore store;
     EXPECT_FALSE(store.current());
@@ -86,16 +87,11 @@ TEST(LiveScoreStore, theFirstReadingIsAPointAndAnInterruptionRightAfterItIsAGapA
     tracked(store, start + 0.15);
     EXPECT_EQ(store.points().size(), 3);
     EXPECT_TRUE(store.points()[2].originalSample);
-}
 
-TEST(LiveScoreStore, readingAfterALongPauseGetsAGapMarkerJustBeforeIt)
-{
-    LiveScoreStore store;
-    tracked(store, start);
-    tracked(store, start + 2.0);
-    ASSERT_EQ(store.points().size(), 3);
-    EXPECT_EQ(store.points()[1], (LiveScorePoint{start + 1.99, std::nullopt, true}));
-    EXPECT_EQ(store.points()[2], (LiveScorePoint{start + 2.0, 100.0, true}));
+    tracked(store, start + 2.15);
+    ASSERT_EQ(store.points().size(), 5);
+    EXPECT_EQ(store.points()[3], (LiveScorePoint{start + 2.14, std::nullopt, true}));
+    EXPECT_EQ(store.points()[4], (LiveScorePoint{start + 2.15, 100.0, true}));
 }
 
 TEST(LiveScoreStore, earlierOrNonFiniteReadingsChangeNothing)

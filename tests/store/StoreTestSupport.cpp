@@ -21,8 +21,6 @@ namespace verticora::test {
 
 namespace {
 
-constexpr uid_t nobodyID = 65534;
-
 bool giveToNobody(const QString& path)
 {
     return lchown(QFile::encodeName(path).constData(), nobodyID, nobodyID) == 0;
@@ -124,6 +122,20 @@ PosturePreferences samplePreferences()
     plain.landmarkHeight.reset();
     preferences.calibrations.emplace(QStringLiteral("built-in"), plain);
     return preferences;
+}
+
+DayProgress dayWithGreen(const QString& id, int hour, double seconds)
+{
+    DayProgress day;
+    day.dateID = id;
+    day.greenSeconds = seconds;
+    day.hours[std::size_t(hour)].greenSeconds = seconds;
+    return day;
+}
+
+QByteArray progressFile(const QList<DayProgress>& days)
+{
+    return encodeDailyProgress({DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days});
 }
 
 std::string runUnprivileged(const QString& folder, const std::function<std::string()>& scenario)

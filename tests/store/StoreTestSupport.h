@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/DailyProgressFile.h"
 #include "store/PosturePreferences.h"
 #include "store/WallClock.h"
 
@@ -10,7 +11,11 @@
 #include <functional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace verticora::test {
+
+inline constexpr uid_t nobodyID = 65534;
 
 // A fresh folder per test, removed afterwards; the user's data folder is never used.
 class TempFolder {
@@ -38,6 +43,11 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 // A valid record with every optional field set and two calibrations, "usb-cam-1" (with a
 // landmark height) and "built-in" (without).
 [[nodiscard]] PosturePreferences samplePreferences();
+
+// A day with `seconds` of green, all in `hour`.
+[[nodiscard]] DayProgress dayWithGreen(const QString& id, int hour, double seconds);
+// The bytes of a New York daily-progress file holding `days`.
+[[nodiscard]] QByteArray progressFile(const QList<DayProgress>& days);
 
 // A clock the test sets by hand.
 struct ManualClock {

@@ -21,6 +21,7 @@ namespace {
 
 constexpr qint32 oldPID = 4100;
 constexpr qint32 newPID = 4200;
+const QString invalidHandoff = QStringLiteral("The update handoff was invalid or expired.");
 
 UpdateResumeRequest requestAt(double now)
 {
@@ -28,25 +29,28 @@ UpdateResumeRequest requestAt(double now)
             oldPID, now, now + 120};
 }
 
-UpdateSessionState trackingState(const QString& folder)
-{
-    UpdateSessionState state;
-    state.mode = UpdateSessionMode::tracking;
-    state.cameraID = QStringLiteral("usb-cam-1");
-    state.page = QStringLiteral("Progress");
-    state.controlsVisible = false;
-    state.preferencesDigest = UpdateResumeStore::preferencesDigest(folder);
-    return state;
-}
-
 class UpdateResumeStoreTest : public ::testing::Test {
 protected:
+    [[nodiscard]] UpdateSessionState tracking() const
+    {
+        UpdateSessionState state;
+        state.mode = UpdateSessionMode::tracking;
+        state.cameraID = QStringLiteral("usb-cam-1");
+        state.page = QStringLiteral("Progress");
+        state.controlsVisible = false;
+        state.preferencesDigest = UpdateResumeStore::preferencesDigest(m_folder.path());
+        return state;
+    }
     void writeRequest(const UpdateResumeRequest& request)
     {
-        writeBytes(m_folder.file(QStringLiteral("update-request.json")),
-                   QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact));
+        writeBytes(m_requestPath, QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact));
     }
-    [[nodiscard]] bool exists(const char* name) const { return QFile::exists(m_folder.file(QLatin1String(name))); }
+    // The old instance answers a fresh request with a receipt.
+    void prepare()
+    {
+        writeRequest(requestAt(m_clock.time));
+        ASSERT_TRUE(m_old.prepareForTermination(tracking()).written);
+    }
     // Every handoff file is gone: request, receipt and any claimed copy.
     [[nodiscard]] bool folderClean() const
     {
@@ -57,6 +61,8 @@ protected:
     }
 
     TempFolder m_folder;
+    QString m_requestPath = m_folder.file(QStringLiteral("update-request.json"));
+    QString m_receiptPath = m_folder.file(QStringLiteral("update-resume.json"));
     ManualClock m_clock;
     UpdateResumeStore m_old{m_folder.path(), QStringLiteral("41"), oldPID, m_clock.function()};
     UpdateResumeStore m_new{m_folder.path(), QStringLiteral("42"), newPID, m_clock.function()};
@@ -100,27 +106,25 @@ TEST_F(UpdateResumeStoreTest, theOldInstanceAnswersOnlyARequestAddressedToItsBui
     UpdateResumeRequest foreign = requestAt(m_clock.time);
     foreign.sourcePID = oldPID + 1;
     writeRequest(foreign);
-    EXPECT_FALSE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
+    EXPECT_FALSE(m_old.prepareForTermination(tracking()).written);
     EXPECT_TRUE(folderClean()) << "a request for another process is deleted, and no receipt written";
 
     UpdateResumeRequest otherBuild = requestAt(m_clock.time);
     otherBuild.fromBuild = QStringLiteral("40");
     writeRequest(otherBuild);
-    EXPECT_FALSE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
+    EXPECT_FALSE(m_old.prepareForTermination(tracking()).written);
     EXPECT_TRUE(folderClean());
 
     writeRequest(requestAt(m_clock.time));
-    UpdateSessionState noCamera = trackingState(m_folder.path());
+    UpdateSessionState noCamera = tracking();
     noCamera.cameraID = QStringLiteral(" \n");
     EXPECT_FALSE(m_old.prepareForTermination(noCamera).written) << "tracking needs a camera";
     EXPECT_TRUE(folderClean());
 
     writeRequest(requestAt(m_clock.time));
-    const UpdateResumeStore::Preparation prepared = m_old.prepareForTermination(trackingState(m_folder.path()));
-    EXPECT_TRUE(prepared.written);
-    EXPECT_FALSE(prepared.error);
-    EXPECT_EQ(permissionBits(m_folder.file(QStringLiteral("update-resume.json"))), 0600u);
-    EXPECT_TRUE(exists("update-request.json")) << "the new instance needs the request to check the receipt";
+    EXPECT_FALSE(m_old.prepareForTermination(tracking()).error);
+    EXPECT_EQ(permissionBits(m_receiptPath), 0600u) << "the receipt is written, private";
+    EXPECT_TRUE(QFile::exists(m_requestPath)) << "the new instance needs the request to check the receipt";
 }
 
 TEST_F(UpdateResumeStoreTest, theNewInstanceResumesFromAGenuineReceiptAndLeavesNoFileBehind)
@@ -129,16 +133,15 @@ TEST_F(UpdateResumeStoreTest, theNewInstanceResumesFromAGenuineReceiptAndLeavesN
     writeBytes(m_folder.file(QStringLiteral("preferences.json")), QByteArrayLiteral("abc"));
     EXPECT_EQ(UpdateResumeStore::preferencesDigest(m_folder.path()),
               QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-    writeRequest(requestAt(m_clock.time));
-    ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
-    const QJsonObject receipt = QJsonDocument::fromJson(readBytes(m_folder.file(QStringLiteral("update-resume.json")))).object();
+    prepare();
+    const QJsonObject receipt = QJsonDocument::fromJson(readBytes(m_receiptPath)).object();
     EXPECT_EQ(receipt[QStringLiteral("state")][QStringLiteral("mode")].toString(), QStringLiteral("tracking"))
         << "the name an older or newer build reads";
 
     m_clock.time += 10;
     const UpdateResumeStore::Consumption consumed = m_new.consume();
     ASSERT_TRUE(consumed.receipt);
-    EXPECT_EQ(consumed.receipt->state, trackingState(m_folder.path()));
+    EXPECT_EQ(consumed.receipt->state, tracking());
     EXPECT_EQ(consumed.receipt->request, requestAt(m_clock.time - 10));
     EXPECT_FALSE(m_new.rejection());
     EXPECT_TRUE(folderClean());
@@ -147,8 +150,7 @@ TEST_F(UpdateResumeStoreTest, theNewInstanceResumesFromAGenuineReceiptAndLeavesN
 TEST_F(UpdateResumeStoreTest, preferencesEditedBetweenTheInstancesAreRejectedWithTheirOwnReason)
 {
     writeBytes(m_folder.file(QStringLiteral("preferences.json")), QByteArrayLiteral("{\"version\":1}"));
-    writeRequest(requestAt(m_clock.time));
-    ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
+    prepare();
     writeBytes(m_folder.file(QStringLiteral("preferences.json")), QByteArrayLiteral("{\"version\":1} "));
 
     EXPECT_FALSE(m_new.consume().receipt);
@@ -158,17 +160,13 @@ TEST_F(UpdateResumeStoreTest, preferencesEditedBetweenTheInstancesAreRejectedWit
 
 TEST_F(UpdateResumeStoreTest, aMissingExpiredMisaddressedOrTamperedHandoffResumesNothing)
 {
-    const auto prepare = [&] {
-        writeRequest(requestAt(m_clock.time));
-        ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
-    };
     const auto expectRefused = [](UpdateResumeStore& store, const char* what) {
         EXPECT_FALSE(store.consume().receipt) << what;
-        EXPECT_EQ(store.rejection(), QStringLiteral("The update handoff was invalid or expired.")) << what;
+        EXPECT_EQ(store.rejection(), invalidHandoff) << what;
     };
 
     prepare();
-    QFile::remove(m_folder.file(QStringLiteral("update-request.json")));
+    QFile::remove(m_requestPath);
     expectRefused(m_new, "a receipt without its request");
     EXPECT_TRUE(folderClean());
 
@@ -191,7 +189,7 @@ TEST_F(UpdateResumeStoreTest, aMissingExpiredMisaddressedOrTamperedHandoffResume
     EXPECT_FALSE(sameProcess.consume().receipt) << "the instance that wrote the receipt cannot resume from it";
 
     prepare();
-    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), QByteArrayLiteral("{\"schema\":1}"));
+    writeBytes(m_receiptPath, QByteArrayLiteral("{\"schema\":1}"));
     expectRefused(m_new, "a receipt that does not decode");
     EXPECT_TRUE(folderClean());
 
@@ -205,9 +203,8 @@ TEST_F(UpdateResumeStoreTest, aMissingExpiredMisaddressedOrTamperedHandoffResume
 // handoff: the first would pause for ever, the second would replay an old session.
 TEST_F(UpdateResumeStoreTest, anEndlessPauseOrAReplayedHandoffResumesNothing)
 {
-    const QString invalid = QStringLiteral("The update handoff was invalid or expired.");
     const double reach = UpdateSessionState::longestPause + UpdateResumeRequest::maximumLifetime;
-    UpdateSessionState paused = trackingState(m_folder.path());
+    UpdateSessionState paused = tracking();
     paused.mode = UpdateSessionMode::paused;
     paused.pauseUntilUnix = m_clock.time + reach + 1;
     writeRequest(requestAt(m_clock.time));
@@ -215,26 +212,26 @@ TEST_F(UpdateResumeStoreTest, anEndlessPauseOrAReplayedHandoffResumesNothing)
 
     const UpdateResumeRequest request = requestAt(m_clock.time);
     writeRequest(request);
-    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), UpdateResumeReceipt{1, request, paused}.encode());
+    writeBytes(m_receiptPath, UpdateResumeReceipt{1, request, paused}.encode());
     EXPECT_FALSE(m_new.consume().receipt);
-    EXPECT_EQ(m_new.rejection(), invalid) << "a pause that ends beyond reach";
+    EXPECT_EQ(m_new.rejection(), invalidHandoff) << "a pause that ends beyond reach";
 
     paused.pauseUntilUnix = m_clock.time + reach;
     writeRequest(request);
     ASSERT_TRUE(m_old.prepareForTermination(paused).written);
-    const QByteArray requestBytes = readBytes(m_folder.file(QStringLiteral("update-request.json")));
-    const QByteArray receiptBytes = readBytes(m_folder.file(QStringLiteral("update-resume.json")));
+    const QByteArray requestBytes = readBytes(m_requestPath);
+    const QByteArray receiptBytes = readBytes(m_receiptPath);
     ASSERT_TRUE(m_new.consume().receipt);
 
     // Put back, with the operation ID written in the other case.
     const auto recased = [&](QByteArray bytes) {
         return bytes.replace(request.operationID.toLatin1(), request.operationID.toLower().toLatin1());
     };
-    writeBytes(m_folder.file(QStringLiteral("update-request.json")), recased(requestBytes));
-    writeBytes(m_folder.file(QStringLiteral("update-resume.json")), recased(receiptBytes));
+    writeBytes(m_requestPath, recased(requestBytes));
+    writeBytes(m_receiptPath, recased(receiptBytes));
     UpdateResumeStore later(m_folder.path(), QStringLiteral("42"), newPID + 1, m_clock.function());
     EXPECT_FALSE(later.consume().receipt);
-    EXPECT_EQ(later.rejection(), invalid) << "the same handoff a second time";
+    EXPECT_EQ(later.rejection(), invalidHandoff) << "the same handoff a second time";
     EXPECT_TRUE(folderClean());
 }
 
@@ -244,7 +241,7 @@ TEST_F(UpdateResumeStoreTest, twoInstancesRacingForOneReceiptLetExactlyOneWin)
         UpdateResumeRequest request = requestAt(m_clock.time);
         request.operationID = QUuid::createUuid().toString(QUuid::WithoutBraces);
         writeRequest(request);
-        ASSERT_TRUE(m_old.prepareForTermination(trackingState(m_folder.path())).written);
+        ASSERT_TRUE(m_old.prepareForTermination(tracking()).written);
 
         UpdateResumeStore first(m_folder.path(), QStringLiteral("42"), newPID, m_clock.function());
         UpdateResumeStore second(m_folder.path(), QStringLiteral("42"), newPID + 1, m_clock.function());

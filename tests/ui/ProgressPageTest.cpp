@@ -1,18 +1,15 @@
+#include "../store/StoreTestSupport.h"
+
 #include "ui/DailyBalanceChart.h"
 #include "ui/ProgressTimeline.h"
 #include "ui/ProgressViewPanel.h"
 
-#include "store/DailyProgressCalendar.h"
-#include "store/DailyProgressFile.h"
 #include "store/ProgressStore.h"
 
 #include <QAccessible>
 #include <QAccessibleInterface>
-#include <QDateTime>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -22,14 +19,9 @@
 #include <memory>
 
 using namespace verticora;
+using namespace verticora::test;
 
 namespace {
-
-WallTime newYork(int year, int month, int day, int hour, int minute)
-{
-    return static_cast<WallTime>(
-        QDateTime(QDate(year, month, day), QTime(hour, minute), DailyProgressCalendar::timeZone()).toSecsSinceEpoch());
-}
 
 DayProgress day(const QString& id, double green, double yellow, double red)
 {
@@ -38,38 +30,26 @@ DayProgress day(const QString& id, double green, double yellow, double red)
     return progress;
 }
 
-QStringList cellNames(const ProgressViewPanel& panel)
-{
-    QStringList names;
-    for (QWidget* cell : panel.dayCells())
-        names << QAccessible::queryAccessibleInterface(cell)->text(QAccessible::Name);
-    return names;
-}
-
 // A progress page over a history file written beforehand, at a time the test sets.
 class ProgressPageTest : public ::testing::Test {
 protected:
     void open(const QList<DayProgress>& days, WallTime now)
     {
-        clock = now;
-        QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(encodeDailyProgress(
-            DailyProgressFile{DailyProgressFile::currentVersion, QStringLiteral("America/New_York"), days}));
-        file.close();
-        makePanel();
+        openFile(progressFile(days), now);
     }
 
-    void makePanel()
+    void openFile(const QByteArray& history, WallTime now)
     {
-        store = std::make_unique<ProgressStore>(folder.filePath(QStringLiteral("daily-progress.json")),
-                                                [this] { return clock; }, 1.5, 30, 0);
+        clock = now;
+        const QString path = folder.file(QStringLiteral("daily-progress.json"));
+        writeBytes(path, history);
+        store = std::make_unique<ProgressStore>(path, [this] { return clock; }, 1.5, 30, 0);
         panel = std::make_unique<ProgressViewPanel>(*store);
         panel->resize(900, 640);
         panel->show();
     }
 
-    QTemporaryDir folder;
+    TempFolder folder;
     WallTime clock = 0;
     std::unique_ptr<ProgressStore> store;
     std::unique_ptr<ProgressViewPanel> panel;
@@ -123,7 +103,7 @@ TEST(ProgressTimeline, weeksRunMondayToSundayAcrossTheClockChange)
     EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), 0).first(), QDate(2025, 3, 10));
     EXPECT_EQ(ProgressTimeline::week(QDate(2025, 3, 10), -1), ofSunday);
     // Late on a Sunday evening in New York is already Monday in UTC.
-    EXPECT_EQ(ProgressTimeline::date(newYork(2025, 3, 9, 23, 30)), QDate(2025, 3, 9));
+    EXPECT_EQ(ProgressTimeline::date(newYork(2025, 3, 9, 23, 30, 0)), QDate(2025, 3, 9));
     EXPECT_EQ(ProgressTimeline::dateFromID(QStringLiteral("2025-03-09")), QDate(2025, 3, 9));
     EXPECT_FALSE(ProgressTimeline::dateFromID(QStringLiteral("2025-3-9")));
 }
@@ -156,12 +136,13 @@ TEST_F(ProgressPageTest, weekNavigationSelectsTheLatestTrackedDayAndNeverPassesT
     // Thursday 13 March 2025, with time on Tuesday and today, and on Wednesday a week before.
     open({day(QStringLiteral("2025-03-05"), 100, 0, 0), day(QStringLiteral("2025-03-11"), 600, 300, 100),
           day(QStringLiteral("2025-03-13"), 50, 0, 0)},
-         newYork(2025, 3, 13, 15, 0));
+         newYork(2025, 3, 13, 15, 0, 0));
     EXPECT_EQ(panel->subtitle(), QStringLiteral("Today"));
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
     EXPECT_FALSE(panel->nextWeekButton()->isEnabled());
     EXPECT_FALSE(panel->todayButton()->isVisible());
-    EXPECT_EQ(cellNames(*panel).at(1), QStringLiteral("Tuesday, March 11, score 75"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(panel->dayCells().at(1))->text(QAccessible::Name),
+              QStringLiteral("Tuesday, March 11, score 75"));
     EXPECT_EQ(panel->dayCells().at(1)->toolTip(), QStringLiteral("16m tracked"));
     EXPECT_TRUE(panel->dayCells().at(3)->isEnabled());
     EXPECT_FALSE(panel->dayCells().at(4)->isEnabled()) << "Friday is still to come";
@@ -200,7 +181,7 @@ TEST_F(ProgressPageTest, weekNavigationSelectsTheLatestTrackedDayAndNeverPassesT
 
 TEST_F(ProgressPageTest, returningToThisWeekWithoutTimeTodaySelectsTheLatestEarlierDay)
 {
-    open({day(QStringLiteral("2025-03-11"), 600, 300, 100)}, newYork(2025, 3, 13, 15, 0));
+    open({day(QStringLiteral("2025-03-11"), 600, 300, 100)}, newYork(2025, 3, 13, 15, 0, 0));
     QTest::mouseClick(panel->previousWeekButton(), Qt::LeftButton);
     QTest::mouseClick(panel->nextWeekButton(), Qt::LeftButton);
     EXPECT_EQ(panel->selectedID(), QStringLiteral("2025-03-11"));
@@ -208,13 +189,13 @@ TEST_F(ProgressPageTest, returningToThisWeekWithoutTimeTodaySelectsTheLatestEarl
 
 TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
 {
-    open({}, newYork(2025, 3, 16, 23, 59));
+    open({}, newYork(2025, 3, 16, 23, 59, 0));
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 10 – Mar 16, 2025"));
     auto* timer = panel->findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
     ASSERT_TRUE(timer->isActive());
 
-    clock = newYork(2025, 3, 17, 0, 0) + 30;
+    clock = newYork(2025, 3, 17, 0, 0, 0) + 30;
     QTimerEvent tick(timer->timerId());
     QCoreApplication::sendEvent(timer, &tick);
     EXPECT_EQ(panel->weekTitle(), QStringLiteral("Mar 17 – Mar 23, 2025"));
@@ -226,12 +207,7 @@ TEST_F(ProgressPageTest, theStripFollowsTheClockOverMidnightOnItsMinuteTick)
 
 TEST_F(ProgressPageTest, storeErrorShowsUntilTheNextSuccessfulSave)
 {
-    clock = newYork(2025, 3, 13, 15, 0);
-    QFile file(folder.filePath(QStringLiteral("daily-progress.json")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a history");
-    file.close();
-    makePanel();
+    openFile("not a history", newYork(2025, 3, 13, 15, 0, 0));
     ASSERT_TRUE(store->errorMessage());
     const auto shownTexts = [&] {
         QStringList texts;
