@@ -41,11 +41,7 @@ protected:
     // Calibrated on the scripted face, so it measures green.
     void setReference(double yellow = 0.45, double red = 0.85)
     {
-        const SeatedDetection measured = SeatedPoseDetector::landmarks(face(), 16.0 / 9.0);
-        ASSERT_TRUE(measured.features);
-        PoseFeatures baseline = *PoseFeatures::fromCoreVector(measured.features->coreVector());
-        baseline.landmarkHeight = LandmarkHeightCalibration::capture(measured.features->heightLandmarks);
-        detector->setReference(baseline, yellow, red);
+        detector->setReference(test::referencePose(face(), 16.0 / 9.0), yellow, red);
     }
 
     test::FaceScript script{{face()}, {}, 0, 0, false};
