@@ -115,7 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PresentationCase{"redWithoutSmoke", redFocus, noSmoke, true, 1, {0, 1, 2}},
                       PresentationCase{"redWithoutGlow", redFocus, noGlow, true, 1, {2, 1, 0}},
                       PresentationCase{"redFrozenIcon", redFocus, frozenIcon, true, 1, {2, 1, 2}},
-                      PresentationCase{"yellowFrozenIconWithoutDepth", yellowHalo, frozenIcon, true, 0, {0, 0, 2}},
                       PresentationCase{"redWithoutVisuals", redFocus, noVisuals, true, 1, {0, 0, 0}}),
 
     [](const ::testing::TestParamInfo<PresentationCase>& info) { return std::string(info.param.name); });
