@@ -46,8 +46,6 @@ protected:
 
     test::FaceScript script{{face()}, {}, 0, 0, false};
     std::vector<FaceObservation>& faces = script.faces;
-    int& requests = script.requests;
-    bool& fail = script.fail;
     std::unique_ptr<SeatedPoseDetector> detector;
 
 private:
@@ -65,7 +63,7 @@ TEST_F(SeatedPoseDetectorTest, withoutAReferenceEveryFrameIsAFullPass)
     }
     EXPECT_EQ(detector->fallbackCounts().at("full policy"), 3);
     EXPECT_EQ(detector->fullPasses(), 3);
-    EXPECT_EQ(requests, 3);
+    EXPECT_EQ(script.requests, 3);
     EXPECT_EQ(detector->lastFallback(), "full policy");
 }
 
@@ -84,11 +82,11 @@ TEST_F(SeatedPoseDetectorTest, aStillFaceIsFollowedByPatchPassesUntilTheTemplate
     EXPECT_NEAR(followed.features->centerY, first.features->centerY, 0.005);
     EXPECT_EQ(detector->patchPasses(), 1);
     EXPECT_EQ(detector->lastFallback(), "");
-    EXPECT_EQ(requests, 1) << "a patch pass runs no landmark request";
+    EXPECT_EQ(script.requests, 1) << "a patch pass runs no landmark request";
 
     detect(2.0); // 1.0 s after seeding: the templates have expired
     EXPECT_EQ(detector->lastPath(), "full");
-    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(script.requests, 2);
     EXPECT_NE(detector->lastFallback(), "");
     EXPECT_NE(detector->lastFallback(), "full policy");
 
@@ -105,7 +103,7 @@ TEST_F(SeatedPoseDetectorTest, twoConfidentFacesNeverSeedTheTracker)
         EXPECT_TRUE(d.features) << "the central face is still measured";
     }
     EXPECT_EQ(detector->patchPasses(), 0);
-    EXPECT_EQ(requests, 4);
+    EXPECT_EQ(script.requests, 4);
     EXPECT_EQ(detector->lastFaceCount(), 2);
 }
 
@@ -143,12 +141,12 @@ TEST_F(SeatedPoseDetectorTest, aFailingRequestIsPassedOnAfterTheFallbackIsCounte
     setReference();
     detect(1.0);
     EXPECT_EQ(detector->lastFallback(), "no template");
-    fail = true;
+    script.fail = true;
     EXPECT_THROW(detect(1.4, false), LandmarkRequestError);
     EXPECT_EQ(detector->fullPasses(), 1);
     EXPECT_EQ(detector->fallbackCounts().at("full policy"), 1);
     EXPECT_FALSE(detector->verifiedBand());
-    fail = false;
+    script.fail = false;
     detect(1.5);
     EXPECT_EQ(detector->lastPath(), "full");
     EXPECT_EQ(detector->fallbackCounts().at("no template"), 2) << "the failed pass cleared the tracker";
