@@ -38,92 +38,53 @@ Yuv toYuv(Rgb c, bool fullRange)
     return {16 + luma * 219 / 255, 128 + pb * 224 / 255, 128 + pr * 224 / 255};
 }
 
-// A camera frame of the field in `format`, its planes exactly as large as the rows
-// need (no padding), so that reading past a plane is caught by the sanitizers.
-class CameraFrame {
-public:
-    CameraFrame(int width, int height, std::uint32_t format) : m_width(width), m_height(height), m_format(format)
-    {
-        const std::size_t planes = PixelBufferView::planesOf(format);
-        for (std::size_t i = 0; i < planes; ++i) {
-            m_bytes[i].resize(PixelBufferView::planeRowBytes(format, width, i)
-                              * std::size_t(PixelBufferView::planeRows(format, height, i)));
+// A camera frame of the field in `format`, its planes exactly as large as the rows need.
+test::TightFrame cameraFrame(int width, int height, std::uint32_t format)
+{
+    test::TightFrame frame(width, height, format);
+    const auto at = [&](double x, double y) { return field(x / width, y / height); };
+    const bool full = isFullRange(format);
+    if (format == pixelFormat::bgra) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const Rgb c = at(x + 0.5, y + 0.5);
+                std::uint8_t* p = frame.pixel(0, x, y, 4);
+                p[0] = toByte(c.b);
+                p[1] = toByte(c.g);
+                p[2] = toByte(c.r);
+                p[3] = 255;
+            }
         }
-        const auto at = [&](double x, double y) { return field(x / width, y / height); };
-        const bool full = isFullRange(format);
-        if (format == pixelFormat::bgra) {
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    const Rgb c = at(x + 0.5, y + 0.5);
-                    std::uint8_t* p = pixel(0, x, y, 4);
-                    p[0] = toByte(c.b);
-                    p[1] = toByte(c.g);
-                    p[2] = toByte(c.r);
-                    p[3] = 255;
-                }
+    } else if (isNV12(format) || isI420(format)) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                *frame.pixel(0, x, y, 1) = toByte(toYuv(at(x + 0.5, y + 0.5), full).y);
+        }
+        for (int y = 0; y < (height + 1) / 2; ++y) {
+            for (int x = 0; x < (width + 1) / 2; ++x) {
+                const Yuv c = toYuv(at(2 * x + 1, 2 * y + 1), full);
+                // NV12 interleaves the chroma in plane 1; I420 has a plane for each.
+                *(isNV12(format) ? frame.pixel(1, x, y, 2) : frame.pixel(1, x, y, 1)) = toByte(c.u);
+                *(isNV12(format) ? frame.pixel(1, x, y, 2) + 1 : frame.pixel(2, x, y, 1)) = toByte(c.v);
             }
-        } else if (isNV12(format)) {
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x)
-                    *pixel(0, x, y, 1) = toByte(toYuv(at(x + 0.5, y + 0.5), full).y);
-            }
-            for (int y = 0; y < (height + 1) / 2; ++y) {
-                for (int x = 0; x < (width + 1) / 2; ++x) {
-                    const Yuv c = toYuv(at(2 * x + 1, 2 * y + 1), full);
-                    std::uint8_t* p = pixel(1, x, y, 2);
-                    p[0] = toByte(c.u);
-                    p[1] = toByte(c.v);
-                }
-            }
-        } else if (isI420(format)) {
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x)
-                    *pixel(0, x, y, 1) = toByte(toYuv(at(x + 0.5, y + 0.5), full).y);
-            }
-            for (int y = 0; y < (height + 1) / 2; ++y) {
-                for (int x = 0; x < (width + 1) / 2; ++x) {
-                    const Yuv c = toYuv(at(2 * x + 1, 2 * y + 1), full);
-                    *pixel(1, x, y, 1) = toByte(c.u);
-                    *pixel(2, x, y, 1) = toByte(c.v);
-                }
-            }
-        } else {
-            const bool uyvy = format == pixelFormat::uyvy;
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < (width + 1) / 2; ++x) {
-                    const Yuv chroma = toYuv(at(2 * x + 1, y + 0.5), false);
-                    const double y0 = toYuv(at(2 * x + 0.5, y + 0.5), false).y;
-                    const double y1 = toYuv(at(2 * x + 1.5, y + 0.5), false).y;
-                    std::uint8_t* p = pixel(0, x, y, 4);
-                    const double order[] = {chroma.u, y0, chroma.v, y1};
-                    const double yuyvOrder[] = {y0, chroma.u, y1, chroma.v};
-                    for (int k = 0; k < 4; ++k)
-                        p[k] = toByte(uyvy ? order[k] : yuyvOrder[k]);
-                }
+        }
+    } else {
+        const bool uyvy = format == pixelFormat::uyvy;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < (width + 1) / 2; ++x) {
+                const Yuv chroma = toYuv(at(2 * x + 1, y + 0.5), false);
+                const double y0 = toYuv(at(2 * x + 0.5, y + 0.5), false).y;
+                const double y1 = toYuv(at(2 * x + 1.5, y + 0.5), false).y;
+                std::uint8_t* p = frame.pixel(0, x, y, 4);
+                const double order[] = {chroma.u, y0, chroma.v, y1};
+                const double yuyvOrder[] = {y0, chroma.u, y1, chroma.v};
+                for (int k = 0; k < 4; ++k)
+                    p[k] = toByte(uyvy ? order[k] : yuyvOrder[k]);
             }
         }
     }
-
-    [[nodiscard]] PixelBufferView view() const
-    {
-        std::vector<PixelPlane> planes;
-        for (std::size_t i = 0; i < PixelBufferView::planesOf(m_format); ++i)
-            planes.push_back({m_bytes[i].data(), PixelBufferView::planeRowBytes(m_format, m_width, i)});
-        return PixelBufferView(m_width, m_height, m_format, planes);
-    }
-
-private:
-    std::uint8_t* pixel(std::size_t plane, int x, int y, int bytesPerPixel)
-    {
-        const std::size_t row = PixelBufferView::planeRowBytes(m_format, m_width, plane);
-        return m_bytes[plane].data() + std::size_t(y) * row + std::size_t(x * bytesPerPixel);
-    }
-
-    int m_width;
-    int m_height;
-    std::uint32_t m_format;
-    std::vector<std::uint8_t> m_bytes[3];
-};
+    return frame;
+}
 
 // The largest difference of any channel of `frame` from the field at the pixel centres.
 double largestFieldError(const PixelBufferView& frame)
@@ -166,7 +127,7 @@ TEST_P(AnalysisFramesResize, scalesToAnEvenBGRAFrameAtMost384Wide)
 {
     const Resize& c = GetParam();
     AnalysisFrames frames;
-    const CameraFrame camera(c.width, c.height, c.format);
+    const test::TightFrame camera = cameraFrame(c.width, c.height, c.format);
     const auto out = frames.resized(camera.view());
     ASSERT_TRUE(out);
     EXPECT_EQ(out->format(), pixelFormat::bgra);
@@ -196,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AnalysisFrames, usesANarrowBGRAFrameAsItIs)
 {
     AnalysisFrames frames;
-    const CameraFrame camera(384, 216, pixelFormat::bgra);
+    const test::TightFrame camera = cameraFrame(384, 216, pixelFormat::bgra);
     const PixelBufferView source = camera.view();
     const auto out = frames.resized(source);
     ASSERT_TRUE(out);
@@ -208,9 +169,9 @@ TEST(AnalysisFrames, usesANarrowBGRAFrameAsItIs)
 TEST(AnalysisFrames, rebuildsTheOutputOnlyWhenTheCameraGeometryChanges)
 {
     AnalysisFrames frames;
-    const CameraFrame hd(1280, 720, pixelFormat::yuv420Video);
-    const CameraFrame fullHd(1920, 1080, pixelFormat::yuv420Video);
-    const CameraFrame fullHdPacked(1920, 1080, pixelFormat::yuyv);
+    const test::TightFrame hd = cameraFrame(1280, 720, pixelFormat::yuv420Video);
+    const test::TightFrame fullHd = cameraFrame(1920, 1080, pixelFormat::yuv420Video);
+    const test::TightFrame fullHdPacked = cameraFrame(1920, 1080, pixelFormat::yuyv);
 
     const auto first = frames.resized(hd.view());
     const auto second = frames.resized(hd.view());

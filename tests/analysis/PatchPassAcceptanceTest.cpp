@@ -32,10 +32,7 @@ protected:
         ASSERT_TRUE(m_portrait) << error;
         detector = std::make_unique<SeatedPoseDetector>(true, std::make_unique<test::ScriptedRequest>(script));
         // Calibrated on a centred face, so a face at that height measures green anywhere.
-        const SeatedDetection measured = SeatedPoseDetector::landmarks(frontalFace(0.4, 0.5), aspect);
-        ASSERT_TRUE(measured.features);
-        baseline = *PoseFeatures::fromCoreVector(measured.features->coreVector());
-        baseline.landmarkHeight = LandmarkHeightCalibration::capture(measured.features->heightLandmarks);
+        baseline = test::referencePose(frontalFace(0.4, 0.5), aspect);
         detector->setReference(baseline, 0.45, 0.85);
     }
 

@@ -1,8 +1,9 @@
 #include "analysis/PixelBuffer.h"
 
-#include "analysis/AnalysisFrames.h"
 #include "analysis/FaceMotionGate.h"
 #include "analysis/LandmarkPatchTracker.h"
+
+#include "TestFrames.h"
 
 #include <gtest/gtest.h>
 
@@ -51,31 +52,16 @@ TEST(PixelBuffer, ownsPlanesThatCoverEveryRow)
 
 namespace {
 
-// A frame whose planes are exactly as large as their rows need, with no padding after
-// the last row, so that the sanitizers catch any read past a plane.
-struct TightFrame {
-    std::vector<std::uint8_t> planes[3];
-    PixelPlane described[3];
-    int width;
-    int height;
-    std::uint32_t format;
-
-    TightFrame(int w, int h, std::uint32_t f) : width(w), height(h), format(f)
-    {
-        for (std::size_t i = 0; i < PixelBufferView::planesOf(f); ++i) {
-            const std::size_t row = PixelBufferView::planeRowBytes(f, w, i);
-            planes[i].assign(row * std::size_t(PixelBufferView::planeRows(f, h, i)), 0);
-            for (std::size_t k = 0; k < planes[i].size(); ++k)
-                planes[i][k] = std::uint8_t((k * 37) % 251); // texture, so the tracker seeds
-            described[i] = {planes[i].data(), row};
-        }
+// A tightly packed frame with texture, so that the tracker seeds.
+test::TightFrame texturedFrame(int width, int height, std::uint32_t format)
+{
+    test::TightFrame frame(width, height, format);
+    for (std::size_t i = 0; i < PixelBufferView::planesOf(format); ++i) {
+        for (std::size_t k = 0; k < frame.plane(i).size(); ++k)
+            frame.plane(i)[k] = std::uint8_t((k * 37) % 251);
     }
-
-    [[nodiscard]] PixelBufferView view() const
-    {
-        return PixelBufferView(width, height, format, std::span(described, PixelBufferView::planesOf(format)));
-    }
-};
+    return frame;
+}
 
 } // namespace
 
@@ -92,7 +78,7 @@ TEST(PixelBufferView, analysisNeverReadsOutsideTightlyPackedPlanes)
     for (const std::uint32_t format :
          {pixelFormat::yuv420Video, pixelFormat::bgra, pixelFormat::yuyv, pixelFormat::i420Full}) {
         for (const auto& [width, height] : {std::pair(97, 61), std::pair(24, 24), std::pair(513, 31)}) {
-            const TightFrame frame(width, height, format);
+            const test::TightFrame frame = texturedFrame(width, height, format);
             for (const auto& points : faces) {
                 FaceMotionGate gate;
                 gate.remember(frame.view(), points);
@@ -105,10 +91,6 @@ TEST(PixelBufferView, analysisNeverReadsOutsideTightlyPackedPlanes)
                     (void)tracker.track(frame.view(), 0.1);
                 }
             }
-            AnalysisFrames frames;
-            const auto out = frames.resized(frame.view());
-            ASSERT_TRUE(out);
-            EXPECT_LE(out->width(), 384);
         }
     }
     EXPECT_GT(seeded, 0);

@@ -31,13 +31,12 @@ TEST(SeatedGeometry, measuresAFrontalFaceWithAndWithoutItsChin)
 {
     const auto f = Face{}.features();
     ASSERT_TRUE(f);
-    const double eyeDistance = 0.16 * wideAspect;
     EXPECT_NEAR(f->headX, 0.0, 1e-12);
-    EXPECT_NEAR(f->headY, 0.10 / eyeDistance, 1e-12);
+    EXPECT_NEAR(f->headY, 0.3515625, 1e-12); // the nose 0.1 below the eyes, in eye distances
     EXPECT_NEAR(f->slope, 0.0, 1e-12);
     EXPECT_NEAR(f->scale, 0.4 * wideAspect, 1e-12);
     EXPECT_NEAR(f->centerX, 0.5 * wideAspect, 1e-12);
-    EXPECT_NEAR(f->centerY, 1 - (0.62 + 0.62 + 0.52 + 0.35) / 4, 1e-12);
+    EXPECT_NEAR(f->centerY, 0.4725, 1e-12);
     ASSERT_TRUE(f->heightLandmarks);
     EXPECT_NEAR(f->heightLandmarks->eyesY, 0.38, 1e-12);
     EXPECT_NEAR(f->heightLandmarks->noseY, 0.48, 1e-12);
@@ -49,7 +48,7 @@ TEST(SeatedGeometry, measuresAFrontalFaceWithAndWithoutItsChin)
     chinless.chin.reset();
     const auto g = chinless.features();
     ASSERT_TRUE(g);
-    EXPECT_NEAR(g->centerY, 1 - (0.62 + 0.62 + 0.52) / 3, 1e-12);
+    EXPECT_NEAR(g->centerY, 0.41333333333333333, 1e-12);
     EXPECT_FALSE(g->heightLandmarks);
 }
 

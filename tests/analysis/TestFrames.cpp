@@ -1,5 +1,7 @@
 #include "TestFrames.h"
 
+#include "analysis/SeatedPoseDetector.h"
+
 #include <QImage>
 #include <QLoggingCategory>
 #include <QString>
@@ -13,6 +15,28 @@ namespace verticora::test {
 std::uint8_t toByte(double value)
 {
     return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+TightFrame::TightFrame(int width, int height, std::uint32_t format) : m_width(width), m_height(height), m_format(format)
+{
+    for (std::size_t i = 0; i < PixelBufferView::planesOf(format); ++i) {
+        m_bytes[i].resize(PixelBufferView::planeRowBytes(format, width, i)
+                          * std::size_t(PixelBufferView::planeRows(format, height, i)));
+    }
+}
+
+PixelBufferView TightFrame::view() const
+{
+    std::vector<PixelPlane> planes;
+    for (std::size_t i = 0; i < PixelBufferView::planesOf(m_format); ++i)
+        planes.push_back({m_bytes[i].data(), PixelBufferView::planeRowBytes(m_format, m_width, i)});
+    return PixelBufferView(m_width, m_height, m_format, planes);
+}
+
+std::uint8_t* TightFrame::pixel(std::size_t plane, int x, int y, int bytesPerPixel)
+{
+    const std::size_t row = PixelBufferView::planeRowBytes(m_format, m_width, plane);
+    return m_bytes[plane].data() + std::size_t(y) * row + std::size_t(x * bytesPerPixel);
 }
 
 Rgb RgbImage::at(int x, int y) const
@@ -103,6 +127,14 @@ FaceObservation frontalFace(double minX, double noseY)
     face.rightEye = region({{0.7, 0.62}});
     face.noseCrest = region({{0.5, 0.5}});
     return face;
+}
+
+PoseFeatures referencePose(const FaceObservation& face, double aspect)
+{
+    const SeatedDetection measured = SeatedPoseDetector::landmarks(face, aspect);
+    PoseFeatures reference = *PoseFeatures::fromCoreVector(measured.features.value().coreVector());
+    reference.landmarkHeight = LandmarkHeightCalibration::capture(measured.features->heightLandmarks);
+    return reference;
 }
 
 std::vector<FaceObservation> ScriptedRequest::perform(const PixelBufferView&)

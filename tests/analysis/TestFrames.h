@@ -2,6 +2,7 @@
 
 #include "analysis/FaceLandmarkRequest.h"
 #include "analysis/PixelBuffer.h"
+#include "analysis/PoseFeatures.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,9 +41,30 @@ struct RgbImage {
 
 [[nodiscard]] std::uint8_t toByte(double value);
 
+// A frame whose planes are exactly as large as their rows need, with no padding after
+// the last row, so that the sanitizers catch any read past a plane. Starts zeroed.
+class TightFrame {
+public:
+    TightFrame(int width, int height, std::uint32_t format);
+
+    [[nodiscard]] PixelBufferView view() const;
+    [[nodiscard]] std::vector<std::uint8_t>& plane(std::size_t index) { return m_bytes[index]; }
+    [[nodiscard]] std::uint8_t* pixel(std::size_t plane, int x, int y, int bytesPerPixel);
+
+private:
+    int m_width;
+    int m_height;
+    std::uint32_t m_format;
+    std::vector<std::uint8_t> m_bytes[3];
+};
+
 // A confident frontal face 0.2 wide and 0.24 high whose box starts at `minX`, its nose
 // crest at `noseY` from the top; landmark points are relative to the box.
 [[nodiscard]] FaceObservation frontalFace(double minX, double noseY);
+
+// The pose measured on `face` with its landmark height calibrated: a reference on which
+// that face measures green.
+[[nodiscard]] PoseFeatures referencePose(const FaceObservation& face, double aspect);
 
 // What a scripted landmark request returns, and how often it was asked.
 struct FaceScript {

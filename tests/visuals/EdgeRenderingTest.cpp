@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -17,24 +18,6 @@ using namespace verticora;
 namespace {
 
 const QSize screen(480, 320);
-
-double hueDegrees(double r, double g, double b)
-{
-    const double high = std::max({r, g, b});
-    const double low = std::min({r, g, b});
-    const double chroma = high - low;
-    if (chroma <= 0)
-        return 0;
-    double hue = 0;
-    if (high == r)
-        hue = std::fmod((g - b) / chroma, 6.0);
-    else if (high == g)
-        hue = (b - r) / chroma + 2;
-    else
-        hue = (r - g) / chroma + 4;
-    hue *= 60;
-    return hue < 0 ? hue + 360 : hue;
-}
 
 double hueDistance(double a, double b)
 {
@@ -97,9 +80,7 @@ TEST_P(EdgeRendering, showsTheSeverityHueAtTheEdgeAndLeavesTheMiddleClear)
     const QColor edge = image.pixelColor(edgePoint(style));
     ASSERT_GT(edge.alphaF(), 0.2);
     const QColor expected = SmokeGeometry::color(severity);
-    EXPECT_LT(hueDistance(hueDegrees(edge.redF(), edge.greenF(), edge.blueF()),
-                          hueDegrees(expected.redF(), expected.greenF(), expected.blueF())),
-              6.0);
+    EXPECT_LT(hueDistance(edge.hsvHueF() * 360, expected.hsvHueF() * 360), 6.0);
 
     EXPECT_EQ(image.pixelColor(screen.width() / 2, screen.height() / 2).alpha(), 0);
     EXPECT_EQ(image.pixelColor(screen.width() / 3, screen.height() / 3).alpha(), 0);

@@ -1,8 +1,6 @@
 #include "visuals/FocusCard.h"
 
 #include <QLayout>
-#include <QPushButton>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,17 +15,6 @@ void layOut(DesktopFocusCard& card, QSize size)
 }
 
 } // namespace
-
-TEST(DesktopFocusCard, itsButtonPausesOnce)
-{
-    int pauses = 0;
-    DesktopFocusCard card([&] { ++pauses; });
-    layOut(card, QSize(740, 450));
-    card.show();
-    ASSERT_NE(card.pauseButton(), nullptr);
-    QTest::mouseClick(card.pauseButton(), Qt::LeftButton);
-    EXPECT_EQ(pauses, 1);
-}
 
 TEST(DesktopFocusCard, titleShrinksOnASmallScreenButNotBelowFourFifths)
 {

@@ -102,12 +102,12 @@ TEST(PeripheralEffectView, smallScreensCapEveryShape)
 {
     const QSize tiny(100, 60);
     const auto vignette = effect(EdgeEffectStyle::vignette, 3, 10, tiny);
-    EXPECT_DOUBLE_EQ(vignette->gradients()[0].frame.value().height(), 0.42 * 60);
-    EXPECT_DOUBLE_EQ(vignette->gradients()[2].frame.value().width(), 0.42 * 100);
+    EXPECT_DOUBLE_EQ(vignette->gradients()[0].frame.value().height(), 25.2);
+    EXPECT_DOUBLE_EQ(vignette->gradients()[2].frame.value().width(), 42);
     const auto tide = effect(EdgeEffectStyle::tide, 3, 10, tiny);
-    EXPECT_DOUBLE_EQ(tide->gradients()[2].frame.value().width(), 0.36 * 100);
+    EXPECT_DOUBLE_EQ(tide->gradients()[2].frame.value().width(), 36);
     const auto corners = effect(EdgeEffectStyle::corners, 3, 10, tiny);
-    EXPECT_EQ(corners->outline().path.value().elementAt(0).x, 0.28 * 60);
+    EXPECT_DOUBLE_EQ(corners->outline().path.value().elementAt(0).x, 16.8);
 }
 
 TEST(PeripheralEffectView, risesAnimateFallsJump)

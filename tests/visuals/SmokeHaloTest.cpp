@@ -90,7 +90,7 @@ TEST(SmokeEdgeView, smokeIsDensestAtItsEdge)
     EXPECT_TRUE(empty.makeTexture().isNull());
 }
 
-TEST(CompositedSmoke, deepSmokeOnALargeScreenNeedsNoFade)
+TEST(CompositedSmoke, deepSmokeFadesAtItsInnerEdgeOnlyWhereTheScreenCutsItShort)
 {
     CompositedSmoke smoke;
     smoke.update(QSizeF(1512, 982), 3, 8, false);
@@ -107,11 +107,8 @@ TEST(CompositedSmoke, deepSmokeOnALargeScreenNeedsNoFade)
     EXPECT_EQ(inkOpacities(smoke, 3, 1), smokeInkWeights(3)) << "the inks follow the severity";
     smoke.update(QSizeF(1512, 982), 1.5, 8, false);
     EXPECT_EQ(inkOpacities(smoke, 2, 0), smokeInkWeights(1.5));
-}
 
-TEST(CompositedSmoke, smokeCutShortFadesAtItsInnerEdge)
-{
-    CompositedSmoke smoke;
+    // 322 is more than 46 % of 600: the top and bottom strips are cut short.
     smoke.update(QSizeF(1512, 600), 3, 8, false);
     EXPECT_DOUBLE_EQ(smoke.strips()[0].targetFrame().height(), 276);
     EXPECT_TRUE(smoke.strips()[0].masked);
