@@ -2,7 +2,6 @@
 
 #include "analysis/SeatedPoseDetector.h"
 #include "platform/LandmarkDetector.h"
-#include "platform/Y4mClip.h"
 
 #include <QImage>
 
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <unistd.h>
 
 using namespace verticora;
 using namespace verticora::test;
@@ -151,31 +149,6 @@ TEST(LandmarkDetector, findsNoFaceOnBlankOrNoisyFrames)
     QImage tiny(8, 5, QImage::Format_RGB32);
     tiny.fill(Qt::white);
     EXPECT_TRUE(detect(tiny).empty());
-}
-
-TEST(LandmarkDetector, readsNv12FramesLikeTheirBgraOriginals)
-{
-    VERTICORA_REQUIRE_PORTRAIT();
-    const QImage bgra = renderPortrait(384, 216, 60, 0.4, 0.5);
-    const fs::path clip = fs::temp_directory_path() / ("verticora-nv12-" + std::to_string(::getpid()) + ".y4m");
-    {
-        Y4mWriter writer(clip, 384, 216, FrameRate{10, 1});
-        writer.write(clip::bgraView(bgra));
-        writer.finish();
-    }
-    auto nv12 = Y4mReader(clip).next();
-    fs::remove(clip);
-    ASSERT_TRUE(nv12);
-
-    const auto fromBgra = detect(bgra);
-    const auto fromNv12 = sharedDetector().perform(nv12->buffer.view());
-    ASSERT_EQ(fromBgra.size(), 1u);
-    ASSERT_EQ(fromNv12.size(), 1u);
-    const Rect& a = fromBgra.front().boundingBox;
-    const Rect& b = fromNv12.front().boundingBox;
-    EXPECT_NEAR(a.midX(), b.midX(), 0.01);
-    EXPECT_NEAR(a.midY(), b.midY(), 0.02);
-    EXPECT_NEAR(a.width, b.width, 0.02);
 }
 
 // The camera delivers I420; its luma plane must be read as such, with its own row stride.
