@@ -110,9 +110,8 @@ void expectSameFaces(const std::vector<DetectedFace>& found, const std::vector<D
     }
 }
 
-std::string failureOf(const fs::path& model)
+std::string failureOf(LandmarkDetector& detector)
 {
-    LandmarkDetector detector(model);
     PixelBuffer frame(64, 36, pixelFormat::bgra);
     try {
         (void)detector.perform(frame.view());
@@ -120,6 +119,12 @@ std::string failureOf(const fs::path& model)
         return error.what();
     }
     return "no error";
+}
+
+std::string failureOf(const fs::path& model)
+{
+    LandmarkDetector detector(model);
+    return failureOf(detector);
 }
 
 } // namespace
@@ -286,7 +291,7 @@ TEST(FaceModel, everyProcessorFindsTheSameFaces)
     EXPECT_GE(faces, 60);
 }
 
-TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
+TEST(FaceModel, aDamagedOrMissingModelFileIsRefusedWithOneClearSentence)
 {
     const fs::path folder = fs::temp_directory_path() / ("verticora-face-models-" + std::to_string(::getpid()));
     fs::create_directories(folder);
@@ -332,6 +337,15 @@ TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
 
     const auto [empty, emptyStart] = damagedCopy("empty.bin", [](const fs::path& p) { fs::resize_file(p, 0); });
     EXPECT_EQ(empty, emptyStart + ": it is empty.");
+
+    // A model that cannot be read fails every perform the same way.
+    LandmarkDetector missing("/nonexistent/verticora/landmarks.dat");
+    const std::string unreadable =
+        "The face landmark model /nonexistent/verticora/landmarks.dat cannot be read: No such file or directory.";
+    EXPECT_EQ(failureOf(missing), unreadable);
+    EXPECT_EQ(failureOf(missing), unreadable);
+    EXPECT_FALSE(missing.modelLoaded());
+    EXPECT_EQ(failureOf(folder), "The face landmark model " + folder.string() + " is a folder, not a file.");
 
     // dlib's own file is not the prepared one.
     EXPECT_EQ(failureOf(facemodels::dlibShapePredictorPath),
