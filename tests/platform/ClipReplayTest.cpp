@@ -6,7 +6,7 @@
 
 #include <QTemporaryDir>
 
-#include <fstream>
+#include <functional>
 
 using namespace verticora;
 
@@ -16,21 +16,31 @@ struct Replayed {
     std::vector<ReplayFrame> frames;
     ReplaySummary summary;
 
-    [[nodiscard]] std::optional<double> firstTime(ZoneState state) const
+    [[nodiscard]] std::optional<double> firstTime(const std::function<bool(const ReplayFrame&)>& holds) const
     {
         for (const ReplayFrame& frame : frames) {
-            if (frame.state == state)
+            if (holds(frame))
                 return frame.time;
         }
         return std::nullopt;
     }
-    [[nodiscard]] std::optional<double> firstLossAtBottom() const
+    [[nodiscard]] std::optional<double> firstTime(ZoneState state) const
+    {
+        return firstTime([state](const ReplayFrame& frame) { return frame.state == state; });
+    }
+    // Whether some frame between `after` and `before` found `faces` faces.
+    [[nodiscard]] bool sawFaces(int faces, double after = 0, double before = 1e9) const
+    {
+        return bool(firstTime(
+            [=](const ReplayFrame& frame) { return frame.time > after && frame.time < before && frame.faces == faces; }));
+    }
+    void expectInsideAfter(double after) const
     {
         for (const ReplayFrame& frame : frames) {
-            if (frame.loss == FaceLossReason::bottom)
-                return frame.time;
+            if (frame.time > after) {
+                EXPECT_EQ(frame.state, ZoneState::inside) << "at " << frame.time;
+            }
         }
-        return std::nullopt;
     }
 };
 
@@ -116,17 +126,15 @@ TEST_F(ClipReplayTest, aSecondFaceEnteringFromTheSideNeverTakesOver)
 {
     const Replayed run = replay(render("second-face-enters.json"));
     ASSERT_FALSE(run.summary.error);
-    bool sawTwo = false;
+    EXPECT_TRUE(run.sawFaces(2));
     for (const ReplayFrame& frame : run.frames) {
         if (frame.faces == 2) {
-            sawTwo = true;
             EXPECT_EQ(frame.path, "full") << "two confident faces never seed the tracker";
         }
-        if (frame.state != ZoneState::calibrating && frame.time > 4.0) {
-            EXPECT_EQ(frame.state, ZoneState::inside) << "the seated person stays measured at " << frame.time;
-        }
     }
-    EXPECT_TRUE(sawTwo);
+    const auto monitoring = run.firstTime(ZoneState::inside);
+    ASSERT_TRUE(monitoring) << "calibration never finished";
+    run.expectInsideAfter(std::max(*monitoring, 4.0));
 }
 
 TEST_F(ClipReplayTest, aDamagedClipIsReportedWithItsFileAndFrame)
@@ -144,14 +152,8 @@ TEST_F(ClipReplayTest, aVisitorSteppingInCloserThanTheSubjectIsIgnored)
 {
     const Replayed run = replay(render("visitor-passes.json"));
     ASSERT_FALSE(run.summary.error);
-    bool sawVisitor = false;
-    for (const ReplayFrame& frame : run.frames) {
-        sawVisitor = sawVisitor || frame.faces == 2;
-        if (frame.time > 4.0) {
-            EXPECT_EQ(frame.state, ZoneState::inside) << "the seated person stays measured at " << frame.time;
-        }
-    }
-    EXPECT_TRUE(sawVisitor);
+    EXPECT_TRUE(run.sawFaces(2));
+    run.expectInsideAfter(4.0);
 }
 
 TEST_F(ClipReplayTest, aCrowdInTheBackgroundNeitherTakesOverNorHidesTheLargerFaces)
@@ -160,12 +162,10 @@ TEST_F(ClipReplayTest, aCrowdInTheBackgroundNeitherTakesOverNorHidesTheLargerFac
     ASSERT_FALSE(run.summary.error);
     const auto monitoring = run.firstTime(ZoneState::inside);
     ASSERT_TRUE(monitoring) << "calibration never finished";
+    run.expectInsideAfter(*monitoring);
     int fullPasses = 0;
     for (const ReplayFrame& frame : run.frames) {
-        if (frame.time < *monitoring)
-            continue;
-        EXPECT_EQ(frame.state, ZoneState::inside) << "at " << frame.time;
-        if (frame.path == "full") {
+        if (frame.time >= *monitoring && frame.path == "full") {
             ++fullPasses;
             // The subject and the background face two thirds its size are found by
             // every pass; the four small ones only by the whole-pyramid passes.
@@ -179,16 +179,12 @@ TEST_F(ClipReplayTest, aSubjectLeavingThroughTheBottomIsFoundAgainWhenItReturns)
 {
     const Replayed run = replay(render("bottom-exit-return.json"));
     ASSERT_FALSE(run.summary.error);
-    const auto bottom = run.firstLossAtBottom();
+    const auto bottom = run.firstTime([](const ReplayFrame& frame) { return frame.loss == FaceLossReason::bottom; });
     ASSERT_TRUE(bottom);
     EXPECT_GT(*bottom, 11.0);
     ASSERT_FALSE(run.frames.empty());
     EXPECT_GT(run.frames.back().time, 23.0);
-    for (const ReplayFrame& frame : run.frames) {
-        if (frame.time > 20.5) {
-            EXPECT_EQ(frame.state, ZoneState::inside) << "back at the seated height at " << frame.time;
-        }
-    }
+    run.expectInsideAfter(20.5);
 }
 
 // Dropping 0.3 frame heights between two analysed frames is too far to be followed. A
@@ -220,14 +216,9 @@ TEST_F(ClipReplayTest, aStrangerAloneInViewIsNeverTakenForTheSubjectWhoComesBack
 {
     const Replayed run = replay(render("stranger-stays-after-leaving.json"));
     ASSERT_FALSE(run.summary.error);
-    bool sawStranger = false;
-    for (const ReplayFrame& frame : run.frames) {
-        if (frame.time > 8.5 && frame.time < 32) {
-            sawStranger = sawStranger || frame.faces == 1;
-            EXPECT_FALSE(frame.features) << "measured a stranger at " << frame.time;
-        }
-    }
-    EXPECT_TRUE(sawStranger);
+    EXPECT_TRUE(run.sawFaces(1, 8.5, 32)) << "the stranger alone in view";
+    const auto measured = run.firstTime([](const ReplayFrame& frame) { return frame.time > 8.5 && frame.features; });
+    EXPECT_TRUE(!measured || *measured >= 32) << "measured a stranger at " << *measured;
     const auto alert = run.firstTime(ZoneState::alert);
     ASSERT_TRUE(alert);
     EXPECT_GT(*alert, 34.0);
@@ -239,14 +230,10 @@ TEST_F(ClipReplayTest, aSlumpedSubjectIsTakenBackOnlyOnceTheVisitorHasGone)
 {
     const Replayed run = replay(render("slump-beside-visitor.json"));
     ASSERT_FALSE(run.summary.error);
-    bool sawBoth = false;
-    for (const ReplayFrame& frame : run.frames) {
-        if (frame.time > 10.5 && frame.faces == 2) {
-            sawBoth = true;
-            EXPECT_FALSE(frame.features) << "at " << frame.time;
-        }
-    }
-    EXPECT_TRUE(sawBoth);
+    EXPECT_TRUE(run.sawFaces(2, 10.5));
+    const auto measuredBeside =
+        run.firstTime([](const ReplayFrame& frame) { return frame.time > 10.5 && frame.faces == 2 && frame.features; });
+    EXPECT_FALSE(measuredBeside) << "at " << *measuredBeside;
     const auto outside = run.firstTime(ZoneState::outside);
     const auto alert = run.firstTime(ZoneState::alert);
     ASSERT_TRUE(outside && alert);

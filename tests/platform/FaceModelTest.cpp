@@ -110,9 +110,8 @@ void expectSameFaces(const std::vector<DetectedFace>& found, const std::vector<D
     }
 }
 
-std::string failureOf(const fs::path& model)
+std::string failureOf(LandmarkDetector& detector)
 {
-    LandmarkDetector detector(model);
     PixelBuffer frame(64, 36, pixelFormat::bgra);
     try {
         (void)detector.perform(frame.view());
@@ -120,6 +119,12 @@ std::string failureOf(const fs::path& model)
         return error.what();
     }
     return "no error";
+}
+
+std::string failureOf(const fs::path& model)
+{
+    LandmarkDetector detector(model);
+    return failureOf(detector);
 }
 
 } // namespace
@@ -286,25 +291,26 @@ TEST(FaceModel, everyProcessorFindsTheSameFaces)
     EXPECT_GE(faces, 60);
 }
 
-TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
+TEST(FaceModel, aDamagedOrMissingModelFileIsRefusedWithOneClearSentence)
 {
     const fs::path folder = fs::temp_directory_path() / ("verticora-face-models-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    const fs::path good = LandmarkDetector::defaultModelPath();
-    const auto copy = [&](const char* name, auto&& damage) {
+    // What a copy of the model damaged by `damage` fails with, and how its sentence starts.
+    const auto damagedCopy = [&](const char* name, auto&& damage) {
         const fs::path path = folder / name;
-        fs::copy_file(good, path, fs::copy_options::overwrite_existing);
+        fs::copy_file(LandmarkDetector::defaultModelPath(), path, fs::copy_options::overwrite_existing);
         damage(path);
-        return path;
+        return std::pair{failureOf(path), "The face landmark model " + path.string() + " is damaged"};
     };
-    const auto startsWith = [](const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; };
+    const std::string notPrepared = " or not a prepared face model: it is ";
 
-    const fs::path truncated = copy("truncated.bin", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) - 4096); });
-    const std::string truncation = failureOf(truncated);
-    EXPECT_TRUE(startsWith(truncation, "The face landmark model " + truncated.string() + " is damaged")) << truncation;
+    const fs::path truncated = folder / "truncated.bin";
+    const auto [truncation, truncatedStart] =
+        damagedCopy("truncated.bin", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) - 4096); });
+    EXPECT_EQ(truncation.rfind(truncatedStart, 0), 0u) << truncation;
 
     // One flipped bit deep in the leaves of the landmark trees.
-    const fs::path flipped = copy("flipped.bin", [](const fs::path& p) {
+    const auto [flip, flippedStart] = damagedCopy("flipped.bin", [](const fs::path& p) {
         std::fstream file(p, std::ios::in | std::ios::out | std::ios::binary);
         file.seekg(static_cast<std::streamoff>(fs::file_size(p) / 2));
         char byte = 0;
@@ -313,12 +319,10 @@ TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
         file.seekp(static_cast<std::streamoff>(fs::file_size(p) / 2));
         file.write(&byte, 1);
     });
-    EXPECT_EQ(failureOf(flipped),
-              "The face landmark model " + flipped.string()
-                  + " is damaged or not a prepared face model: it is not what was written (its checksum differs).");
+    EXPECT_EQ(flip, flippedStart + notPrepared + "not what was written (its checksum differs).");
 
     // A leaf whose scale is not a number, though the checksum was made to fit.
-    const fs::path unscaled = copy("unscaled.bin", [](const fs::path& p) {
+    const auto [unscaled, unscaledStart] = damagedCopy("unscaled.bin", [](const fs::path& p) {
         std::vector<char> bytes(fs::file_size(p));
         std::ifstream(p, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         facemodel::Header header;
@@ -329,16 +333,24 @@ TEST(FaceModel, aDamagedModelFileIsRefusedWithOneClearSentence)
         std::memcpy(bytes.data(), &header, sizeof(header));
         std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     });
-    EXPECT_EQ(failureOf(unscaled), "The face landmark model " + unscaled.string()
-                                       + " is damaged or not a prepared face model: it is not a model of the expected shape.");
+    EXPECT_EQ(unscaled, unscaledStart + notPrepared + "not a model of the expected shape.");
 
-    const fs::path empty = copy("empty.bin", [](const fs::path& p) { fs::resize_file(p, 0); });
-    EXPECT_EQ(failureOf(empty), "The face landmark model " + empty.string() + " is damaged: it is empty.");
+    const auto [empty, emptyStart] = damagedCopy("empty.bin", [](const fs::path& p) { fs::resize_file(p, 0); });
+    EXPECT_EQ(empty, emptyStart + ": it is empty.");
+
+    // A model that cannot be read fails every perform the same way.
+    LandmarkDetector missing("/nonexistent/verticora/landmarks.dat");
+    const std::string unreadable =
+        "The face landmark model /nonexistent/verticora/landmarks.dat cannot be read: No such file or directory.";
+    EXPECT_EQ(failureOf(missing), unreadable);
+    EXPECT_EQ(failureOf(missing), unreadable);
+    EXPECT_FALSE(missing.modelLoaded());
+    EXPECT_EQ(failureOf(folder), "The face landmark model " + folder.string() + " is a folder, not a file.");
 
     // dlib's own file is not the prepared one.
     EXPECT_EQ(failureOf(facemodels::dlibShapePredictorPath),
-              std::string("The face landmark model ") + facemodels::dlibShapePredictorPath
-                  + " is damaged or not a prepared face model: it is not a face model file.");
+              std::string("The face landmark model ") + facemodels::dlibShapePredictorPath + " is damaged" + notPrepared
+                  + "not a face model file.");
 
     // The converter refuses what is not a shape predictor, and leaves no file behind.
     const fs::path output = folder / "converted.bin";

@@ -63,22 +63,21 @@ void expectTimelySinks(const Replayed& run, double delay)
     }
 }
 
-} // namespace
-
-class RealFootageClip : public ::testing::TestWithParam<const char*> {};
-
-// Talking and turning at the chosen height is never red, and the patch pass carries a
-// good part of the frames.
-TEST_P(RealFootageClip, ordinaryMovementAtTheChosenHeightRaisesNoAlarm)
+void expectNoAlarm(const Replayed& run)
 {
-    const Replayed run = replay(GetParam());
     EXPECT_LE(run.summary.redSeconds(), 1.0);
     EXPECT_EQ(run.summary.seconds.count("alert"), 0u);
     EXPECT_GE(run.summary.patchShare(), 0.25);
 }
 
-INSTANTIATE_TEST_SUITE_P(Footage, RealFootageClip, ::testing::Values("desk-a", "desk-b"),
-                         [](const auto& info) { return info.param[5] == 'a' ? "deskA" : "deskB"; });
+} // namespace
+
+// Talking and turning at the chosen height is never red, and the patch pass carries a
+// good part of the frames. (desk-b is replayed so, with leaning on top, below.)
+TEST(RealFootage, ordinaryMovementAtTheChosenHeightRaisesNoAlarm)
+{
+    expectNoAlarm(replay("desk-a"));
+}
 
 // The person sinks with the chin at or past the bottom of the picture, as in front of a
 // laptop camera: red within a second, the alert after the delay, and the subject kept.
@@ -125,10 +124,12 @@ INSTANTIATE_TEST_SUITE_P(Footage, RealFootageQuickSlump,
 // Leaning towards the camera magnifies the face about the picture's centre, leaning back
 // shrinks it. The measure counts in the face's own eye-to-nose distance, so neither reads
 // as a sink: held 30 % closer, the deviation rises only a little (about 0.1, well inside
-// green); held 20 % further away, it reads as sitting up (0).
+// green); held 20 % further away, it reads as sitting up (0). Talking and turning go on
+// throughout, and raise no alarm either.
 TEST(RealFootage, leaningInAndBackStaysGreen)
 {
     const Replayed run = replay("desk-b", {{6, 16, 0, 1.3, 1.0}, {18, 28, 0, 0.8, 1.0}});
+    expectNoAlarm(run);
     std::vector<double> leaningIn;
     std::vector<double> leaningBack;
     for (const ReplayFrame& frame : run.frames) {
