@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -27,8 +28,10 @@ QDBusMessage callVerticora(const QString& method, const QVariantList& arguments 
 
 // The application on a replayed clip of a person sitting still, on the session bus of
 // this test run (ctest starts it under dbus-run-session), driven as a desktop script
-// would: over the bus and with the command-line forms.
-TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
+// would: over the bus and with the command-line forms. Then the updater hands over from
+// build 41 to build 42, which carries on monitoring without a new height setup and
+// leaves no handoff file behind.
+TEST(SessionBus, controlsTheRunningInstanceAndHandsItOverToTheNextBuild)
 {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus; run under dbus-run-session";
@@ -44,7 +47,9 @@ TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
     EXPECT_EQ(idle.exitCode, 1);
     EXPECT_TRUE(idle.errors.endsWith("Verticora is not running.")) << idle.errors.toStdString();
 
-    RunningApplication verticora({"--replay", clip, "--headless", "--auto-setup", "--data-dir", data});
+    const auto exists = [&](const char* name) { return QFile::exists(data + "/" + name); };
+    const QStringList replay{"--replay", clip, "--headless", "--data-dir", data, "--as-build"};
+    RunningApplication verticora(replay + QStringList{"41", "--auto-setup"});
     ASSERT_TRUE(verticora.waitFor([](const QJsonObject& line) {
         return line["stage"] == "monitoring" && line["state"] == "inside";
     })) << verticora.errors();
@@ -73,9 +78,18 @@ TEST(SessionBus, controlsTheRunningInstanceOverTheBusAndFromTheCommandLine)
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_TRUE(tooLong.errors.endsWith("A pause lasts from 1 to 720 minutes.")) << tooLong.errors.toStdString();
 
-    const ProcessRun second = runApplication({"--headless", "--data-dir", data});
-    EXPECT_EQ(second.exitCode, 0);
-    EXPECT_TRUE(second.errors.contains("already running")) << second.errors.toStdString();
-    EXPECT_TRUE(verticora.runsFor(0));
-    EXPECT_TRUE(verticora.terminate());
+    ASSERT_TRUE(verticora.waitForState("inside")) << verticora.errors();
+    const ProcessRun handOver = runApplication({"--hand-over-to", "42", "--data-dir", data});
+    EXPECT_EQ(handOver.exitCode, 0) << handOver.errors.toStdString();
+    EXPECT_TRUE(verticora.finished()) << "the old build quit on the hand-over";
+    EXPECT_TRUE(exists("update-resume.json"));
+
+    RunningApplication build42(replay + QStringList{"42"});
+    EXPECT_TRUE(build42.waitForMessage("Resumed your saved zones. Keep your camera and seating setup in the same position."))
+        << build42.errors();
+    EXPECT_TRUE(build42.waitForState("inside"));
+    EXPECT_FALSE(build42.sawStage("green")) << "no new height setup";
+    EXPECT_FALSE(exists("update-resume.json"));
+    EXPECT_FALSE(exists("update-request.json"));
+    EXPECT_TRUE(build42.terminate());
 }
