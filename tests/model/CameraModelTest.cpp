@@ -474,10 +474,6 @@ TEST_F(ModelScenario, aCameraBusyAtStartOrBorrowedLaterIsLentAndTakenBackWhenFre
 TEST_F(ModelScenario, aDiagnosticLeaseSteersTheTrackerAndTheRemindersAndWritesSamples)
 {
     startMonitoring();
-    frames(1.0);
-    model->housekeepingTick();
-    EXPECT_FALSE(dataFileExists("performance-samples.json")) << "without a request nothing is written";
-
     const int presented = alerts->presentations;
     writeDataFile("performance-request.json",
               QStringLiteral("{\"expires\":%1,\"visual_mode\":\"no-visuals\",\"tracker_mode\":\"full\","
