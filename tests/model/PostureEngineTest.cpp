@@ -78,7 +78,7 @@ TEST(PostureEngineCalibration, waitsForTheTwentiethSampleAtFiveFramesPerSecond)
     EXPECT_TRUE(engine.update(faceWithNoseAt(0.5), 19 * 0.2).calibrated);
 }
 
-TEST(PostureEngineCalibration, aScaleJumpRestartsTheWindowFromTheCurrentSample)
+TEST(PostureEngineCalibration, aScaleJumpRestartsTheWindowAndAGapOrALostFrameThrowsItAway)
 {
     PostureEngine engine;
     engine.setCalibrating(true);
@@ -90,20 +90,15 @@ TEST(PostureEngineCalibration, aScaleJumpRestartsTheWindowFromTheCurrentSample)
     EXPECT_TRUE(r.calibrationRestarted);
     ASSERT_EQ(engine.samples().size(), 1u);
     EXPECT_EQ(engine.samples().front().time, 1.0);
-}
 
-TEST(PostureEngineCalibration, aGapOrALostFrameThrowsTheWindowAway)
-{
-    PostureEngine engine;
-    engine.setCalibrating(true);
-    for (int i = 0; i < 10; ++i)
-        engine.update(faceWithNoseAt(0.5), i * 0.1);
-    const ZoneResult afterGap = engine.update(faceWithNoseAt(0.5), 0.9 + 0.7);
+    for (int i = 1; i < 10; ++i)
+        engine.update(faceWithNoseAt(0.5, 0.5 * 1.3), 1.0 + i * 0.1);
+    const ZoneResult afterGap = engine.update(faceWithNoseAt(0.5, 0.5 * 1.3), 1.9 + 0.7);
     EXPECT_EQ(afterGap.progress, 0.0);
     EXPECT_FALSE(afterGap.calibrationRestarted);
     EXPECT_EQ(engine.samples().size(), 1u);
 
-    EXPECT_EQ(engine.update(std::nullopt, 1.7).state, ZoneState::lost);
+    EXPECT_EQ(engine.update(std::nullopt, 2.7).state, ZoneState::lost);
     EXPECT_TRUE(engine.samples().empty());
     EXPECT_TRUE(engine.calibrating());
 }
@@ -287,19 +282,7 @@ TEST(PostureEngine, restoreValidatedRefusesBadSettingsAndLeavesTheEngineUntouche
     EXPECT_EQ(engine.score(), 0.85);
 }
 
-TEST(PostureEngine, restoreValidatedReplacesTheRunningState)
-{
-    PostureEngine engine;
-    engine.setCalibrating(true);
-    engine.update(faceWithNoseAt(0.5), 0.0);
-    ASSERT_TRUE(engine.restoreValidated(centreFace(0.5), 0.3, 0.7, 4.0));
-    EXPECT_FALSE(engine.calibrating());
-    EXPECT_TRUE(engine.samples().empty());
-    EXPECT_FALSE(engine.lastTime());
-    EXPECT_EQ(engine.sensitivity(), 1.0);
-}
-
-TEST(PostureEngine, resetForgetsCalibrationButKeepsSettings)
+TEST(PostureEngine, resetForgetsCalibrationButKeepsSettingsAndRestoreReplacesTheRunningState)
 {
     PostureEngine engine = monitoringEngine(landmarkBaseline(), 3.0);
     engine.update(faceWithNoseAt(0.75), 0.0);
@@ -312,6 +295,13 @@ TEST(PostureEngine, resetForgetsCalibrationButKeepsSettings)
     EXPECT_FALSE(engine.lastTime());
     EXPECT_EQ(engine.delay(), 3.0);
     EXPECT_EQ(engine.redThreshold(), 0.85);
+
+    engine.setCalibrating(true);
+    engine.update(faceWithNoseAt(0.5), 0.0);
+    ASSERT_TRUE(engine.restoreValidated(centreFace(0.5), 0.3, 0.7, 4.0));
+    EXPECT_FALSE(engine.calibrating());
+    EXPECT_TRUE(engine.samples().empty());
+    EXPECT_FALSE(engine.lastTime());
 }
 
 TEST(PostureEngine, haloSeverity)
