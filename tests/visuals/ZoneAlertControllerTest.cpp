@@ -116,7 +116,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PresentationCase{"redWithoutGlow", redFocus, noGlow, true, 1, {2, 1, 0}},
                       PresentationCase{"redFrozenIcon", redFocus, frozenIcon, true, 1, {2, 1, 2}},
                       PresentationCase{"redWithoutVisuals", redFocus, noVisuals, true, 1, {0, 0, 0}}),
-
     [](const ::testing::TestParamInfo<PresentationCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ZoneAlertControllerTest, severityIsShownBetweenOneAndThree)
@@ -146,6 +145,18 @@ TEST_F(ZoneAlertControllerTest, theDefaultStyleIsWhatTheModelSetsAndHalosFillThe
     EXPECT_TRUE(alerts.live().haloPanels()[0]->windowFlags().testFlag(Qt::WindowTransparentForInput));
     EXPECT_TRUE(alerts.live().haloPanels()[0]->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     EXPECT_TRUE(alerts.live().haloPanels()[0]->contentView()->hasAppeared());
+}
+
+// Turning red alerts back on while red is shown brings the card at once.
+TEST_F(ZoneAlertControllerTest, redAlertSwitchDecidesTheCardWhileShown)
+{
+    alerts.setRedAlertEnabled(false);
+    show(alerts, ZoneAppearance::redFocus);
+    EXPECT_EQ(panels(factory).focusCards, 0);
+
+    alerts.setRedAlertEnabled(true);
+    alerts.presentCurrent();
+    EXPECT_EQ(panels(factory), (PanelCounts{2, 1, 2}));
 }
 
 TEST_F(ZoneAlertControllerTest, focusCardSitsInTheMiddleOfTheMainScreen)
